@@ -1,0 +1,107 @@
+// Speed of the conversion chain: score lines to the bytes of a MIDI file.
+
+#include "conversion.h"
+#include "line_sets.h"
+#include "midi_image.h"
+#include "score_file_lines.h"
+#include "score_reader.h"
+#include "tuplets.h"
+
+#include <benchmark/benchmark.h>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+std::string ReadExample(const std::string& name) {
+    std::ifstream in(std::string(NAGISORA_EXAMPLES_DIR) + "/" + name, std::ios::binary);
+    if (!in) throw std::runtime_error("missing example " + name);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// From lines already split: what every press of "MIDI 作成" runs.
+void ConvertLines(benchmark::State& state, const std::string& example, std::int32_t expectedNotes) {
+    const std::string file = ReadExample(example);
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(file);
+    const auto list = std::make_unique<nagisora::OnpuList>();
+    for (auto _ : state) {
+        nagisora::Conversion conversion =
+            nagisora::ConvertScore(lines, nagisora::ConversionSettings{}, *list);
+        benchmark::DoNotOptimize(conversion.midiData.data());
+        if (conversion.onpuCount != expectedNotes) state.SkipWithError("unexpected note count");
+    }
+    state.counters["notes"] = expectedNotes;
+}
+
+// From the bytes of a score file, splitting its lines too.
+void ConvertFileBytes(benchmark::State& state, const std::string& example) {
+    const std::string file = ReadExample(example);
+    const auto list = std::make_unique<nagisora::OnpuList>();
+    for (auto _ : state) {
+        const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(file);
+        nagisora::Conversion conversion =
+            nagisora::ConvertScore(lines, nagisora::ConversionSettings{}, *list);
+        benchmark::DoNotOptimize(conversion.midiData.data());
+    }
+}
+
+// The stages of the chain one by one, on the long score, to see where the time of ConvertLines goes.
+const std::string& LongScore() {
+    static const std::string file = ReadExample("long-4096.txt");
+    return file;
+}
+
+void StageGatherLineSets(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    for (auto _ : state) {
+        nagisora::AlignedTexts texts = nagisora::GatherLineSets(lines);
+        benchmark::DoNotOptimize(texts.PitchText.data());
+    }
+}
+
+void StageReadScore(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    const auto list = std::make_unique<nagisora::OnpuList>();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(nagisora::ReadScore(lines, 0, *list));
+        benchmark::ClobberMemory();
+    }
+}
+
+void StageApplyTuplets(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    const auto read = std::make_unique<nagisora::OnpuList>();
+    const std::int32_t count = nagisora::ReadScore(lines, 0, *read).value_or(0);
+    const auto list = std::make_unique<nagisora::OnpuList>();
+    for (auto _ : state) {
+        *list = *read; // the copy is part of the time
+        nagisora::ApplyTuplets(*list, count);
+        benchmark::ClobberMemory();
+    }
+}
+
+void StageAppendTrackChunk(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    const auto list = std::make_unique<nagisora::OnpuList>();
+    const std::int32_t count = nagisora::ReadScore(lines, 0, *list).value_or(0);
+    nagisora::ApplyTuplets(*list, count);
+    for (auto _ : state) {
+        std::string image;
+        nagisora::AppendTrackChunk(image, *list, count, nagisora::TrackSettings{});
+        benchmark::DoNotOptimize(image.data());
+    }
+}
+
+} // namespace
+
+BENCHMARK(StageGatherLineSets);
+BENCHMARK(StageReadScore);
+BENCHMARK(StageApplyTuplets);
+BENCHMARK(StageAppendTrackChunk);
+BENCHMARK_CAPTURE(ConvertLines, StartScore, std::string("start-score.txt"), 41);
+BENCHMARK_CAPTURE(ConvertLines, Mixed4096Notes, std::string("long-4096.txt"), 4096);
+BENCHMARK_CAPTURE(ConvertFileBytes, Mixed4096Notes, std::string("long-4096.txt"));
+
+BENCHMARK_MAIN();

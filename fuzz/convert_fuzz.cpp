@@ -1,0 +1,50 @@
+// Feeds arbitrary bytes through the whole conversion, as a score file, and checks the image it gives.
+
+#include "conversion.h"
+#include "score_file.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) << 24 |
+                                      static_cast<unsigned char>(bytes[at + 1]) << 16 |
+                                      static_cast<unsigned char>(bytes[at + 2]) << 8 |
+                                      static_cast<unsigned char>(bytes[at + 3]));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    // The first byte picks the settings, the rest is the score file.
+    const std::uint8_t pick = data[0];
+    const nagisora::ConversionSettings settings{30 + pick % 225, pick % 33 - 16, pick % 128, (pick * 7) % 128,
+                                                (pick & 1) != 0};
+    const nagisora::ScoreFileContents contents =
+        nagisora::DecodeScoreFile(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+    const std::vector<std::string_view> lines(contents.lines.begin(), contents.lines.end());
+    const auto list = std::make_unique<nagisora::OnpuList>();
+    const nagisora::Conversion conversion = nagisora::ConvertScore(lines, settings, *list);
+    if (conversion.Refused()) {
+        Check(conversion.midiData.empty());
+        return 0;
+    }
+    const std::string& image = conversion.midiData;
+    Check(conversion.onpuCount >= 0 && conversion.onpuCount <= static_cast<std::int32_t>(nagisora::OnpuCapacity));
+    Check(image.size() >= 33);
+    Check(image.compare(0, 4, "MThd") == 0 && image.compare(14, 4, "MTrk") == 0);
+    Check(BigEndian32(image, 18) == image.size() - 22);
+    Check(image.compare(image.size() - 3, 3, nagisora::EndOfTrack) == 0);
+    for (std::int32_t k = 0; k < conversion.onpuCount; ++k) Check((*list)[k].Oncho >= 0);
+    return 0;
+}

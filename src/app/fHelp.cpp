@@ -1,0 +1,63 @@
+#include "fHelp.h"
+
+#include "fonts.h"
+#include "window_scale.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace nagisora {
+namespace {
+
+constexpr int ContentWidth = 472;
+constexpr int ContentHeight = 570;
+constexpr int FontPixels = 12;
+
+} // namespace
+
+THelpF::THelpF(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      memo1_(new QPlainTextEdit(this)) {
+    setObjectName(QStringLiteral("HelpF"));
+    setWindowTitle(QStringLiteral("HelpF"));
+    // Closing the main window ends the program, whether or not this window is open.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
+    setFont(PGothicFont(Scaled(FontPixels, scale)));
+    setFixedSize(Scaled(ContentWidth, scale), Scaled(ContentHeight, scale));
+
+    memo1_->setObjectName(QStringLiteral("Memo1"));
+    memo1_->setReadOnly(true);
+    memo1_->setFocusPolicy(Qt::ClickFocus); // selectable and copyable, but not a tab stop
+    memo1_->setFont(GothicFont(Scaled(FontPixels, scale)));
+    memo1_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    memo1_->setPlainText(HelpText());
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(memo1_);
+}
+
+QString THelpF::HelpText() {
+    QFile file(QStringLiteral(":/nagisora/help.txt"));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+void THelpF::ShowInFront() {
+    if (!placed_) {
+        placed_ = true;
+        CentreOnScreen(*this);
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+} // namespace nagisora

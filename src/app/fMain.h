@@ -1,0 +1,109 @@
+#pragma once
+
+// The main window: the score area, the three settings with their read-outs, the instrument list, the commands
+// "MIDI 作成" and "MIDI 保存", and the preview player. The controls and their settings come from fMain.ui.
+
+#include "conversion.h"
+#include "file_dialog.h"
+#include "media_layer.h"
+#include "message_box.h"
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QTimer;
+
+namespace Ui {
+class TMainF;
+}
+
+namespace nagisora {
+
+class TMediaPlayer;
+
+struct MainWindowOptions {
+    // The folder that holds "config" and where the MIDI save dialog starts, ending in "/". Empty: the
+    // program's own folder, or the user's application data folder when the program's folder cannot be
+    // written.
+    std::optional<std::string> appDir;
+    ErrorReporter reportError; // empty: a message box
+    FileDialogHook fileDialog; // empty: the common file dialogs
+    MediaOptions media;        // how the preview is played
+};
+
+class TMainF : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit TMainF(MainWindowOptions options = {}, QWidget* parent = nullptr);
+    ~TMainF() override;
+
+    const std::string& AppDir() const { return appDir_; }
+    const std::string& MidiData() const { return midiData_; }
+    std::int32_t OnpuCount() const { return onpuCount_; }
+    std::int32_t OnteiOffset() const { return onteiOffset_; }
+
+    // AppDir + "config/work.mid", the file every conversion writes and the player plays.
+    std::string WorkFilePath() const;
+
+    // The lines of the score area as code page 932 bytes without line ends. The empty line after a final line
+    // break is no line; a character that code page 932 lacks reads as "?".
+    std::vector<std::string> ScoreLines() const;
+
+    // The settings of the next conversion, as the controls hold them.
+    ConversionSettings Settings() const;
+
+    // Reports a failure the way every handler does.
+    void ReportFailure(const Failure& failure);
+
+    // The common file dialog, or the hook that stands in for it.
+    std::optional<QString> ChooseFile(const FileDialogRequest& request);
+
+  public slots:
+    void FormShow();
+    void btnOkClick();
+    void btnMidSaveClick();
+    void scrTempoChange(int position);
+    void scrOnteiChange(int position);
+    void scrOnryoChange(int position);
+    void btnDefOnpuClick();
+    void Button1Click();
+    void timStopTimer();
+
+  public:
+    void mPlayClick(TMediaPlayer& player, int button, bool& doDefault);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void SetUpControls();
+    void ConnectHandlers();
+    void FormCreate();
+    void CentreOnScreen();
+    std::int32_t SelectedGakki() const;
+    void OpenWorkFileInPlayer();
+
+    // Runs a handler; a Failure ends it at the failing step and goes to the error reporter.
+    template <class Handler>
+    void Guarded(Handler&& handler);
+
+    MainWindowOptions options_;
+    std::unique_ptr<Ui::TMainF> ui;
+    MediaLayer media_;
+    TMediaPlayer* mPlay = nullptr;
+    QTimer* timStop = nullptr;
+
+    std::string appDir_;
+    std::string midiData_;
+    std::int32_t onpuCount_ = 0;
+    std::int32_t onteiOffset_ = 0;
+    bool centred_ = false;
+};
+
+} // namespace nagisora

@@ -1,0 +1,26 @@
+#pragma once
+
+// The application's error reporter: every failure of a handler ends up in one message box.
+
+#include "failure.h"
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace nagisora {
+
+// The application's title, shown on its message boxes.
+inline constexpr char16_t ApplicationTitle[] = u"ナギソラ";
+
+// Receives every failure that ends a handler; the window shows it, the tests record it.
+using ErrorReporter = std::function<void(const Failure&)>;
+
+// The text the user reads: the failure's message followed by a full stop.
+QString FailureText(const Failure& failure);
+
+// A modal message box with the error icon, titled with the application's title.
+void ShowFailureBox(QWidget* parent, const Failure& failure);
+
+} // namespace nagisora

@@ -1,0 +1,20 @@
+#pragma once
+
+// The windows are laid out in pixels at 96 dpi; on a denser screen every position and size grows by the
+// ratio.
+
+class QScreen;
+class QWidget;
+
+namespace nagisora {
+
+// The screen's logical density over 96; 1 when there is no screen.
+double LayoutScale(const QScreen* screen);
+
+// A length of the 96-dpi layout at the given scale, rounded to whole pixels.
+int Scaled(int pixels, double scale);
+
+// Moves and resizes every direct child of the window by the scale.
+void ScaleChildren(QWidget& window, double scale);
+
+} // namespace nagisora

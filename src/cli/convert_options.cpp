@@ -1,0 +1,83 @@
+#include "convert_options.h"
+
+#include "instruments.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+
+namespace nagisora {
+namespace {
+
+// A program number 0..127, or an instrument name of the list without its number, case-insensitive.
+std::string ParseInstrument(const std::string& text, std::int32_t& program) {
+    std::int32_t number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error == std::errc{} && end == text.data() + text.size()) {
+        if (number < 0 || number > 127) return "Value " + text + " not in range [0 - 127]";
+        program = number;
+        return {};
+    }
+    if (const std::optional<std::int32_t> named = InstrumentByName(text)) {
+        program = *named;
+        return {};
+    }
+    return "'" + text + "' is neither a program number 0..127 nor an instrument name (e.g. Shakuhachi)";
+}
+
+void CheckCombinations(const ConvertOptions& options) {
+    if (options.output && options.scores.size() != 1)
+        throw CLI::ValidationError("--output", "can only be used with one SCORE");
+    if (options.wav && options.scores.size() != 1)
+        throw CLI::ValidationError("--wav", "can only be used with one SCORE");
+    if (options.events && (options.output || options.wav))
+        throw CLI::ValidationError("--events", "prints the events and writes no file; drop --output and --wav");
+}
+
+} // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, char** argv) {
+    ConvertOptions options;
+    std::string instrument = "0";
+    CLI::App app{"Converts shakuhachi scores in Tozan-school katakana notation (code page 932 or UTF-8 text) "
+                 "into Standard MIDI Files.",
+                 "nagisora-convert"};
+    app.set_version_flag("--version", std::string(NAGISORA_VERSION));
+    app.add_option("SCORE", options.scores, "Score files; \"-\" reads standard input")->required();
+    app.add_option("-o,--output", options.output,
+                   "Output file (only with one SCORE); \"-\" writes standard output; default: SCORE with .mid");
+    app.add_option("--tempo", options.settings.tempo, "Beats a minute")
+        ->check(CLI::Range(30, 254))
+        ->capture_default_str();
+    app.add_option("--transpose", options.settings.transpose, "Semitones added to every note")
+        ->check(CLI::Range(-16, 16))
+        ->capture_default_str();
+    app.add_option("--volume", options.settings.volume, "Velocity of every note")
+        ->check(CLI::Range(0, 127))
+        ->capture_default_str();
+    app.add_option("--instrument", instrument, "Program 0..127 or an instrument name such as Shakuhachi")
+        ->check(CLI::Validator(
+            [&options](std::string& text) { return ParseInstrument(text, options.settings.instrument); },
+            "N|NAME"))
+        ->capture_default_str();
+    app.add_flag_function(
+        "--no-score-timbres", [&options](std::int64_t) { options.settings.useScoreTimbres = false; },
+        "Ignore the timbre lines of the score");
+    app.add_flag("--events", options.events, "Print the events (Onshoku Onko Oncho) instead of writing MIDI");
+    app.add_option("--wav", options.wav, "Also render the music to this WAV file (only with one SCORE)");
+
+    try {
+        app.parse(argc, argv);
+        CheckCombinations(options);
+    } catch (const CLI::CallForHelp& e) {
+        return {std::nullopt, app.exit(e)};
+    } catch (const CLI::CallForVersion& e) {
+        return {std::nullopt, app.exit(e)};
+    } catch (const CLI::Error& e) {
+        app.exit(e);
+        return {std::nullopt, ExitUsage};
+    }
+    return {std::move(options), ExitSuccess};
+}
+
+} // namespace nagisora

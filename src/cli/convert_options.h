@@ -1,0 +1,33 @@
+#pragma once
+
+// The command line of nagisora-convert.
+
+#include "conversion.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nagisora {
+
+struct ConvertOptions {
+    std::vector<std::string> scores;   // "-" reads standard input
+    std::optional<std::string> output; // "-" writes standard output
+    std::optional<std::string> wav;    // also render what the score sounds like
+    ConversionSettings settings;
+    bool events = false;               // print the events instead of writing MIDI
+};
+
+inline constexpr int ExitSuccess = 0;
+inline constexpr int ExitFailure = 1; // a file could not be read or written, or a score was refused
+inline constexpr int ExitUsage = 2;
+
+struct ParsedCommandLine {
+    std::optional<ConvertOptions> options; // empty when the program should stop with exitCode
+    int exitCode = ExitSuccess;
+};
+
+// Parses argv; prints help, the version or the usage error itself.
+ParsedCommandLine ParseCommandLine(int argc, char** argv);
+
+} // namespace nagisora

@@ -1,0 +1,134 @@
+// nagisora-convert: converts score files to Standard MIDI Files from the command line.
+
+#include "conversion.h"
+#include "convert_options.h"
+#include "failure.h"
+#include "file_io.h"
+#include "score_file.h"
+#include "score_file_lines.h"
+#include "wav_render_loader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace nagisora {
+namespace {
+
+constexpr std::string_view StandardStream = "-";
+
+std::string ReadStandardInput() {
+    std::string bytes;
+    char buffer[65536];
+    while (true) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got == 0) return bytes;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ThrowIoError(errno, "-");
+        }
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+void WriteStandardOutput(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            ThrowIoError(errno, "-");
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+}
+
+std::string DefaultOutput(const std::string& score) {
+    if (score == StandardStream) return std::string(StandardStream);
+    return std::filesystem::path(score).replace_extension(".mid").string();
+}
+
+std::string EventLines(const OnpuList& list, std::int32_t count) {
+    std::string text;
+    for (std::int32_t k = 0; k < count; ++k) {
+        const TOnpu& e = list[static_cast<std::size_t>(k)];
+        text +=
+            std::to_string(e.Onshoku) + ' ' + std::to_string(e.Onko) + ' ' + std::to_string(e.Oncho) + '\n';
+    }
+    return text;
+}
+
+void Report(const std::string& score, const std::string& message) {
+    std::fprintf(stderr, "nagisora-convert: %s: %s\n", score.c_str(), message.c_str());
+}
+
+// The lines of a score as the reader takes them. A code page 932 file, the usual case, is split where it lies
+// in bytes; only a UTF-8 file is converted, into lines of its own.
+struct ScoreLines {
+    std::string bytes;
+    ScoreFileContents decoded;
+    std::vector<std::string_view> lines;
+};
+
+void LoadScoreLines(const std::string& score, ScoreLines& loaded) {
+    loaded.bytes = score == StandardStream ? ReadStandardInput() : ReadFileBytes(score);
+    if (!LooksLikeUtf8(loaded.bytes)) {
+        loaded.lines = SplitScoreFileLines(loaded.bytes);
+        return;
+    }
+    loaded.decoded = DecodeScoreFile(loaded.bytes);
+    for (const CharPosition& at : loaded.decoded.unmappable)
+        Report(score, "warning: line " + std::to_string(at.line) + ", column " + std::to_string(at.column) +
+                          ": character not in code page 932, read as \"?\"");
+    loaded.lines.assign(loaded.decoded.lines.begin(), loaded.decoded.lines.end());
+}
+
+// The event list lives for the whole run in zero-initialised static storage: no allocation and no clearing
+// of its 48 KiB per score, since the reader overwrites every entry.
+OnpuList eventList;
+
+// Converts one score and writes what was asked for. Returns false when the score was refused.
+bool ConvertOne(const std::string& score, const ConvertOptions& options) {
+    ScoreLines loaded;
+    LoadScoreLines(score, loaded);
+    const Conversion conversion = ConvertScore(loaded.lines, options.settings, eventList);
+    if (conversion.Refused()) {
+        Report(score, conversion.refusal);
+        return false;
+    }
+    if (options.events) {
+        WriteStandardOutput(EventLines(eventList, conversion.onpuCount));
+        return true;
+    }
+    const std::string output = options.output.value_or(DefaultOutput(score));
+    if (output == StandardStream)
+        WriteStandardOutput(conversion.midiData);
+    else
+        WriteFileAtomically(output, conversion.midiData, Durability::Unflushed); // made again from the score
+    if (options.wav) RenderWavFile(conversion.midiData, *options.wav);
+    return true;
+}
+
+int Run(const ConvertOptions& options) {
+    int exitCode = ExitSuccess;
+    for (const std::string& score : options.scores) {
+        try {
+            if (!ConvertOne(score, options)) exitCode = ExitFailure;
+        } catch (const Failure& failure) {
+            Report(score, failure.Message() + ".");
+            exitCode = ExitFailure;
+        }
+    }
+    return exitCode;
+}
+
+} // namespace
+} // namespace nagisora
+
+int main(int argc, char** argv) {
+    const nagisora::ParsedCommandLine parsed = nagisora::ParseCommandLine(argc, argv);
+    if (!parsed.options) return parsed.exitCode;
+    return nagisora::Run(*parsed.options);
+}

@@ -1,0 +1,75 @@
+#include "line_sets.h"
+
+#include "symbol_tables.h"
+
+#include <algorithm>
+
+namespace nagisora {
+namespace {
+
+std::string_view ScoreLine(std::span<const std::string_view> lines, std::size_t j) {
+    return lines[j].substr(0, MaxLineBytes);
+}
+
+// Appends the trimmed neighbour line, padded with ASCII spaces to at least width bytes.
+void AppendPadded(std::string& text, std::string_view neighbour, std::size_t width) {
+    text.append(neighbour);
+    if (neighbour.size() < width) text.append(width - neighbour.size(), ' ');
+}
+
+} // namespace
+
+std::string_view TrimLine(std::string_view line) {
+    std::size_t end = line.size();
+    while (end > 0 && static_cast<unsigned char>(line[end - 1]) <= 0x20)
+        --end;
+    return line.substr(0, end);
+}
+
+int LineKind(std::string_view trimmedLine) {
+    // Every pitch-line symbol has a first byte of 0x81 or above: a line of ASCII bytes alone (a timbre line,
+    // a comment in English) is no pitch line, which a byte scan finds faster than a walk over its units.
+    unsigned char highBits = 0;
+    for (const char byte : trimmedLine)
+        highBits |= static_cast<unsigned char>(byte);
+    if (highBits < 0x80) return 0;
+    // Four units at a time until one of them decides; then the first deciding unit of those four answers.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(trimmedLine.data());
+    const auto factsOf = [bytes](std::size_t u) {
+        return detail::UnitFacts[MakeUnit(bytes[2 * u], bytes[2 * u + 1])];
+    };
+    constexpr std::uint8_t Deciding = detail::CommentFlag | detail::PitchLineFlag;
+    const std::size_t units = trimmedLine.size() / 2;
+    std::size_t u = 0;
+    for (; u + 4 <= units; u += 4)
+        if ((factsOf(u) | factsOf(u + 1) | factsOf(u + 2) | factsOf(u + 3)) & Deciding) break;
+    for (; u < units; ++u) {
+        const std::uint8_t facts = factsOf(u);
+        if (facts & detail::CommentFlag) return 0;
+        if (facts & detail::PitchLineFlag) return PitchLine;
+    }
+    return 0;
+}
+
+AlignedTexts GatherLineSets(std::span<const std::string_view> lines) {
+    AlignedTexts texts;
+    const std::size_t n = lines.size();
+    std::size_t bytes = 0;
+    for (std::string_view line : lines)
+        bytes += std::min(line.size(), MaxLineBytes);
+    texts.PitchText.reserve(bytes);
+    texts.TimbreText.reserve(bytes);
+    texts.DurationText.reserve(bytes);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::string_view pitch = TrimLine(ScoreLine(lines, j));
+        if (LineKind(pitch) != PitchLine) continue;
+        texts.PitchText.append(pitch);
+        const std::string_view above = j == 0 ? std::string_view{} : TrimLine(ScoreLine(lines, j - 1));
+        const std::string_view below = j + 1 == n ? std::string_view{} : TrimLine(ScoreLine(lines, j + 1));
+        AppendPadded(texts.TimbreText, above, pitch.size());
+        AppendPadded(texts.DurationText, below, pitch.size());
+    }
+    return texts;
+}
+
+} // namespace nagisora

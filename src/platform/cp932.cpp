@@ -1,0 +1,239 @@
+#include "cp932.h"
+
+#include "failure.h"
+
+#include <cerrno>
+#include <iconv.h>
+#include <optional>
+
+namespace nagisora {
+namespace {
+
+constexpr const char* Cp932Name = "CP932";
+constexpr const char* Utf8Name = "UTF-8";
+
+struct ConversionResult {
+    std::string output;
+    int error = 0; // 0, or iconv's errno: EILSEQ for an invalid sequence, EINVAL for one cut off at the end
+};
+
+// An open iconv conversion, closed with its owner.
+class IconvDescriptor {
+  public:
+    IconvDescriptor(const char* to, const char* from) : handle_(iconv_open(to, from)) {
+        if (handle_ == InvalidHandle()) {
+            const int error = errno;
+            throw Failure(error, std::string("文字コードの変換 (") + from + " → " + to + ") を使えません");
+        }
+    }
+    ~IconvDescriptor() { iconv_close(handle_); }
+    IconvDescriptor(const IconvDescriptor&) = delete;
+    IconvDescriptor& operator=(const IconvDescriptor&) = delete;
+
+    // Converts the whole input, a character or a few; the output is valid only when error is 0.
+    ConversionResult Convert(std::string_view input) const {
+        iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        ConversionResult result;
+        result.output.resize(input.size() * 4 + 8); // the largest growth is one byte to three
+        char* in = const_cast<char*>(input.data()); // iconv takes char** but does not write through it
+        std::size_t inLeft = input.size();
+        char* out = result.output.data();
+        std::size_t outLeft = result.output.size();
+        if (iconv(handle_, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1))
+            result.error = errno;
+        result.output.resize(result.output.size() - outLeft);
+        return result;
+    }
+
+  private:
+    static iconv_t InvalidHandle() { return reinterpret_cast<iconv_t>(-1); }
+
+    iconv_t handle_;
+};
+
+struct Cp932Codec {
+    IconvDescriptor toUtf8{Utf8Name, Cp932Name};
+    IconvDescriptor fromUtf8{Cp932Name, Utf8Name};
+};
+
+// One pair of descriptors per thread, opened at first use: a descriptor keeps state and may not be shared.
+const Cp932Codec& Codec() {
+    thread_local const Cp932Codec codec;
+    return codec;
+}
+
+// --- UTF-8 ---
+
+struct Utf8Char {
+    char32_t codePoint = 0;
+    std::size_t length = 1; // bytes taken; an invalid byte is taken alone
+    bool valid = false;
+};
+
+struct Utf8Lead {
+    std::size_t length;
+    char32_t bits;
+    unsigned char lowestSecond;  // the bounds of the second byte rule out overlong forms, surrogates and
+    unsigned char highestSecond; // code points above U+10FFFF
+};
+
+std::optional<Utf8Lead> ClassifyUtf8Lead(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return Utf8Lead{2, lead & 0x1Fu, 0x80, 0xBF};
+    if (lead == 0xE0) return Utf8Lead{3, 0, 0xA0, 0xBF};
+    if (lead == 0xED) return Utf8Lead{3, 0x0D, 0x80, 0x9F};
+    if (lead >= 0xE1 && lead <= 0xEF) return Utf8Lead{3, lead & 0x0Fu, 0x80, 0xBF};
+    if (lead == 0xF0) return Utf8Lead{4, 0, 0x90, 0xBF};
+    if (lead >= 0xF1 && lead <= 0xF3) return Utf8Lead{4, lead & 0x07u, 0x80, 0xBF};
+    if (lead == 0xF4) return Utf8Lead{4, 4, 0x80, 0x8F};
+    return std::nullopt;
+}
+
+Utf8Char NextUtf8Char(std::string_view text, std::size_t pos) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    if (lead < 0x80) return {lead, 1, true};
+    const std::optional<Utf8Lead> form = ClassifyUtf8Lead(lead);
+    if (!form || text.size() - pos < form->length) return {};
+    char32_t codePoint = form->bits;
+    for (std::size_t i = 1; i < form->length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[pos + i]);
+        const unsigned char lowest = i == 1 ? form->lowestSecond : 0x80;
+        const unsigned char highest = i == 1 ? form->highestSecond : 0xBF;
+        if (byte < lowest || byte > highest) return {};
+        codePoint = (codePoint << 6) | (byte & 0x3Fu);
+    }
+    return {codePoint, form->length, true};
+}
+
+bool IsRawByte(char32_t codePoint) {
+    return codePoint >= RawByteBase && codePoint <= RawByteBase + 0xFF;
+}
+
+void AppendRawBytes(std::string& text, std::string_view bytes) {
+    for (const char byte : bytes) {
+        const char32_t codePoint = RawByteBase + static_cast<unsigned char>(byte);
+        text += static_cast<char>(0xE0 | (codePoint >> 12));
+        text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+// --- Encoding ---
+
+// The code page 932 bytes of one UTF-8 character, none when it has none.
+std::optional<std::string> EncodeChar(const Utf8Char& c, std::string_view sequence) {
+    if (!c.valid) return std::nullopt;
+    if (c.codePoint < 0x80) return std::string(1, static_cast<char>(c.codePoint));
+    if (IsRawByte(c.codePoint)) return std::string(1, static_cast<char>(c.codePoint - RawByteBase));
+    ConversionResult encoded = Codec().fromUtf8.Convert(sequence);
+    if (encoded.error != 0) return std::nullopt;
+    return std::move(encoded.output);
+}
+
+// Follows line and column through a text, one character at a time.
+class PositionCounter {
+  public:
+    CharPosition Current() const { return position_; }
+
+    void Pass(char32_t c) {
+        const bool lineEndContinues = c == '\n' && afterCarriageReturn_;
+        afterCarriageReturn_ = c == '\r';
+        if (lineEndContinues) return;
+        if (c == '\r' || c == '\n')
+            position_ = {position_.line + 1, 1};
+        else
+            ++position_.column;
+    }
+
+  private:
+    CharPosition position_{1, 1};
+    bool afterCarriageReturn_ = false;
+};
+
+// --- Decoding ---
+
+bool IsTrailByte(char byte) {
+    const auto value = static_cast<unsigned char>(byte);
+    return (value >= 0x40 && value <= 0x7E) || (value >= 0x80 && value <= 0xFC);
+}
+
+bool EncodesBackTo(std::string_view utf8, std::string_view bytes) {
+    const Cp932Text encoded = EncodeCp932(utf8);
+    return encoded.unmappable.empty() && encoded.bytes == bytes;
+}
+
+// The UTF-8 of a unit of one or two bytes, when it is a character that encodes back to the same bytes.
+std::optional<std::string> DecodeExactly(const ConversionResult& decoded, std::string_view unit) {
+    if (decoded.error != 0 || !EncodesBackTo(decoded.output, unit)) return std::nullopt;
+    return decoded.output;
+}
+
+// Decodes the character at the start of bytes (not empty) onto text; returns how many bytes it took.
+std::size_t AppendDecodedUnit(std::string& text, std::string_view bytes) {
+    if (static_cast<unsigned char>(bytes[0]) < 0x80) {
+        text += bytes[0];
+        return 1;
+    }
+    const std::string_view single = bytes.substr(0, 1);
+    const ConversionResult singleDecoded = Codec().toUtf8.Convert(single);
+    if (const std::optional<std::string> c = DecodeExactly(singleDecoded, single)) {
+        text += *c;
+        return 1;
+    }
+    const bool leadByte = singleDecoded.error == EINVAL;
+    if (!leadByte || bytes.size() < 2) {
+        AppendRawBytes(text, single);
+        return 1;
+    }
+    const std::string_view pair = bytes.substr(0, 2);
+    if (const std::optional<std::string> c = DecodeExactly(Codec().toUtf8.Convert(pair), pair)) {
+        text += *c;
+        return 2;
+    }
+    // A pair that is no character, or a duplicate, is kept whole; a lead byte before a byte that cannot end a
+    // pair (a line end, say) is kept alone, so that the next byte is read on its own.
+    const std::size_t rawLength = IsTrailByte(bytes[1]) ? 2 : 1;
+    AppendRawBytes(text, bytes.substr(0, rawLength));
+    return rawLength;
+}
+
+} // namespace
+
+Cp932Text EncodeCp932(std::string_view utf8) {
+    Cp932Text result;
+    result.bytes.reserve(utf8.size());
+    PositionCounter counter;
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const Utf8Char c = NextUtf8Char(utf8, pos);
+        if (const std::optional<std::string> encoded = EncodeChar(c, utf8.substr(pos, c.length))) {
+            result.bytes += *encoded;
+        } else {
+            result.bytes += UnmappableByte;
+            result.unmappable.push_back(counter.Current());
+        }
+        counter.Pass(c.valid ? c.codePoint : UnmappableByte);
+        pos += c.length;
+    }
+    return result;
+}
+
+std::string DecodeCp932(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size() * 3 / 2);
+    for (std::size_t pos = 0; pos < bytes.size();)
+        pos += AppendDecodedUnit(text, bytes.substr(pos));
+    return text;
+}
+
+bool LooksLikeUtf8(std::string_view bytes) {
+    if (bytes.starts_with(Utf8ByteOrderMark)) return true;
+    bool multiByte = false;
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const Utf8Char c = NextUtf8Char(bytes, pos);
+        if (!c.valid) return false;
+        multiByte = multiByte || c.length > 1;
+        pos += c.length;
+    }
+    return multiByte;
+}
+
+} // namespace nagisora

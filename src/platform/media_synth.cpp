@@ -1,0 +1,57 @@
+#include "media_synth.h"
+
+#include "media_errors.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace nagisora::media {
+namespace {
+
+constexpr char SoundFontFolder[] = "/usr/share/sounds/sf2/";
+
+// FluidSynth's default of 0.2 leaves room for dozens of voices; the program's music is one melody, which at
+// that gain sounds some 30 dB below full scale.
+constexpr double Gain = 0.6;
+
+bool IsUsableSoundFont(const std::filesystem::path& path) {
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::canonical(path, error);
+    return !error && std::filesystem::is_regular_file(target, error) && target.extension() != ".sf3";
+}
+
+} // namespace
+
+std::vector<std::string> SoundFontCandidates() {
+    return {std::string(SoundFontFolder) + "FluidR3_GM.sf2", std::string(SoundFontFolder) + "default-GM.sf2",
+            std::string(SoundFontFolder) + "TimGM6mb.sf2"};
+}
+
+std::string FindSoundFont() {
+    for (const std::string& candidate : SoundFontCandidates())
+        if (IsUsableSoundFont(candidate)) return candidate;
+    return {};
+}
+
+Synthesizer MakeSynthesizer(const std::string& soundFont) {
+    Synthesizer result;
+    result.settings.reset(new_fluid_settings());
+    if (!result.settings) ThrowMediaError(MediaCode::NoSynthesizer);
+    fluid_settings_setnum(result.settings.get(), "synth.sample-rate", SampleRate);
+    fluid_settings_setnum(result.settings.get(), "synth.gain", Gain);
+    result.synth.reset(new_fluid_synth(result.settings.get()));
+    if (!result.synth) ThrowMediaError(MediaCode::NoSynthesizer);
+    const std::string path = soundFont.empty() ? FindSoundFont() : soundFont;
+    if (path.empty() || fluid_synth_sfload(result.synth.get(), path.c_str(), 1) == FLUID_FAILED)
+        ThrowMediaError(MediaCode::NoSoundFont);
+    return result;
+}
+
+PlayerHandle MakePlayer(fluid_synth_t* synth, const std::string& midiData) {
+    PlayerHandle player(new_fluid_player(synth));
+    if (!player || fluid_player_add_mem(player.get(), midiData.data(), midiData.size()) != FLUID_OK)
+        ThrowMediaError(MediaCode::NoSynthesizer);
+    return player;
+}
+
+} // namespace nagisora::media

@@ -1,0 +1,40 @@
+#include "score_file.h"
+
+#include "file_io.h"
+#include "score_file_lines.h"
+
+namespace nagisora {
+namespace {
+
+std::vector<std::string> CopyLines(std::string_view bytes) {
+    const std::vector<std::string_view> views = SplitScoreFileLines(bytes);
+    return {views.begin(), views.end()};
+}
+
+// The text of a UTF-8 file up to its end-of-text byte, without the byte-order mark. Cutting before the
+// conversion keeps warnings to the lines that are read; 1A cannot occur inside a UTF-8 sequence.
+std::string_view Utf8Text(std::string_view fileBytes) {
+    if (fileBytes.starts_with(Utf8ByteOrderMark)) fileBytes.remove_prefix(Utf8ByteOrderMark.size());
+    return fileBytes.substr(0, fileBytes.find(EndOfText));
+}
+
+} // namespace
+
+ScoreFileContents DecodeScoreFile(std::string_view fileBytes) {
+    ScoreFileContents contents;
+    if (!LooksLikeUtf8(fileBytes)) {
+        contents.lines = CopyLines(fileBytes);
+        return contents;
+    }
+    Cp932Text converted = EncodeCp932(Utf8Text(fileBytes));
+    contents.lines = CopyLines(converted.bytes);
+    contents.fromUtf8 = true;
+    contents.unmappable = std::move(converted.unmappable);
+    return contents;
+}
+
+ScoreFileContents LoadScoreFile(const std::string& path) {
+    return DecodeScoreFile(ReadFileBytes(path));
+}
+
+} // namespace nagisora

@@ -1,0 +1,26 @@
+#pragma once
+
+// A score file as the reader and the window take it: code page 932 lines, also from a file saved as UTF-8.
+
+#include "cp932.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nagisora {
+
+struct ScoreFileContents {
+    std::vector<std::string> lines;       // code page 932 bytes without line ends
+    bool fromUtf8 = false;                // the file was UTF-8 text and has been converted
+    std::vector<CharPosition> unmappable; // characters of a UTF-8 file that became "?", for warnings
+};
+
+// A file that looks like UTF-8 loses its byte-order mark and is converted to code page 932; any other file is
+// taken byte for byte. Its lines end at CR LF, CR or LF; a byte 1A ends the text; an empty file has no line.
+ScoreFileContents DecodeScoreFile(std::string_view fileBytes);
+
+// Reads and decodes the file; a failure to read it throws Failure.
+ScoreFileContents LoadScoreFile(const std::string& path);
+
+} // namespace nagisora

@@ -1,0 +1,61 @@
+#include "wav_render_loader.h"
+
+#include "failure.h"
+#include "file_io.h"
+#include "media_errors.h"
+#include "wav_render_module.h"
+
+#include <array>
+#include <dlfcn.h>
+#include <memory>
+
+#ifndef NAGISORA_RENDER_MODULE_DIR
+#error "NAGISORA_RENDER_MODULE_DIR: the module's install folder relative to the program's folder"
+#endif
+
+namespace nagisora {
+namespace {
+
+constexpr std::size_t MessageCapacity = 1024;
+
+struct ModuleCloser {
+    void operator()(void* handle) const { ::dlclose(handle); }
+};
+using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
+
+// RTLD_NODELETE: FluidSynth's libraries stay mapped after the close; unloading them again is not worth its
+// risk.
+ModuleHandle LoadModule(std::string& errors) {
+    for (const std::string& candidate : RenderModuleCandidates()) {
+        if (ModuleHandle handle{::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)})
+            return handle;
+        if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::vector<std::string> RenderModuleCandidates() {
+    const std::string programDir = ExecutableDir();
+    return {programDir + RenderModuleFileName,
+            programDir + NAGISORA_RENDER_MODULE_DIR "/" + RenderModuleFileName};
+}
+
+void RenderWavFile(std::string_view midiData, const std::string& wavPath) {
+    std::string errors;
+    const ModuleHandle module = LoadModule(errors);
+    if (!module)
+        throw Failure(MediaCode::NoRenderModule,
+                      MediaErrorText(MediaCode::NoRenderModule) + " (" + errors + ")");
+    const auto entry = reinterpret_cast<RenderWavEntry>(::dlsym(module.get(), RenderWavEntryName));
+    if (!entry)
+        throw Failure(MediaCode::NoRenderModule, std::string("WAV 書き出しのモジュール ") +
+                                                     RenderModuleFileName + " に " + RenderWavEntryName +
+                                                     " がありません");
+    std::array<char, MessageCapacity> message{};
+    const int code = entry(midiData.data(), midiData.size(), wavPath.c_str(), message.data(), message.size());
+    if (code != 0) throw Failure(code, message.data());
+}
+
+} // namespace nagisora

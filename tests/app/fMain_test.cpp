@@ -1,0 +1,636 @@
+#include "conversion.h"
+#include "cp932.h"
+#include "fMain.h"
+#include "file_io.h"
+#include "fonts.h"
+#include "instruments.h"
+#include "mPlay.h"
+#include "message_box.h"
+#include "score_file_lines.h"
+#include "score_reader.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+using namespace nagisora;
+
+namespace {
+
+std::string ReadRaw(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteRaw(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool Exists(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+std::string Sjis(std::string_view utf8) {
+    return EncodeCp932(utf8).bytes;
+}
+
+// A window on a fresh AppDir whose failures and dialogs are recorded instead of shown.
+class Harness {
+  public:
+    explicit Harness(std::function<void(const std::string& appDir)> beforeCreate = {}) {
+        appDir_ = dir_.path().toStdString() + "/";
+        if (beforeCreate) beforeCreate(appDir_);
+        MainWindowOptions options;
+        options.appDir = appDir_;
+        options.reportError = [this](const Failure& failure) { messages.push_back(FailureText(failure)); };
+        options.fileDialog = [this](const FileDialogRequest& request) {
+            requests.push_back(request);
+            return answer;
+        };
+        options.media = MediaOptions::ToWavFile(mediaDir_.path().toStdString() + "/preview.wav");
+        window = std::make_unique<TMainF>(std::move(options));
+    }
+
+    template <class T>
+    T* Get(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (found == nullptr) qFatal("no control %s", name);
+        return found;
+    }
+
+    void SetScore(const QString& text) const { Get<QPlainTextEdit>("mem")->setPlainText(text); }
+    std::string AppDir() const { return appDir_; }
+    std::string Path(const std::string& name) const { return appDir_ + name; }
+
+    std::unique_ptr<TMainF> window;
+    std::vector<QString> messages;
+    std::vector<FileDialogRequest> requests;
+    std::optional<QString> answer;
+
+  private:
+    QTemporaryDir dir_;
+    QTemporaryDir mediaDir_;
+    std::string appDir_;
+};
+
+std::vector<std::string> StartScoreLines() {
+    const std::string bytes = ReadRaw(NAGISORA_EXAMPLES_DIR "/start-score.txt");
+    const std::vector<std::string_view> views = SplitScoreFileLines(bytes);
+    return {views.begin(), views.end()};
+}
+
+std::string ExpectedImage(const std::vector<std::string>& lines, const ConversionSettings& settings) {
+    const std::vector<std::string_view> views(lines.begin(), lines.end());
+    auto list = std::make_unique<OnpuList>();
+    return ConvertScore(views, settings, *list).midiData;
+}
+
+// A score of n notes ロ, each an eighth of a beat, in line sets of at most 1000 notes (a line is read at most
+// 4096 bytes long).
+QString ShortNotes(int n) {
+    QString text;
+    for (int done = 0; done < n; done += 1000) {
+        const int count = std::min(1000, n - done);
+        text += QString(count, u'ロ') + u'\n' + QString(count, u'＊') + u'\n';
+    }
+    return text;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void startState();
+    void focusOrder();
+    void scrollBars_data();
+    void scrollBars();
+    void thumbDragUpdatesReadOut();
+    void scoreLines_data();
+    void scoreLines();
+    void conversionWritesWorkFile();
+    void conversionUsesSelectedInstrument();
+    void midiSaveWritesImageAndCaption();
+    void midiSaveCancelChangesNothing();
+    void midiSaveFailures_data();
+    void midiSaveFailures();
+    void conversionFailures();
+    void refusedScoreChangesNoFile();
+    void configFolderAtCreation();
+    void diagnosticList();
+    void failureBox();
+    void gothicFontIsTwoColumnsWide();
+    void playerTransitions();
+    void failedPlayOpenLeavesTimerPolling();
+};
+
+void MainWindowTest::startState() {
+    Harness h;
+    h.window->show();
+    QCOMPARE(h.Get<QLabel>("pnlTempo")->text(), QStringLiteral("90"));
+    QCOMPARE(h.Get<QLabel>("pnlOntei")->text(), QStringLiteral("0"));
+    QCOMPARE(h.Get<QLabel>("pnlOnryo")->text(), QStringLiteral("64"));
+    QCOMPARE(h.Get<QListWidget>("lstGakki")->currentRow(), 0);
+    QCOMPARE(h.Get<QListWidget>("lstGakki")->selectedItems().size(), 1);
+    QVERIFY(h.Get<QCheckBox>("chkOnshoku")->isChecked());
+    QVERIFY(!h.Get<QPushButton>("btnMidSave")->isEnabled());
+    QVERIFY(h.Get<QPushButton>("btnOk")->isEnabled());
+    QCOMPARE(h.window->windowTitle(), QStringLiteral(" ナギソラ を MIDI データに変換"));
+    QCOMPARE(h.window->size(), QSize(815, 474)); // 96 dpi offscreen
+    QCOMPARE(h.window->minimumSize(), h.window->maximumSize());
+    QVERIFY(!(h.window->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(h.Get<QWidget>("mPlay")->geometry(), QRect(114, 357, 57, 21));
+    QCOMPARE(h.window->focusWidget(), h.Get<QWidget>("btnOk"));
+    QVERIFY(!h.Get<QTimer>("timStop")->isActive());
+    QCOMPARE(h.Get<QTimer>("timStop")->interval(), 100);
+    QCOMPARE(h.window->OnteiOffset(), 0);
+    QCOMPARE(h.window->OnpuCount(), 0);
+    QVERIFY(h.window->MidiData().empty());
+    QVERIFY(Exists(h.Path("config")));
+
+    // The example score: eleven lines, the same bytes as the example file.
+    QCOMPARE(h.window->ScoreLines(), StartScoreLines());
+    QCOMPARE(h.window->ScoreLines().size(), std::size_t{11});
+
+    // The instrument rows are the core's, typos included.
+    auto* gakki = h.Get<QListWidget>("lstGakki");
+    QCOMPARE(gakki->count(), 128);
+    for (int row = 0; row < 128; ++row)
+        QCOMPARE(gakki->item(row)->text().toStdString(),
+                 std::string(GakkiRows[static_cast<std::size_t>(row)]));
+    QCOMPARE(gakki->item(0x0C)->text(), QStringLiteral("0C Marinmba"));
+    QCOMPARE(gakki->item(0x51)->text(), QStringLiteral("51 Lead2(sawtooth"));
+
+    // Controls the user never sees.
+    for (const char* hidden : {"btnDefOnpu", "Button1", "Edit1", "Edit2"})
+        QVERIFY2(!h.Get<QWidget>(hidden)->isVisible(), hidden);
+    QCOMPARE(h.Get<QLineEdit>("Edit1")->text(), QStringLiteral("2097152"));
+    QVERIFY(h.Get<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
+    QVERIFY(h.Get<QPlainTextEdit>("mem")->lineWrapMode() == QPlainTextEdit::NoWrap);
+}
+
+void MainWindowTest::focusOrder() {
+    Harness h;
+    h.window->show();
+    QApplication::setActiveWindow(h.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+    h.Get<QPushButton>("btnMidSave")->setEnabled(true);
+    QCOMPARE(QApplication::focusWidget(), h.Get<QWidget>("btnOk"));
+    const QStringList expected = {"scrTempo",   "lstGakki", "btnSave",  "mem",     "btnLoad",    "btnCleatr",
+                                  "btnMidSave", "scrOntei", "scrOnryo", "btnHelp", "chkOnshoku", "btnOk"};
+    QStringList seen;
+    for (int i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen.push_back(QApplication::focusWidget()->objectName());
+    }
+    QCOMPARE(seen, expected);
+}
+
+void MainWindowTest::scrollBars_data() {
+    QTest::addColumn<QString>("bar");
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("changes"); // how often the change handler runs
+    using A = QAbstractSlider;
+    struct Row {
+        const char* name;
+        const char* bar;
+        const char* panel;
+        int start;
+        A::SliderAction action;
+        int expected;
+        int changes;
+    };
+    const Row rows[] = {
+        {"tempo small step to max", "scrTempo", "pnlTempo", 253, A::SliderSingleStepAdd, 254, 1},
+        {"tempo at max stays", "scrTempo", "pnlTempo", 254, A::SliderSingleStepAdd, 254, 0},
+        {"tempo large step clamps", "scrTempo", "pnlTempo", 35, A::SliderPageStepSub, 30, 1},
+        {"ontei home", "scrOntei", "pnlOntei", 0, A::SliderToMinimum, -16, 1},
+        {"ontei end", "scrOntei", "pnlOntei", 0, A::SliderToMaximum, 16, 1},
+        {"onryo large step clamps", "scrOnryo", "pnlOnryo", 120, A::SliderPageStepAdd, 127, 1},
+    };
+    for (const Row& row : rows)
+        QTest::newRow(row.name) << QString::fromLatin1(row.bar) << QString::fromLatin1(row.panel) << row.start
+                                << int(row.action) << row.expected << row.changes;
+}
+
+void MainWindowTest::scrollBars() {
+    QFETCH(QString, bar);
+    QFETCH(QString, panel);
+    QFETCH(int, start);
+    QFETCH(int, action);
+    QFETCH(int, expected);
+    QFETCH(int, changes);
+    Harness h;
+    auto* scroll = h.Get<QScrollBar>(bar.toLatin1().constData());
+    auto* readOut = h.Get<QLabel>(panel.toLatin1().constData());
+    scroll->setValue(start);
+    QCOMPARE(readOut->text(), QString::number(start));
+    readOut->setText(QStringLiteral("untouched"));
+    QSignalSpy spy(scroll, &QScrollBar::valueChanged);
+    scroll->triggerAction(static_cast<QAbstractSlider::SliderAction>(action));
+    QCOMPARE(scroll->value(), expected);
+    QCOMPARE(spy.count(), changes);
+    QCOMPARE(readOut->text(), changes == 0 ? QStringLiteral("untouched") : QString::number(expected));
+    if (bar == QLatin1String("scrOntei")) QCOMPARE(h.window->OnteiOffset(), expected);
+}
+
+// The read-out follows the thumb while it is dragged, not only when it is let go; the arrow keys move the
+// position by the small step.
+void MainWindowTest::thumbDragUpdatesReadOut() {
+    Harness h;
+    auto* onryo = h.Get<QScrollBar>("scrOnryo");
+    auto* readOut = h.Get<QLabel>("pnlOnryo");
+    onryo->setSliderDown(true);
+    onryo->setSliderPosition(100);
+    QCOMPARE(readOut->text(), QStringLiteral("100"));
+    onryo->setSliderPosition(127);
+    QCOMPARE(readOut->text(), QStringLiteral("127"));
+    onryo->setSliderDown(false);
+
+    h.window->show();
+    auto* tempo = h.Get<QScrollBar>("scrTempo");
+    QTest::keyClick(tempo, Qt::Key_Right);
+    QCOMPARE(h.Get<QLabel>("pnlTempo")->text(), QStringLiteral("92"));
+    QTest::keyClick(tempo, Qt::Key_PageUp);
+    QCOMPARE(h.Get<QLabel>("pnlTempo")->text(), QStringLiteral("82"));
+    QTest::keyClick(tempo, Qt::Key_End);
+    QCOMPARE(h.Get<QLabel>("pnlTempo")->text(), QStringLiteral("254"));
+    QTest::keyClick(tempo, Qt::Key_Left);
+    QCOMPARE(h.Get<QLabel>("pnlTempo")->text(), QStringLiteral("252"));
+}
+
+void MainWindowTest::scoreLines_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines"); // UTF-8 form of the expected code page 932 lines
+    QTest::newRow("empty area") << QString() << QStringList{};
+    QTest::newRow("one line without break") << QStringLiteral("ロツ") << QStringList{"ロツ"};
+    QTest::newRow("final break is no line") << QStringLiteral("ロツ\n") << QStringList{"ロツ"};
+    QTest::newRow("empty lines inside and at the end")
+        << QStringLiteral("a\n\n\nb\n\n") << QStringList{"a", "", "", "b", ""};
+    QTest::newRow("unmappable becomes ?") << QStringLiteral("ロ😀ツ é") << QStringList{"ロ?ツ ?"};
+    QTest::newRow("line separator breaks the line")
+        << (QStringLiteral("ロ") + QChar(QChar::LineSeparator) + QStringLiteral("ツ"))
+        << QStringList{"ロ", "ツ"};
+    QTest::newRow("blanks kept") << QStringLiteral("  ロ　\t") << QStringList{"  ロ　\t"};
+}
+
+void MainWindowTest::scoreLines() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    Harness h;
+    h.SetScore(text);
+    std::vector<std::string> expected;
+    for (const QString& line : lines)
+        expected.push_back(Sjis(line.toStdString()));
+    QCOMPARE(h.window->ScoreLines(), expected);
+}
+
+// Every setting of the controls reaches the image, and the work file holds exactly the image of the one
+// conversion chain.
+void MainWindowTest::conversionWritesWorkFile() {
+    Harness h;
+    h.window->show();
+    h.Get<QScrollBar>("scrTempo")->setValue(120);
+    h.Get<QScrollBar>("scrOntei")->setValue(-3);
+    h.Get<QScrollBar>("scrOnryo")->setValue(100);
+    h.Get<QListWidget>("lstGakki")->setCurrentRow(5);
+    h.Get<QCheckBox>("chkOnshoku")->setChecked(false);
+    h.Get<QPushButton>("btnOk")->click();
+    QVERIFY2(h.messages.empty(), qPrintable(h.messages.empty() ? QString() : h.messages.front()));
+
+    const std::string expected = ExpectedImage(StartScoreLines(), ConversionSettings{120, -3, 100, 5, false});
+    QVERIFY(!expected.empty());
+    QCOMPARE(h.window->MidiData(), expected);
+    QCOMPARE(ReadRaw(h.window->WorkFilePath()), expected);
+    QCOMPARE(h.window->WorkFilePath(), h.AppDir() + "config/work.mid");
+    QVERIFY(h.Get<QPushButton>("btnMidSave")->isEnabled());
+    QVERIFY(h.Get<TMediaPlayer>("mPlay")->IsOpen());
+    QCOMPARE(h.window->OnpuCount(), 41);
+
+    // A second conversion replaces the work file and opens the player on it again.
+    h.Get<QCheckBox>("chkOnshoku")->setChecked(true);
+    h.Get<QPushButton>("btnOk")->click();
+    const std::string second = ExpectedImage(StartScoreLines(), ConversionSettings{120, -3, 100, 5, true});
+    QVERIFY(second != expected);
+    QCOMPARE(ReadRaw(h.window->WorkFilePath()), second);
+    QVERIFY(h.Get<TMediaPlayer>("mPlay")->IsOpen());
+}
+
+void MainWindowTest::conversionUsesSelectedInstrument() {
+    Harness h;
+    h.window->show();
+    auto* gakki = h.Get<QListWidget>("lstGakki");
+    gakki->setCurrentRow(0x4D);
+    QCOMPARE(gakki->currentItem()->text(), QStringLiteral("4D Shakuhachi"));
+    h.window->btnOkClick();
+    const std::string& image = h.window->MidiData();
+    QVERIFY(image.size() > 24);
+    QCOMPARE(static_cast<unsigned char>(image[23]), 0xC0);
+    QCOMPARE(static_cast<int>(image[24]), 77);
+}
+
+void MainWindowTest::midiSaveWritesImageAndCaption() {
+    Harness h;
+    h.window->show();
+    h.window->btnOkClick();
+    const std::string target = h.Path("kyoku");
+    WriteRaw(target, "old contents");
+    h.answer = QString::fromStdString(target);
+    h.Get<QPushButton>("btnMidSave")->click();
+    QVERIFY(h.messages.empty());
+    QCOMPARE(ReadRaw(target), h.window->MidiData());
+    QCOMPARE(h.window->windowTitle(), QStringLiteral("kyoku"));
+
+    QCOMPARE(h.requests.size(), std::size_t{1});
+    const FileDialogRequest& request = h.requests.front();
+    QVERIFY(request.kind == FileDialogRequest::Kind::Save);
+    QCOMPARE(request.folder.toStdString() + "/", h.AppDir());
+    QCOMPARE(request.filter, QStringLiteral("*mid (*.mid)"));
+    QVERIFY(request.defaultSuffix.isEmpty());
+
+    // Saving touches neither the image nor the work file.
+    QCOMPARE(ReadRaw(h.window->WorkFilePath()), h.window->MidiData());
+}
+
+void MainWindowTest::midiSaveCancelChangesNothing() {
+    Harness h;
+    h.window->btnOkClick();
+    const QString caption = h.window->windowTitle();
+    h.answer.reset();
+    h.window->btnMidSaveClick();
+    QCOMPARE(h.requests.size(), std::size_t{1});
+    QCOMPARE(h.window->windowTitle(), caption);
+    QVERIFY(h.messages.empty());
+    QDir dir(QString::fromStdString(h.AppDir()));
+    QCOMPARE(dir.entryList(QDir::Files), QStringList{});
+}
+
+void MainWindowTest::midiSaveFailures_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("writeProtected");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("missing folder") << "no-such-folder/a.mid" << false << "不正なﾌｧｲﾙ名です."
+                                    << "a.mid";
+    QTest::newRow("write-protected file") << "locked.mid" << true << "ﾌｧｲﾙへのｱｸｾｽが拒否されました."
+                                          << "locked.mid";
+    QTest::newRow("a folder") << "config" << false << "ﾌｧｲﾙへのｱｸｾｽが拒否されました."
+                              << "config";
+}
+
+// The caption shows the chosen name before the file is written, so also when writing fails; the file is left
+// as it was.
+void MainWindowTest::midiSaveFailures() {
+    QFETCH(QString, name);
+    QFETCH(bool, writeProtected);
+    QFETCH(QString, message);
+    QFETCH(QString, caption);
+    Harness h;
+    h.window->btnOkClick();
+    const std::string target = h.Path(name.toStdString());
+    if (writeProtected) {
+        WriteRaw(target, "keep me");
+        ::chmod(target.c_str(), 0444);
+    }
+    h.answer = QString::fromStdString(target);
+    h.window->btnMidSaveClick();
+    QCOMPARE(h.messages, std::vector<QString>{message});
+    QCOMPARE(h.window->windowTitle(), caption);
+    if (writeProtected) QCOMPARE(ReadRaw(target), std::string("keep me"));
+}
+
+// A failed write of the work file ends the conversion there: the image is kept, the player stays closed and
+// "MIDI 保存" is not enabled.
+void MainWindowTest::conversionFailures() {
+    {
+        Harness h;
+        const std::string work = h.Path("config/work.mid");
+        WriteRaw(work, "previous");
+        ::chmod(work.c_str(), 0444);
+        h.window->btnOkClick();
+        QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("ﾌｧｲﾙへのｱｸｾｽが拒否されました.")});
+        QCOMPARE(ReadRaw(work), std::string("previous"));
+        QVERIFY(!h.window->MidiData().empty());
+        QVERIFY(!h.Get<QPushButton>("btnMidSave")->isEnabled());
+        QVERIFY(!h.Get<TMediaPlayer>("mPlay")->IsOpen());
+    }
+    {
+        // The config folder vanished after start: a folder on the path is missing.
+        Harness h;
+        QVERIFY(QDir(QString::fromStdString(h.Path("config"))).removeRecursively());
+        h.window->btnOkClick();
+        QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("不正なﾌｧｲﾙ名です.")});
+        QVERIFY(!Exists(h.Path("config")));
+    }
+    {
+        // A conversion after a good one closes the player first; failing later leaves it closed, and the
+        // enabled "MIDI 保存" then saves the new image.
+        Harness h;
+        h.window->btnOkClick();
+        QVERIFY(h.Get<TMediaPlayer>("mPlay")->IsOpen());
+        ::chmod(h.window->WorkFilePath().c_str(), 0444);
+        h.Get<QScrollBar>("scrTempo")->setValue(200);
+        h.window->btnOkClick();
+        QCOMPARE(h.messages.size(), std::size_t{1});
+        QVERIFY(!h.Get<TMediaPlayer>("mPlay")->IsOpen());
+        QVERIFY(h.Get<QPushButton>("btnMidSave")->isEnabled());
+        QCOMPARE(h.window->MidiData(),
+                 ExpectedImage(StartScoreLines(), ConversionSettings{200, 0, 64, 0, true}));
+    }
+}
+
+// More notes than the event list holds: the core refuses the score, the message is shown and no file or state
+// changes.
+void MainWindowTest::refusedScoreChangesNoFile() {
+    Harness h;
+    h.window->btnOkClick();
+    const std::string image = h.window->MidiData();
+    h.SetScore(ShortNotes(4097));
+    h.window->btnOkClick();
+    QCOMPARE(h.messages,
+             std::vector<QString>{QString::fromUtf8(TooManyNotesMessage.data(), TooManyNotesMessage.size()) +
+                                  u'.'});
+    QCOMPARE(h.window->MidiData(), image);
+    QCOMPARE(ReadRaw(h.window->WorkFilePath()), image);
+
+    // 4096 notes are still converted; the image is written whole although it is longer than 4096 bytes.
+    h.messages.clear();
+    h.SetScore(ShortNotes(4096));
+    h.window->btnOkClick();
+    QVERIFY(h.messages.empty());
+    QCOMPARE(h.window->OnpuCount(), 4096);
+    QVERIFY(h.window->MidiData().size() > 4096);
+    QCOMPARE(ReadRaw(h.window->WorkFilePath()), h.window->MidiData());
+}
+
+void MainWindowTest::configFolderAtCreation() {
+    {
+        // An existing folder stays as it is.
+        Harness h([](const std::string& dir) {
+            QDir().mkpath(QString::fromStdString(dir + "config"));
+            WriteRaw(dir + "config/work.mid", "left by an earlier run");
+        });
+        QVERIFY(h.messages.empty());
+        QCOMPARE(ReadRaw(h.Path("config/work.mid")), std::string("left by an earlier run"));
+    }
+    {
+        // A plain file named config: reported, and the window opens all the same.
+        Harness h([](const std::string& dir) { WriteRaw(dir + "config", "plain"); });
+        QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("I/O ｴﾗｰ (183).")});
+        h.window->show();
+        QVERIFY(h.window->isVisible());
+        h.window->btnOkClick();
+        QCOMPARE(h.messages.size(), std::size_t{2});
+        QCOMPARE(ReadRaw(h.Path("config")), std::string("plain"));
+    }
+}
+
+// "Button1": the reader's events without the tuplet pass, appended to Memo1 as "Onko / Oncho".
+void MainWindowTest::diagnosticList() {
+    Harness h;
+    auto* memo = h.Get<QPlainTextEdit>("Memo1");
+    h.SetScore(QStringLiteral("乙ロツ○\n　－＋３\n"));
+    h.Get<QPushButton>("Button1")->click();
+    QCOMPARE(memo->toPlainText(), QStringLiteral("50 / 120\n53 / 60\n0 / 3"));
+    QCOMPARE(h.window->OnpuCount(), 3);
+
+    h.Get<QScrollBar>("scrOntei")->setValue(2);
+    h.window->Button1Click();
+    QCOMPARE(memo->toPlainText(), QStringLiteral("50 / 120\n53 / 60\n0 / 3\n52 / 120\n55 / 60\n0 / 3"));
+    QVERIFY(h.window->MidiData().empty());
+    QVERIFY(!Exists(h.window->WorkFilePath()));
+}
+
+// The application's message box: error icon, the application's title, the message and a full stop.
+void MainWindowTest::failureBox() {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    ShowFailureBox(nullptr, Failure(32, IoErrorMessage(32)));
+    QCOMPARE(title, QStringLiteral("ナギソラ"));
+    QCOMPARE(text, QStringLiteral("I/O ｴﾗｰ (32)."));
+    QCOMPARE(icon, QMessageBox::Critical);
+}
+
+// In the score area a full-width character is exactly two half-width columns wide, so timbre numbers stand
+// over the pitch symbols.
+void MainWindowTest::gothicFontIsTwoColumnsWide() {
+    QPlainTextEdit edit;
+    for (int pixels = 12; pixels <= 24; ++pixels) {
+        edit.setFont(GothicFont(pixels));
+        const QFontMetricsF metrics(edit.font());
+        const qreal half = metrics.horizontalAdvance(QString(80, u'0'));
+        const qreal full = metrics.horizontalAdvance(QString(40, u'ロ'));
+        QVERIFY2(half > 0 && qFuzzyCompare(full, half),
+                 qPrintable(QStringLiteral("%1 px: %2 against %3").arg(pixels).arg(full).arg(half)));
+        QCOMPARE(metrics.horizontalAdvance(QStringLiteral("  16    38")),
+                 metrics.horizontalAdvance(QStringLiteral("乙ロ　｜ツ")));
+    }
+    QCOMPARE(QFontInfo(GothicFont(12)).family(), QStringLiteral("IPAGothic"));
+    QCOMPARE(QFontInfo(PGothicFont(12)).family(), QStringLiteral("IPAPGothic"));
+    QCOMPARE(QFontInfo(GothicFont(12)).pixelSize(), 12);
+}
+
+// The preview player with the headless backend: Play locks "MIDI 作成" and starts the timer, Stop undoes
+// both, and the end of the music unlocks it within a tick.
+void MainWindowTest::playerTransitions() {
+    Harness h;
+    h.window->show();
+    auto* player = h.Get<TMediaPlayer>("mPlay");
+    auto* ok = h.Get<QPushButton>("btnOk");
+    auto* timer = h.Get<QTimer>("timStop");
+    QCOMPARE(player->focusPolicy(), Qt::NoFocus);
+
+    // Before any conversion neither button is available and a click does nothing.
+    player->Click(MPButton::Play);
+    QVERIFY(ok->isEnabled());
+    QVERIFY(!timer->isActive());
+    QVERIFY(!player->IsOpen());
+
+    // Two beats at tempo 30: long enough not to end during the test.
+    h.SetScore(QStringLiteral("ロ\n　\n"));
+    h.Get<QScrollBar>("scrTempo")->setValue(30);
+    h.window->btnOkClick();
+    QVERIFY(h.messages.empty());
+    QVERIFY(player->IsAvailable(MPButton::Play));
+    QVERIFY(!player->IsAvailable(MPButton::Stop));
+    QCOMPARE(player->FileName(), h.window->WorkFilePath());
+
+    player->Click(MPButton::Play);
+    QVERIFY(h.messages.empty());
+    QVERIFY(!ok->isEnabled());
+    QVERIFY(timer->isActive());
+    QVERIFY(player->IsAvailable(MPButton::Stop));
+    QVERIFY(!player->IsAvailable(MPButton::Play));
+    QCOMPARE(player->Mode(), int(MediaMode::Playing));
+
+    player->Click(MPButton::Stop);
+    QVERIFY(ok->isEnabled());
+    QVERIFY(!timer->isActive());
+    QVERIFY(player->IsAvailable(MPButton::Play));
+    QVERIFY(!player->IsAvailable(MPButton::Stop));
+
+    // A score of an eighth of a beat at tempo 254 ends by itself at once; the timer then unlocks "MIDI 作成"
+    // and switches itself off.
+    h.SetScore(QStringLiteral("ロ\n＊\n"));
+    h.Get<QScrollBar>("scrTempo")->setValue(254);
+    h.window->btnOkClick();
+    player->Click(MPButton::Play);
+    QVERIFY(!ok->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 5000);
+    QVERIFY(ok->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(player->IsAvailable(MPButton::Play), 5000);
+    QVERIFY(h.messages.empty());
+}
+
+// Play opens the work file anew; when that fails the failure is reported, "MIDI 作成" stays locked and the
+// timer stays on until the mode query answers stopped, which it does at once without a file.
+void MainWindowTest::failedPlayOpenLeavesTimerPolling() {
+    Harness h;
+    h.window->btnOkClick();
+    auto* player = h.Get<TMediaPlayer>("mPlay");
+    QVERIFY(player->IsOpen());
+    QVERIFY(QFile::remove(QString::fromStdString(h.window->WorkFilePath())));
+    player->Click(MPButton::Play);
+    QCOMPARE(h.messages.size(), std::size_t{1});
+    QVERIFY(h.messages.front().endsWith(u'.'));
+    QVERIFY(!player->IsOpen());
+    QVERIFY(!player->IsAvailable(MPButton::Play));
+    QVERIFY(!player->IsAvailable(MPButton::Stop));
+    QVERIFY(!h.Get<QPushButton>("btnOk")->isEnabled());
+    QVERIFY(h.Get<QTimer>("timStop")->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(h.Get<QPushButton>("btnOk")->isEnabled(), 2000);
+    QVERIFY(!h.Get<QTimer>("timStop")->isActive());
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "fMain_test.moc"

@@ -1,0 +1,223 @@
+// The preview player widget over a media layer that plays into a WAV file (no sound card), offscreen.
+
+#include "mPlay.h"
+#include "media_errors.h"
+#include "media_layer.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace nagisora {
+namespace {
+
+// One note of 24 ticks at division 96: an eighth of a second of music.
+std::string ShortMusic() {
+    return std::string("MThd\0\0\0\x06\0\0\0\x01\0\x60"
+                       "MTrk\0\0\0\x0F"
+                       "\0\xC0\x00\0\x90\x45\x64\x18\x80\x45\x40\0\xFF\x2F\0",
+                       37);
+}
+
+struct ClickRecord {
+    int button;
+    bool doDefault;
+};
+
+} // namespace
+
+class MPlayTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::string Path(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+    std::string WriteMusic(const char* name) const {
+        std::ofstream(Path(name), std::ios::binary) << ShortMusic();
+        return Path(name);
+    }
+
+    // Clicks with the mouse at the middle of a shown button.
+    void MouseClick(int button) {
+        const QPoint at(button == MPButton::Play ? 14 : 42, 10);
+        QTest::mouseClick(player_.get(), Qt::LeftButton, {}, at);
+    }
+
+    void WaitUntilStopped() { QTRY_VERIFY_WITH_TIMEOUT(player_->Mode() == MediaMode::Stopped, 5000); }
+
+    static MPButtonSet Set(std::initializer_list<int> buttons) {
+        MPButtonSet set;
+        for (const int b : buttons)
+            set.set(static_cast<std::size_t>(b));
+        return set;
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<MediaLayer> layer_;
+    std::unique_ptr<TMediaPlayer> player_;
+    std::vector<ClickRecord> clicks_;
+    std::vector<Failure> failures_;
+
+  private slots:
+    void init() {
+        layer_ = std::make_unique<MediaLayer>(MediaOptions::ToWavFile(Path("out.wav")));
+        player_ = std::make_unique<TMediaPlayer>(*layer_);
+        clicks_.clear();
+        failures_.clear();
+        player_->SetClickHandler([this](TMediaPlayer& player, int button, bool& doDefault) {
+            QCOMPARE(&player, player_.get());
+            clicks_.push_back({button, doDefault});
+        });
+        player_->SetErrorReporter([this](const Failure& failure) { failures_.push_back(failure); });
+        player_->show();
+    }
+
+    void cleanup() {
+        player_.reset();
+        layer_.reset();
+    }
+
+    void startsWithoutFileAndIgnoresClicks() {
+        QCOMPARE(player_->size(), QSize(57, 21));
+        QCOMPARE(player_->focusPolicy(), Qt::NoFocus);
+        QVERIFY(!player_->IsOpen());
+        QVERIFY(player_->FileName().empty());
+        QCOMPARE(player_->AvailableButtons(), MPButtonSet());
+        MouseClick(MPButton::Play);
+        MouseClick(MPButton::Stop);
+        player_->Click(MPButton::Play);
+        QVERIFY(clicks_.empty());
+        QVERIFY(failures_.empty());
+        QCOMPARE(player_->Mode(), MediaMode::Stopped);
+        try {
+            player_->Stop();
+            QFAIL("no failure");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.Message(), std::string("MCI ﾃﾞﾊﾞｲｽがありません"));
+        }
+    }
+
+    void availabilityFollowsOpenPlayStopAndClose() {
+        player_->SetFileName(WriteMusic("work.mid"));
+        player_->Open();
+        QVERIFY(player_->IsOpen());
+        QVERIFY(player_->CanPlay());
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
+        QCOMPARE(player_->Mode(), MediaMode::Stopped);
+
+        MouseClick(MPButton::Stop); // unavailable
+        QVERIFY(clicks_.empty());
+
+        MouseClick(MPButton::Play);
+        QCOMPARE(clicks_.size(), std::size_t(1));
+        QCOMPARE(clicks_[0].button, MPButton::Play);
+        QVERIFY(clicks_[0].doDefault);
+        QCOMPARE(player_->Mode(), MediaMode::Playing);
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Pause, MPButton::Stop}));
+
+        MouseClick(MPButton::Play); // unavailable while playing
+        QCOMPARE(clicks_.size(), std::size_t(1));
+
+        MouseClick(MPButton::Stop);
+        QCOMPARE(clicks_.size(), std::size_t(2));
+        QCOMPARE(clicks_[1].button, MPButton::Stop);
+        QCOMPARE(player_->Mode(), MediaMode::Stopped);
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
+
+        player_->Close();
+        QVERIFY(!player_->IsOpen());
+        QCOMPARE(player_->AvailableButtons(), MPButtonSet());
+        QVERIFY(failures_.empty());
+    }
+
+    void endOfMusicMakesPlayAvailableAgain() {
+        player_->SetFileName(WriteMusic("work.mid"));
+        player_->Open();
+        player_->Click(MPButton::Play);
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Pause, MPButton::Stop}));
+        // The notification comes from the layer's thread and is handled in the event loop.
+        QTRY_COMPARE_WITH_TIMEOUT(player_->AvailableButtons(), Set({MPButton::Play}), 5000);
+        QCOMPARE(player_->Mode(), MediaMode::Stopped);
+
+        // Play after the end plays again.
+        player_->Click(MPButton::Play);
+        QCOMPARE(player_->Mode(), MediaMode::Playing);
+        QTRY_COMPARE_WITH_TIMEOUT(player_->AvailableButtons(), Set({MPButton::Play}), 5000);
+    }
+
+    void failingOpenInTheHandlerEndsTheClick() {
+        player_->SetFileName(WriteMusic("work.mid"));
+        player_->Open();
+        player_->SetClickHandler([this](TMediaPlayer& player, int button, bool& doDefault) {
+            clicks_.push_back({button, doDefault});
+            player.SetFileName(Path("gone.mid"));
+            player.Open();
+        });
+        MouseClick(MPButton::Play);
+        QCOMPARE(clicks_.size(), std::size_t(1));
+        QCOMPARE(failures_.size(), std::size_t(1));
+        QCOMPARE(failures_[0].Code(), MediaCode::FileNotFound);
+        QCOMPARE(failures_[0].Message(), MediaErrorText(MediaCode::FileNotFound));
+        QVERIFY(!player_->IsOpen());
+        QCOMPARE(player_->AvailableButtons(), MPButtonSet());
+        QCOMPARE(player_->Mode(), MediaMode::Stopped); // no play happened
+        MouseClick(MPButton::Play);
+        QCOMPARE(clicks_.size(), std::size_t(1)); // and the buttons ignore clicks now
+    }
+
+    void clearedFlagSkipsTheAction() {
+        player_->SetFileName(WriteMusic("work.mid"));
+        player_->Open();
+        player_->SetClickHandler([this](TMediaPlayer&, int button, bool& doDefault) {
+            clicks_.push_back({button, doDefault});
+            doDefault = false;
+        });
+        MouseClick(MPButton::Play);
+        QCOMPARE(clicks_.size(), std::size_t(1));
+        QCOMPARE(player_->Mode(), MediaMode::Stopped);
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
+    }
+
+    void pressReleasedElsewhereIsNoClick() {
+        player_->SetFileName(WriteMusic("work.mid"));
+        player_->Open();
+        QTest::mousePress(player_.get(), Qt::LeftButton, {}, QPoint(14, 10));
+        QTest::mouseRelease(player_.get(), Qt::LeftButton, {}, QPoint(42, 10));
+        QVERIFY(clicks_.empty());
+        QCOMPARE(player_->Mode(), MediaMode::Stopped);
+    }
+
+    void unavailableSymbolsAreGreyed() {
+        const auto symbolColour = [&](int button) {
+            const QImage image = player_->grab().toImage();
+            return image.pixelColor(button == MPButton::Play ? 14 : 42, 10);
+        };
+        QVERIFY(symbolColour(MPButton::Play) != QColor(Qt::black));
+        QVERIFY(symbolColour(MPButton::Stop) != QColor(Qt::black));
+        player_->SetFileName(WriteMusic("work.mid"));
+        player_->Open();
+        QCOMPARE(symbolColour(MPButton::Play), QColor(Qt::black));
+        QVERIFY(symbolColour(MPButton::Stop) != QColor(Qt::black));
+        player_->Click(MPButton::Play);
+        QVERIFY(symbolColour(MPButton::Play) != QColor(Qt::black));
+        QCOMPARE(symbolColour(MPButton::Stop), QColor(Qt::black));
+    }
+
+    void playerGoneBeforeTheEndOfMusic() {
+        player_->SetFileName(WriteMusic("work.mid"));
+        player_->Open();
+        player_->Click(MPButton::Play);
+        player_.reset(); // the notification that follows finds no player
+        QTRY_VERIFY_WITH_TIMEOUT(layer_->Mode() == MediaMode::Stopped, 5000);
+        QTest::qWait(50);
+    }
+};
+
+} // namespace nagisora
+
+QTEST_MAIN(nagisora::MPlayTest)
+#include "mplay_test.moc"

@@ -1,0 +1,226 @@
+#include "failure.h"
+#include "media_errors.h"
+#include "media_layer.h"
+#include "media_test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace nagisora {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::OneNote;
+using test::TemporaryFolder;
+
+// The layer plays into a WAV file in real time: no sound card is needed.
+class MediaLayerTest : public ::testing::Test {
+  protected:
+    TemporaryFolder folder;
+    MediaLayer layer{MediaOptions::ToWavFile((folder / "out.wav").string())};
+
+    std::string Write(std::string_view name, std::string_view bytes) {
+        const std::string path = (folder / name).string();
+        test::WriteBytes(path, bytes);
+        return path;
+    }
+
+    // Polls the mode until it leaves Playing; returns how long that took.
+    Clock::duration WaitUntilStopped(Clock::duration limit = 5s) {
+        const Clock::time_point start = Clock::now();
+        while (layer.Mode() == MediaMode::Playing && Clock::now() - start < limit)
+            std::this_thread::sleep_for(2ms);
+        return Clock::now() - start;
+    }
+
+    // The playback since the last open, written when the file is closed.
+    test::WavContents Output() {
+        layer.Close();
+        const std::optional<test::WavContents> wav = test::ReadWav(test::ReadBytes(folder / "out.wav"));
+        return wav.value_or(test::WavContents{});
+    }
+};
+
+void ExpectFailure(const std::function<void()>& command, int code, const std::string& message) {
+    try {
+        command();
+        ADD_FAILURE() << "no failure, expected " << message;
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.Code(), code);
+        EXPECT_EQ(failure.Message(), message);
+    }
+}
+
+TEST_F(MediaLayerTest, WithoutFileModeIsStoppedAndPlayStopRefuse) {
+    EXPECT_FALSE(layer.IsOpen());
+    EXPECT_FALSE(layer.CanPlay());
+    EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
+    ExpectFailure([&] { layer.Play(); }, MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません");
+    ExpectFailure([&] { layer.Stop(); }, MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません");
+    layer.Close(); // nothing to close: nothing happens
+    EXPECT_EQ(layer.LastError(), 0);
+}
+
+TEST_F(MediaLayerTest, FailedOpenLeavesNoFileWithTheLayersMessage) {
+    const std::string note = Write("note.mid", OneNote(60, 48));
+    const struct {
+        const char* what;
+        std::string path;
+        int code;
+    } cases[] = {
+        {"missing file", (folder / "missing.mid").string(), MediaCode::FileNotFound},
+        {"missing folder", (folder / "no" / "work.mid").string(), MediaCode::FileNotFound},
+        {"empty name", "", MediaCode::FileNotFound},
+        {"a folder", folder.Path().string(), MediaCode::FileUnreadable},
+        {"text", Write("score.mid", "MIDI? no, a score"), MediaCode::NotMidiFile},
+        {"cut short", Write("short.mid", OneNote(60, 48).substr(0, 30)), MediaCode::NotMidiFile},
+        {"empty file", Write("empty.mid", ""), MediaCode::NotMidiFile},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        layer.Open(note); // a file open before: the failed open leaves none
+        ExpectFailure([&] { layer.Open(c.path); }, c.code, MediaErrorText(c.code));
+        EXPECT_FALSE(layer.IsOpen());
+        EXPECT_EQ(layer.LastError(), c.code);
+        EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
+        ExpectFailure([&] { layer.Play(); }, MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません");
+    }
+}
+
+TEST(MediaLayerDevices, NoDeviceOrSoundFontFailsTheOpen) {
+    TemporaryFolder folder;
+    const std::string note = (folder / "note.mid").string();
+    test::WriteBytes(note, OneNote(60, 48));
+    MediaOptions noDrivers;
+    noDrivers.audioDrivers = {};
+    MediaOptions unwritableOutput = MediaOptions::ToWavFile((folder / "no" / "out.wav").string());
+    MediaOptions noSoundFont = MediaOptions::ToWavFile((folder / "out.wav").string());
+    noSoundFont.soundFont = (folder / "none.sf2").string();
+    const struct {
+        const char* what;
+        MediaOptions options;
+        int code;
+    } cases[] = {
+        {"no driver", noDrivers, MediaCode::NoAudioDevice},
+        {"output cannot be opened", unwritableOutput, MediaCode::NoAudioDevice},
+        {"no SoundFont", noSoundFont, MediaCode::NoSoundFont},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MediaLayer layer(c.options);
+        ExpectFailure([&] { layer.Open(note); }, c.code, MediaErrorText(c.code));
+        EXPECT_FALSE(layer.IsOpen());
+        EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
+    }
+}
+
+TEST(MediaErrorText, UnknownCodesHaveTheGeneralText) {
+    EXPECT_EQ(MediaErrorText(MediaCode::NoDeviceOpen), "MCI ﾃﾞﾊﾞｲｽがありません");
+    EXPECT_EQ(MediaErrorText(12345), "原因不明のｴﾗｰ");
+    EXPECT_EQ(MediaErrorText(0), "原因不明のｴﾗｰ");
+    for (const int code : {MediaCode::NoAudioDevice, MediaCode::FileNotFound, MediaCode::NotMidiFile}) {
+        const std::string text = MediaErrorText(code);
+        EXPECT_NE(text, "原因不明のｴﾗｰ");
+        EXPECT_FALSE(text.ends_with("。")) << "the message box adds the full stop";
+    }
+}
+
+TEST_F(MediaLayerTest, PlaysToTheEndAndReportsStoppedSoonAfterTheLastNote) {
+    std::atomic<int> notifications{0};
+    layer.SetEndNotification([&] { ++notifications; });
+    layer.Open(Write("note.mid", OneNote(69, 96))); // half a second
+    EXPECT_TRUE(layer.IsOpen());
+    EXPECT_TRUE(layer.CanPlay());
+    EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
+    EXPECT_EQ(layer.Length(), 96);
+    EXPECT_EQ(layer.Position(), 0);
+
+    layer.Play();
+    EXPECT_EQ(layer.Mode(), MediaMode::Playing);
+    const auto elapsed = WaitUntilStopped();
+    EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
+    // The last note ends 500 ms after the start; the mode follows within 300 ms (a little more allowed for a
+    // busy machine).
+    EXPECT_GE(elapsed, 450ms);
+    EXPECT_LE(elapsed, 500ms + 300ms + 200ms) << std::chrono::duration<double>(elapsed).count();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(notifications.load(), 1);
+    EXPECT_EQ(layer.Position(), 96);
+    EXPECT_EQ(layer.LastError(), 0);
+
+    const test::WavContents out = Output();
+    EXPECT_GT(test::PeakAmplitude(out.samples), 1000);
+    EXPECT_GE(out.Seconds(), 0.5);
+}
+
+TEST_F(MediaLayerTest, StopHaltsWhereItIsAndPlayGoesOn) {
+    std::atomic<int> notifications{0};
+    layer.SetEndNotification([&] { ++notifications; });
+    layer.Open(Write("note.mid", OneNote(69, 120))); // 625 ms
+    layer.Play();
+    std::this_thread::sleep_for(200ms);
+    layer.Stop();
+    EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
+    EXPECT_EQ(layer.LastError(), 0);
+    const std::int64_t stoppedAt = layer.Position();
+    EXPECT_GT(stoppedAt, 0);
+    EXPECT_LT(stoppedAt, 120);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(layer.Position(), stoppedAt) << "stopped means the position stays";
+    EXPECT_EQ(notifications.load(), 0) << "Stop is no end of the music";
+
+    layer.Play();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_GE(layer.Position(), stoppedAt);
+    WaitUntilStopped();
+    EXPECT_EQ(notifications.load(), 1);
+}
+
+TEST_F(MediaLayerTest, PlayAfterTheEndStartsFromTheBeginning) {
+    layer.Open(Write("note.mid", OneNote(69, 48)));
+    layer.Play();
+    WaitUntilStopped();
+    ASSERT_EQ(layer.Position(), 48);
+
+    layer.Play();
+    EXPECT_EQ(layer.Mode(), MediaMode::Playing);
+    std::this_thread::sleep_for(60ms);
+    EXPECT_LT(layer.Position(), 48);
+    const auto elapsed = WaitUntilStopped();
+    EXPECT_GE(elapsed, 150ms) << "the whole 250 ms of music plays again";
+}
+
+TEST_F(MediaLayerTest, ReopenPlaysTheFileAsItIsNow) {
+    const std::string work = Write("work.mid", OneNote(69, 48));
+    layer.Open(work);
+    layer.Play();
+    WaitUntilStopped();
+    EXPECT_GT(test::PeakAmplitude(Output().samples), 1000);
+
+    // Same name, new music: a silent note of another length.
+    test::WriteBytes(work, OneNote(69, 72, 0));
+    layer.Open(work);
+    EXPECT_EQ(layer.Length(), 72);
+    layer.Play();
+    WaitUntilStopped();
+    const test::WavContents out = Output();
+    EXPECT_GE(out.Seconds(), 0.375);
+    EXPECT_LT(test::PeakAmplitude(out.samples), test::SilenceLevel) << "the old music played again";
+}
+
+TEST_F(MediaLayerTest, CloseStopsAndForgetsTheFile) {
+    layer.Open(Write("note.mid", OneNote(69, 120)));
+    layer.Play();
+    std::this_thread::sleep_for(50ms);
+    layer.Close();
+    EXPECT_FALSE(layer.IsOpen());
+    EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
+    EXPECT_EQ(layer.Length(), 0);
+    ExpectFailure([&] { layer.Stop(); }, MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません");
+}
+
+} // namespace
+} // namespace nagisora

@@ -1,0 +1,95 @@
+#include "media_midi_file.h"
+#include "media_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace nagisora {
+namespace {
+
+using test::Big32;
+using test::EndOfTrackEvent;
+using test::Header;
+using test::Track;
+
+TEST(ReadMidiFileFacts, TheProgramsOwnImage) {
+    // 2192 ticks at division 90; the image holds note-ons with key FF, which must not be taken for statuses.
+    const std::optional<MidiFileFacts> facts = ReadMidiFileFacts(test::StartScoreImage());
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->format, 0);
+    EXPECT_EQ(facts->trackCount, 1);
+    EXPECT_EQ(facts->division, 90);
+    EXPECT_EQ(facts->totalTicks, 2192);
+}
+
+TEST(ReadMidiFileFacts, ReadableFiles) {
+    const std::string note = std::string("\x00\x90\x3C\x64\x60\x80\x3C\x40", 8); // 96 ticks
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::int32_t tracks;
+        std::int64_t ticks;
+    } cases[] = {
+        {"one note", Header(0, 1, 96) + Track(note + EndOfTrackEvent), 1, 96},
+        {"delta on the end of track counts",
+         Header(0, 1, 96) + Track(note + std::string("\x30\xFF\x2F\x00", 4)), 1, 144},
+        {"no end of track: the chunk ends the track", Header(0, 1, 96) + Track(note), 1, 96},
+        {"running status",
+         Header(0, 1, 96) + Track(std::string("\x00\x90\x3C\x64\x60\x3C\x00", 7) + EndOfTrackEvent), 1, 96},
+        {"four-byte delta", Header(0, 1, 96) + Track(std::string("\x81\x80\x80\x00\xFF\x2F\x00", 7)), 1,
+         1 << 21},
+        {"events after the end of track are ignored",
+         Header(0, 1, 96) + Track(EndOfTrackEvent + std::string("\x7F\x90\x3C", 3)), 1, 0},
+        {"longest of two tracks", Header(1, 2, 96) + Track(note + EndOfTrackEvent) + Track(EndOfTrackEvent),
+         2, 96},
+        {"chunk of another kind passed over",
+         Header(0, 1, 96) + "XFIH" + Big32(3) + "abc" + Track(note + EndOfTrackEvent), 1, 96},
+        {"meta and system exclusive events",
+         Header(0, 1, 96) + Track(std::string("\x00\xFF\x51\x03\x07\xA1\x20\x00\xF0\x02\x7E\xF7", 12) + note +
+                                  EndOfTrackEvent),
+         1, 96},
+        {"no track", Header(0, 0, 96), 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::optional<MidiFileFacts> facts = ReadMidiFileFacts(c.bytes);
+        ASSERT_TRUE(facts);
+        EXPECT_EQ(facts->trackCount, c.tracks);
+        EXPECT_EQ(facts->totalTicks, c.ticks);
+    }
+}
+
+TEST(ReadMidiFileFacts, UnreadableFiles) {
+    const std::string good = Header(0, 1, 96) + Track(EndOfTrackEvent);
+    std::string longHeader = good;
+    longHeader[7] = 8;
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"empty", ""},
+        {"text", "ロツレチ, not a MIDI file at all"},
+        {"header cut short", good.substr(0, 13)},
+        {"header length not 6", longHeader},
+        {"format 3", Header(3, 1, 96) + Track(EndOfTrackEvent)},
+        {"SMPTE timing", Header(0, 1, 0xE728) + Track(EndOfTrackEvent)},
+        {"division 0", Header(0, 1, 0) + Track(EndOfTrackEvent)},
+        {"more tracks than the sequencer plays", Header(1, 129, 96)},
+        {"track missing", Header(0, 2, 96) + Track(EndOfTrackEvent)},
+        {"track longer than the file", good.substr(0, good.size() - 1)},
+        {"event cut by the end of its chunk", Header(0, 1, 96) + Track(std::string("\x00\x90\x3C", 3))},
+        {"five-byte delta", Header(0, 1, 96) + Track(std::string("\x81\x80\x80\x80\x00\xFF\x2F\x00", 8))},
+        {"data byte without running status", Header(0, 1, 96) + Track(std::string("\x00\x3C\x64", 3))},
+        {"running status after a meta event",
+         Header(0, 1, 96) + Track(std::string("\x00\x90\x3C\x64\x00\xFF\x01\x00\x00\x3C\x00", 11))},
+        {"system common status", Header(0, 1, 96) + Track(std::string("\x00\xF2\x00\x00", 4))},
+        {"tempo of the wrong length", Header(0, 1, 96) + Track(std::string("\x00\xFF\x51\x02\x07\xA1", 6))},
+        {"chunk name not ASCII", Header(0, 1, 96) + "\xFFTrk" + Big32(0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(ReadMidiFileFacts(c.bytes));
+    }
+}
+
+} // namespace
+} // namespace nagisora

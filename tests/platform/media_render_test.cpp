@@ -1,0 +1,179 @@
+#include "failure.h"
+#include "file_io.h"
+#include "media_errors.h"
+#include "media_render.h"
+#include "media_test_support.h"
+#include "wav_file.h"
+#include "wav_render_loader.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace nagisora {
+namespace {
+
+using test::TemporaryFolder;
+
+// 2192 ticks at division 90, at the default tempo of 120 quarter notes a minute.
+constexpr double StartScoreSeconds = 2192.0 / 90.0 * 0.5;
+
+std::vector<std::int16_t> RenderToMemory(std::string_view midi) {
+    std::vector<std::int16_t> samples;
+    RenderMidi(midi, [&](std::span<const std::int16_t> block) {
+        samples.insert(samples.end(), block.begin(), block.end());
+    });
+    return samples;
+}
+
+double Seconds(const std::vector<std::int16_t>& samples) {
+    return static_cast<double>(samples.size()) / RenderChannels / RenderSampleRate;
+}
+
+// The largest amplitude in a stretch of the stereo samples, given in seconds.
+int PeakBetween(const std::vector<std::int16_t>& samples, double from, double to) {
+    const auto index = [&](double seconds) {
+        return std::min(samples.size(),
+                        static_cast<std::size_t>(seconds * RenderSampleRate) * RenderChannels);
+    };
+    return test::PeakAmplitude(
+        std::vector<std::int16_t>(samples.begin() + index(from), samples.begin() + index(to)));
+}
+
+TEST(RenderMidi, StartScoreLastsItsMusicPlusTheReleaseTail) {
+    const std::vector<std::int16_t> samples = RenderToMemory(test::StartScoreImage());
+    const double seconds = Seconds(samples);
+    EXPECT_GE(seconds, StartScoreSeconds);
+    EXPECT_LE(seconds, StartScoreSeconds + 3.0);
+    EXPECT_GT(PeakBetween(samples, 0.0, 4.5), 1000) << "the first line set is heard";
+    EXPECT_GT(PeakBetween(samples, 6.5, 10.0), 1000) << "the second too";
+    // The score ends on a long rest: the end is silent.
+    EXPECT_LT(PeakBetween(samples, seconds - 0.5, seconds), test::SilenceLevel);
+}
+
+TEST(RenderMidi, ANoteEndingWithTheMusicRingsOut) {
+    const std::vector<std::int16_t> samples = RenderToMemory(test::OneNote(60, 96));
+    const double seconds = Seconds(samples);
+    EXPECT_GT(PeakBetween(samples, 0.0, 0.5), 1000);
+    EXPECT_GT(PeakBetween(samples, 0.5, 0.52), 100) << "the note's release follows the music";
+    EXPECT_GT(seconds, 0.55);
+    EXPECT_LE(seconds, 0.5 + 3.0);
+    EXPECT_LT(PeakBetween(samples, seconds - 0.02, seconds), 400) << "the tail has died away";
+}
+
+TEST(RenderMidi, SilentMusicRendersSilence) {
+    const std::vector<std::int16_t> samples = RenderToMemory(test::OneNote(60, 96, 0));
+    EXPECT_GE(Seconds(samples), 0.5);
+    EXPECT_LT(Seconds(samples), 0.6);
+    EXPECT_LT(test::PeakAmplitude(samples), test::SilenceLevel);
+}
+
+TEST(RenderMidi, RefusesWhatIsNoMidiFile) {
+    try {
+        RenderToMemory("not a MIDI file");
+        ADD_FAILURE() << "rendered";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.Code(), MediaCode::NotMidiFile);
+        EXPECT_EQ(failure.Message(), MediaErrorText(MediaCode::NotMidiFile));
+    }
+}
+
+TEST(WavHeader, PcmLayout) {
+    const std::string expected =
+        std::string("RIFF") + std::string("\x2C\x00\x00\x00", 4) + "WAVEfmt " +
+        std::string("\x10\x00\x00\x00\x01\x00\x02\x00\x44\xAC\x00\x00\x10\xB1\x02\x00"
+                    "\x04\x00\x10\x00",
+                    20) +
+        "data" + std::string("\x08\x00\x00\x00", 4);
+    EXPECT_EQ(WavHeader(44100, 2, 8), expected);
+    EXPECT_EQ(expected.size(), WavHeaderBytes);
+}
+
+// The direct call and the call through the loaded module give the same file.
+class RenderWavTest : public ::testing::TestWithParam<bool> {
+  protected:
+    void Render(std::string_view midi, const std::string& path) {
+        if (GetParam())
+            RenderWavFile(midi, path);
+        else
+            RenderWav(midi, path);
+    }
+
+    TemporaryFolder folder;
+};
+
+TEST_P(RenderWavTest, WritesTheMusicAsWav) {
+    const std::string path = (folder / "start.wav").string();
+    Render(test::StartScoreImage(), path);
+    const std::optional<test::WavContents> wav = test::ReadWav(test::ReadBytes(path));
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->channels, 2);
+    EXPECT_EQ(wav->sampleRate, 44100);
+    EXPECT_GE(wav->Seconds(), StartScoreSeconds);
+    EXPECT_LE(wav->Seconds(), StartScoreSeconds + 3.0);
+    EXPECT_GT(test::PeakAmplitude(wav->samples), 1000);
+    EXPECT_EQ(test::ReadBytes(path).size(), WavHeaderBytes + wav->samples.size() * 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1)
+        << "no temporary left";
+}
+
+TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
+    const std::string existing = (folder / "old.wav").string();
+    test::WriteBytes(existing, "old contents");
+    const std::string readOnly = (folder / "read-only.wav").string();
+    test::WriteBytes(readOnly, "kept");
+    ::chmod(readOnly.c_str(), 0444);
+    const struct {
+        const char* what;
+        std::string midi;
+        std::string path;
+        int code;
+        std::string message;
+    } cases[] = {
+        {"no MIDI file", "garbage", existing, MediaCode::NotMidiFile, MediaErrorText(MediaCode::NotMidiFile)},
+        {"missing folder", test::OneNote(60, 24), (folder / "no" / "x.wav").string(), IoCode::InvalidFileName,
+         "不正なﾌｧｲﾙ名です"},
+        {"write-protected target", test::OneNote(60, 24), readOnly, IoCode::AccessDenied,
+         "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+        {"a folder", test::OneNote(60, 24), folder.Path().string(), IoCode::AccessDenied,
+         "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            Render(c.midi, c.path);
+            ADD_FAILURE() << "rendered";
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.Code(), c.code);
+            EXPECT_EQ(failure.Message(), c.message);
+        }
+    }
+    EXPECT_EQ(test::ReadBytes(existing), "old contents");
+    EXPECT_EQ(test::ReadBytes(readOnly), "kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 2)
+        << "no temporary left";
+}
+
+TEST_P(RenderWavTest, ReplacesAnExistingFileKeepingItsPermissions) {
+    const std::string path = (folder / "out.wav").string();
+    test::WriteBytes(path, "old");
+    ::chmod(path.c_str(), 0640);
+    Render(test::OneNote(60, 24), path);
+    EXPECT_TRUE(test::ReadWav(test::ReadBytes(path)));
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+INSTANTIATE_TEST_SUITE_P(DirectAndThroughTheModule, RenderWavTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Module" : "Direct"; });
+
+TEST(RenderModuleCandidates, BesideTheProgramThenTheInstallsLibraryFolder) {
+    const std::vector<std::string> candidates = RenderModuleCandidates();
+    ASSERT_EQ(candidates.size(), 2u);
+    EXPECT_EQ(candidates[0], ExecutableDir() + "libnagisora_render.so");
+    EXPECT_TRUE(candidates[1].starts_with(ExecutableDir() + "../"));
+    EXPECT_TRUE(candidates[1].ends_with("/nagisora/libnagisora_render.so"));
+}
+
+} // namespace
+} // namespace nagisora

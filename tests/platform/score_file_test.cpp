@@ -1,0 +1,75 @@
+#include "failure.h"
+#include "file_io.h"
+#include "score_file.h"
+#include "score_file_lines.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace nagisora {
+namespace {
+
+struct ScoreFileCase {
+    const char* name;
+    std::string fileBytes;
+    std::vector<std::string> lines;
+    bool fromUtf8;
+    std::vector<CharPosition> unmappable;
+};
+
+class DecodeScoreFileTest : public testing::TestWithParam<ScoreFileCase> {};
+
+TEST_P(DecodeScoreFileTest, GivesCp932Lines) {
+    const ScoreFileContents contents = DecodeScoreFile(GetParam().fileBytes);
+    EXPECT_EQ(contents.lines, GetParam().lines);
+    EXPECT_EQ(contents.fromUtf8, GetParam().fromUtf8);
+    EXPECT_EQ(contents.unmappable, GetParam().unmappable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ScoreFile, DecodeScoreFileTest,
+    testing::Values(
+        ScoreFileCase{"Empty", "", {}, false, {}},
+        ScoreFileCase{"Cp932WithEmptyLines",
+                      "\x83\x8D\r\n\r\n\r\n\x83\x63\r\n\r\n",
+                      {"\x83\x8D", "", "", "\x83\x63", ""},
+                      false,
+                      {}},
+        ScoreFileCase{"EndOfTextInsideALine",
+                      "a\r\nb\x1A"
+                      "c\r\n",
+                      {"a", "b"},
+                      false,
+                      {}},
+        ScoreFileCase{
+            "InvalidBytesTakenAsTheyAre", "\x80\xFF\x87\x90\x81", {"\x80\xFF\x87\x90\x81"}, false, {}},
+        ScoreFileCase{"AsciiIsNotConverted", "  0c\r\n", {"  0c"}, false, {}},
+        ScoreFileCase{"Utf8WithByteOrderMark", "\xEF\xBB\xBFロ\r\nツ", {"\x83\x8D", "\x83\x63"}, true, {}},
+        ScoreFileCase{"Utf8WithoutByteOrderMark", "ロ\nレ\n", {"\x83\x8D", "\x83\x8C"}, true, {}},
+        ScoreFileCase{
+            "Utf8UnmappableReported", "ロ\r\nツé😀", {"\x83\x8D", "\x83\x63??"}, true, {{2, 2}, {2, 3}}},
+        ScoreFileCase{"Utf8EndOfTextEndsWarnings", "ロ\r\n\x1Aé", {"\x83\x8D"}, true, {}},
+        ScoreFileCase{"ByteOrderMarkAlone", "\xEF\xBB\xBF", {}, true, {}}),
+    [](const testing::TestParamInfo<ScoreFileCase>& info) { return std::string(info.param.name); });
+
+TEST(LoadScoreFile, ExampleScoreGivesItsElevenLinesBackByteForByte) {
+    const std::string path = std::string(NAGISORA_EXAMPLES_DIR) + "/start-score.txt";
+    const ScoreFileContents contents = LoadScoreFile(path);
+    EXPECT_FALSE(contents.fromUtf8);
+    EXPECT_EQ(contents.lines.size(), 11u);
+    EXPECT_EQ(JoinScoreFileLines(contents.lines), ReadFileBytes(path));
+}
+
+TEST(LoadScoreFile, MissingFileIsReported) {
+    try {
+        LoadScoreFile(std::string(NAGISORA_EXAMPLES_DIR) + "/no-such-score.txt");
+        FAIL() << "no failure";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.Code(), 2);
+        EXPECT_EQ(failure.Message(), "ﾌｧｲﾙが見つかりません");
+    }
+}
+
+} // namespace
+} // namespace nagisora

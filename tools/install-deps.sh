@@ -1,0 +1,30 @@
+#!/bin/sh
+# Installs the Debian/Ubuntu packages nagisora needs. "run": what building and running the program takes;
+# "test" (the default): that and the test, benchmark and fuzzing tools.
+set -eu
+
+RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6
+  libfluidsynth-dev timgm6mb-soundfont fonts-ipafont-gothic libcli11-dev"
+TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format fluidsynth
+  hyperfine abcmidi xvfb xauth"
+
+case "${1:-test}" in
+run) packages="$RUN_PACKAGES" ;;
+test) packages="$RUN_PACKAGES $TEST_PACKAGES" ;;
+*) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
+
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -z "$missing" ]; then
+    echo "All needed packages are installed."
+    exit 0
+fi
+echo "Installing:$missing"
+$sudo apt-get update
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends $missing
