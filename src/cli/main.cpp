@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -64,36 +65,32 @@ void Report(const std::string& score, const std::string& message) {
     std::fprintf(stderr, "nagisora-convert: %s: %s\n", score.c_str(), message.c_str());
 }
 
-// The lines of a score as the reader takes them. A code page 932 file, the usual case, is split where it lies
-// in bytes; only a UTF-8 file is converted, into lines of its own.
-struct ScoreLines {
-    std::string bytes;
-    ScoreFileContents decoded;
-    std::vector<std::string_view> lines;
-};
-
-void LoadScoreLines(const std::string& score, ScoreLines& loaded) {
-    loaded.bytes = score == StandardStream ? ReadStandardInput() : ReadFileBytes(score);
-    if (!LooksLikeUtf8(loaded.bytes)) {
-        loaded.lines = SplitScoreFileLines(loaded.bytes);
-        return;
-    }
-    loaded.decoded = DecodeScoreFile(loaded.bytes);
-    for (const CharPosition& at : loaded.decoded.unmappable)
+// The text of a score, from its file or from standard input; a code page 932 file, the usual case, is
+// split where it lies, without a copy.
+ScoreFileText LoadScoreText(const std::string& score) {
+    ScoreFileText text =
+        ScoreFileTextOf(score == StandardStream ? ReadStandardInput() : ReadFileBytes(score));
+    for (const CharPosition& at : text.unmappable)
         Report(score, "warning: line " + std::to_string(at.line) + ", column " + std::to_string(at.column) +
                           ": character not in code page 932, read as \"?\"");
-    loaded.lines.assign(loaded.decoded.lines.begin(), loaded.decoded.lines.end());
+    return text;
 }
 
-// The event list lives for the whole run in zero-initialised static storage: no allocation and no clearing
-// of its 48 KiB per score, since the reader overwrites every entry.
-OnpuList eventList;
+// Runs a write to another file than the score, naming that file in its failure.
+template <typename Write>
+void WriteNaming(const std::string& path, Write&& write) {
+    try {
+        write();
+    } catch (const Failure& failure) {
+        throw Failure(failure.Code(), path + ": " + failure.Message());
+    }
+}
 
 // Converts one score and writes what was asked for. Returns false when the score was refused.
-bool ConvertOne(const std::string& score, const ConvertOptions& options) {
-    ScoreLines loaded;
-    LoadScoreLines(score, loaded);
-    const Conversion conversion = ConvertScore(loaded.lines, options.settings, eventList);
+bool ConvertOne(const std::string& score, const ConvertOptions& options, OnpuList& eventList) {
+    const ScoreFileText text = LoadScoreText(score);
+    const std::vector<std::string_view> lines = SplitScoreFileLines(text.bytes);
+    const Conversion conversion = ConvertScore(lines, options.settings, eventList);
     if (conversion.Refused()) {
         Report(score, conversion.refusal);
         return false;
@@ -106,16 +103,20 @@ bool ConvertOne(const std::string& score, const ConvertOptions& options) {
     if (output == StandardStream)
         WriteStandardOutput(conversion.midiData);
     else
-        WriteFileAtomically(output, conversion.midiData, Durability::Unflushed); // made again from the score
-    if (options.wav) RenderWavFile(conversion.midiData, *options.wav);
+        WriteNaming(output, [&] {
+            WriteFileAtomically(output, conversion.midiData, Durability::Unflushed); // made again from the score
+        });
+    if (options.wav) WriteNaming(*options.wav, [&] { RenderWavFile(conversion.midiData, *options.wav); });
     return true;
 }
 
 int Run(const ConvertOptions& options) {
+    // One event list for the whole run, left uninitialised: the reader writes every entry of it.
+    const auto eventList = std::make_unique_for_overwrite<OnpuList>();
     int exitCode = ExitSuccess;
     for (const std::string& score : options.scores) {
         try {
-            if (!ConvertOne(score, options)) exitCode = ExitFailure;
+            if (!ConvertOne(score, options, *eventList)) exitCode = ExitFailure;
         } catch (const Failure& failure) {
             Report(score, failure.Message() + ".");
             exitCode = ExitFailure;

@@ -20,17 +20,15 @@ std::string_view Utf8Text(std::string_view fileBytes) {
 
 } // namespace
 
-ScoreFileContents DecodeScoreFile(std::string_view fileBytes) {
-    ScoreFileContents contents;
-    if (!LooksLikeUtf8(fileBytes)) {
-        contents.lines = CopyLines(fileBytes);
-        return contents;
-    }
+ScoreFileText ScoreFileTextOf(std::string fileBytes) {
+    if (!LooksLikeUtf8(fileBytes)) return ScoreFileText{std::move(fileBytes), false, {}};
     Cp932Text converted = EncodeCp932(Utf8Text(fileBytes));
-    contents.lines = CopyLines(converted.bytes);
-    contents.fromUtf8 = true;
-    contents.unmappable = std::move(converted.unmappable);
-    return contents;
+    return ScoreFileText{std::move(converted.bytes), true, std::move(converted.unmappable)};
+}
+
+ScoreFileContents DecodeScoreFile(std::string_view fileBytes) {
+    ScoreFileText text = ScoreFileTextOf(std::string(fileBytes));
+    return ScoreFileContents{CopyLines(text.bytes), text.fromUtf8, std::move(text.unmappable)};
 }
 
 ScoreFileContents LoadScoreFile(const std::string& path) {

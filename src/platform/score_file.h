@@ -10,14 +10,25 @@
 
 namespace nagisora {
 
+// The text of a score file as code page 932 bytes, before it is split into lines.
+struct ScoreFileText {
+    std::string bytes;                    // the file's own bytes, or its UTF-8 text converted
+    bool fromUtf8 = false;                // the file was UTF-8 text and has been converted
+    std::vector<CharPosition> unmappable; // characters of a UTF-8 file that became "?", for warnings
+};
+
+// A file that looks like UTF-8 loses its byte-order mark and what follows a byte 1A, and is converted to code
+// page 932; any other file is taken byte for byte.
+ScoreFileText ScoreFileTextOf(std::string fileBytes);
+
 struct ScoreFileContents {
     std::vector<std::string> lines;       // code page 932 bytes without line ends
     bool fromUtf8 = false;                // the file was UTF-8 text and has been converted
     std::vector<CharPosition> unmappable; // characters of a UTF-8 file that became "?", for warnings
 };
 
-// A file that looks like UTF-8 loses its byte-order mark and is converted to code page 932; any other file is
-// taken byte for byte. Its lines end at CR LF, CR or LF; a byte 1A ends the text; an empty file has no line.
+// The lines of the file's text (ScoreFileTextOf): they end at CR LF, CR or LF; a byte 1A ends the text; an
+// empty file has no line.
 ScoreFileContents DecodeScoreFile(std::string_view fileBytes);
 
 // Reads and decodes the file; a failure to read it throws Failure.

@@ -137,7 +137,7 @@ TEST_F(ConvertCli, WriteProtectedOutputIsRefusedAndKept) {
     fs::permissions(dir_ / "start.mid", fs::perms::owner_read | fs::perms::group_read);
     const Outcome run = Convert("start.txt");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("ﾌｧｲﾙへのｱｸｾｽが拒否されました."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("start.mid: ﾌｧｲﾙへのｱｸｾｽが拒否されました."), std::string::npos) << run.err;
     EXPECT_EQ(Slurp(dir_ / "start.mid"), "keep");
 }
 
@@ -147,6 +147,19 @@ TEST_F(ConvertCli, Utf8ScoreWarnsOfCharactersCodePage932Lacks) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("line 2, column 4"), std::string::npos) << run.err;
     EXPECT_EQ(Slurp(dir_ / "utf8.mid"), ImageOf("\r\n\x83\x8D\x83\x63 ?\r\n\x81\x7B\x81\x7B\r\n"));
+}
+
+TEST_F(ConvertCli, WavRendersTheMusicThroughTheModule) {
+    const Outcome run = Convert("--wav start.wav start.txt");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string wav = Slurp(dir_ / "start.wav");
+    ASSERT_GT(wav.size(), 44u);
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    EXPECT_EQ(wav.substr(8, 4), "WAVE");
+    // 2192 ticks at division 90 are 12.18 s of music: 44100 frames a second of 16-bit stereo.
+    EXPECT_GE(wav.size() - 44, static_cast<std::size_t>(12.17 * 44100) * 4);
+    EXPECT_TRUE(std::any_of(wav.begin() + 44, wav.end(), [](char b) { return b != 0; }));
+    EXPECT_TRUE(fs::exists(dir_ / "start.mid"));
 }
 
 } // namespace
