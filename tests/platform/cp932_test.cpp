@@ -28,6 +28,9 @@ struct EncodeCase {
     Positions unmappable;
 };
 
+// Shown by its name in test listings.
+void PrintTo(const EncodeCase& c, std::ostream* out) { *out << c.name; }
+
 class EncodeTest : public testing::TestWithParam<EncodeCase> {};
 
 TEST_P(EncodeTest, GivesBytesAndPositionsOfUnmappableCharacters) {
@@ -63,6 +66,9 @@ struct DecodeCase {
     std::string bytes;
     std::string utf8;
 };
+
+// Shown by its name in test listings.
+void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.name; }
 
 class DecodeTest : public testing::TestWithParam<DecodeCase> {};
 
@@ -127,6 +133,9 @@ struct Utf8Case {
     std::string bytes;
     bool utf8;
 };
+
+// Shown by its name in test listings.
+void PrintTo(const Utf8Case& c, std::ostream* out) { *out << c.name; }
 
 class LooksLikeUtf8Test : public testing::TestWithParam<Utf8Case> {};
 

@@ -18,6 +18,9 @@ struct ScoreFileCase {
     std::vector<CharPosition> unmappable;
 };
 
+// Shown by its name in test listings.
+void PrintTo(const ScoreFileCase& c, std::ostream* out) { *out << c.name; }
+
 class DecodeScoreFileTest : public testing::TestWithParam<ScoreFileCase> {};
 
 TEST_P(DecodeScoreFileTest, GivesCp932Lines) {
