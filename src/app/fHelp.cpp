@@ -9,6 +9,13 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+// The help text is a resource of the static UI library; naming its initialiser keeps the linker from dropping
+// it from the program. Q_INIT_RESOURCE declares the initialiser, so it stands outside any namespace.
+static bool InitHelpResource() {
+    Q_INIT_RESOURCE(fHelp);
+    return true;
+}
+
 namespace nagisora {
 namespace {
 
@@ -45,6 +52,7 @@ THelpF::THelpF(QWidget* parent)
 }
 
 QString THelpF::HelpText() {
+    [[maybe_unused]] static const bool registered = InitHelpResource();
     QFile file(QStringLiteral(":/nagisora/help.txt"));
     if (!file.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(file.readAll());

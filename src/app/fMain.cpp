@@ -1,24 +1,31 @@
 #include "fMain.h"
 
 #include "cp932.h"
+#include "fHelp.h"
 #include "file_io.h"
 #include "fonts.h"
 #include "instruments.h"
 #include "mPlay.h"
+#include "score_file.h"
+#include "score_file_lines.h"
 #include "score_reader.h"
 #include "ui_fMain.h"
 #include "window_scale.h"
 
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
+#include <QMimeData>
 #include <QShowEvent>
 #include <QStandardPaths>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <unistd.h>
 
@@ -30,6 +37,11 @@ constexpr int FontPixels = 12;
 constexpr int GakkiRowPixels = 12;
 constexpr int StopPollMs = 100;
 constexpr int RefusedByConversion = 0;
+constexpr int RefusedBySave = 0;      // the score holds characters a score file cannot hold
+constexpr int CharactersReplaced = 0; // a loaded UTF-8 file held characters code page 932 lacks
+
+// How many places a message names before it counts the rest.
+constexpr std::size_t NamedPositions = 3;
 
 // The folder that plays the program's folder: the program's own when it can be written, else the user's
 // application data folder (an installed program lives in a folder only the administrator writes).
@@ -50,6 +62,26 @@ QString FolderForDialog(const std::string& dir) {
 
 QString DecimalText(int value) {
     return QString::number(value);
+}
+
+// "3 行 5 列"; of many places the first few and how many more: "3 行 5 列、4 行 1 列、9 行 2 列 ほか 2 文字".
+std::string PositionsText(const std::vector<CharPosition>& positions) {
+    std::string text;
+    for (std::size_t k = 0; k < std::min(NamedPositions, positions.size()); ++k) {
+        if (k > 0) text += "、";
+        text += std::to_string(positions[k].line) + " 行 " + std::to_string(positions[k].column) + " 列";
+    }
+    if (positions.size() > NamedPositions)
+        text += " ほか " + std::to_string(positions.size() - NamedPositions) + " 文字";
+    return text;
+}
+
+// The first local file that a drag brings; none when it brings no file.
+std::optional<QString> DraggedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) return std::nullopt;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return url.toLocalFile();
+    return std::nullopt;
 }
 
 // The keys of a scroll bar that has the focus: the arrows move by the small step, Page Up and Page Down by
@@ -84,6 +116,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     SetUpControls();
     ConnectHandlers();
     FormCreate();
+    helpF_ = std::make_unique<THelpF>();
 }
 
 TMainF::~TMainF() {
@@ -121,6 +154,10 @@ void TMainF::SetUpControls() {
         item->setSizeHint(QSize(ui->lstGakki->fontMetrics().horizontalAdvance(item->text()), rowHeight));
     }
 
+    // A file dropped on the window or on the score area is loaded; the area itself would insert its name.
+    setAcceptDrops(true);
+    ui->mem->viewport()->installEventFilter(this);
+
     ui->btnOk->setFocus();
 }
 
@@ -135,6 +172,10 @@ void TMainF::ConnectHandlers() {
     connect(ui->btnDefOnpu, &QPushButton::clicked, this, &TMainF::btnDefOnpuClick);
     connect(ui->Button1, &QPushButton::clicked, this, &TMainF::Button1Click);
     connect(timStop, &QTimer::timeout, this, &TMainF::timStopTimer);
+    connect(ui->btnLoad, &QPushButton::clicked, this, &TMainF::btnLoadClick);
+    connect(ui->btnSave, &QPushButton::clicked, this, &TMainF::btnSaveClick);
+    connect(ui->btnCleatr, &QPushButton::clicked, this, &TMainF::btnCleatrClick);
+    connect(ui->btnHelp, &QPushButton::clicked, this, &TMainF::btnHelpClick);
     mPlay->SetClickHandler(
         [this](TMediaPlayer& player, int button, bool& doDefault) { mPlayClick(player, button, doDefault); });
     mPlay->SetErrorReporter([this](const Failure& failure) { ReportFailure(failure); });
@@ -173,17 +214,26 @@ std::string TMainF::WorkFilePath() const {
 }
 
 std::vector<std::string> TMainF::ScoreLines() const {
+    return ScoreText().lines;
+}
+
+ScoreAreaText TMainF::ScoreText() const {
     // A block is a paragraph; a line separator (Shift+Enter) inside it breaks the line on the screen as well.
     QStringList pieces;
     const QTextDocument* document = ui->mem->document();
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
         pieces.append(block.text().split(QChar::LineSeparator));
     if (!pieces.isEmpty() && pieces.back().isEmpty()) pieces.removeLast();
-    std::vector<std::string> lines;
-    lines.reserve(static_cast<std::size_t>(pieces.size()));
-    for (const QString& piece : pieces)
-        lines.push_back(EncodeCp932(piece.toStdString()).bytes);
-    return lines;
+    ScoreAreaText text;
+    text.lines.reserve(static_cast<std::size_t>(pieces.size()));
+    for (const QString& piece : pieces) {
+        Cp932Text encoded = EncodeCp932(piece.toStdString());
+        const std::size_t line = text.lines.size() + 1;
+        for (const CharPosition& position : encoded.unmappable)
+            text.unmappable.push_back(CharPosition{line, position.column});
+        text.lines.push_back(std::move(encoded.bytes));
+    }
+    return text;
 }
 
 std::int32_t TMainF::SelectedGakki() const {
@@ -200,12 +250,16 @@ void TMainF::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous()) return;
     FormShow();
-    if (!centred_) CentreOnScreen();
+    if (!centred_) {
+        centred_ = true;
+        CentreOnScreen(*this);
+    }
 }
 
 // Qt's scroll bars take the arrow keys the other way round when their controls are inverted, as they are for
 // scrolling; these scroll bars set values, so the keys work as the read-outs read.
 bool TMainF::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->mem->viewport()) return TakeFileDrag(event) || QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const std::optional<QAbstractSlider::SliderAction> action =
@@ -219,14 +273,35 @@ bool TMainF::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TMainF::CentreOnScreen() {
-    centred_ = true;
-    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen == nullptr) return;
-    const QRect area = screen->geometry();
-    const QSize size = frameGeometry().size();
-    move(area.x() + std::max(0, (area.width() - size.width()) / 2),
-         area.y() + std::max(0, (area.height() - size.height()) / 2));
+void TMainF::dragEnterEvent(QDragEnterEvent* event) {
+    if (!TakeFileDrag(event)) QWidget::dragEnterEvent(event);
+}
+
+void TMainF::dragMoveEvent(QDragMoveEvent* event) {
+    if (!TakeFileDrag(event)) QWidget::dragMoveEvent(event);
+}
+
+void TMainF::dropEvent(QDropEvent* event) {
+    if (!TakeFileDrag(event)) QWidget::dropEvent(event);
+}
+
+// A drag that brings a file is taken as a copy (never a move, which would have its source delete the file),
+// and its drop loads the first file like "楽譜読込". Any other drag is left to the widget under it.
+bool TMainF::TakeFileDrag(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
+    auto* drop = static_cast<QDropEvent*>(event); // the drag enter and move events are drop events too
+    const std::optional<QString> file = DraggedFile(drop->mimeData());
+    if (!file || !(drop->possibleActions() & Qt::CopyAction)) return false;
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (type == QEvent::Drop) {
+        // Loaded once the drop is over, so that a failure's message box does not hold up the program the
+        // file came from.
+        QMetaObject::invokeMethod(
+            this, [this, name = *file] { LoadScore(name); }, Qt::QueuedConnection);
+    }
+    return true;
 }
 
 void TMainF::FormShow() {
@@ -296,6 +371,70 @@ void TMainF::Button1Click() {
         }
         if (!shown.isEmpty()) ui->Memo1->appendPlainText(shown.join(u'\n'));
     });
+}
+
+std::optional<QString> TMainF::Execute(ScoreFileDialog& dialog) {
+    const std::optional<QString> chosen =
+        ChooseFile(FileDialogRequest{dialog.kind, FolderForDialog(appDir_), QStringLiteral("*.txt (*.txt)"),
+                                     QStringLiteral("txt"), dialog.fileName});
+    if (chosen) dialog.fileName = *chosen;
+    return chosen;
+}
+
+void TMainF::btnLoadClick() {
+    if (const std::optional<QString> chosen = Execute(dlgOpen)) LoadScore(*chosen);
+}
+
+// The file is read whole before the score area changes, so a failure leaves the area as it was. A UTF-8 file
+// is loaded converted; the characters that became "?" are named once.
+void TMainF::LoadScore(const QString& fileName) {
+    Guarded([&] {
+        const ScoreFileContents contents = LoadScoreFile(QFile::encodeName(fileName).toStdString());
+        ReplaceScore(contents.lines);
+        if (!contents.unmappable.empty())
+            ReportFailure(Failure(CharactersReplaced, "コードページ 932 にない文字を ? にしました (" +
+                                                          PositionsText(contents.unmappable) + ")"));
+    });
+}
+
+// The lines, each followed by a line break, take the place of the whole text in one step that the user can
+// undo. Each line's bytes are shown as code page 932 text; bytes that are no such text are kept as characters
+// of their own, so that saving writes them back unchanged.
+void TMainF::ReplaceScore(const std::vector<std::string>& lines) {
+    QString text;
+    for (const std::string& line : lines) {
+        text += QString::fromStdString(DecodeCp932(line));
+        text += u'\n';
+    }
+    QTextCursor cursor(ui->mem->document());
+    cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.removeSelectedText();
+    cursor.insertText(text);
+    cursor.endEditBlock();
+    ui->mem->moveCursor(QTextCursor::Start);
+}
+
+// A character that code page 932 lacks would be written as "?": the save is refused before any file is chosen
+// or touched, naming where the character stands.
+void TMainF::btnSaveClick() {
+    Guarded([&] {
+        const ScoreAreaText score = ScoreText();
+        if (!score.unmappable.empty())
+            throw Failure(RefusedBySave,
+                          "保存できない文字があります (" + PositionsText(score.unmappable) + ")");
+        const std::optional<QString> chosen = Execute(dlgSave);
+        if (!chosen) return;
+        WriteFileAtomically(QFile::encodeName(*chosen).toStdString(), JoinScoreFileLines(score.lines));
+    });
+}
+
+void TMainF::btnCleatrClick() {
+    ReplaceScore({});
+}
+
+void TMainF::btnHelpClick() {
+    helpF_->ShowInFront();
 }
 
 void TMainF::mPlayClick(TMediaPlayer& player, int button, bool& /*doDefault*/) {

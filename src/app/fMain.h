@@ -1,9 +1,11 @@
 #pragma once
 
 // The main window: the score area, the three settings with their read-outs, the instrument list, the commands
-// "MIDI 作成" and "MIDI 保存", and the preview player. The controls and their settings come from fMain.ui.
+// "MIDI 作成" and "MIDI 保存", the preview player, the score file commands and the help button. The controls
+// and their settings come from fMain.ui.
 
 #include "conversion.h"
+#include "cp932.h"
 #include "file_dialog.h"
 #include "media_layer.h"
 #include "message_box.h"
@@ -23,6 +25,7 @@ class TMainF;
 
 namespace nagisora {
 
+class THelpF;
 class TMediaPlayer;
 
 struct MainWindowOptions {
@@ -33,6 +36,18 @@ struct MainWindowOptions {
     ErrorReporter reportError; // empty: a message box
     FileDialogHook fileDialog; // empty: the common file dialogs
     MediaOptions media;        // how the preview is played
+};
+
+// The score area's lines as code page 932 bytes, and where characters stand that code page 932 lacks.
+struct ScoreAreaText {
+    std::vector<std::string> lines;       // without line ends; "?" for each missing character
+    std::vector<CharPosition> unmappable; // line and column in the score area, 1-based
+};
+
+// A file dialog of the score files: its kind, and the full name chosen in it last, proposed the next time.
+struct ScoreFileDialog {
+    FileDialogRequest::Kind kind;
+    QString fileName;
 };
 
 class TMainF : public QWidget {
@@ -54,6 +69,12 @@ class TMainF : public QWidget {
     // break is no line; a character that code page 932 lacks reads as "?".
     std::vector<std::string> ScoreLines() const;
 
+    // The lines of ScoreLines() with the places of the characters that became "?".
+    ScoreAreaText ScoreText() const;
+
+    // The help window, created hidden with the main window.
+    THelpF& HelpF() const { return *helpF_; }
+
     // The settings of the next conversion, as the controls hold them.
     ConversionSettings Settings() const;
 
@@ -73,6 +94,10 @@ class TMainF : public QWidget {
     void btnDefOnpuClick();
     void Button1Click();
     void timStopTimer();
+    void btnLoadClick();
+    void btnSaveClick();
+    void btnCleatrClick();
+    void btnHelpClick();
 
   public:
     void mPlayClick(TMediaPlayer& player, int button, bool& doDefault);
@@ -80,14 +105,20 @@ class TMainF : public QWidget {
   protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void SetUpControls();
     void ConnectHandlers();
     void FormCreate();
-    void CentreOnScreen();
     std::int32_t SelectedGakki() const;
     void OpenWorkFileInPlayer();
+    std::optional<QString> Execute(ScoreFileDialog& dialog);
+    void LoadScore(const QString& fileName);
+    void ReplaceScore(const std::vector<std::string>& lines);
+    bool TakeFileDrag(QEvent* event);
 
     // Runs a handler; a Failure ends it at the failing step and goes to the error reporter.
     template <class Handler>
@@ -98,6 +129,9 @@ class TMainF : public QWidget {
     MediaLayer media_;
     TMediaPlayer* mPlay = nullptr;
     QTimer* timStop = nullptr;
+    ScoreFileDialog dlgOpen{FileDialogRequest::Kind::Open, {}};
+    ScoreFileDialog dlgSave{FileDialogRequest::Kind::Save, {}};
+    std::unique_ptr<THelpF> helpF_;
 
     std::string appDir_;
     std::string midiData_;

@@ -10,7 +10,11 @@ std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogRequest& r
     QFileDialog dialog(parent);
     dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOptions(QFileDialog::DontConfirmOverwrite | QFileDialog::HideNameFilterDetails);
+    QFileDialog::Options options = QFileDialog::DontConfirmOverwrite | QFileDialog::HideNameFilterDetails;
+    // The desktop's own open dialogs take only files that exist; Qt's takes any name, and opening it then
+    // reports a missing file the way every failed open does.
+    if (!saving) options |= QFileDialog::DontUseNativeDialog;
+    dialog.setOptions(options);
     dialog.setDirectory(request.folder);
     dialog.setNameFilter(request.filter);
     dialog.setDefaultSuffix(request.defaultSuffix);

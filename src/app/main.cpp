@@ -11,7 +11,8 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("nagisora"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("nagisora")));
 
-    // The media layer loads its SoundFont in the background, so the window appears at once.
+    // The media layer loads its SoundFont in the background, so the window appears at once. The main window
+    // creates the help window, hidden; closing the main window ends the program, also while help is open.
     nagisora::TMainF MainF;
     MainF.show();
     return application.exec();

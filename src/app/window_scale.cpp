@@ -1,8 +1,10 @@
 #include "window_scale.h"
 
+#include <QGuiApplication>
 #include <QRect>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 namespace nagisora {
@@ -25,6 +27,18 @@ void ScaleChildren(QWidget& window, double scale) {
         child->setGeometry(Scaled(g.x(), scale), Scaled(g.y(), scale), Scaled(g.width(), scale),
                            Scaled(g.height(), scale));
     }
+}
+
+void CentreOnScreen(QWidget& window) {
+    // Made now if it is not yet: the frame's size is known from the platform window, where the platform knows
+    // it before the window is shown.
+    window.winId();
+    const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect area = screen->geometry();
+    const QSize size = window.frameGeometry().size();
+    window.move(area.x() + std::max(0, (area.width() - size.width()) / 2),
+                area.y() + std::max(0, (area.height() - size.height()) / 2));
 }
 
 } // namespace nagisora

@@ -17,4 +17,8 @@ int Scaled(int pixels, double scale);
 // Moves and resizes every direct child of the window by the scale.
 void ScaleChildren(QWidget& window, double scale);
 
+// Places the window, frame included, in the middle of its screen: left = (screen width - window width) / 2
+// and top likewise, each at least 0.
+void CentreOnScreen(QWidget& window);
+
 } // namespace nagisora
