@@ -8,6 +8,7 @@
 #include "message_box.h"
 #include "score_file_lines.h"
 #include "score_reader.h"
+#include "window_harness.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -33,14 +34,8 @@ using namespace nagisora;
 
 namespace {
 
-std::string ReadRaw(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteRaw(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::ReadRaw;
+using test::WriteRaw;
 
 bool Exists(const std::string& path) {
     struct stat status {};
@@ -51,44 +46,7 @@ std::string Sjis(std::string_view utf8) {
     return EncodeCp932(utf8).bytes;
 }
 
-// A window on a fresh AppDir whose failures and dialogs are recorded instead of shown.
-class Harness {
-  public:
-    explicit Harness(std::function<void(const std::string& appDir)> beforeCreate = {}) {
-        appDir_ = dir_.path().toStdString() + "/";
-        if (beforeCreate) beforeCreate(appDir_);
-        MainWindowOptions options;
-        options.appDir = appDir_;
-        options.reportError = [this](const Failure& failure) { messages.push_back(FailureText(failure)); };
-        options.fileDialog = [this](const FileDialogRequest& request) {
-            requests.push_back(request);
-            return answer;
-        };
-        options.media = MediaOptions::ToWavFile(mediaDir_.path().toStdString() + "/preview.wav");
-        window = std::make_unique<TMainF>(std::move(options));
-    }
-
-    template <class T>
-    T* Get(const char* name) const {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        if (found == nullptr) qFatal("no control %s", name);
-        return found;
-    }
-
-    void SetScore(const QString& text) const { Get<QPlainTextEdit>("mem")->setPlainText(text); }
-    std::string AppDir() const { return appDir_; }
-    std::string Path(const std::string& name) const { return appDir_ + name; }
-
-    std::unique_ptr<TMainF> window;
-    std::vector<QString> messages;
-    std::vector<FileDialogRequest> requests;
-    std::optional<QString> answer;
-
-  private:
-    QTemporaryDir dir_;
-    QTemporaryDir mediaDir_;
-    std::string appDir_;
-};
+using Harness = test::WindowHarness;
 
 std::vector<std::string> StartScoreLines() {
     const std::string bytes = ReadRaw(NAGISORA_EXAMPLES_DIR "/start-score.txt");

@@ -5,6 +5,7 @@
 #include "fMain.h"
 #include "file_dialog.h"
 #include "message_box.h"
+#include "window_harness.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -31,14 +32,8 @@ namespace {
 
 using Bytes = std::string;
 
-Bytes ReadRaw(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteRaw(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::ReadRaw;
+using test::WriteRaw;
 
 QString Name(const std::string& path) {
     return QString::fromStdString(path);
@@ -59,24 +54,10 @@ Bytes AllBytePairs() {
     return file;
 }
 
-// A window on a fresh AppDir whose failures and dialogs are recorded instead of shown.
-class Harness {
+// The window with the score area at hand and the score file commands answered by a path.
+class Harness : public test::WindowHarness {
   public:
-    Harness() {
-        appDir_ = dir_.path().toStdString() + "/";
-        MainWindowOptions options;
-        options.appDir = appDir_;
-        options.reportError = [this](const Failure& failure) { messages.push_back(FailureText(failure)); };
-        options.fileDialog = [this](const FileDialogRequest& request) {
-            requests.push_back(request);
-            return answer;
-        };
-        options.media = MediaOptions::ToWavFile(mediaDir_.path().toStdString() + "/preview.wav");
-        window = std::make_unique<TMainF>(std::move(options));
-        mem = window->findChild<QPlainTextEdit*>(QStringLiteral("mem"));
-    }
-
-    std::string Path(const std::string& name) const { return appDir_ + name; }
+    Harness() : mem(Get<QPlainTextEdit>("mem")) {}
 
     void Load(const std::string& path) {
         answer = Name(path);
@@ -86,18 +67,9 @@ class Harness {
         answer = Name(path);
         window->btnSaveClick();
     }
-    QStringList FilesInAppDir() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden); }
+    QStringList FilesInAppDir() const { return QDir(AppDirPath()).entryList(QDir::Files | QDir::Hidden); }
 
-    std::unique_ptr<TMainF> window;
-    QPlainTextEdit* mem = nullptr;
-    std::vector<QString> messages;
-    std::vector<FileDialogRequest> requests;
-    std::optional<QString> answer;
-
-  private:
-    QTemporaryDir dir_;
-    QTemporaryDir mediaDir_;
-    std::string appDir_;
+    QPlainTextEdit* mem;
 };
 
 // A drag of the files entering the widget and dropped there: the application delivers a drop to the widget

@@ -1,0 +1,70 @@
+#pragma once
+
+// A main window on a fresh AppDir whose failures and file dialogs are recorded instead of shown, and whose
+// preview plays into a WAV file instead of a device.
+
+#include "fMain.h"
+#include "message_box.h"
+
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nagisora::test {
+
+inline std::string ReadRaw(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteRaw(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class WindowHarness {
+  public:
+    // beforeCreate runs on the AppDir before the window is made (to leave a "config" file there, say).
+    explicit WindowHarness(std::function<void(const std::string& appDir)> beforeCreate = {}) {
+        appDir_ = dir_.path().toStdString() + "/";
+        if (beforeCreate) beforeCreate(appDir_);
+        MainWindowOptions options;
+        options.appDir = appDir_;
+        options.reportError = [this](const Failure& failure) { messages.push_back(FailureText(failure)); };
+        options.fileDialog = [this](const FileDialogRequest& request) {
+            requests.push_back(request);
+            return answer;
+        };
+        options.media = MediaOptions::ToWavFile(mediaDir_.path().toStdString() + "/preview.wav");
+        window = std::make_unique<TMainF>(std::move(options));
+    }
+
+    template <class T>
+    T* Get(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (found == nullptr) qFatal("no control %s", name);
+        return found;
+    }
+
+    void SetScore(const QString& text) const { Get<QPlainTextEdit>("mem")->setPlainText(text); }
+    std::string AppDir() const { return appDir_; }
+    std::string Path(const std::string& name) const { return appDir_ + name; }
+    QString AppDirPath() const { return dir_.path(); }
+
+    std::unique_ptr<TMainF> window;
+    std::vector<QString> messages;           // what the message box would have shown
+    std::vector<FileDialogRequest> requests; // every dialog asked for
+    std::optional<QString> answer;           // what the dialogs answer: a path, or nothing for a cancel
+
+  private:
+    QTemporaryDir dir_;
+    QTemporaryDir mediaDir_;
+    std::string appDir_;
+};
+
+} // namespace nagisora::test
