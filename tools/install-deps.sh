@@ -6,7 +6,7 @@ set -eu
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6
   libfluidsynth-dev timgm6mb-soundfont fonts-ipafont-gothic libcli11-dev"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format fluidsynth
-  hyperfine abcmidi xvfb xauth"
+  hyperfine abcmidi xvfb xauth xdotool jq libxdamage-dev"
 
 case "${1:-test}" in
 run) packages="$RUN_PACKAGES" ;;

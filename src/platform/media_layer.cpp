@@ -31,6 +31,14 @@ constexpr int AllSoundOff = 120;
 // which keeps its output in real time.
 constexpr int FileDriverPeriodFrames = media::SampleRate / 100;
 
+// FluidSynth's PulseAudio driver asks the server for a buffer of one period only. At FluidSynth's default
+// period of 64 frames (1.5 ms) the stream runs dry many times a second, heard as crackling, and every dry
+// spell delays the music further; at 512 frames it still does now and then on a busy machine. A period of
+// 1024 frames, 23 ms, buffers as much as the ALSA driver does by default (16 periods of 64). Closing the
+// device waits for the period in progress, so an open, which closes the last device first, takes up to that
+// much longer.
+constexpr int PulseAudioPeriodFrames = 1024;
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -125,10 +133,20 @@ struct MediaLayer::Impl {
         }
         for (const std::string& name : options.audioDrivers) {
             fluid_settings_setstr(settings, "audio.driver", name.c_str());
+            if (options.outputFile.empty())
+                fluid_settings_setint(settings, "audio.period-size", DevicePeriodFrames(settings, name));
             media::DriverHandle opened(new_fluid_audio_driver(settings, synthesizer.synth.get()));
             if (opened) return opened;
         }
         return nullptr;
+    }
+
+    // The period of a device driver: longer for PulseAudio, FluidSynth's own for the others.
+    static int DevicePeriodFrames(fluid_settings_t* settings, const std::string& driver) {
+        if (driver == "pulseaudio") return PulseAudioPeriodFrames;
+        int frames = 0;
+        fluid_settings_getint_default(settings, "audio.period-size", &frames);
+        return frames;
     }
 
     // The driver goes first: the player may only be deleted while nothing renders.
