@@ -16,10 +16,9 @@ void Check(bool condition) {
 }
 
 std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) << 24 |
-                                      static_cast<unsigned char>(bytes[at + 1]) << 16 |
-                                      static_cast<unsigned char>(bytes[at + 2]) << 8 |
-                                      static_cast<unsigned char>(bytes[at + 3]));
+    return static_cast<std::uint32_t>(
+        static_cast<unsigned char>(bytes[at]) << 24 | static_cast<unsigned char>(bytes[at + 1]) << 16 |
+        static_cast<unsigned char>(bytes[at + 2]) << 8 | static_cast<unsigned char>(bytes[at + 3]));
 }
 
 } // namespace
@@ -40,11 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::string& image = conversion.midiData;
-    Check(conversion.onpuCount >= 0 && conversion.onpuCount <= static_cast<std::int32_t>(nagisora::OnpuCapacity));
+    Check(conversion.onpuCount >= 0 &&
+          conversion.onpuCount <= static_cast<std::int32_t>(nagisora::OnpuCapacity));
     Check(image.size() >= 33);
     Check(image.compare(0, 4, "MThd") == 0 && image.compare(14, 4, "MTrk") == 0);
     Check(BigEndian32(image, 18) == image.size() - 22);
     Check(image.compare(image.size() - 3, 3, nagisora::EndOfTrack) == 0);
-    for (std::int32_t k = 0; k < conversion.onpuCount; ++k) Check((*list)[k].Oncho >= 0);
+    for (std::int32_t k = 0; k < conversion.onpuCount; ++k)
+        Check((*list)[k].Oncho >= 0);
     return 0;
 }

@@ -3,7 +3,6 @@
 #include "instruments.h"
 
 #include <CLI/CLI.hpp>
-
 #include <charconv>
 
 namespace nagisora {
@@ -31,7 +30,8 @@ void CheckCombinations(const ConvertOptions& options) {
     if (options.wav && options.scores.size() != 1)
         throw CLI::ValidationError("--wav", "can only be used with one SCORE");
     if (options.events && (options.output || options.wav))
-        throw CLI::ValidationError("--events", "prints the events and writes no file; drop --output and --wav");
+        throw CLI::ValidationError("--events",
+                                   "prints the events and writes no file; drop --output and --wav");
 }
 
 } // namespace
@@ -44,8 +44,9 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
                  "nagisora-convert"};
     app.set_version_flag("--version", std::string(NAGISORA_VERSION));
     app.add_option("SCORE", options.scores, "Score files; \"-\" reads standard input")->required();
-    app.add_option("-o,--output", options.output,
-                   "Output file (only with one SCORE); \"-\" writes standard output; default: SCORE with .mid");
+    app.add_option(
+        "-o,--output", options.output,
+        "Output file (only with one SCORE); \"-\" writes standard output; default: SCORE with .mid");
     app.add_option("--tempo", options.settings.tempo, "Beats a minute")
         ->check(CLI::Range(30, 254))
         ->capture_default_str();

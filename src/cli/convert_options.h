@@ -15,7 +15,7 @@ struct ConvertOptions {
     std::optional<std::string> output; // "-" writes standard output
     std::optional<std::string> wav;    // also render what the score sounds like
     ConversionSettings settings;
-    bool events = false;               // print the events instead of writing MIDI
+    bool events = false; // print the events instead of writing MIDI
 };
 
 inline constexpr int ExitSuccess = 0;

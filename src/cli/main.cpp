@@ -104,7 +104,8 @@ bool ConvertOne(const std::string& score, const ConvertOptions& options, OnpuLis
         WriteStandardOutput(conversion.midiData);
     else
         WriteNaming(output, [&] {
-            WriteFileAtomically(output, conversion.midiData, Durability::Unflushed); // made again from the score
+            WriteFileAtomically(output, conversion.midiData,
+                                Durability::Unflushed); // made again from the score
         });
     if (options.wav) WriteNaming(*options.wav, [&] { RenderWavFile(conversion.midiData, *options.wav); });
     return true;

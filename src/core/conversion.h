@@ -13,17 +13,17 @@
 namespace nagisora {
 
 struct ConversionSettings {
-    std::int32_t tempo = 90;       // 30 to 254, beats a minute, written as the division
-    std::int32_t transpose = 0;    // -16 to 16 semitones, added to every key
-    std::int32_t volume = 64;      // 0 to 127
-    std::int32_t instrument = 0;   // 0 to 127
+    std::int32_t tempo = 90;     // 30 to 254, beats a minute, written as the division
+    std::int32_t transpose = 0;  // -16 to 16 semitones, added to every key
+    std::int32_t volume = 64;    // 0 to 127
+    std::int32_t instrument = 0; // 0 to 127
     bool useScoreTimbres = true;
 };
 
 struct Conversion {
-    std::string midiData;      // the whole Standard MIDI File; empty when the score was refused
+    std::string midiData; // the whole Standard MIDI File; empty when the score was refused
     std::int32_t onpuCount = 0;
-    std::string refusal;       // why the score was refused (UTF-8), empty on success
+    std::string refusal; // why the score was refused (UTF-8), empty on success
 
     bool Refused() const { return !refusal.empty(); }
 };

@@ -137,7 +137,9 @@ constinit const std::array<std::string_view, InstrumentCount> GakkiRows{
     "7F Gunshot",
 };
 
-std::string_view InstrumentName(std::size_t program) { return GakkiRows.at(program).substr(3); }
+std::string_view InstrumentName(std::size_t program) {
+    return GakkiRows.at(program).substr(3);
+}
 
 std::optional<std::int32_t> InstrumentByName(std::string_view name) {
     const auto sameLetters = [](char a, char b) {

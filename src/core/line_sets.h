@@ -24,7 +24,8 @@ struct AlignedTexts {
 // The line without its trailing bytes of value 0x20 or less.
 std::string_view TrimLine(std::string_view line);
 
-// 2 when the trimmed line is a pitch line, 0 otherwise: the first unit that is "//" or a pitch-line symbol decides.
+// 2 when the trimmed line is a pitch line, 0 otherwise: the first unit that is "//" or a pitch-line symbol
+// decides.
 int LineKind(std::string_view trimmedLine);
 
 AlignedTexts GatherLineSets(std::span<const std::string_view> lines);

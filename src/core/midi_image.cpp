@@ -12,7 +12,9 @@ constexpr unsigned char ProgramChange = 0xC0;
 // The most bytes one event group can take: note-off (4), program change (3), note-on with a 4-byte delta (7).
 constexpr std::size_t MaxGroupBytes = 14;
 
-unsigned char LowByte(std::int32_t value) { return static_cast<unsigned char>(value & 0xFF); }
+unsigned char LowByte(std::int32_t value) {
+    return static_cast<unsigned char>(value & 0xFF);
+}
 
 // Writes the delta time at out and returns the position after it.
 unsigned char* PutDeltaTime(unsigned char* out, std::uint32_t value) {
@@ -87,8 +89,13 @@ std::string DeltaTime(std::uint32_t value) {
 }
 
 std::string MakeHeaderChunk(std::int32_t trackCount, std::int32_t tempo) {
-    const char header[14] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, static_cast<char>(LowByte(trackCount)),
-                             0, static_cast<char>(LowByte(tempo))};
+    const char header[14] = {'M', 'T',
+                             'h', 'd',
+                             0,   0,
+                             0,   6,
+                             0,   0,
+                             0,   static_cast<char>(LowByte(trackCount)),
+                             0,   static_cast<char>(LowByte(tempo))};
     return std::string(header, sizeof header);
 }
 

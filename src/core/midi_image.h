@@ -13,9 +13,9 @@ namespace nagisora {
 inline constexpr std::string_view EndOfTrack{"\xFF\x2F\x00", 3};
 
 struct TrackSettings {
-    std::int32_t instrument = 0;   // program number of the opening program change
-    std::int32_t volume = 64;      // velocity of every note-on and of the note-offs between notes
-    bool useScoreTimbres = true;   // whether the score's timbre numbers give program changes
+    std::int32_t instrument = 0; // program number of the opening program change
+    std::int32_t volume = 64;    // velocity of every note-on and of the note-offs between notes
+    bool useScoreTimbres = true; // whether the score's timbre numbers give program changes
 };
 
 // The variable-length quantity of a delta time, 0 to 268,435,455 (higher bits are dropped).

@@ -30,7 +30,8 @@ std::vector<std::string_view> SplitScoreFileLines(std::string_view bytes) {
 
 std::string JoinScoreFileLines(std::span<const std::string> lines) {
     std::size_t size = 0;
-    for (const std::string& line : lines) size += line.size() + LineEnd.size();
+    for (const std::string& line : lines)
+        size += line.size() + LineEnd.size();
     std::string bytes;
     bytes.reserve(size);
     for (const std::string& line : lines) {

@@ -14,8 +14,8 @@ namespace nagisora {
 
 inline constexpr std::string_view TooManyNotesMessage = "音符の数が 4096 を超えています";
 
-// Fills events 1 to n of the list and zeroes the rest; returns n. A score with more note symbols than the list
-// holds is refused: the list is then all zero and the result is empty.
+// Fills events 1 to n of the list and zeroes the rest; returns n. A score with more note symbols than the
+// list holds is refused: the list is then all zero and the result is empty.
 std::optional<std::int32_t> ReadScore(std::span<const std::string_view> lines, std::int32_t onteiOffset,
                                       OnpuList& list);
 

@@ -2,17 +2,15 @@
 #include "file_io.h"
 #include "score_file.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 namespace nagisora {
@@ -77,10 +75,12 @@ TEST_F(ConvertCli, WritesTheSameImageAsTheCore) {
 }
 
 TEST_F(ConvertCli, SettingsReachTheImage) {
-    const Outcome run = Convert("--tempo 120 --transpose -3 --volume 100 --instrument shakuhachi --no-score-timbres "
-                            "-o out.mid start.txt");
+    const Outcome run =
+        Convert("--tempo 120 --transpose -3 --volume 100 --instrument shakuhachi --no-score-timbres "
+                "-o out.mid start.txt");
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(Slurp(dir_ / "out.mid"), ImageOf(Slurp(dir_ / "start.txt"), ConversionSettings{120, -3, 100, 77, false}));
+    EXPECT_EQ(Slurp(dir_ / "out.mid"),
+              ImageOf(Slurp(dir_ / "start.txt"), ConversionSettings{120, -3, 100, 77, false}));
     ASSERT_EQ(Convert("--instrument 77 -o num.mid start.txt").exitCode, 0);
     EXPECT_EQ(Slurp(dir_ / "num.mid")[24], 77);
 }
@@ -101,10 +101,14 @@ TEST_F(ConvertCli, EventsAfterTheTupletPass) {
 
 TEST_F(ConvertCli, UsageErrorsNameTheOption) {
     const std::pair<const char*, const char*> cases[] = {
-        {"--tempo 29 start.txt", "--tempo"},          {"--tempo 255 start.txt", "--tempo"},
-        {"--transpose 17 start.txt", "--transpose"},  {"--volume -1 start.txt", "--volume"},
-        {"--instrument 128 start.txt", "--instrument"}, {"--instrument Kazoo start.txt", "--instrument"},
-        {"-o x.mid start.txt start.txt", "--output"},  {"--bogus start.txt", "--bogus"},
+        {"--tempo 29 start.txt", "--tempo"},
+        {"--tempo 255 start.txt", "--tempo"},
+        {"--transpose 17 start.txt", "--transpose"},
+        {"--volume -1 start.txt", "--volume"},
+        {"--instrument 128 start.txt", "--instrument"},
+        {"--instrument Kazoo start.txt", "--instrument"},
+        {"-o x.mid start.txt start.txt", "--output"},
+        {"--bogus start.txt", "--bogus"},
         {"", "SCORE"},
     };
     for (const auto& [arguments, option] : cases) {
@@ -119,7 +123,8 @@ TEST_F(ConvertCli, UsageErrorsNameTheOption) {
 TEST_F(ConvertCli, FailuresNameTheFileAndTheOthersStillConvert) {
     std::string tooMany;
     for (int line = 0; line < 41; ++line) {
-        for (int i = 0; i < 100; ++i) tooMany += "\x83\x8D"; // ロ
+        for (int i = 0; i < 100; ++i)
+            tooMany += "\x83\x8D"; // ロ
         tooMany += "\r\n";
     }
     Spit(dir_ / "big.txt", tooMany);
@@ -142,7 +147,8 @@ TEST_F(ConvertCli, WriteProtectedOutputIsRefusedAndKept) {
 }
 
 TEST_F(ConvertCli, Utf8ScoreWarnsOfCharactersCodePage932Lacks) {
-    Spit(dir_ / "utf8.txt", "\n\xE3\x83\xAD\xE3\x83\x84 \xF0\x9F\x8E\xB5\n\xEF\xBC\x8B\xEF\xBC\x8B\n"); // ロツ 🎵 / ＋＋
+    Spit(dir_ / "utf8.txt",
+         "\n\xE3\x83\xAD\xE3\x83\x84 \xF0\x9F\x8E\xB5\n\xEF\xBC\x8B\xEF\xBC\x8B\n"); // ロツ 🎵 / ＋＋
     const Outcome run = Convert("utf8.txt");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("line 2, column 4"), std::string::npos) << run.err;

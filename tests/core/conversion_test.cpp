@@ -3,7 +3,6 @@
 #include "score_text.h"
 
 #include <gtest/gtest.h>
-
 #include <numeric>
 
 namespace nagisora {
@@ -41,11 +40,12 @@ TEST(ConvertScore, StartScoreEndToEnd) {
     ASSERT_FALSE(conversion.Refused());
     ASSERT_EQ(conversion.onpuCount, 41);
     std::vector<std::int32_t> durations;
-    for (int k = 0; k < 41; ++k) durations.push_back(list[k].Oncho);
+    for (int k = 0; k < 41; ++k)
+        durations.push_back(list[k].Oncho);
     EXPECT_EQ(durations, (std::vector<std::int32_t>{
-                             120, 60, 60, 40, 40, 40, 30, 30, 30, 30, 24, 24, 24, 24,
-                             24,  20, 20, 20, 20, 20, 20, 240, 120, 60, 60, // first set
-                             40,  40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 240, 120, 60, 60}));
+                             120, 60, 60, 40, 40, 40,  30,  30, 30, 30, 24, 24, 24,  24,  24, 20,
+                             20,  20, 20, 20, 20, 240, 120, 60, 60, // first set
+                             40,  40, 40, 40, 40, 40,  40,  40, 40, 40, 40, 40, 240, 120, 60, 60}));
     EXPECT_EQ(std::accumulate(durations.begin(), durations.end(), 0), 2160);
     // The music lasts its 2160 ticks plus the 32 of the lead-in.
     EXPECT_EQ(TotalTicks(conversion.midiData), 2192);
@@ -70,7 +70,8 @@ TEST(ConvertScore, SettingsReachTheImage) {
 TEST(ConvertScore, RefusesMoreThan4096NotesAndMakesNothing) {
     const std::string hundredNotes = [] {
         std::string line;
-        for (int i = 0; i < 100; ++i) line += test::Sjis("ロ");
+        for (int i = 0; i < 100; ++i)
+            line += test::Sjis("ロ");
         return line;
     }();
     // Adjacent pitch lines are all read: 41 lines of 100 notes.

@@ -15,7 +15,7 @@ TEST(LineKind, FirstCommentOrPitchSymbolDecides) {
         {Sjis("ロツ//レ"), PitchLine},
         {Sjis("//ロツ"), 0},
         {Sjis("　//ロ"), 0},
-        {std::string(" ") + Sjis("//ロ"), 0},  // "//" straddles two units; the last byte is in no unit
+        {std::string(" ") + Sjis("//ロ"), 0}, // "//" straddles two units; the last byte is in no unit
         {Sjis("今日はロ"), PitchLine},
         {Sjis("ー"), PitchLine},
         {Sjis("○○○"), 0},
@@ -27,14 +27,15 @@ TEST(LineKind, FirstCommentOrPitchSymbolDecides) {
         {"", 0},
         {"\x83", 0},
         {"  16    38", 0},
-        {std::string(" ") + Sjis("ロ"), 0},   // one byte off: no unit is ロ
+        {std::string(" ") + Sjis("ロ"), 0}, // one byte off: no unit is ロ
     };
-    for (const auto& [line, kind] : cases) EXPECT_EQ(LineKind(line), kind) << line;
+    for (const auto& [line, kind] : cases)
+        EXPECT_EQ(LineKind(line), kind) << line;
 }
 
 TEST(TrimLine, RemovesTrailingControlBytesAndSpacesOnly) {
     EXPECT_EQ(TrimLine(" ab \t\x01 "), " ab");
-    EXPECT_EQ(TrimLine(Sjis("ロ　")), Sjis("ロ　"));  // a full-width space ends in 0x40
+    EXPECT_EQ(TrimLine(Sjis("ロ　")), Sjis("ロ　")); // a full-width space ends in 0x40
     EXPECT_EQ(TrimLine(" \t "), "");
 }
 
@@ -59,7 +60,11 @@ TEST(GatherLineSets, TakesNeighboursByPositionAndPadsThem) {
     };
     const Case cases[] = {
         {"pitch line alone", {"ロツ"}, Sjis("ロツ"), "    ", "    "},
-        {"trailing blanks of the pitch line do not count", {"10", "ロ \t", "＋"}, Sjis("ロ"), "10", Sjis("＋")},
+        {"trailing blanks of the pitch line do not count",
+         {"10", "ロ \t", "＋"},
+         Sjis("ロ"),
+         "10",
+         Sjis("＋")},
         {"longer neighbours are kept whole", {"1011", "ロ", "＋＋"}, Sjis("ロ"), "1011", Sjis("＋＋")},
         {"two pitch lines: each is the other's neighbour",
          {"ロ", "ツ"},
@@ -80,7 +85,8 @@ TEST(GatherLineSets, TakesNeighboursByPositionAndPadsThem) {
 
 TEST(GatherLineSets, SeesOnlyTheFirst4096BytesOfALine) {
     std::string longLine = Sjis("ロ");
-    while (longLine.size() < MaxLineBytes) longLine += Sjis("ツ");
+    while (longLine.size() < MaxLineBytes)
+        longLine += Sjis("ツ");
     longLine += Sjis("レレ");
     const ScoreLines lines(std::vector<std::string>{longLine});
     const AlignedTexts texts = GatherLineSets(lines);

@@ -1,7 +1,6 @@
 #include "midi_image.h"
 
 #include <gtest/gtest.h>
-
 #include <initializer_list>
 #include <vector>
 
@@ -10,7 +9,8 @@ namespace {
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string bytes;
-    for (int v : values) bytes.push_back(static_cast<char>(v));
+    for (int v : values)
+        bytes.push_back(static_cast<char>(v));
     return bytes;
 }
 
@@ -51,8 +51,9 @@ TEST(MidiImage, TimbreHoldRestAndNote) {
 }
 
 TEST(MidiImage, EmptyList) {
-    EXPECT_EQ(Hex(MakeImage({})), "4D 54 68 64 00 00 00 06 00 00 00 01 00 5A 4D 54 72 6B 00 00 00 0B 00 C0 00 20 "
-                                  "80 00 40 00 FF 2F 00");
+    EXPECT_EQ(Hex(MakeImage({})),
+              "4D 54 68 64 00 00 00 06 00 00 00 01 00 5A 4D 54 72 6B 00 00 00 0B 00 C0 00 20 "
+              "80 00 40 00 FF 2F 00");
 }
 
 TEST(MidiImage, SettingsAndGroups) {
@@ -63,21 +64,36 @@ TEST(MidiImage, SettingsAndGroups) {
         std::string body; // the bytes after the lead-in 00 C0 <instrument> 20
     };
     const Case cases[] = {
-        {"starts with a rest", {{-1, 0, 60}, {-1, 62, 120}}, {},
+        {"starts with a rest",
+         {{-1, 0, 60}, {-1, 62, 120}},
+         {},
          Bytes({0x80, 0, 0, 60, 0x80, 0, 0x40, 0, 0x90, 62, 0x40, 120, 0x80, 62, 0x40, 0})},
-        {"starts with a hold", {{-1, -1, 60}, {-1, 62, 120}}, {},
+        {"starts with a hold",
+         {{-1, -1, 60}, {-1, 62, 120}},
+         {},
          Bytes({0x90, 0xFF, 0, 60, 0x80, 0, 0x40, 0, 0x90, 62, 0x40, 120, 0x80, 62, 0x40, 0})},
-        {"score timbres off", {{5, 62, 120}}, {0, 64, false},
+        {"score timbres off",
+         {{5, 62, 120}},
+         {0, 64, false},
          Bytes({0x90, 62, 0x40, 120, 0x80, 62, 0x40, 0})},
-        {"repeated timbres each give a program change", {{5, 62, 120}, {5, 64, 120}}, {},
-         Bytes({0xC0, 5, 0, 0x90, 62, 0x40, 120, 0x80, 62, 0x40, 0, 0xC0, 5, 0, 0x90, 64, 0x40, 120, 0x80, 64,
-                0x40, 0})},
-        {"timbre above 127 is written as its low byte", {{255, 62, 120}}, {},
+        {"repeated timbres each give a program change",
+         {{5, 62, 120}, {5, 64, 120}},
+         {},
+         Bytes({0xC0, 5, 0, 0x90, 62, 0x40, 120, 0x80, 62, 0x40, 0,
+                0xC0, 5, 0, 0x90, 64, 0x40, 120, 0x80, 64, 0x40, 0})},
+        {"timbre above 127 is written as its low byte",
+         {{255, 62, 120}},
+         {},
          Bytes({0xC0, 0xFF, 0, 0x90, 62, 0x40, 120, 0x80, 62, 0x40, 0})},
-        {"volume 0", {{-1, 62, 120}, {-1, 0, 60}}, {0, 0, true},
+        {"volume 0",
+         {{-1, 62, 120}, {-1, 0, 60}},
+         {0, 0, true},
          Bytes({0x90, 62, 0, 120, 0x80, 62, 0, 60, 0x80, 62, 0, 0})},
-        {"rest after a note turns the same key off", {{-1, 62, 120}, {-1, 0, 60}, {-1, 64, 30}}, {},
-         Bytes({0x90, 62, 0x40, 120, 0x80, 62, 0, 60, 0x80, 62, 0x40, 0, 0x90, 64, 0x40, 30, 0x80, 64, 0x40, 0})},
+        {"rest after a note turns the same key off",
+         {{-1, 62, 120}, {-1, 0, 60}, {-1, 64, 30}},
+         {},
+         Bytes({0x90, 62, 0x40, 120, 0x80, 62, 0,    60, 0x80, 62,
+                0x40, 0,  0x90, 64,  0x40, 30, 0x80, 64, 0x40, 0})},
     };
     for (const Case& c : cases) {
         const std::string image = MakeImage(c.events, c.track);
@@ -99,7 +115,8 @@ TEST(MidiImage, InstrumentInTheLeadIn) {
 TEST(MidiImage, LengthFieldCountsBodyAndEndOfTrack) {
     // Holds of 0 ticks write four bytes each: 74 of them and the closing note-off give a body of 300 bytes.
     OnpuList list{};
-    for (int k = 0; k < 74; ++k) list[k] = {-1, -1, 0};
+    for (int k = 0; k < 74; ++k)
+        list[k] = {-1, -1, 0};
     const std::string track = MakeTrackChunk(list, 74, TrackSettings{});
     EXPECT_EQ(Hex(track.substr(4, 4)), "00 00 01 33");
     EXPECT_EQ(track.size(), 12u + 300u);
@@ -107,11 +124,12 @@ TEST(MidiImage, LengthFieldCountsBodyAndEndOfTrack) {
 
 TEST(DeltaTime, VariableLengthQuantity) {
     const std::pair<std::uint32_t, const char*> cases[] = {
-        {0, "00"},          {127, "7F"},          {128, "81 00"},          {16383, "FF 7F"},
+        {0, "00"},           {127, "7F"},           {128, "81 00"},           {16383, "FF 7F"},
         {16384, "81 80 00"}, {2097151, "FF FF 7F"}, {2097152, "81 80 80 00"}, {268435455, "FF FF FF 7F"},
-        {120, "78"},        {240, "81 70"},
+        {120, "78"},         {240, "81 70"},
     };
-    for (const auto& [value, hex] : cases) EXPECT_EQ(Hex(DeltaTime(value)), hex) << value;
+    for (const auto& [value, hex] : cases)
+        EXPECT_EQ(Hex(DeltaTime(value)), hex) << value;
 }
 
 } // namespace

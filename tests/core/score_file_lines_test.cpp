@@ -20,17 +20,20 @@ TEST(SplitScoreFileLines, LineEndsAndEndOfText) {
         {"a\r\nb", {"a", "b"}},
         {"a\rb\r", {"a", "b"}},
         {"a\nb\n", {"a", "b"}},
-        {"a\n\rb", {"a", "", "b"}},           // LF then CR: two line ends
+        {"a\n\rb", {"a", "", "b"}}, // LF then CR: two line ends
         {"\r\n", {""}},
         {"\r\n\r\n", {"", ""}},
         {"a\r\n\r\n\r\nb\r\n\r\n", {"a", "", "", "b", ""}},
         {"a\r\r\nb", {"a", "", "b"}},
-        {"ab\x1A" "cd\r\nef", {"ab"}},       // 1A ends the text, mid-line
+        {"ab\x1A"
+         "cd\r\nef",
+         {"ab"}}, // 1A ends the text, mid-line
         {"ab\r\n\x1A\r\n", {"ab"}},
         {"\x1A", {}},
         {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
     };
-    for (const auto& [bytes, lines] : cases) EXPECT_EQ(Lines(bytes), lines) << testing::PrintToString(bytes);
+    for (const auto& [bytes, lines] : cases)
+        EXPECT_EQ(Lines(bytes), lines) << testing::PrintToString(bytes);
 }
 
 TEST(JoinScoreFileLines, EndsEveryLineWithCrLf) {

@@ -14,12 +14,15 @@
 
 namespace nagisora::test {
 
-inline std::string Sjis(std::string_view utf8) { return EncodeCp932(utf8).bytes; }
+inline std::string Sjis(std::string_view utf8) {
+    return EncodeCp932(utf8).bytes;
+}
 
 class ScoreLines {
   public:
     ScoreLines(std::initializer_list<std::string_view> utf8Lines) {
-        for (std::string_view line : utf8Lines) bytes_.push_back(Sjis(line));
+        for (std::string_view line : utf8Lines)
+            bytes_.push_back(Sjis(line));
         Refresh();
     }
     explicit ScoreLines(std::vector<std::string> sjisLines) : bytes_(std::move(sjisLines)) { Refresh(); }
@@ -31,9 +34,7 @@ class ScoreLines {
     operator std::span<const std::string_view>() const { return views_; }
 
   private:
-    void Refresh() {
-        views_.assign(bytes_.begin(), bytes_.end());
-    }
+    void Refresh() { views_.assign(bytes_.begin(), bytes_.end()); }
     std::vector<std::string> bytes_;
     std::vector<std::string_view> views_;
 };

@@ -1,7 +1,6 @@
 #include "tuplets.h"
 
 #include <gtest/gtest.h>
-
 #include <numeric>
 #include <vector>
 
@@ -11,7 +10,8 @@ namespace {
 // Runs the pass over events with the given durations and returns the durations after it.
 std::vector<std::int32_t> Timed(const std::vector<std::int32_t>& durations) {
     OnpuList list{};
-    for (std::size_t k = 0; k < durations.size(); ++k) list[k] = TOnpu{-1, 60, durations[k]};
+    for (std::size_t k = 0; k < durations.size(); ++k)
+        list[k] = TOnpu{-1, 60, durations[k]};
     ApplyTuplets(list, static_cast<std::int32_t>(durations.size()));
     std::vector<std::int32_t> result;
     for (std::size_t k = 0; k < durations.size(); ++k) {
@@ -19,7 +19,8 @@ std::vector<std::int32_t> Timed(const std::vector<std::int32_t>& durations) {
         EXPECT_EQ(list[k].Onshoku, -1);
         result.push_back(list[k].Oncho);
     }
-    for (std::size_t k = durations.size(); k < list.size(); ++k) EXPECT_EQ(list[k].Oncho, 0) << "entry " << k + 1;
+    for (std::size_t k = durations.size(); k < list.size(); ++k)
+        EXPECT_EQ(list[k].Oncho, 0) << "entry " << k + 1;
     return result;
 }
 
@@ -47,15 +48,18 @@ TEST(ApplyTuplets, TimesEachGroupFromTheNoteBeforeItsMarker) {
         {"septuplet on the last event", {60, 60, 60, 7}, {69, 69, 69, 69}},
         {"no markers", {240, 120, 60, 30, 15, 0}, {240, 120, 60, 30, 15, 0}},
         {"septuplet of 0 ticks", {0, 0, 0, 7, 0}, {0, 0, 0, 0, 0}},
-        // A marker without enough events before it: the first event has no base and gets 0 ticks; otherwise the
-        // group is cut to the events that exist, each with the value of its place in the whole group.
+        // A marker without enough events before it: the first event has no base and gets 0 ticks; otherwise
+        // the group is cut to the events that exist, each with the value of its place in the whole group.
         {"triplet on the first event", {3, 60, 60}, {0, 60, 60}},
         {"quintuplet on the first event", {5, 60}, {0, 60}},
         {"quintuplet on the second event", {60, 5, 60, 60, 120}, {48, 48, 48, 48, 120}},
         {"septuplet on the second event", {60, 7, 60, 60, 60, 60}, {69, 69, 68, 68, 68, 60}},
-        {"septuplet on the third event", {120, 120, 7, 120, 120, 120, 120}, {137, 137, 137, 137, 137, 137, 120}},
+        {"septuplet on the third event",
+         {120, 120, 7, 120, 120, 120, 120},
+         {137, 137, 137, 137, 137, 137, 120}},
     };
-    for (const TupletCase& c : cases) EXPECT_EQ(Timed(c.written), c.timed) << c.name;
+    for (const TupletCase& c : cases)
+        EXPECT_EQ(Timed(c.written), c.timed) << c.name;
 }
 
 TEST(ApplyTuplets, SeptupletAlwaysLastsEightBases) {
@@ -76,7 +80,8 @@ TEST(ApplyTuplets, EmptyListIsLeftAlone) {
 
 TEST(ApplyTuplets, FullListNeverWritesPastItsEnd) {
     OnpuList list{};
-    for (TOnpu& e : list) e = TOnpu{-1, 50, 60};
+    for (TOnpu& e : list)
+        e = TOnpu{-1, 50, 60};
     list[OnpuCapacity - 1].Oncho = 7;
     ApplyTuplets(list, static_cast<std::int32_t>(OnpuCapacity));
     EXPECT_EQ(list[OnpuCapacity - 4].Oncho, 69);

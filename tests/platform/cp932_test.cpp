@@ -29,7 +29,9 @@ struct EncodeCase {
 };
 
 // Shown by its name in test listings.
-void PrintTo(const EncodeCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const EncodeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class EncodeTest : public testing::TestWithParam<EncodeCase> {};
 
@@ -68,7 +70,9 @@ struct DecodeCase {
 };
 
 // Shown by its name in test listings.
-void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const DecodeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class DecodeTest : public testing::TestWithParam<DecodeCase> {};
 
@@ -135,7 +139,9 @@ struct Utf8Case {
 };
 
 // Shown by its name in test listings.
-void PrintTo(const Utf8Case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const Utf8Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LooksLikeUtf8Test : public testing::TestWithParam<Utf8Case> {};
 

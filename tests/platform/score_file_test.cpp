@@ -19,7 +19,9 @@ struct ScoreFileCase {
 };
 
 // Shown by its name in test listings.
-void PrintTo(const ScoreFileCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ScoreFileCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class DecodeScoreFileTest : public testing::TestWithParam<ScoreFileCase> {};
 
