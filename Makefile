@@ -23,7 +23,7 @@ deps-test:
 	tools/install-deps.sh test
 
 build:
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DNAGISORA_BUILD_TESTS=ON -DNAGISORA_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 check: build
