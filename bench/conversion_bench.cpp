@@ -25,10 +25,8 @@ std::string ReadExample(const std::string& name) {
 void ConvertLines(benchmark::State& state, const std::string& example, std::int32_t expectedNotes) {
     const std::string file = ReadExample(example);
     const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(file);
-    const auto list = std::make_unique<nagisora::OnpuList>();
     for (auto _ : state) {
-        nagisora::Conversion conversion =
-            nagisora::ConvertScore(lines, nagisora::ConversionSettings{}, *list);
+        nagisora::Conversion conversion = nagisora::ConvertScore(lines, nagisora::ConversionSettings{});
         benchmark::DoNotOptimize(conversion.midiData.data());
         if (conversion.onpuCount != expectedNotes) state.SkipWithError("unexpected note count");
     }
@@ -38,11 +36,9 @@ void ConvertLines(benchmark::State& state, const std::string& example, std::int3
 // From the bytes of a score file, splitting its lines too.
 void ConvertFileBytes(benchmark::State& state, const std::string& example) {
     const std::string file = ReadExample(example);
-    const auto list = std::make_unique<nagisora::OnpuList>();
     for (auto _ : state) {
         const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(file);
-        nagisora::Conversion conversion =
-            nagisora::ConvertScore(lines, nagisora::ConversionSettings{}, *list);
+        nagisora::Conversion conversion = nagisora::ConvertScore(lines, nagisora::ConversionSettings{});
         benchmark::DoNotOptimize(conversion.midiData.data());
     }
 }

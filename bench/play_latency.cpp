@@ -530,9 +530,7 @@ Results ThroughLayer(const Options& options, const std::string& folder, const na
                      AudioWatch& watch) {
     const std::string score = ReadWhole(options.score);
     const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(score);
-    const auto list = std::make_unique<nagisora::OnpuList>();
-    const nagisora::Conversion conversion =
-        nagisora::ConvertScore(lines, nagisora::ConversionSettings{}, *list);
+    const nagisora::Conversion conversion = nagisora::ConvertScore(lines, nagisora::ConversionSettings{});
     const std::string midiPath = folder + "/work.mid";
     nagisora::WriteFileAtomically(midiPath, conversion.midiData);
     const std::int64_t leadIn = LeadInFrames(conversion.midiData);

@@ -32,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const nagisora::ScoreFileContents contents =
         nagisora::DecodeScoreFile(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
     const std::vector<std::string_view> lines(contents.lines.begin(), contents.lines.end());
-    const auto list = std::make_unique<nagisora::OnpuList>();
-    const nagisora::Conversion conversion = nagisora::ConvertScore(lines, settings, *list);
+    const nagisora::Conversion conversion = nagisora::ConvertScore(lines, settings);
     if (conversion.Refused()) {
         Check(conversion.midiData.empty());
         return 0;
@@ -45,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(image.compare(0, 4, "MThd") == 0 && image.compare(14, 4, "MTrk") == 0);
     Check(BigEndian32(image, 18) == image.size() - 22);
     Check(image.compare(image.size() - 3, 3, nagisora::EndOfTrack) == 0);
-    for (std::int32_t k = 0; k < conversion.onpuCount; ++k)
-        Check((*list)[k].Oncho >= 0);
+    for (const nagisora::TOnpu& e : conversion.Events())
+        Check(e.Oncho >= 0);
     return 0;
 }

@@ -330,8 +330,7 @@ void TMainF::btnOkClick() {
         const ConversionSettings settings = Settings();
         const std::vector<std::string> lines = ScoreLines();
         const std::vector<std::string_view> views(lines.begin(), lines.end());
-        const auto list = std::make_unique<OnpuList>();
-        Conversion conversion = ConvertScore(views, settings, *list);
+        Conversion conversion = ConvertScore(views, settings);
         if (conversion.Refused()) throw Failure(RefusedByConversion, conversion.refusal);
         midiData_ = std::move(conversion.midiData);
         onpuCount_ = conversion.onpuCount;

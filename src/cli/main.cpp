@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -51,10 +50,9 @@ std::string DefaultOutput(const std::string& score) {
     return std::filesystem::path(score).replace_extension(".mid").string();
 }
 
-std::string EventLines(const OnpuList& list, std::int32_t count) {
+std::string EventLines(std::span<const TOnpu> events) {
     std::string text;
-    for (std::int32_t k = 0; k < count; ++k) {
-        const TOnpu& e = list[static_cast<std::size_t>(k)];
+    for (const TOnpu& e : events) {
         text +=
             std::to_string(e.Onshoku) + ' ' + std::to_string(e.Onko) + ' ' + std::to_string(e.Oncho) + '\n';
     }
@@ -87,16 +85,16 @@ void WriteNaming(const std::string& path, Write&& write) {
 }
 
 // Converts one score and writes what was asked for. Returns false when the score was refused.
-bool ConvertOne(const std::string& score, const ConvertOptions& options, OnpuList& eventList) {
+bool ConvertOne(const std::string& score, const ConvertOptions& options) {
     const ScoreFileText text = LoadScoreText(score);
     const std::vector<std::string_view> lines = SplitScoreFileLines(text.bytes);
-    const Conversion conversion = ConvertScore(lines, options.settings, eventList);
+    const Conversion conversion = ConvertScore(lines, options.settings);
     if (conversion.Refused()) {
         Report(score, conversion.refusal);
         return false;
     }
     if (options.events) {
-        WriteStandardOutput(EventLines(eventList, conversion.onpuCount));
+        WriteStandardOutput(EventLines(conversion.Events()));
         return true;
     }
     const std::string output = options.output.value_or(DefaultOutput(score));
@@ -112,12 +110,10 @@ bool ConvertOne(const std::string& score, const ConvertOptions& options, OnpuLis
 }
 
 int Run(const ConvertOptions& options) {
-    // One event list for the whole run, left uninitialised: the reader writes every entry of it.
-    const auto eventList = std::make_unique_for_overwrite<OnpuList>();
     int exitCode = ExitSuccess;
     for (const std::string& score : options.scores) {
         try {
-            if (!ConvertOne(score, options, *eventList)) exitCode = ExitFailure;
+            if (!ConvertOne(score, options)) exitCode = ExitFailure;
         } catch (const Failure& failure) {
             Report(score, failure.Message() + ".");
             exitCode = ExitFailure;

@@ -6,6 +6,7 @@
 #include "onpu.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,13 +25,22 @@ struct Conversion {
     std::string midiData; // the whole Standard MIDI File; empty when the score was refused
     std::int32_t onpuCount = 0;
     std::string refusal; // why the score was refused (UTF-8), empty on success
+    // The conversion's event list after the tuplet pass: entries 1 to onpuCount are the events, the rest are
+    // zero. Empty when the score was refused.
+    std::unique_ptr<OnpuList> list;
 
     bool Refused() const { return !refusal.empty(); }
+    std::span<const TOnpu> Events() const {
+        return list ? std::span<const TOnpu>(*list).first(static_cast<std::size_t>(onpuCount))
+                    : std::span<const TOnpu>();
+    }
 };
 
-// Converts the score lines (code page 932 bytes, without line ends). The list receives the events after the
-// tuplet pass, for callers that show them.
-Conversion ConvertScore(std::span<const std::string_view> lines, const ConversionSettings& settings,
-                        OnpuList& list);
+// Converts the score lines (code page 932 bytes, without line ends).
+Conversion ConvertScore(std::span<const std::string_view> lines, const ConversionSettings& settings);
+
+// The image of events already read and timed: the header for the tempo, the track of the events with the
+// instrument, volume and timbre switch of the settings, and the end of track.
+std::string MidiImageOf(std::span<const TOnpu> events, const ConversionSettings& settings);
 
 } // namespace nagisora

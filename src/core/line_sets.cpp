@@ -7,10 +7,6 @@
 namespace nagisora {
 namespace {
 
-std::string_view ScoreLine(std::span<const std::string_view> lines, std::size_t j) {
-    return lines[j].substr(0, MaxLineBytes);
-}
-
 // Appends the trimmed neighbour line, padded with ASCII spaces to at least width bytes.
 void AppendPadded(std::string& text, std::string_view neighbour, std::size_t width) {
     text.append(neighbour);
@@ -18,6 +14,10 @@ void AppendPadded(std::string& text, std::string_view neighbour, std::size_t wid
 }
 
 } // namespace
+
+std::string_view ScoreLine(std::string_view line) {
+    return line.substr(0, MaxLineBytes);
+}
 
 std::string_view TrimLine(std::string_view line) {
     std::size_t end = line.size();
@@ -33,6 +33,10 @@ int LineKind(std::string_view trimmedLine) {
     for (const char byte : trimmedLine)
         highBits |= static_cast<unsigned char>(byte);
     if (highBits < 0x80) return 0;
+    return KindOfLine(trimmedLine) == LineKindOf::Pitch ? PitchLine : 0;
+}
+
+LineKindOf KindOfLine(std::string_view trimmedLine) {
     // Four units at a time until one of them decides; then the first deciding unit of those four answers.
     const auto* bytes = reinterpret_cast<const unsigned char*>(trimmedLine.data());
     const auto factsOf = [bytes](std::size_t u) {
@@ -45,13 +49,13 @@ int LineKind(std::string_view trimmedLine) {
         if ((factsOf(u) | factsOf(u + 1) | factsOf(u + 2) | factsOf(u + 3)) & Deciding) break;
     for (; u < units; ++u) {
         const std::uint8_t facts = factsOf(u);
-        if (facts & detail::CommentFlag) return 0;
-        if (facts & detail::PitchLineFlag) return PitchLine;
+        if (facts & detail::CommentFlag) return LineKindOf::Comment;
+        if (facts & detail::PitchLineFlag) return LineKindOf::Pitch;
     }
-    return 0;
+    return LineKindOf::Other;
 }
 
-AlignedTexts GatherLineSets(std::span<const std::string_view> lines) {
+AlignedTexts GatherLineSets(std::span<const std::string_view> lines, std::vector<LineSet>* sets) {
     AlignedTexts texts;
     const std::size_t n = lines.size();
     std::size_t bytes = 0;
@@ -61,11 +65,16 @@ AlignedTexts GatherLineSets(std::span<const std::string_view> lines) {
     texts.TimbreText.reserve(bytes);
     texts.DurationText.reserve(bytes);
     for (std::size_t j = 0; j < n; ++j) {
-        const std::string_view pitch = TrimLine(ScoreLine(lines, j));
+        const std::string_view pitch = TrimLine(ScoreLine(lines[j]));
         if (LineKind(pitch) != PitchLine) continue;
+        const std::string_view above = j == 0 ? std::string_view{} : TrimLine(ScoreLine(lines[j - 1]));
+        const std::string_view below = j + 1 == n ? std::string_view{} : TrimLine(ScoreLine(lines[j + 1]));
+        if (sets)
+            sets->push_back(LineSet{j, texts.PitchText.size(), pitch.size(), texts.TimbreText.size(),
+                                    above.size(), std::max(above.size(), pitch.size()),
+                                    texts.DurationText.size(), below.size(),
+                                    std::max(below.size(), pitch.size())});
         texts.PitchText.append(pitch);
-        const std::string_view above = j == 0 ? std::string_view{} : TrimLine(ScoreLine(lines, j - 1));
-        const std::string_view below = j + 1 == n ? std::string_view{} : TrimLine(ScoreLine(lines, j + 1));
         AppendPadded(texts.TimbreText, above, pitch.size());
         AppendPadded(texts.DurationText, below, pitch.size());
     }

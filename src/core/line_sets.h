@@ -4,9 +4,11 @@
 // joined into three texts aligned byte for byte.
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nagisora {
 
@@ -21,6 +23,30 @@ struct AlignedTexts {
     std::string DurationText;
 };
 
+// What the first deciding unit of a trimmed line makes of it: "//" a comment, a pitch-line symbol a pitch
+// line; a line where neither comes is other text.
+enum class LineKindOf : std::uint8_t { Other, Comment, Pitch };
+
+// One gathered line set: where its three segments stand in the aligned texts. A neighbour segment is as long
+// as the pitch line, or longer when the neighbour line is longer; the bytes past the neighbour's own trimmed
+// length are padding.
+struct LineSet {
+    std::size_t pitchLine = 0; // the pitch line's index among the score lines, from 0
+    std::size_t pitchStart = 0;
+    std::size_t pitchBytes = 0; // the trimmed pitch line
+    std::size_t timbreStart = 0;
+    std::size_t timbreBytes = 0;   // the trimmed line above (0 for the stand-in above line 0)
+    std::size_t timbreSegment = 0; // timbreBytes padded to pitchBytes
+    std::size_t durationStart = 0;
+    std::size_t durationBytes = 0;   // the trimmed line below (0 for the stand-in after the last line)
+    std::size_t durationSegment = 0; // durationBytes padded to pitchBytes
+
+    bool HasTimbreLine() const { return pitchLine > 0; }
+};
+
+// The line as the reader sees it: at most MaxLineBytes bytes.
+std::string_view ScoreLine(std::string_view line);
+
 // The line without its trailing bytes of value 0x20 or less.
 std::string_view TrimLine(std::string_view line);
 
@@ -28,6 +54,10 @@ std::string_view TrimLine(std::string_view line);
 // decides.
 int LineKind(std::string_view trimmedLine);
 
-AlignedTexts GatherLineSets(std::span<const std::string_view> lines);
+// The same decision, telling a comment from other text.
+LineKindOf KindOfLine(std::string_view trimmedLine);
+
+// The three texts; when sets is given, it receives one entry per gathered pitch line.
+AlignedTexts GatherLineSets(std::span<const std::string_view> lines, std::vector<LineSet>* sets = nullptr);
 
 } // namespace nagisora

@@ -5,9 +5,9 @@
 namespace nagisora {
 namespace {
 
-constexpr unsigned char NoteOff = 0x80;
-constexpr unsigned char NoteOn = 0x90;
-constexpr unsigned char ProgramChange = 0xC0;
+using midi::NoteOff;
+using midi::NoteOn;
+using midi::ProgramChange;
 
 // The most bytes one event group can take: note-off (4), program change (3), note-on with a 4-byte delta (7).
 constexpr std::size_t MaxGroupBytes = 14;
@@ -18,7 +18,7 @@ unsigned char LowByte(std::int32_t value) {
 
 // Writes the delta time at out and returns the position after it.
 unsigned char* PutDeltaTime(unsigned char* out, std::uint32_t value) {
-    value &= 0x0FFFFFFF;
+    value &= midi::MaxDeltaTime;
     if (value >= (1u << 21)) *out++ = static_cast<unsigned char>(0x80 | (value >> 21));
     if (value >= (1u << 14)) *out++ = static_cast<unsigned char>(0x80 | ((value >> 14) & 0x7F));
     if (value >= (1u << 7)) *out++ = static_cast<unsigned char>(0x80 | ((value >> 7) & 0x7F));
@@ -47,7 +47,7 @@ class TrackBody {
 
     // The filler event only carries the delta time; whatever sounds keeps sounding.
     void Hold(const TOnpu& e) {
-        Put(NoteOn, 0xFF, 0x00);
+        Put(NoteOn, midi::HoldKey, 0x00);
         out_ = PutDeltaTime(out_, static_cast<std::uint32_t>(e.Oncho));
     }
 
@@ -89,24 +89,26 @@ std::string DeltaTime(std::uint32_t value) {
 }
 
 std::string MakeHeaderChunk(std::int32_t trackCount, std::int32_t tempo) {
-    const char header[14] = {'M', 'T',
-                             'h', 'd',
-                             0,   0,
-                             0,   6,
-                             0,   0,
-                             0,   static_cast<char>(LowByte(trackCount)),
-                             0,   static_cast<char>(LowByte(tempo))};
-    return std::string(header, sizeof header);
+    std::string header(midi::HeaderType);
+    unsigned char fields[midi::HeaderChunkBytes - 4];
+    unsigned char* p = PutBigEndian32(fields, midi::HeaderLength);
+    *p++ = 0x00; // format, high byte first
+    *p++ = midi::Format0;
+    *p++ = 0x00; // the track count and the division are one byte each in a 16-bit field
+    *p++ = LowByte(trackCount);
+    *p++ = 0x00;
+    *p++ = LowByte(tempo);
+    header.append(reinterpret_cast<const char*>(fields), sizeof fields);
+    return header;
 }
 
-void AppendTrackChunk(std::string& out, const OnpuList& list, std::int32_t onpuCount,
+void AppendTrackChunk(std::string& out, std::span<const TOnpu> list, std::int32_t onpuCount,
                       const TrackSettings& settings) {
     const std::int32_t count = std::clamp<std::int32_t>(onpuCount, 0, static_cast<std::int32_t>(list.size()));
-    constexpr std::size_t LeadBytes = 12; // "MTrk", length, 00 C0 instrument 20
     const std::size_t start = out.size();
-    out.resize(start + LeadBytes + MaxGroupBytes * (static_cast<std::size_t>(count) + 1));
+    out.resize(start + midi::TrackLeadBytes + MaxGroupBytes * (static_cast<std::size_t>(count) + 1));
     auto* const lead = reinterpret_cast<unsigned char*>(out.data() + start);
-    unsigned char* const bodyStart = lead + LeadBytes;
+    unsigned char* const bodyStart = lead + midi::TrackLeadBytes;
 
     TrackBody body(bodyStart, settings);
     for (std::int32_t i = 0; i < count; ++i) {
@@ -121,20 +123,17 @@ void AppendTrackChunk(std::string& out, const OnpuList& list, std::int32_t onpuC
     body.EmitNoteOff();
 
     const auto bodyBytes = static_cast<std::uint32_t>(body.End() - bodyStart);
-    unsigned char* p = lead;
-    *p++ = 'M';
-    *p++ = 'T';
-    *p++ = 'r';
-    *p++ = 'k';
-    p = PutBigEndian32(p, bodyBytes + 7);
-    *p++ = 0x00;
+    unsigned char* p = std::copy(midi::TrackType.begin(), midi::TrackType.end(), lead);
+    p = PutBigEndian32(p, bodyBytes + midi::TrackLengthExtra);
+    *p++ = 0x00; // delta time 0 before the opening program change
     *p++ = ProgramChange;
     *p++ = LowByte(settings.instrument);
-    *p++ = 0x20;
-    out.resize(start + LeadBytes + bodyBytes);
+    *p++ = midi::LeadInDelta;
+    out.resize(start + midi::TrackLeadBytes + bodyBytes);
 }
 
-std::string MakeTrackChunk(const OnpuList& list, std::int32_t onpuCount, const TrackSettings& settings) {
+std::string MakeTrackChunk(std::span<const TOnpu> list, std::int32_t onpuCount,
+                           const TrackSettings& settings) {
     std::string track;
     AppendTrackChunk(track, list, onpuCount, settings);
     return track;

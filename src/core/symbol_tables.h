@@ -45,6 +45,9 @@ inline constexpr Unit Flat = MakeUnit(0x81, 0xF3);       // ♭
 inline constexpr Unit Down = MakeUnit(0x81, 0xAB);       // ↓, two semitones down
 inline constexpr Unit MusicSharp = MakeUnit(0x81, 0xF2); // ♯: marks a pitch line, raises nothing
 inline constexpr Unit Comment = MakeUnit(0x2F, 0x2F);    // "//"
+inline constexpr Unit BarLine = MakeUnit(0x81, 0x62);    // ｜
+inline constexpr Unit Space = MakeUnit(0x81, 0x40);      // the full-width space
+inline constexpr Unit TwoSpaces = MakeUnit(0x20, 0x20);  // two half-width spaces, as padding gives them
 } // namespace symbol
 
 enum SymbolKind : std::uint8_t {
@@ -130,6 +133,22 @@ inline const SymbolInfo& SymbolInfoOf(Unit unit) {
 // Semitones that a pending accidental 0 to 3 adds.
 inline constexpr std::array<std::int8_t, 4> AccidentalShift{0, 1, -1, -2};
 
+// The key rule: the key of a note symbol under the register (0 乙, 1 甲, 2 大), moved by the pending
+// accidental (0 none, 1 ＃, 2 ♭, 3 ↓), before the transposition; 0 for ○ and -1 for ー whatever the
+// register and accidental. Other register or accidental values change nothing.
+constexpr std::int32_t KeyOf(const SymbolInfo& info, std::uint8_t curRegister,
+                             std::uint8_t pendingAccidental) {
+    if (info.traits & IsRestOrHold) return info.keys[0];
+    return info.keys[curRegister <= 2 ? curRegister : 0] +
+           AccidentalShift[pendingAccidental <= 3 ? pendingAccidental : 0];
+}
+
+// The transposition reaches pitched keys only (all above 0): a rest stays 0 and a hold -1.
+constexpr std::int32_t Transposed(std::int32_t key, std::int32_t onteiOffset) {
+    const std::int32_t pitched = key > 0;
+    return key + (onteiOffset & -pitched);
+}
+
 // Duration units: an index per unit (0 for none) into the ticks.
 extern const std::array<std::uint8_t, 65536> DurationIndex;
 extern const std::array<std::int16_t, 16> DurationTicks;
@@ -155,10 +174,8 @@ inline std::uint8_t AccidentalOf(Unit unit) {
 // The MIDI key of a note symbol with the transposition added: 0 for ○, -1 for ー. Only for units of class 3.
 inline std::int32_t NoteNumberOf(Unit unit, std::uint8_t curRegister, std::uint8_t pendingAccidental,
                                  std::int32_t onteiOffset) {
-    const detail::SymbolInfo& info = detail::SymbolInfoOf(unit);
-    if (info.traits & detail::IsRestOrHold) return info.keys[0];
-    const std::int32_t key = info.keys[curRegister <= 2 ? curRegister : 0] + onteiOffset;
-    return key + detail::AccidentalShift[pendingAccidental <= 3 ? pendingAccidental : 0];
+    return detail::Transposed(detail::KeyOf(detail::SymbolInfoOf(unit), curRegister, pendingAccidental),
+                              onteiOffset);
 }
 
 // Ticks of a duration-line unit (120 a beat), or the tuplet marker 3, 5 or 7: ３ ５ ７, the full-width space

@@ -56,8 +56,7 @@ std::vector<std::string> StartScoreLines() {
 
 std::string ExpectedImage(const std::vector<std::string>& lines, const ConversionSettings& settings) {
     const std::vector<std::string_view> views(lines.begin(), lines.end());
-    auto list = std::make_unique<OnpuList>();
-    return ConvertScore(views, settings, *list).midiData;
+    return ConvertScore(views, settings).midiData;
 }
 
 // A score of n notes ロ, each an eighth of a beat, in line sets of at most 1000 notes (a line is read at most

@@ -60,8 +60,7 @@ class ConvertCli : public testing::Test {
     std::string ImageOf(const std::string& scoreBytes, const ConversionSettings& settings = {}) const {
         const ScoreFileContents contents = DecodeScoreFile(scoreBytes);
         const std::vector<std::string_view> lines(contents.lines.begin(), contents.lines.end());
-        const auto list = std::make_unique<OnpuList>();
-        return ConvertScore(lines, settings, *list).midiData;
+        return ConvertScore(lines, settings).midiData;
     }
 
     fs::path dir_;

@@ -35,13 +35,12 @@ std::int64_t TotalTicks(const std::string& image) {
 
 TEST(ConvertScore, StartScoreEndToEnd) {
     const std::string file = test::ReadExample("start-score.txt");
-    OnpuList list{};
-    const Conversion conversion = ConvertScore(SplitScoreFileLines(file), ConversionSettings{}, list);
+    const Conversion conversion = ConvertScore(SplitScoreFileLines(file), ConversionSettings{});
     ASSERT_FALSE(conversion.Refused());
     ASSERT_EQ(conversion.onpuCount, 41);
     std::vector<std::int32_t> durations;
-    for (int k = 0; k < 41; ++k)
-        durations.push_back(list[k].Oncho);
+    for (const TOnpu& e : conversion.Events())
+        durations.push_back(e.Oncho);
     EXPECT_EQ(durations, (std::vector<std::int32_t>{
                              120, 60, 60, 40, 40, 40,  30,  30, 30, 30, 24, 24, 24,  24,  24, 20,
                              20,  20, 20, 20, 20, 240, 120, 60, 60, // first set
@@ -57,11 +56,10 @@ TEST(ConvertScore, StartScoreEndToEnd) {
 
 TEST(ConvertScore, SettingsReachTheImage) {
     const ScoreLines lines{"10", "ロ", "－"};
-    OnpuList list{};
-    const Conversion plain = ConvertScore(lines, ConversionSettings{}, list);
+    const Conversion plain = ConvertScore(lines, ConversionSettings{});
     EXPECT_EQ(plain.midiData.substr(26, 7), std::string("\xC0\x10\x00\x90\x32\x40\x78", 7));
 
-    const Conversion changed = ConvertScore(lines, ConversionSettings{254, 5, 100, 77, false}, list);
+    const Conversion changed = ConvertScore(lines, ConversionSettings{254, 5, 100, 77, false});
     EXPECT_EQ(static_cast<unsigned char>(changed.midiData[13]), 254);
     EXPECT_EQ(static_cast<unsigned char>(changed.midiData[24]), 77);
     EXPECT_EQ(changed.midiData.substr(26, 4), std::string("\x90\x37\x64\x78", 4));
@@ -76,8 +74,7 @@ TEST(ConvertScore, RefusesMoreThan4096NotesAndMakesNothing) {
     }();
     // Adjacent pitch lines are all read: 41 lines of 100 notes.
     const ScoreLines over(std::vector<std::string>(41, hundredNotes));
-    OnpuList list{};
-    const Conversion conversion = ConvertScore(over, ConversionSettings{}, list);
+    const Conversion conversion = ConvertScore(over, ConversionSettings{});
     EXPECT_TRUE(conversion.Refused());
     EXPECT_EQ(conversion.refusal, "音符の数が 4096 を超えています");
     EXPECT_TRUE(conversion.midiData.empty());

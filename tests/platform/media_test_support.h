@@ -84,8 +84,7 @@ inline std::string OneNote(int key, int ticks, int velocity = 100) {
 // The image of examples/start-score.txt with the window's start settings.
 inline std::string StartScoreImage() {
     const std::string file = ReadBytes(std::filesystem::path(NAGISORA_EXAMPLES_DIR) / "start-score.txt");
-    OnpuList list{};
-    return ConvertScore(SplitScoreFileLines(file), ConversionSettings{}, list).midiData;
+    return ConvertScore(SplitScoreFileLines(file), ConversionSettings{}).midiData;
 }
 
 struct WavContents {

@@ -1,0 +1,128 @@
+#pragma once
+
+// The walk of the score reader over the aligned texts, one unit at a time, shared by the conversion and by
+// the analyses that place its events in the score (positions, the checker, exports). The conversion runs it
+// with an observer that does nothing, which the compiler removes; an analysis watches the same steps.
+
+#include "line_sets.h"
+#include "onpu.h"
+#include "symbol_tables.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+namespace nagisora::walk {
+
+// The running state of the notation, small enough to number: the register (3 values), the pending accidental
+// (4), what LastMark is as far as the rules ask (乙, 甲 or anything else: 3) and what PrevNote is (ハ ヒ リ,
+// ロ ツ or anything else: 3). The walk then is one table lookup per unit, state and symbol to the next state
+// and the event to make, instead of a chain of tests whose outcome the processor cannot guess.
+enum Mark : std::uint8_t { MarkOther, MarkOtsu, MarkKan };
+enum Prev : std::uint8_t { PrevOther, PrevHaHiRi, PrevRoTsu };
+
+struct State {
+    std::uint8_t CurRegister = 0;
+    std::uint8_t PendingAccidental = 0;
+    std::uint8_t LastMark = MarkOther;
+    std::uint8_t PrevNote = PrevOther;
+
+    static constexpr std::size_t Count = 3 * 4 * 3 * 3;
+
+    constexpr std::uint8_t Number() const {
+        return std::uint8_t(CurRegister + 3 * (PendingAccidental + 4 * (LastMark + 3 * PrevNote)));
+    }
+    static constexpr State FromNumber(std::size_t number) {
+        return State{std::uint8_t(number % 3), std::uint8_t(number / 3 % 4), std::uint8_t(number / 12 % 3),
+                     std::uint8_t(number / 36)};
+    }
+};
+
+// What one unit does in one state: the next state, and whether it makes an event with which key. The key
+// still lacks the transposition.
+struct Step {
+    std::uint16_t next = 0; // the next state's first row: its number times SymbolIdCount
+    std::int8_t key = 0;
+    std::uint8_t makesEvent = 0;
+};
+
+using StepTable = std::array<Step, State::Count * detail::SymbolIdCount>;
+extern const StepTable Steps;
+
+inline constexpr std::size_t StartRow = State{}.Number() * detail::SymbolIdCount;
+
+// The state a row of the table belongs to.
+constexpr State StateOfRow(std::size_t row) {
+    return State::FromNumber(row / detail::SymbolIdCount);
+}
+
+// One unit of PitchText as the walk meets it.
+struct UnitSeen {
+    std::size_t c;         // the unit, counted from 1
+    std::uint8_t symbolId; // detail::SymbolIdOf of the pitch unit
+    std::size_t rowBefore; // the state before the unit (StateOfRow)
+    bool makesEvent;       // the unit is a note symbol: event number eventsBefore + 1
+    std::size_t eventsBefore;
+};
+
+// The conversion's store: the fixed list, refusing a score with more events than it holds.
+class FixedStore {
+  public:
+    explicit FixedStore(OnpuList& list) : list_(list) {}
+    TOnpu& Slot(std::size_t n) { return n < OnpuCapacity ? list_[n] : spare_; }
+    static bool Holds(std::size_t n) { return n <= OnpuCapacity; }
+
+  private:
+    OnpuList& list_;
+    TOnpu spare_;
+};
+
+// An analysis's store: every event, also past the list's capacity.
+class GrowingStore {
+  public:
+    explicit GrowingStore(std::vector<TOnpu>& events) : events_(events) {}
+    TOnpu& Slot(std::size_t n) {
+        if (n == events_.size()) events_.emplace_back();
+        return events_[n];
+    }
+    static bool Holds(std::size_t) { return true; }
+
+  private:
+    std::vector<TOnpu>& events_;
+};
+
+struct IgnoreUnits {
+    void operator()(const UnitSeen&) const {}
+};
+
+// Walks the units of PitchText: each unit writes the entry after the last event, and only a unit that makes
+// an event moves past it, so the walk has no branch that depends on the score. Sets count to the number of
+// events and returns true, or returns false as soon as the store refuses an event.
+template <class Store, class Observer>
+bool WalkUnits(const AlignedTexts& texts, std::int32_t onteiOffset, Store& store, Observer&& observe,
+               std::size_t& count) {
+    const std::string_view pitchText = texts.PitchText;
+    const std::string_view timbreText = texts.TimbreText;
+    const std::string_view durationText = texts.DurationText;
+    std::size_t row = StartRow;
+    std::size_t n = 0;
+    const std::size_t units = pitchText.size() / 2;
+    for (std::size_t c = 1; c <= units; ++c) {
+        const std::uint8_t id = detail::SymbolIdOf(UnitAt(pitchText, c));
+        const Step& step = Steps[row + id];
+        if constexpr (!std::is_same_v<std::decay_t<Observer>, IgnoreUnits>)
+            observe(UnitSeen{c, id, row, step.makesEvent != 0, n});
+        row = step.next;
+        store.Slot(n) = TOnpu{TimbreOf(UnitAt(timbreText, c)), detail::Transposed(step.key, onteiOffset),
+                              DurationOf(UnitAt(durationText, c))};
+        n += step.makesEvent;
+        if (!store.Holds(n)) [[unlikely]]
+            return false;
+    }
+    count = n;
+    return true;
+}
+
+} // namespace nagisora::walk
