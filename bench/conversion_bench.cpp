@@ -4,6 +4,7 @@
 #include "line_sets.h"
 #include "midi_image.h"
 #include "score_file_lines.h"
+#include "score_map.h"
 #include "score_reader.h"
 #include "tuplets.h"
 
@@ -90,6 +91,16 @@ void StageAppendTrackChunk(benchmark::State& state) {
     }
 }
 
+// The map of the long score: every line's role and every event's place, as the score area and the checker
+// take them on each keystroke. Beside ConvertLines it shows what the places cost over the conversion.
+void MapLongScore(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    for (auto _ : state) {
+        nagisora::ScoreMap map = nagisora::MapScore(lines);
+        benchmark::DoNotOptimize(map.events.data());
+    }
+}
+
 } // namespace
 
 BENCHMARK(StageGatherLineSets);
@@ -99,5 +110,6 @@ BENCHMARK(StageAppendTrackChunk);
 BENCHMARK_CAPTURE(ConvertLines, StartScore, std::string("start-score.txt"), 41);
 BENCHMARK_CAPTURE(ConvertLines, Mixed4096Notes, std::string("long-4096.txt"), 4096);
 BENCHMARK_CAPTURE(ConvertFileBytes, Mixed4096Notes, std::string("long-4096.txt"));
+BENCHMARK(MapLongScore);
 
 BENCHMARK_MAIN();

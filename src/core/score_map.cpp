@@ -1,0 +1,278 @@
+#include "score_map.h"
+
+#include "score_walk.h"
+#include "symbol_tables.h"
+
+#include <algorithm>
+
+namespace nagisora {
+namespace {
+
+bool IsLeadByte(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+bool IsTrailByte(unsigned char b) {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+UnitKind KindOfUnit(Unit unit, std::uint8_t symbolId) {
+    const detail::SymbolInfo& info = detail::Symbols[symbolId];
+    switch (info.symbolClass) {
+    case ClassRegisterMarker:
+        return UnitKind::RegisterMark;
+    case ClassAccidental:
+        return UnitKind::Accidental;
+    case ClassNoteSymbol:
+        return info.traits & detail::IsRestOrHold ? UnitKind::RestOrHold : UnitKind::Note;
+    default:
+        break;
+    }
+    switch (unit) {
+    case symbol::BarLine:
+        return UnitKind::BarLine;
+    case symbol::Space:
+    case symbol::TwoSpaces:
+        return UnitKind::Space;
+    case symbol::MusicSharp:
+        return UnitKind::MusicSharp;
+    case symbol::Comment:
+        return UnitKind::Comment;
+    default:
+        return UnitKind::Other;
+    }
+}
+
+// One of the three aligned texts as the sets divide it.
+enum class Text { Pitch, Timbre, Duration };
+
+struct Segment {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    std::int32_t line = 0; // from 1; 0 for the stand-in line
+};
+
+Segment SegmentOf(const LineSet& set, Text text, std::size_t lineCount) {
+    const auto number = static_cast<std::int32_t>(set.pitchLine + 1);
+    switch (text) {
+    case Text::Pitch:
+        return {set.pitchStart, set.pitchBytes, number};
+    case Text::Timbre:
+        return {set.timbreStart, set.timbreSegment, set.pitchLine == 0 ? 0 : number - 1};
+    case Text::Duration:
+        break;
+    }
+    return {set.durationStart, set.durationSegment, set.pitchLine + 1 >= lineCount ? 0 : number + 1};
+}
+
+// The set whose segment of the text holds the byte offset; segments follow each other without gaps, in set
+// order, so the search is over their starts.
+std::optional<std::size_t> SetHolding(const std::vector<LineSet>& sets, Text text, std::size_t offset,
+                                      std::size_t lineCount) {
+    const auto after = std::partition_point(sets.begin(), sets.end(), [&](const LineSet& s) {
+        return SegmentOf(s, text, lineCount).start <= offset;
+    });
+    if (after == sets.begin()) return std::nullopt;
+    const Segment segment = SegmentOf(*(after - 1), text, lineCount);
+    if (offset >= segment.start + segment.length) return std::nullopt;
+    return static_cast<std::size_t>(after - 1 - sets.begin());
+}
+
+SourcePlace PlaceIn(const Segment& segment, std::size_t offset, std::size_t bytes) {
+    if (segment.line == 0) return {};
+    const std::size_t byte = offset - segment.start;
+    return SourcePlace{segment.line, static_cast<std::uint32_t>(byte),
+                       static_cast<std::uint32_t>(std::min(bytes, segment.length - byte))};
+}
+
+// Places offsets that only grow, set by set, without a search: the events of the walk come in text order.
+class Cursor {
+  public:
+    Cursor(const std::vector<LineSet>& sets, Text text, std::size_t lineCount)
+        : sets_(sets), text_(text), lineCount_(lineCount) {}
+
+    SourcePlace Place(std::size_t offset, std::size_t bytes = 2) {
+        while (set_ < sets_.size()) {
+            const Segment segment = SegmentOf(sets_[set_], text_, lineCount_);
+            if (offset < segment.start + segment.length) return PlaceIn(segment, offset, bytes);
+            ++set_;
+        }
+        return {};
+    }
+    std::size_t Set() const { return set_; }
+
+  private:
+    const std::vector<LineSet>& sets_;
+    Text text_;
+    std::size_t lineCount_;
+    std::size_t set_ = 0;
+};
+
+// Watches the reader's walk: the kind of every unit, the unit and accidental of every event, the bar lines.
+struct Recorder {
+    std::string_view pitchText;
+    ScoreMap& map;
+
+    void operator()(const walk::UnitSeen& seen) {
+        const UnitKind kind = KindOfUnit(UnitAt(pitchText, seen.c), seen.symbolId);
+        map.units.push_back(kind);
+        if (seen.makesEvent) {
+            EventPlace place;
+            place.unit = static_cast<std::uint32_t>(seen.c);
+            // An accidental is used up by the next note symbol; ○ and ー use it up without effect.
+            if (kind == UnitKind::Note) place.accidental = walk::StateOfRow(seen.rowBefore).PendingAccidental;
+            map.events.push_back(place);
+        } else if (kind == UnitKind::BarLine) {
+            BarPlace bar;
+            bar.eventsBefore = static_cast<std::int32_t>(seen.eventsBefore);
+            bar.at.byte = static_cast<std::uint32_t>(2 * seen.c - 2); // placed once the walk is done
+            map.bars.push_back(bar);
+        }
+    }
+};
+
+void PlaceEvents(ScoreMap& map) {
+    const std::size_t lineCount = map.lines.size();
+    Cursor pitch(map.sets, Text::Pitch, lineCount);
+    Cursor timbre(map.sets, Text::Timbre, lineCount);
+    Cursor duration(map.sets, Text::Duration, lineCount);
+    Cursor bars(map.sets, Text::Pitch, lineCount);
+    std::size_t bar = 0;
+    for (EventPlace& place : map.events) {
+        const std::size_t offset = 2 * std::size_t{place.unit} - 2;
+        for (; bar < map.bars.size() && map.bars[bar].at.byte < offset; ++bar) {
+            BarPlace& b = map.bars[bar];
+            b.at = bars.Place(b.at.byte);
+            b.set = static_cast<std::int32_t>(bars.Set());
+        }
+        place.pitch = pitch.Place(offset);
+        place.set = static_cast<std::int32_t>(pitch.Set());
+        place.timbre = timbre.Place(offset);
+        place.duration = duration.Place(offset);
+    }
+    for (; bar < map.bars.size(); ++bar) {
+        BarPlace& b = map.bars[bar];
+        b.at = bars.Place(b.at.byte);
+        b.set = static_cast<std::int32_t>(bars.Set());
+    }
+}
+
+} // namespace
+
+LineRole LineUse::Role() const {
+    if (pitchOf >= 0) return LineRole::Pitch;
+    if (durationOf >= 0) return LineRole::Duration;
+    if (timbreOf >= 0) return LineRole::Timbre;
+    if (kind == LineKindOf::Comment) return LineRole::Comment;
+    return blank ? LineRole::Blank : LineRole::Other;
+}
+
+std::int32_t LineUse::Set() const {
+    if (pitchOf >= 0) return pitchOf;
+    if (durationOf >= 0) return durationOf;
+    return timbreOf;
+}
+
+SourcePlace ScoreMap::PitchPlace(std::size_t offset, std::size_t bytes) const {
+    const std::optional<std::size_t> set = SetHolding(sets, Text::Pitch, offset, lines.size());
+    return set ? PlaceIn(SegmentOf(sets[*set], Text::Pitch, lines.size()), offset, bytes) : SourcePlace{};
+}
+
+SourcePlace ScoreMap::TimbrePlace(std::size_t offset, std::size_t bytes) const {
+    const std::optional<std::size_t> set = SetHolding(sets, Text::Timbre, offset, lines.size());
+    return set ? PlaceIn(SegmentOf(sets[*set], Text::Timbre, lines.size()), offset, bytes) : SourcePlace{};
+}
+
+SourcePlace ScoreMap::DurationPlace(std::size_t offset, std::size_t bytes) const {
+    const std::optional<std::size_t> set = SetHolding(sets, Text::Duration, offset, lines.size());
+    return set ? PlaceIn(SegmentOf(sets[*set], Text::Duration, lines.size()), offset, bytes) : SourcePlace{};
+}
+
+std::optional<UnitColumn> ScoreMap::UnitsAt(std::int32_t line, std::size_t byte) const {
+    if (line < 1 || static_cast<std::size_t>(line) > lines.size()) return std::nullopt;
+    const LineUse& use = lines[static_cast<std::size_t>(line - 1)];
+    const std::int32_t set = use.Set();
+    if (set < 0) return std::nullopt;
+    const LineRole role = use.Role();
+    const Text text = role == LineRole::Pitch      ? Text::Pitch
+                      : role == LineRole::Duration ? Text::Duration
+                                                   : Text::Timbre;
+    const Segment segment = SegmentOf(sets[static_cast<std::size_t>(set)], text, lines.size());
+    if (byte >= segment.length) return std::nullopt;
+    std::size_t offset = segment.start + byte;
+    offset -= offset % 2; // the unit holding the byte
+    if (offset + 2 > std::max({texts.PitchText.size(), texts.TimbreText.size(), texts.DurationText.size()}))
+        return std::nullopt;
+    return UnitColumn{offset, PitchPlace(offset), TimbrePlace(offset), DurationPlace(offset)};
+}
+
+ScoreMap MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset) {
+    ScoreMap map;
+    map.texts = GatherLineSets(lines, &map.sets);
+
+    map.lines.resize(lines.size());
+    for (std::size_t j = 0; j < lines.size(); ++j) {
+        const std::string_view trimmed = TrimLine(ScoreLine(lines[j]));
+        map.lines[j].kind = KindOfLine(trimmed);
+        map.lines[j].blank = trimmed.empty();
+    }
+    for (std::size_t s = 0; s < map.sets.size(); ++s) {
+        const std::size_t j = map.sets[s].pitchLine;
+        const auto set = static_cast<std::int32_t>(s);
+        map.lines[j].pitchOf = set;
+        if (j > 0) map.lines[j - 1].timbreOf = set;
+        if (j + 1 < lines.size()) map.lines[j + 1].durationOf = set;
+    }
+
+    // Every unit may make an event: reserving for that many makes each list once.
+    const std::size_t units = map.texts.PitchText.size() / 2;
+    map.units.reserve(units);
+    map.events.reserve(units);
+    map.read.reserve(units);
+    walk::GrowingStore store(map.read);
+    std::size_t count = 0;
+    walk::WalkUnits(map.texts, onteiOffset, store, Recorder{map.texts.PitchText, map}, count);
+    map.read.resize(count);
+
+    map.timed = map.read;
+    ApplyTuplets(map.timed, static_cast<std::int32_t>(map.timed.size()),
+                 [&map](const TupletGroup& group) { map.tuplets.push_back(group); });
+    PlaceEvents(map);
+    return map;
+}
+
+std::int32_t ColumnOfByte(std::string_view line, std::size_t byte) {
+    line = ScoreLine(line);
+    std::int32_t column = 1;
+    std::size_t b = 0;
+    while (b < line.size()) {
+        const bool pair = b + 1 < line.size() && IsLeadByte(static_cast<unsigned char>(line[b])) &&
+                          IsTrailByte(static_cast<unsigned char>(line[b + 1]));
+        const std::size_t next = b + (pair ? 2 : 1);
+        if (byte < next) return column;
+        b = next;
+        ++column;
+    }
+    return column + static_cast<std::int32_t>(byte - b);
+}
+
+std::size_t ByteOfColumn(std::string_view line, std::int32_t column) {
+    line = ScoreLine(line);
+    std::size_t b = 0;
+    for (std::int32_t c = 1; c < column; ++c) {
+        const bool pair = b + 1 < line.size() && IsLeadByte(static_cast<unsigned char>(line[b])) &&
+                          IsTrailByte(static_cast<unsigned char>(line[b + 1]));
+        b += pair ? 2 : 1;
+    }
+    return b;
+}
+
+SourceSpan SpanOf(const SourcePlace& place, std::span<const std::string_view> lines) {
+    if (place.IsNone() || static_cast<std::size_t>(place.line) > lines.size()) return {};
+    const std::string_view line = lines[static_cast<std::size_t>(place.line - 1)];
+    const std::int32_t first = ColumnOfByte(line, place.byte);
+    const std::int32_t last = ColumnOfByte(line, place.byte + std::max<std::uint32_t>(place.bytes, 1) - 1);
+    return SourceSpan{place.line, first, last - first + 1};
+}
+
+} // namespace nagisora
