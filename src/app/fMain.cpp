@@ -6,8 +6,10 @@
 #include "fonts.h"
 #include "instruments.h"
 #include "mPlay.h"
+#include "score_area.h"
 #include "score_file.h"
 #include "score_file_lines.h"
+#include "score_model.h"
 #include "score_reader.h"
 #include "ui_fMain.h"
 #include "window_scale.h"
@@ -22,7 +24,6 @@
 #include <QMimeData>
 #include <QShowEvent>
 #include <QStandardPaths>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 #include <QUrl>
@@ -113,6 +114,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), ui(std::make_unique<Ui::TMainF>()),
       media_(options_.media) {
     ui->setupUi(this);
+    model_ = new ScoreModel(*ui->mem->document(), this);
     SetUpControls();
     ConnectHandlers();
     FormCreate();
@@ -218,22 +220,11 @@ std::vector<std::string> TMainF::ScoreLines() const {
 }
 
 ScoreAreaText TMainF::ScoreText() const {
-    // A block is a paragraph; a line separator (Shift+Enter) inside it breaks the line on the screen as well.
-    QStringList pieces;
-    const QTextDocument* document = ui->mem->document();
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
-        pieces.append(block.text().split(QChar::LineSeparator));
-    if (!pieces.isEmpty() && pieces.back().isEmpty()) pieces.removeLast();
-    ScoreAreaText text;
-    text.lines.reserve(static_cast<std::size_t>(pieces.size()));
-    for (const QString& piece : pieces) {
-        Cp932Text encoded = EncodeCp932(piece.toStdString());
-        const std::size_t line = text.lines.size() + 1;
-        for (const CharPosition& position : encoded.unmappable)
-            text.unmappable.push_back(CharPosition{line, position.column});
-        text.lines.push_back(std::move(encoded.bytes));
-    }
-    return text;
+    return ScoreAreaText{model_->LineBytes(), model_->Unmappable()};
+}
+
+TScoreArea& TMainF::ScoreArea() const {
+    return *ui->mem;
 }
 
 std::int32_t TMainF::SelectedGakki() const {
@@ -316,6 +307,7 @@ void TMainF::scrTempoChange(int position) {
 void TMainF::scrOnteiChange(int position) {
     ui->pnlOntei->setText(DecimalText(position));
     onteiOffset_ = position;
+    model_->SetTransposition(onteiOffset_);
 }
 
 void TMainF::scrOnryoChange(int position) {
@@ -327,10 +319,7 @@ void TMainF::btnDefOnpuClick() {}
 void TMainF::btnOkClick() {
     Guarded([&] {
         mPlay->Close();
-        const ConversionSettings settings = Settings();
-        const std::vector<std::string> lines = ScoreLines();
-        const std::vector<std::string_view> views(lines.begin(), lines.end());
-        Conversion conversion = ConvertScore(views, settings);
+        Conversion conversion = ConvertScore(model_->Lines(), Settings());
         if (conversion.Refused()) throw Failure(RefusedByConversion, conversion.refusal);
         midiData_ = std::move(conversion.midiData);
         onpuCount_ = conversion.onpuCount;
@@ -357,10 +346,8 @@ void TMainF::btnMidSaveClick() {
 
 void TMainF::Button1Click() {
     Guarded([&] {
-        const std::vector<std::string> lines = ScoreLines();
-        const std::vector<std::string_view> views(lines.begin(), lines.end());
         const auto list = std::make_unique<OnpuList>();
-        const std::optional<std::int32_t> count = ReadScore(views, onteiOffset_, *list);
+        const std::optional<std::int32_t> count = ReadScore(model_->Lines(), onteiOffset_, *list);
         if (!count) throw Failure(RefusedByConversion, std::string(TooManyNotesMessage));
         onpuCount_ = *count;
         QStringList shown;

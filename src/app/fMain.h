@@ -27,6 +27,8 @@ namespace nagisora {
 
 class THelpF;
 class TMediaPlayer;
+class TScoreArea;
+class ScoreModel;
 
 struct MainWindowOptions {
     // The folder that holds "config" and where the MIDI save dialog starts, ending in "/". Empty: the
@@ -74,6 +76,10 @@ class TMainF : public QWidget {
 
     // The help window, created hidden with the main window.
     THelpF& HelpF() const { return *helpF_; }
+
+    // The score area, and its text as the reader sees it, kept up to date while the user types.
+    TScoreArea& ScoreArea() const;
+    ScoreModel& Model() const { return *model_; }
 
     // The settings of the next conversion, as the controls hold them.
     ConversionSettings Settings() const;
@@ -132,6 +138,7 @@ class TMainF : public QWidget {
     ScoreFileDialog dlgOpen{FileDialogRequest::Kind::Open, {}};
     ScoreFileDialog dlgSave{FileDialogRequest::Kind::Save, {}};
     std::unique_ptr<THelpF> helpF_;
+    ScoreModel* model_ = nullptr;
 
     std::string appDir_;
     std::string midiData_;

@@ -203,6 +203,7 @@ Cp932Text EncodeCp932(std::string_view utf8) {
     result.bytes.reserve(utf8.size());
     PositionCounter counter;
     for (std::size_t pos = 0; pos < utf8.size();) {
+        result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
         const Utf8Char c = NextUtf8Char(utf8, pos);
         if (const std::optional<std::string> encoded = EncodeChar(c, utf8.substr(pos, c.length))) {
             result.bytes += *encoded;
@@ -213,6 +214,7 @@ Cp932Text EncodeCp932(std::string_view utf8) {
         counter.Pass(c.valid ? c.codePoint : UnmappableByte);
         pos += c.length;
     }
+    result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
     return result;
 }
 

@@ -5,6 +5,7 @@
 // them in the window and for taking typed text back.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,9 @@ struct CharPosition {
 struct Cp932Text {
     std::string bytes;
     std::vector<CharPosition> unmappable; // where "?" stands for a character that could not be encoded
+    // Where each character of the input begins in bytes, in input order, and the length of bytes at the end:
+    // what lets an editor place a byte offset of the score among its own characters.
+    std::vector<std::uint32_t> charStarts;
 };
 
 // UTF-8 to code page 932. A character that code page 932 lacks, and every byte that is not part of valid

@@ -1,0 +1,99 @@
+#include "score_area.h"
+
+#include <QContextMenuEvent>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QToolTip>
+
+namespace nagisora {
+
+TScoreArea::TScoreArea(QWidget* parent) : QPlainTextEdit(parent) {
+    connect(document(), &QTextDocument::contentsChange, this, &TScoreArea::NoteSeparators);
+    connect(this, &QPlainTextEdit::textChanged, this, &TScoreArea::BreakAtSeparators);
+}
+
+// The document may not be changed while it reports a change: the separators are only noted here, and
+// replaced once the change is complete.
+void TScoreArea::NoteSeparators(int position, int /*removed*/, int added) {
+    const QTextDocument* doc = document();
+    for (int p = position; p < position + added && !separatorsAdded_; ++p)
+        separatorsAdded_ = doc->characterAt(p) == QChar::LineSeparator;
+}
+
+void TScoreArea::BreakAtSeparators() {
+    if (!separatorsAdded_) return;
+    separatorsAdded_ = false;
+    QTextCursor cursor(document());
+    cursor.joinPreviousEditBlock();
+    for (QTextCursor found = document()->find(QString(QChar::LineSeparator)); !found.isNull();
+         found = document()->find(QString(QChar::LineSeparator), found))
+        found.insertBlock();
+    cursor.endEditBlock();
+}
+
+void TScoreArea::AddCommand(CommandGroup group, QAction* action) {
+    commands_[group].push_back(Entry{action, nullptr});
+}
+
+void TScoreArea::AddMenu(CommandGroup group, QMenu* menu) {
+    commands_[group].push_back(Entry{nullptr, menu});
+}
+
+QMenu* TScoreArea::MakeContextMenu() {
+    QMenu* menu = createStandardContextMenu();
+    for (const auto& [group, entries] : commands_) {
+        if (entries.empty()) continue;
+        menu->addSeparator();
+        for (const Entry& entry : entries) {
+            if (entry.action != nullptr) menu->addAction(entry.action);
+            if (entry.menu != nullptr) menu->addMenu(entry.menu);
+        }
+    }
+    return menu;
+}
+
+void TScoreArea::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = MakeContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void TScoreArea::SetMarks(MarkLayer layer, QList<QTextEdit::ExtraSelection> marks) {
+    marks_[layer] = std::move(marks);
+    QList<QTextEdit::ExtraSelection> all;
+    for (const auto& [_, layerMarks] : marks_)
+        all += layerMarks;
+    setExtraSelections(all);
+}
+
+const QList<QTextEdit::ExtraSelection>& TScoreArea::Marks(MarkLayer layer) const {
+    static const QList<QTextEdit::ExtraSelection> none;
+    const auto found = marks_.find(layer);
+    return found == marks_.end() ? none : found->second;
+}
+
+void TScoreArea::AddToolTipSource(ToolTipSource source) {
+    toolTipSources_.push_back(std::move(source));
+}
+
+bool TScoreArea::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip && !toolTipSources_.empty()) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QTextCursor cursor = cursorForPosition(help->pos());
+        for (const ToolTipSource& source : toolTipSources_) {
+            const QString text = source(cursor);
+            if (!text.isEmpty()) {
+                QToolTip::showText(help->globalPos(), text, this);
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    return QPlainTextEdit::viewportEvent(event);
+}
+
+} // namespace nagisora

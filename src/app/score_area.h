@@ -1,0 +1,67 @@
+#pragma once
+
+// The score area `mem`: the multi-line text area of the main window, with what the score's own tools add to
+// it. Commands of those tools go into its context menu, grouped, after the area's own editing commands; each
+// command is an action of the main window, so that its shortcut works wherever the focus is in the window,
+// and the menu shows the shortcut. Marks on the text (the column guide, the playing cursor, the underlines of
+// the checker) are kept in layers that are drawn together, each tool changing only its own. Tools can also
+// answer for the tooltip of the text under the mouse.
+//
+// One line of the score is one block of the text: a line separator (Shift+Enter, or one in text put in the
+// area by any means) becomes a line break.
+
+#include <QPlainTextEdit>
+#include <functional>
+#include <map>
+#include <vector>
+
+class QMenu;
+
+namespace nagisora {
+
+// The groups of the context menu, in the order the menu shows them.
+enum class CommandGroup { Play, Check, Entry, Views, Files };
+
+// The layers of marks, drawn in this order, the later over the earlier.
+enum class MarkLayer { Findings, Selection, Guide, Playing };
+
+class TScoreArea : public QPlainTextEdit {
+    Q_OBJECT
+
+  public:
+    explicit TScoreArea(QWidget* parent = nullptr);
+
+    // Adds a command to the context menu; the caller owns the action and adds it to its window.
+    void AddCommand(CommandGroup group, QAction* action);
+    // Adds a submenu (owned by the caller).
+    void AddMenu(CommandGroup group, QMenu* menu);
+
+    // The menu the context menu event shows: the editing commands, then the groups.
+    QMenu* MakeContextMenu();
+
+    void SetMarks(MarkLayer layer, QList<QTextEdit::ExtraSelection> marks);
+    const QList<QTextEdit::ExtraSelection>& Marks(MarkLayer layer) const;
+
+    // Answers the tooltip for a cursor on the text under the mouse; empty when it has nothing to say.
+    using ToolTipSource = std::function<QString(const QTextCursor&)>;
+    void AddToolTipSource(ToolTipSource source);
+
+  protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+  private:
+    void NoteSeparators(int position, int removed, int added);
+    void BreakAtSeparators();
+
+    bool separatorsAdded_ = false;
+    struct Entry {
+        QAction* action = nullptr;
+        QMenu* menu = nullptr;
+    };
+    std::map<CommandGroup, std::vector<Entry>> commands_;
+    std::map<MarkLayer, QList<QTextEdit::ExtraSelection>> marks_;
+    std::vector<ToolTipSource> toolTipSources_;
+};
+
+} // namespace nagisora
