@@ -1,10 +1,12 @@
 #!/bin/sh
-# Installs the Debian/Ubuntu packages nagisora needs. "run": what building and running the program takes;
-# "test" (the default): that and the test, benchmark and fuzzing tools.
+# Installs the Debian/Ubuntu packages nagisora needs. "run": what building and running the program takes
+# (libqt6gui6 brings Qt's own input-method module for ibus, fcitx5-frontend-qt6 the one for fcitx5, so that a
+# Japanese input method types into the score area); "test" (the default): that and the test, benchmark and
+# fuzzing tools.
 set -eu
 
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6
-  libfluidsynth-dev timgm6mb-soundfont fonts-ipafont-gothic libcli11-dev"
+  libfluidsynth-dev timgm6mb-soundfont fonts-ipafont-gothic libcli11-dev libqt6gui6 fcitx5-frontend-qt6"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format fluidsynth
   hyperfine abcmidi xvfb xauth xdotool jq libxdamage-dev"
 

@@ -6,6 +6,7 @@
 #include "fonts.h"
 #include "instruments.h"
 #include "mPlay.h"
+#include "notation_entry.h"
 #include "score_area.h"
 #include "score_file.h"
 #include "score_file_lines.h"
@@ -119,6 +120,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     ConnectHandlers();
     FormCreate();
     helpF_ = std::make_unique<THelpF>();
+    InstallNotationEntry(*this);
 }
 
 TMainF::~TMainF() {

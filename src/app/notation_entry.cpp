@@ -1,0 +1,286 @@
+#include "notation_entry.h"
+
+#include "fMain.h"
+#include "fPalette.h"
+#include "line_sets.h"
+#include "score_area.h"
+#include "score_model.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QTextBlock>
+#include <QTextCursor>
+
+namespace nagisora {
+namespace {
+
+constexpr int MarkedCaretWidth = 2;
+constexpr int BadgeMargin = 4;
+
+QString MapName(KeyMap keyMap) {
+    switch (keyMap) {
+    case KeyMap::Pitch:
+        return QStringLiteral("記譜: 音高行");
+    case KeyMap::Duration:
+        return QStringLiteral("記譜: 音長行");
+    case KeyMap::Open:
+        return QStringLiteral("記譜: 新しい行");
+    case KeyMap::Plain:
+        break;
+    }
+    return QStringLiteral("記譜: そのまま");
+}
+
+// The placeholder that keeps the columns under a symbol inserted into a pitch line: a bar line under a bar
+// line, else a full-width space (two beats, what the reader gives a note that has no duration unit).
+QString DurationPlaceholder(const NotationSymbol& symbol) {
+    return symbol.text == "｜" ? QStringLiteral("｜") : QStringLiteral("　");
+}
+
+bool IsPlainKey(const QKeyEvent& key) {
+    return (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
+}
+
+// The menu of the symbols, a submenu per group, each entry showing the key that types it in the typing mode.
+QMenu* MakeSymbolMenu(NotationEntry& entry, QWidget& window) {
+    auto* menu = new QMenu(QStringLiteral("記号を挿入 (記譜入力のキー)"), &window);
+    menu->setObjectName(QStringLiteral("notationSymbolMenu"));
+    for (const PaletteGroup& group : PaletteGroups()) {
+        QMenu* submenu = menu->addMenu(group.title);
+        for (const NotationSymbol& symbol : NotationSymbols()) {
+            if (symbol.group != group.group) continue;
+            const char key = symbol.pitchKey != '\0' ? symbol.pitchKey : symbol.durationKey;
+            QString label = SymbolText(symbol.name);
+            if (key != '\0') label += u'\t' + KeyName(key);
+            QAction* action = submenu->addAction(label);
+            QObject::connect(action, &QAction::triggered, &entry,
+                             [&entry, &symbol] { entry.InsertSymbol(symbol); });
+        }
+    }
+    return menu;
+}
+
+} // namespace
+
+NotationEntry::NotationEntry(TMainF& window)
+    : QObject(&window), area_(window.ScoreArea()), model_(window.Model()),
+      modeAction_(new QAction(QStringLiteral("記譜入力モード"), &window)),
+      paletteAction_(new QAction(QStringLiteral("記号パレット…"), &window)),
+      badge_(new QLabel(area_.viewport())), palette_(new TPaletteF(*this, &window)) {
+    setObjectName(QStringLiteral("notationEntry"));
+    modeAction_->setObjectName(QStringLiteral("notationTypingMode"));
+    modeAction_->setCheckable(true);
+    modeAction_->setShortcut(Qt::Key_F9);
+    modeAction_->setToolTip(QStringLiteral("記譜入力モード (F9): キーで全角の記号を入力します\n") +
+                            KeyListText());
+    paletteAction_->setObjectName(QStringLiteral("notationPalette"));
+    paletteAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    paletteAction_->setToolTip(QStringLiteral("記号パレット (Ctrl+Shift+P)"));
+    for (QAction* action : {modeAction_, paletteAction_}) {
+        window.addAction(action);
+        area_.AddCommand(CommandGroup::Entry, action);
+    }
+    area_.AddMenu(CommandGroup::Entry, MakeSymbolMenu(*this, window));
+    connect(modeAction_, &QAction::toggled, this, [this] { ShowMark(); });
+    connect(paletteAction_, &QAction::triggered, palette_, &TPaletteF::ShowBeside);
+
+    // The mark of the mode: a wider caret and a badge in the corner of the text, naming the caret line's
+    // keys.
+    badge_->setObjectName(QStringLiteral("notationBadge"));
+    badge_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    badge_->setStyleSheet(QStringLiteral("QLabel { background: rgba(30, 110, 60, 200); color: white; "
+                                         "padding: 1px 4px; border-radius: 3px; }"));
+    badge_->hide();
+    connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, [this] { ShowMark(); });
+    connect(&model_, &ScoreModel::Remapped, this, [this] { ShowMark(); });
+
+    area_.installEventFilter(this);
+    area_.viewport()->installEventFilter(this);
+}
+
+bool NotationEntry::IsOn() const {
+    return modeAction_->isChecked();
+}
+
+void NotationEntry::SetOn(bool on) {
+    modeAction_->setChecked(on);
+}
+
+KeyMap NotationEntry::KeyMapAtCaret() const {
+    const auto line = static_cast<std::size_t>(area_.textCursor().blockNumber());
+    return KeyMapOfLine(model_.Map(), model_.Lines(), line);
+}
+
+QString NotationEntry::KeyListText() {
+    QString pitch = QStringLiteral("音高行:");
+    QString duration = QStringLiteral("音長行:");
+    for (const NotationSymbol& symbol : NotationSymbols()) {
+        const QString shown = symbol.text == "　" ? QStringLiteral("全角空白") : SymbolText(symbol.text);
+        if (symbol.pitchKey != '\0') pitch += u' ' + KeyName(symbol.pitchKey) + u' ' + shown;
+        if (symbol.durationKey != '\0') duration += u' ' + KeyName(symbol.durationKey) + u' ' + shown;
+    }
+    return pitch + u'\n' + duration + QStringLiteral("\n音色行と注釈 (//): キーはそのまま");
+}
+
+bool NotationEntry::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == area_.viewport() && event->type() == QEvent::Resize) PlaceBadge();
+    if (watched == &area_ && event->type() == QEvent::KeyPress && IsOn()) {
+        const auto& key = static_cast<const QKeyEvent&>(*event);
+        if (!IsPlainKey(key)) return false;
+        switch (key.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return (key.modifiers() & Qt::ShiftModifier) == 0 && EnterAtPitchLineEnd();
+        case Qt::Key_Backspace:
+            return EraseKeepingColumns(true);
+        case Qt::Key_Delete:
+            return EraseKeepingColumns(false);
+        default:
+            return TypeKey(key);
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool NotationEntry::TypeKey(const QKeyEvent& key) {
+    const QString text = key.text();
+    if (text.size() != 1) return false;
+    const KeyMap keyMap = KeyMapAtCaret();
+    const NotationSymbol* symbol = SymbolForKey(keyMap, text[0].unicode());
+    if (symbol == nullptr) return false;
+    Insert(*symbol, keyMap);
+    return true;
+}
+
+void NotationEntry::InsertSymbol(const NotationSymbol& symbol) {
+    Insert(symbol, IsOn() ? KeyMapAtCaret() : KeyMap::Plain);
+}
+
+// The columns are kept only for one symbol typed into a set's pitch line without a selection; the
+// placeholders are found on the map before anything changes.
+void NotationEntry::Insert(const NotationSymbol& symbol, KeyMap keyMap) {
+    QTextCursor caret = area_.textCursor();
+    const int line = caret.blockNumber();
+    QTextCursor below, above;
+    if (keyMap == KeyMap::Pitch && !caret.hasSelection()) {
+        const std::size_t byte = model_.ByteAt(line, caret.positionInBlock());
+        below = NeighbourUnit(line, line + 1, byte, false);
+        above = NeighbourUnit(line, line - 1, byte, false);
+    }
+    caret.beginEditBlock();
+    if (keyMap == KeyMap::Open) WidenSpaces(caret);
+    caret.insertText(SymbolText(symbol.text));
+    if (!below.isNull()) below.insertText(DurationPlaceholder(symbol));
+    if (!above.isNull()) above.insertText(QStringLiteral("  "));
+    caret.endEditBlock();
+    area_.setTextCursor(caret);
+    area_.ensureCursorVisible();
+}
+
+// A blank line becomes a pitch line with its first symbol: the spaces typed before it, half-width while the
+// line might have become a timbre line, become full-width ones, one for one.
+void NotationEntry::WidenSpaces(QTextCursor& caret) {
+    const QTextBlock block = caret.block();
+    const QString text = block.text();
+    const int at = caret.positionInBlock(); // one character for one, so the caret stays where it is
+    for (int k = 0; k < text.size(); ++k) {
+        if (text[k] != u' ') continue;
+        QTextCursor space(block);
+        space.setPosition(block.position() + k);
+        space.setPosition(block.position() + k + 1, QTextCursor::KeepAnchor);
+        space.insertText(QStringLiteral("　"));
+    }
+    caret.setPosition(block.position() + at);
+}
+
+// The unit of a set's duration line (neighbour = line + 1) or timbre line (line - 1) that the reader pairs
+// with a byte inside the pitch line: a cursor at its place, or selecting it. A null cursor when there is none
+// to keep in step: the byte is past the pitch line's end, the neighbour is itself a pitch line or a comment,
+// the unit lies in the padding past the neighbour's end, or it does not start and end between characters.
+QTextCursor NotationEntry::NeighbourUnit(int line, int neighbour, std::size_t byte, bool select) const {
+    const ScoreMap& map = model_.Map();
+    const std::span<const std::string_view> lines = model_.Lines();
+    if (neighbour < 0 || static_cast<std::size_t>(neighbour) >= lines.size()) return {};
+    const LineUse& use = map.lines[static_cast<std::size_t>(neighbour)];
+    if (use.pitchOf >= 0 || use.kind == LineKindOf::Comment) return {};
+    const std::optional<UnitColumn> column = map.UnitsAt(line + 1, byte);
+    if (!column) return {};
+    const SourcePlace& place = neighbour > line ? column->duration : column->timbre;
+    const std::size_t bytes = TrimLine(ScoreLine(lines[static_cast<std::size_t>(neighbour)])).size();
+    const std::size_t end = place.byte + (select ? 2 : 0);
+    if (place.line != neighbour + 1 || place.byte >= bytes || end > bytes) return {};
+    const int first = model_.PositionOf(neighbour, place.byte);
+    const int last = model_.PositionOf(neighbour, end);
+    if (model_.ByteAt(neighbour, first) != place.byte || model_.ByteAt(neighbour, last) != end) return {};
+    const QTextBlock block = area_.document()->findBlockByNumber(neighbour);
+    QTextCursor cursor(block);
+    cursor.setPosition(block.position() + first);
+    cursor.setPosition(block.position() + last, QTextCursor::KeepAnchor);
+    return cursor;
+}
+
+// Enter at the end of a pitch line whose duration line is written already goes on at the end of that line,
+// where the durations of the symbols just typed belong; a new line there would cut the set.
+bool NotationEntry::EnterAtPitchLineEnd() {
+    const QTextCursor caret = area_.textCursor();
+    if (caret.hasSelection() || KeyMapAtCaret() != KeyMap::Pitch) return false;
+    const QTextBlock block = caret.block();
+    if (!block.text().mid(caret.positionInBlock()).trimmed().isEmpty()) return false;
+    const int line = block.blockNumber();
+    const ScoreMap& map = model_.Map();
+    const auto next = static_cast<std::size_t>(line + 1);
+    if (map.lines[static_cast<std::size_t>(line)].pitchOf < 0 || next >= map.lines.size()) return false;
+    const LineUse& use = map.lines[next];
+    if (use.blank || use.pitchOf >= 0 || use.kind == LineKindOf::Comment) return false;
+    QTextCursor moved(block.next());
+    moved.movePosition(QTextCursor::EndOfBlock);
+    area_.setTextCursor(moved);
+    return true;
+}
+
+// Backspace or Delete of one full-width symbol inside a set's pitch line takes the duration unit under it
+// and the timbre unit over it along, so that every later symbol keeps its own.
+bool NotationEntry::EraseKeepingColumns(bool backward) {
+    QTextCursor caret = area_.textCursor();
+    if (caret.hasSelection() || KeyMapAtCaret() != KeyMap::Pitch) return false;
+    const int line = caret.blockNumber();
+    const int position = caret.positionInBlock() - (backward ? 1 : 0);
+    if (position < 0 || position >= caret.block().length() - 1) return false;
+    const std::size_t byte = model_.ByteAt(line, position);
+    if (model_.ByteAt(line, position + 1) != byte + 2) return false; // a half-width character
+    QTextCursor below = NeighbourUnit(line, line + 1, byte, true);
+    QTextCursor above = NeighbourUnit(line, line - 1, byte, true);
+    if (below.isNull() && above.isNull()) return false;
+    caret.beginEditBlock();
+    caret.setPosition(caret.block().position() + position);
+    caret.setPosition(caret.block().position() + position + 1, QTextCursor::KeepAnchor);
+    caret.removeSelectedText();
+    if (!below.isNull()) below.removeSelectedText();
+    if (!above.isNull()) above.removeSelectedText();
+    caret.endEditBlock();
+    area_.setTextCursor(caret);
+    return true;
+}
+
+void NotationEntry::ShowMark() {
+    const bool on = IsOn();
+    area_.setCursorWidth(on ? MarkedCaretWidth : 1);
+    badge_->setVisible(on);
+    if (!on) return;
+    badge_->setText(MapName(KeyMapAtCaret()));
+    badge_->adjustSize();
+    PlaceBadge();
+}
+
+void NotationEntry::PlaceBadge() {
+    const QWidget* viewport = area_.viewport();
+    badge_->move(viewport->width() - badge_->width() - BadgeMargin, BadgeMargin);
+}
+
+NotationEntry& InstallNotationEntry(TMainF& window) {
+    return *new NotationEntry(window);
+}
+
+} // namespace nagisora
