@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <algorithm>
 
 namespace nagisora {
 namespace {
@@ -227,7 +228,9 @@ bool NotationEntry::EnterAtPitchLineEnd() {
     const QTextCursor caret = area_.textCursor();
     if (caret.hasSelection() || KeyMapAtCaret() != KeyMap::Pitch) return false;
     const QTextBlock block = caret.block();
-    if (!block.text().mid(caret.positionInBlock()).trimmed().isEmpty()) return false;
+    const QString rest = block.text().mid(caret.positionInBlock());
+    // Only what the reader trims may follow: a full-width space at the end is a unit of the line.
+    if (std::any_of(rest.begin(), rest.end(), [](QChar c) { return c.unicode() > 0x20; })) return false;
     const int line = block.blockNumber();
     const ScoreMap& map = model_.Map();
     const auto next = static_cast<std::size_t>(line + 1);

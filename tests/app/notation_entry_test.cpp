@@ -45,16 +45,10 @@ const QString ScoreText = u"//sets\n\n  16    38    0c      15        2A        
                           "　－　｜＋＋｜＋３＋｜＝＝＝＝｜＝＝５＝＝｜＝３＝＝３＝｜　－＋＋\n\n//6B\n\n"
                           "　ローツ○レチ｜ーハピ大ツ大レー｜大チーー○｜\n"
                           "　＋３＋＋３＋　＋３＋　＋　３＋　　　－＋＋　\n"_qs;
-const char* const ScoreKeys[] = {"//sets",
-                                 "",
-                                 "  16    38    0c      15        2A          31    00      6B",
-                                 "zr |tt|eee|cccc|hhhhh|rrrrrr|r--o|",
-                                 " - |++|+3+|====|==5==|=3==3=| -++",
-                                 "",
-                                 "//6B",
-                                 "",
-                                 " r-toec|-hpdtde-|dc--o|",
-                                 " +3++3+ +3+ + 3+   -++ "};
+const char* const ScoreKeys =
+    "//sets\n\n  16    38    0c      15        2A          31    00      6B\n"
+    "zr |tt|eee|cccc|hhhhh|rrrrrr|r--o|\n - |++|+3+|====|==5==|=3==3=| -++\n\n//6B\n\n"
+    " r-toec|-hpdtde-|dc--o|\n +3++3+ +3+ + 3+   -++ ";
 
 } // namespace
 
@@ -65,8 +59,8 @@ class NotationEntryTest : public QObject {
     void typedScoreConvertsLikeText() {
         Fixture f;
         f.Start({}, 0, 0, true);
-        for (const char* keys : ScoreKeys) {
-            QTest::keyClicks(&f.area(), QString::fromLatin1(keys));
+        for (const QString& keys : QString::fromLatin1(ScoreKeys).split(u'\n')) {
+            QTest::keyClicks(&f.area(), keys);
             QTest::keyClick(&f.area(), Qt::Key_Return);
         }
         const std::vector<std::string> typed = f.harness.window->ScoreLines();
