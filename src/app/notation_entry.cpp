@@ -267,12 +267,17 @@ bool NotationEntry::EraseKeepingColumns(bool backward) {
     return true;
 }
 
+// Runs on every caret move and edit: only what changed is set again, so that nothing is laid out or painted
+// anew while the user types along a line.
 void NotationEntry::ShowMark() {
     const bool on = IsOn();
-    area_.setCursorWidth(on ? MarkedCaretWidth : 1);
+    const int caretWidth = on ? MarkedCaretWidth : 1;
+    if (area_.cursorWidth() != caretWidth) area_.setCursorWidth(caretWidth);
     badge_->setVisible(on);
     if (!on) return;
-    badge_->setText(MapName(KeyMapAtCaret()));
+    const QString name = MapName(KeyMapAtCaret());
+    if (badge_->text() == name) return;
+    badge_->setText(name);
     badge_->adjustSize();
     PlaceBadge();
 }
