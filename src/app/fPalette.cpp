@@ -54,6 +54,7 @@ TPaletteF::TPaletteF(NotationEntry& entry, QWidget* mainWindow)
     setObjectName(QStringLiteral("PaletteF"));
     setWindowTitle(QStringLiteral("記号パレット"));
     setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_AlwaysShowToolTips); // the palette is never the active window
     setFocusPolicy(Qt::NoFocus);
     const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
     setFont(PGothicFont(Scaled(FontPixels, scale)));
