@@ -68,8 +68,8 @@ QMenu* MakeSymbolMenu(NotationEntry& entry, QWidget& window) {
 NotationEntry::NotationEntry(TMainF& window)
     : QObject(&window), area_(window.ScoreArea()), model_(window.Model()),
       modeAction_(new QAction(QStringLiteral("記譜入力モード"), &window)),
-      paletteAction_(new QAction(QStringLiteral("記号パレット…"), &window)),
-      badge_(new QLabel(area_.viewport())), palette_(new TPaletteF(*this, &window)) {
+      paletteAction_(new QAction(QStringLiteral("記号パレット…"), &window)), viewport_(area_.viewport()),
+      badge_(new QLabel(viewport_)), palette_(new TPaletteF(*this, &window)) {
     setObjectName(QStringLiteral("notationEntry"));
     modeAction_->setObjectName(QStringLiteral("notationTypingMode"));
     modeAction_->setCheckable(true);
@@ -98,7 +98,7 @@ NotationEntry::NotationEntry(TMainF& window)
     connect(&model_, &ScoreModel::Remapped, this, [this] { ShowMark(); });
 
     area_.installEventFilter(this);
-    area_.viewport()->installEventFilter(this);
+    viewport_->installEventFilter(this);
 }
 
 bool NotationEntry::IsOn() const {
@@ -126,7 +126,9 @@ QString NotationEntry::KeyListText() {
 }
 
 bool NotationEntry::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == area_.viewport() && event->type() == QEvent::Resize) PlaceBadge();
+    // The viewport is known by its address: while the window is destroyed, the area may be half gone when its
+    // viewport reports its last events.
+    if (watched == viewport_ && event->type() == QEvent::Resize) PlaceBadge();
     if (watched == &area_ && event->type() == QEvent::KeyPress && IsOn()) {
         const auto& key = static_cast<const QKeyEvent&>(*event);
         if (!IsPlainKey(key)) return false;
@@ -283,8 +285,7 @@ void NotationEntry::ShowMark() {
 }
 
 void NotationEntry::PlaceBadge() {
-    const QWidget* viewport = area_.viewport();
-    badge_->move(viewport->width() - badge_->width() - BadgeMargin, BadgeMargin);
+    badge_->move(viewport_->width() - badge_->width() - BadgeMargin, BadgeMargin);
 }
 
 NotationEntry& InstallNotationEntry(TMainF& window) {

@@ -18,6 +18,7 @@ class QAction;
 class QKeyEvent;
 class QLabel;
 class QTextCursor;
+class QWidget;
 
 namespace nagisora {
 
@@ -65,6 +66,7 @@ class NotationEntry : public QObject {
     ScoreModel& model_;
     QAction* modeAction_;
     QAction* paletteAction_;
+    QWidget* viewport_;
     QLabel* badge_;
     TPaletteF* palette_;
 };
