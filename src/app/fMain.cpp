@@ -29,6 +29,10 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
 #include <unistd.h>
 
 namespace nagisora {
@@ -41,6 +45,11 @@ constexpr int StopPollMs = 100;
 constexpr int RefusedByConversion = 0;
 constexpr int RefusedBySave = 0;      // the score holds characters a score file cannot hold
 constexpr int CharactersReplaced = 0; // a loaded UTF-8 file held characters code page 932 lacks
+
+// The file named by this variable gets a line "<CLOCK_MONOTONIC nanoseconds> <event>" for each press of ▶
+// and each time the end of the music enables "MIDI 作成" again: the clock that the preview's latency bench
+// shares with its recorder of the sound (bench/preview-latency.sh).
+constexpr char TraceVariable[] = "NAGISORA_TRACE";
 
 // How many places a message names before it counts the rest.
 constexpr std::size_t NamedPositions = 3;
@@ -109,6 +118,23 @@ std::optional<QAbstractSlider::SliderAction> ScrollKeyAction(int key) {
     }
 }
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+void Trace(const char* event) {
+    static const std::unique_ptr<std::FILE, FileCloser> file = [] {
+        const char* path = std::getenv(TraceVariable);
+        return std::unique_ptr<std::FILE, FileCloser>(path != nullptr ? std::fopen(path, "a") : nullptr);
+    }();
+    if (!file) return;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    std::fprintf(file.get(), "%lld %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
+                 event);
+    std::fflush(file.get());
+}
+
 } // namespace
 
 TMainF::TMainF(MainWindowOptions options, QWidget* parent)
@@ -123,18 +149,13 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     InstallNotationEntry(*this);
 }
 
-TMainF::~TMainF() {
-    // The player goes before the layer it plays through, a member that is destroyed before the child widgets.
-    delete mPlay;
-}
+TMainF::~TMainF() = default;
 
 void TMainF::SetUpControls() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
-    mPlay = new TMediaPlayer(media_, this);
-    mPlay->setObjectName(QStringLiteral("mPlay"));
-    mPlay->setGeometry(114, 357, 57, 21);
+    ui->mPlay->SetLayer(media_);
 
     timStop = new QTimer(this);
     timStop->setObjectName(QStringLiteral("timStop"));
@@ -180,9 +201,10 @@ void TMainF::ConnectHandlers() {
     connect(ui->btnSave, &QPushButton::clicked, this, &TMainF::btnSaveClick);
     connect(ui->btnCleatr, &QPushButton::clicked, this, &TMainF::btnCleatrClick);
     connect(ui->btnHelp, &QPushButton::clicked, this, &TMainF::btnHelpClick);
-    mPlay->SetClickHandler(
-        [this](TMediaPlayer& player, int button, bool& doDefault) { mPlayClick(player, button, doDefault); });
-    mPlay->SetErrorReporter([this](const Failure& failure) { ReportFailure(failure); });
+    ui->mPlay->SetClickHandler([this](TMediaPlayer& player, MPButton button, bool& doDefault) {
+        mPlayClick(player, button, doDefault);
+    });
+    ui->mPlay->SetErrorReporter([this](const Failure& failure) { ReportFailure(failure); });
 }
 
 template <class Handler>
@@ -320,7 +342,7 @@ void TMainF::btnDefOnpuClick() {}
 
 void TMainF::btnOkClick() {
     Guarded([&] {
-        mPlay->Close();
+        ui->mPlay->Close();
         Conversion conversion = ConvertScore(model_->Lines(), Settings());
         if (conversion.Refused()) throw Failure(RefusedByConversion, conversion.refusal);
         midiData_ = std::move(conversion.midiData);
@@ -332,8 +354,8 @@ void TMainF::btnOkClick() {
 }
 
 void TMainF::OpenWorkFileInPlayer() {
-    mPlay->SetFileName(WorkFilePath());
-    mPlay->Open();
+    ui->mPlay->SetFileName(WorkFilePath());
+    ui->mPlay->Open();
 }
 
 void TMainF::btnMidSaveClick() {
@@ -425,12 +447,15 @@ void TMainF::btnHelpClick() {
     helpF_->ShowInFront();
 }
 
-void TMainF::mPlayClick(TMediaPlayer& player, int button, bool& /*doDefault*/) {
+// Play opens the work file anew and, the first time, the audio output, which then stays open: a press that
+// finds no sound device reports why and leaves the player without a file, as a failed open does.
+void TMainF::mPlayClick(TMediaPlayer& player, MPButton button, bool& /*doDefault*/) {
     if (button == MPButton::Play) {
+        Trace("play-click");
         ui->btnOk->setEnabled(false);
         timStop->start();
         player.SetFileName(WorkFilePath());
-        player.Open();
+        player.OpenForPlay();
     } else if (button == MPButton::Stop) {
         ui->btnOk->setEnabled(true);
         timStop->stop();
@@ -438,9 +463,10 @@ void TMainF::mPlayClick(TMediaPlayer& player, int button, bool& /*doDefault*/) {
 }
 
 void TMainF::timStopTimer() {
-    if (mPlay->Mode() == MediaMode::Stopped) {
+    if (ui->mPlay->Mode() == MediaMode::Stopped) {
         ui->btnOk->setEnabled(true);
         timStop->stop();
+        Trace("ok-enabled");
     }
 }
 

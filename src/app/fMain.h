@@ -29,6 +29,7 @@ class THelpF;
 class TMediaPlayer;
 class TScoreArea;
 class ScoreModel;
+enum class MPButton : int;
 
 struct MainWindowOptions {
     // The folder that holds "config" and where the MIDI save dialog starts, ending in "/". Empty: the
@@ -106,7 +107,7 @@ class TMainF : public QWidget {
     void btnHelpClick();
 
   public:
-    void mPlayClick(TMediaPlayer& player, int button, bool& doDefault);
+    void mPlayClick(TMediaPlayer& player, MPButton button, bool& doDefault);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -133,7 +134,6 @@ class TMainF : public QWidget {
     MainWindowOptions options_;
     std::unique_ptr<Ui::TMainF> ui;
     MediaLayer media_;
-    TMediaPlayer* mPlay = nullptr;
     QTimer* timStop = nullptr;
     ScoreFileDialog dlgOpen{FileDialogRequest::Kind::Open, {}};
     ScoreFileDialog dlgSave{FileDialogRequest::Kind::Save, {}};

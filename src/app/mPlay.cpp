@@ -1,7 +1,6 @@
 #include "mPlay.h"
 
 #include "media_errors.h"
-#include "media_layer.h"
 
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -22,7 +21,7 @@ constexpr int TriangleWidth = 5;
 constexpr int TriangleHeight = 9;
 constexpr int SquareSide = 7;
 
-MPButtonSet Only(int button) {
+MPButtonSet Only(MPButton button) {
     return MPButtonSet().set(static_cast<std::size_t>(button));
 }
 
@@ -49,11 +48,19 @@ struct TMediaPlayer::Relay {
     TMediaPlayer* player;
 };
 
-TMediaPlayer::TMediaPlayer(MediaLayer& layer, QWidget* parent)
-    : QWidget(parent), layer_(layer), relay_(std::make_shared<Relay>(this)) {
+TMediaPlayer::TMediaPlayer(QWidget* parent) : QWidget(parent), relay_(std::make_shared<Relay>(this)) {
     setFocusPolicy(Qt::NoFocus);
     resize(LayoutWidth, LayoutHeight);
-    layer_.SetEndNotification([relay = relay_] { relay->Post(); });
+}
+
+void TMediaPlayer::SetLayer(MediaLayer& layer) {
+    layer_ = &layer;
+    layer_->SetEndNotification([relay = relay_] { relay->Post(); });
+}
+
+MediaLayer& TMediaPlayer::Layer() const {
+    if (layer_ == nullptr) ThrowMediaError(MediaCode::NoDeviceOpen);
+    return *layer_;
 }
 
 TMediaPlayer::~TMediaPlayer() {
@@ -75,51 +82,66 @@ void TMediaPlayer::SetFileName(std::string fileName) {
 void TMediaPlayer::Open() {
     Close();
     try {
-        layer_.Open(fileName_);
+        Layer().Open(fileName_);
     } catch (const Failure& failure) {
-        open_ = false;
-        canPlay_ = false;
-        lastError_ = failure.Code();
-        SetAvailable({});
+        ForgetFile(static_cast<MediaCode>(failure.Code()));
         throw;
     }
     open_ = true;
-    lastError_ = layer_.LastError();
-    canPlay_ = layer_.CanPlay();
+    lastError_ = layer_->LastError();
+    canPlay_ = layer_->CanPlay();
     SetAvailable(canPlay_ ? Only(MPButton::Play) : MPButtonSet());
+}
+
+void TMediaPlayer::OpenForPlay() {
+    Open();
+    try {
+        layer_->OpenOutput();
+    } catch (const Failure& failure) {
+        layer_->Close();
+        ForgetFile(static_cast<MediaCode>(failure.Code()));
+        throw;
+    }
+}
+
+// After a failed open: no file, no button.
+void TMediaPlayer::ForgetFile(MediaCode error) {
+    open_ = false;
+    canPlay_ = false;
+    lastError_ = error;
+    SetAvailable({});
 }
 
 void TMediaPlayer::Play() {
     if (!open_) ThrowMediaError(MediaCode::NoDeviceOpen);
-    layer_.Play();
-    lastError_ = layer_.LastError();
+    layer_->Play();
+    lastError_ = layer_->LastError();
 }
 
 void TMediaPlayer::Stop() {
     if (!open_) ThrowMediaError(MediaCode::NoDeviceOpen);
-    layer_.Stop();
-    lastError_ = layer_.LastError();
+    layer_->Stop();
+    lastError_ = layer_->LastError();
 }
 
 void TMediaPlayer::Close() {
     if (!open_) return;
-    layer_.Close();
-    lastError_ = layer_.LastError();
-    if (lastError_ != 0) return; // refused: the file stays open
+    layer_->Close();
+    lastError_ = layer_->LastError();
     open_ = false;
     canPlay_ = false;
     SetAvailable({});
 }
 
-int TMediaPlayer::Mode() {
-    return layer_.Mode();
+MediaMode TMediaPlayer::Mode() const {
+    return layer_ != nullptr ? layer_->Mode() : MediaMode::Stopped;
 }
 
-bool TMediaPlayer::IsAvailable(int button) const {
-    return button >= 0 && button < MPButton::Count && available_.test(static_cast<std::size_t>(button));
+bool TMediaPlayer::IsAvailable(MPButton button) const {
+    return available_.test(static_cast<std::size_t>(button));
 }
 
-void TMediaPlayer::Click(int button) {
+void TMediaPlayer::Click(MPButton button) {
     if (!IsAvailable(button)) return;
     try {
         bool doDefault = true;
@@ -131,7 +153,7 @@ void TMediaPlayer::Click(int button) {
             Stop();
         else
             return;
-        if (lastError_ == 0 && open_) AfterAction(button);
+        if (lastError_ == MediaCode::None && open_) AfterAction(button);
     } catch (const Failure& failure) {
         Report(failure);
     } catch (const std::exception&) {
@@ -139,7 +161,7 @@ void TMediaPlayer::Click(int button) {
     }
 }
 
-void TMediaPlayer::AfterAction(int button) {
+void TMediaPlayer::AfterAction(MPButton button) {
     if (button == MPButton::Play)
         SetAvailable(Only(MPButton::Pause) | Only(MPButton::Stop));
     else
@@ -149,15 +171,15 @@ void TMediaPlayer::AfterAction(int button) {
 void TMediaPlayer::OnEndOfMusic() {
     if (Mode() != MediaMode::Stopped) return;
     MPButtonSet available = available_;
-    available.reset(MPButton::Pause).reset(MPButton::Stop);
-    if (canPlay_) available.set(MPButton::Play);
+    available &= ~(Only(MPButton::Pause) | Only(MPButton::Stop));
+    if (canPlay_) available |= Only(MPButton::Play);
     SetAvailable(available);
 }
 
 void TMediaPlayer::SetAvailable(MPButtonSet available) {
     if (available == available_) return;
     available_ = available;
-    if (pressed_ >= 0 && !IsAvailable(pressed_)) pressed_ = -1;
+    if (pressed_ && !IsAvailable(*pressed_)) pressed_.reset();
     update();
 }
 
@@ -178,14 +200,14 @@ QSize TMediaPlayer::minimumSizeHint() const {
 
 // The two buttons share their middle column: each is (width + 1) / 2 wide, Stop starting on Play's last
 // column.
-QRect TMediaPlayer::ButtonRect(int button) const {
+QRect TMediaPlayer::ButtonRect(MPButton button) const {
     const int buttonWidth = (width() + 1) / 2;
     return button == MPButton::Play ? QRect(0, 0, buttonWidth, height())
                                     : QRect(width() - buttonWidth, 0, buttonWidth, height());
 }
 
-int TMediaPlayer::ButtonAt(QPoint point) const {
-    if (!rect().contains(point)) return -1;
+std::optional<MPButton> TMediaPlayer::ButtonAt(QPoint point) const {
+    if (!rect().contains(point)) return std::nullopt;
     return point.x() < ButtonRect(MPButton::Stop).left() ? MPButton::Play : MPButton::Stop;
 }
 
@@ -195,7 +217,7 @@ void TMediaPlayer::paintEvent(QPaintEvent* /*event*/) {
     DrawButton(painter, MPButton::Stop); // drawn last, so its left edge is the shared one
 }
 
-void TMediaPlayer::DrawButton(QPainter& painter, int button) const {
+void TMediaPlayer::DrawButton(QPainter& painter, MPButton button) const {
     const bool available = IsAvailable(button);
     const bool sunken = available && pressed_ == button && pressedIn_;
     QStyleOptionButton option;
@@ -234,15 +256,15 @@ void TMediaPlayer::DrawButton(QPainter& painter, int button) const {
 
 void TMediaPlayer::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
-    const int button = ButtonAt(event->position().toPoint());
-    if (!IsAvailable(button)) return;
+    const std::optional<MPButton> button = ButtonAt(event->position().toPoint());
+    if (!button || !IsAvailable(*button)) return;
     pressed_ = button;
     pressedIn_ = true;
     update();
 }
 
 void TMediaPlayer::mouseMoveEvent(QMouseEvent* event) {
-    if (pressed_ < 0) return;
+    if (!pressed_) return;
     const bool in = ButtonAt(event->position().toPoint()) == pressed_;
     if (in == pressedIn_) return;
     pressedIn_ = in;
@@ -250,10 +272,10 @@ void TMediaPlayer::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TMediaPlayer::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || pressed_ < 0) return;
-    const int button = pressed_;
+    if (event->button() != Qt::LeftButton || !pressed_) return;
+    const MPButton button = *pressed_;
     const bool over = ButtonAt(event->position().toPoint()) == button;
-    pressed_ = -1;
+    pressed_.reset();
     update();
     if (over) Click(button);
 }

@@ -3,12 +3,13 @@
 // The preview player `mPlay`: a small bar of two buttons, Play (a black right-pointing triangle) and Stop (a
 // black square), over a MediaLayer that it uses but does not own.
 //
-// How the window uses it:
-//   auto* mPlay = new TMediaPlayer(layer, this);          // no file open, both buttons unavailable
-//   mPlay->setGeometry(114, 357, 57, 21);                 // 57 x 21 at 96 dpi; the drawing follows the size
+// How the window uses it (the widget itself comes from the window's .ui form, 57 x 21 at 96 dpi; the drawing
+// follows the size):
+//   mPlay->SetLayer(layer);                               // before any other call; no file open, no button
 //   mPlay->SetClickHandler(...);                          // mPlayClick: runs first on every button press
 //   mPlay->SetErrorReporter(...);                         // where a Failure of a click goes
-//   mPlay->SetFileName(path); mPlay->Open();              // Open throws Failure; the caller reports it
+//   mPlay->SetFileName(path); mPlay->Open();              // the conversion's open: no sound device needed
+//   mPlay->SetFileName(path); mPlay->OpenForPlay();       // the open of a Play press: also the audio output
 //   mPlay->Mode() == MediaMode::Stopped                   // what timStopTimer asks
 //
 // A click on an available button runs: the click handler (button code, doDefault preset to true); then, when
@@ -19,47 +20,47 @@
 // the user-interface thread, asks the mode and, when stopped, makes Play available again.
 //
 // All members are called on the user-interface thread. The layer must outlive every call made to the player;
-// the player may be destroyed before or after the layer.
+// the player may be destroyed before or after the layer. A player without a layer has no file open and
+// refuses to open one.
 
 #include "failure.h"
+#include "media_layer.h"
 
 #include <QWidget>
 #include <bitset>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace nagisora {
 
-class MediaLayer;
+// The button codes passed to the click handler. Only Play and Stop are shown; Pause becomes available with
+// Stop while playing, as the player's rules have it, and is never clicked.
+enum class MPButton : int {
+    Play = 0,
+    Pause = 1,
+    Stop = 2,
+};
 
-// The button codes passed to the click handler. Only Play and Stop are shown.
-namespace MPButton {
-inline constexpr int Play = 0;
-inline constexpr int Pause = 1;
-inline constexpr int Stop = 2;
-inline constexpr int Next = 3;
-inline constexpr int Prev = 4;
-inline constexpr int Step = 5;
-inline constexpr int Back = 6;
-inline constexpr int Record = 7;
-inline constexpr int Eject = 8;
-inline constexpr int Count = 9;
-} // namespace MPButton
+inline constexpr std::size_t MPButtonCount = 3;
 
-using MPButtonSet = std::bitset<MPButton::Count>;
+using MPButtonSet = std::bitset<MPButtonCount>;
 
 class TMediaPlayer : public QWidget {
     Q_OBJECT
 
   public:
     // mPlayClick: the player, the button code and the flag asking for the button's own action.
-    using ClickHandler = std::function<void(TMediaPlayer& player, int button, bool& doDefault)>;
+    using ClickHandler = std::function<void(TMediaPlayer& player, MPButton button, bool& doDefault)>;
     // Receives a Failure that ends a click (the application's default handler).
     using ErrorReporter = std::function<void(const Failure& failure)>;
 
-    explicit TMediaPlayer(MediaLayer& layer, QWidget* parent = nullptr);
+    explicit TMediaPlayer(QWidget* parent = nullptr);
     ~TMediaPlayer() override;
+
+    // The layer the player plays through; set once.
+    void SetLayer(MediaLayer& layer);
 
     void SetClickHandler(ClickHandler handler);
     void SetErrorReporter(ErrorReporter reporter);
@@ -68,10 +69,14 @@ class TMediaPlayer : public QWidget {
     const std::string& FileName() const { return fileName_; }
     void SetFileName(std::string fileName);
 
-    // Closes the open file, then opens FileName(). On success the file is open, the capabilities are read and
-    // Play becomes available (Stop does not). On failure no file is open, no button is available and the
-    // layer's Failure is thrown.
+    // Closes the open file, then opens FileName(): reads and checks it, without touching the audio output.
+    // On success the file is open, the capabilities are read and Play becomes available (Stop does not). On
+    // failure no file is open, no button is available and the layer's Failure is thrown.
     void Open();
+    // Open, then the layer's audio output (MediaLayer::OpenOutput), which stays open from the first time on.
+    // A failure of either leaves no file open and no button available and throws the layer's Failure, whose
+    // message says why no sound can be made.
+    void OpenForPlay();
     // Starts playback and returns at once. No file open: throws Failure "MCI ﾃﾞﾊﾞｲｽがありません"; a refusal
     // of the layer only sets LastError().
     void Play();
@@ -79,26 +84,23 @@ class TMediaPlayer : public QWidget {
     void Stop();
     // Closes the open file: no file open, no button available. Does nothing when no file is open.
     void Close();
-    // The layer's mode (MediaMode in media_layer.h); Stopped when no file is open.
-    int Mode();
+    // The layer's mode; Stopped when no file is open.
+    MediaMode Mode() const;
 
     // The open flag.
     bool IsOpen() const { return open_; }
-    // Device capabilities, learnt at each open.
+    // The device capability, learnt at each open: whether it can play.
     bool CanPlay() const { return canPlay_; }
-    bool CanRecord() const { return false; }
-    bool CanStep() const { return false; }
-    bool CanEject() const { return false; }
-    // The layer's code for the last command, 0 for success.
-    int LastError() const { return lastError_; }
+    // The layer's code for the last command, None for success.
+    MediaCode LastError() const { return lastError_; }
 
     // The available buttons: only these can be clicked.
     MPButtonSet AvailableButtons() const { return available_; }
-    bool IsAvailable(int button) const;
+    bool IsAvailable(MPButton button) const;
 
     // A click on the button, as a mouse press and release over it makes one. Ignored when the button is not
     // available.
-    void Click(int button);
+    void Click(MPButton button);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -112,26 +114,28 @@ class TMediaPlayer : public QWidget {
   private:
     struct Relay;
 
-    // The shown button under a point, or -1.
-    int ButtonAt(QPoint point) const;
-    QRect ButtonRect(int button) const;
-    void DrawButton(QPainter& painter, int button) const;
+    // The shown button under a point.
+    std::optional<MPButton> ButtonAt(QPoint point) const;
+    QRect ButtonRect(MPButton button) const;
+    void DrawButton(QPainter& painter, MPButton button) const;
     void SetAvailable(MPButtonSet available);
-    void AfterAction(int button);
+    void AfterAction(MPButton button);
     void OnEndOfMusic();
+    void ForgetFile(MediaCode error);
+    MediaLayer& Layer() const;
     void Report(const Failure& failure) const;
 
-    MediaLayer& layer_;
+    MediaLayer* layer_ = nullptr;
     std::shared_ptr<Relay> relay_;
     ClickHandler clickHandler_;
     ErrorReporter errorReporter_;
     std::string fileName_;
     bool open_ = false;
     bool canPlay_ = false;
-    int lastError_ = 0;
+    MediaCode lastError_ = MediaCode::None;
     MPButtonSet available_;
-    int pressed_ = -1;       // the button the mouse went down on
-    bool pressedIn_ = false; // whether the mouse is still over it
+    std::optional<MPButton> pressed_; // the button the mouse went down on
+    bool pressedIn_ = false;          // whether the mouse is still over it
 };
 
 } // namespace nagisora

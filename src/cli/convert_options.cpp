@@ -1,6 +1,7 @@
 #include "convert_options.h"
 
 #include "instruments.h"
+#include "sound_font.h"
 
 #include <CLI/CLI.hpp>
 #include <charconv>
@@ -66,6 +67,11 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
         "Ignore the timbre lines of the score");
     app.add_flag("--events", options.events, "Print the events (Onshoku Onko Oncho) instead of writing MIDI");
     app.add_option("--wav", options.wav, "Also render the music to this WAV file (only with one SCORE)");
+    app.add_option(
+           "--soundfont", options.soundFont,
+           "SoundFont (.sf2) of the --wav rendering; default: $NAGISORA_SOUNDFONT, else the first General "
+           "MIDI SoundFont under /usr/share/sounds/sf2")
+        ->envname(SoundFontVariable);
 
     try {
         app.parse(argc, argv);

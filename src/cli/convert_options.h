@@ -14,6 +14,7 @@ struct ConvertOptions {
     std::vector<std::string> scores;   // "-" reads standard input
     std::optional<std::string> output; // "-" writes standard output
     std::optional<std::string> wav;    // also render what the score sounds like
+    std::string soundFont;             // the SoundFont of the WAV file; empty: the program's own search
     ConversionSettings settings;
     bool events = false; // print the events instead of writing MIDI
 };

@@ -105,7 +105,9 @@ bool ConvertOne(const std::string& score, const ConvertOptions& options) {
             WriteFileAtomically(output, conversion.midiData,
                                 Durability::Unflushed); // made again from the score
         });
-    if (options.wav) WriteNaming(*options.wav, [&] { RenderWavFile(conversion.midiData, *options.wav); });
+    if (options.wav)
+        WriteNaming(*options.wav,
+                    [&] { RenderWavFile(conversion.midiData, *options.wav, options.soundFont); });
     return true;
 }
 

@@ -1,50 +1,48 @@
 #include "media_layer.h"
 
 #include "failure.h"
-#include "media_errors.h"
-#include "media_midi_file.h"
+#include "media_output.h"
+#include "media_playback.h"
 #include "media_synth.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <thread>
+#include <utility>
 
 namespace nagisora {
 namespace {
 
-// How long after its last tick the music counts as ended: the release of the last note. FluidSynth's own
-// player reports its end only two seconds after the last voice has died away.
-constexpr double ReleaseMilliseconds = 100.0;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
-constexpr int SilenceBlockFrames = 256;
+// How long after the last tick has been heard the music counts as ended: the release of the last note.
+constexpr auto Release = 100ms;
 
-constexpr int ControlChange = 0xB0;
-constexpr int AllSoundOff = 120;
+// FluidSynth renders in blocks of 64 frames; events are sent between them.
+constexpr int ChunkFrames = 64;
 
-// The "file" driver writes one period per timer tick of whole milliseconds: 441 frames are exactly 10 ms,
-// which keeps its output in real time.
-constexpr int FileDriverPeriodFrames = media::SampleRate / 100;
+constexpr int SilenceFrames = 256;
 
-// FluidSynth's PulseAudio driver asks the server for a buffer of one period only. At FluidSynth's default
-// period of 64 frames (1.5 ms) the stream runs dry many times a second, heard as crackling, and every dry
-// spell delays the music further; at 512 frames it still does now and then on a busy machine. A period of
-// 1024 frames, 23 ms, buffers as much as the ALSA driver does by default (16 periods of 64). Closing the
-// device waits for the period in progress, so an open, which closes the last device first, takes up to that
-// much longer.
-constexpr int PulseAudioPeriodFrames = 1024;
+// The chunks remembered as they went out, for finding the one being heard: 4096 chunks are 5.9 s, more than
+// any output's latency.
+constexpr std::size_t HistoryChunks = 4096;
+
+// An output stops asking for audio after this long without music or sound.
+constexpr auto IdleBeforeRest = 60s;
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 // The whole file; a missing file or a failed read throws the layer's failure.
-std::string ReadMidiFile(const std::string& path) {
+std::string ReadWholeFile(const std::string& path) {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file)
         ThrowMediaError(errno == ENOENT || errno == ENOTDIR ? MediaCode::FileNotFound
@@ -57,6 +55,276 @@ std::string ReadMidiFile(const std::string& path) {
     if (std::ferror(file.get())) ThrowMediaError(MediaCode::FileUnreadable);
     return bytes;
 }
+
+// A mutex whose holder runs at the priority of the highest thread waiting for it: the audio thread, which
+// may run at a real-time priority, never waits long behind a user-interface thread that a busy machine has
+// set aside while it held the lock.
+class PriorityInheritingMutex {
+  public:
+    PriorityInheritingMutex() {
+        pthread_mutexattr_t attributes;
+        pthread_mutexattr_init(&attributes);
+        pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
+        pthread_mutex_init(&mutex_, &attributes);
+        pthread_mutexattr_destroy(&attributes);
+    }
+    ~PriorityInheritingMutex() { pthread_mutex_destroy(&mutex_); }
+    PriorityInheritingMutex(const PriorityInheritingMutex&) = delete;
+    PriorityInheritingMutex& operator=(const PriorityInheritingMutex&) = delete;
+
+    void lock() { pthread_mutex_lock(&mutex_); }
+    void unlock() { pthread_mutex_unlock(&mutex_); }
+
+  private:
+    pthread_mutex_t mutex_;
+};
+
+// One chunk of audio as it went out: its output frames and the music's frames it held.
+struct ChunkRecord {
+    std::int64_t outputFrame = 0;
+    std::int64_t frames = 0;
+    std::int64_t musicFrame = -1; // at the chunk's start; -1 when no music advanced in it
+    std::uint64_t generation = 0; // which opening of music it held
+};
+
+// The music as the output takes it: plays the open music into the synthesizer chunk by chunk, and keeps what
+// went out when, for the position being heard. The user-interface thread changes what plays; the output's
+// thread renders. Both hold the lock only briefly.
+class Renderer final : public media::AudioSource {
+  public:
+    explicit Renderer(int sampleRate) : sampleRate_(sampleRate) {}
+
+    // --- user-interface thread
+
+    void SetSynth(fluid_synth_t* synth) {
+        std::lock_guard lock(mutex_);
+        synth_ = synth;
+    }
+
+    // Puts the music in place of the open one, ready where it begins; returns the one it replaces, to be
+    // released outside the lock.
+    std::unique_ptr<const media::Music> Load(std::unique_ptr<const media::Music> music) {
+        std::lock_guard lock(mutex_);
+        std::swap(music, music_);
+        cursor_ = music_ ? media::MusicCursor(*music_, music_->startFrame) : media::MusicCursor();
+        ++generation_;
+        fresh_ = true;
+        mode_ = MediaMode::Stopped;
+        advancing_ = false;
+        endOutputFrame_.reset();
+        pendingSilence_ = true;
+        return music;
+    }
+
+    // Starts the music unless it plays already.
+    void Start(Repeat repeat) {
+        std::lock_guard lock(mutex_);
+        if (!music_ || mode_ == MediaMode::Playing) return;
+        if (cursor_.AtEnd()) cursor_ = media::MusicCursor(*music_, music_->startFrame);
+        pendingReset_ = std::exchange(fresh_, false);
+        pendingSetUp_ = true;
+        repeat_ = repeat;
+        mode_ = MediaMode::Playing;
+        advancing_ = true;
+        endOutputFrame_.reset();
+        idleFrames_.store(0);
+    }
+
+    void Stop() {
+        std::lock_guard lock(mutex_);
+        mode_ = MediaMode::Stopped;
+        advancing_ = false;
+        endOutputFrame_.reset();
+        pendingRelease_ = true;
+    }
+
+    MediaMode Mode() {
+        std::lock_guard lock(mutex_);
+        return mode_;
+    }
+
+    std::int64_t Position() {
+        std::lock_guard lock(mutex_);
+        if (!music_) return 0;
+        return std::clamp<std::int64_t>(music_->clock.TickAt(cursor_.Frame()), 0,
+                                        music_->file.facts.totalTicks);
+    }
+
+    HeardPosition Heard() {
+        std::lock_guard lock(mutex_);
+        if (!music_ || chunks_ == 0) return {};
+        std::int64_t heard = outputFrames_ - latencyFrames_;
+        if (reportedAt_) heard += FramesIn(Clock::now() - *reportedAt_);
+        heard = std::min(heard, outputFrames_ - 1);
+        const ChunkRecord* record = RecordAt(heard);
+        if (record == nullptr || record->musicFrame < 0 || record->generation != generation_) return {};
+        const std::int64_t musicFrame = record->musicFrame + (heard - record->outputFrame);
+        if (musicFrame >= music_->endFrame) return {};
+        return HeardPosition{true, music_->clock.TickAt(musicFrame),
+                             static_cast<double>(musicFrame) / sampleRate_};
+    }
+
+    std::chrono::microseconds Latency() {
+        std::lock_guard lock(mutex_);
+        return std::chrono::microseconds(latencyFrames_ * 1000000 / sampleRate_);
+    }
+
+    void SetEndNotification(MediaLayer::EndNotification notification) {
+        std::lock_guard lock(notificationMutex_);
+        notification_ = std::move(notification);
+    }
+
+    // --- the output's thread
+
+    void Render(float* left, float* right, int increment, int frames) override {
+        bool ended = false;
+        {
+            std::lock_guard lock(mutex_);
+            ApplyPending();
+            for (int done = 0; done < frames;) {
+                const int n = std::min(ChunkFrames, frames - done);
+                RenderChunk(left + done * increment, right + done * increment, increment, n);
+                done += n;
+            }
+            ended = EndHeard();
+            const bool quiet = mode_ != MediaMode::Playing && fluid_synth_get_active_voice_count(synth_) == 0;
+            idleFrames_.store(quiet ? idleFrames_.load() + frames : 0);
+        }
+        if (ended) Notify();
+    }
+
+    void ReportLatency(std::chrono::microseconds latency) override {
+        std::lock_guard lock(mutex_);
+        latencyFrames_ = latency.count() * sampleRate_ / 1000000;
+        reportedAt_ = Clock::now();
+    }
+
+    bool LongIdle() const override { return idleFrames_.load() >= FramesIn(IdleBeforeRest); }
+
+    // The chunks that went out last are forgotten, as if they had not been rendered.
+    void Discard(std::int64_t frames) override {
+        std::lock_guard lock(mutex_);
+        outputFrames_ -= frames;
+        while (chunks_ > 0 && history_[(chunks_ - 1) % HistoryChunks].outputFrame >= outputFrames_)
+            --chunks_;
+    }
+
+    void OutputLost() override {
+        bool ended = false;
+        {
+            std::lock_guard lock(mutex_);
+            ended = mode_ == MediaMode::Playing;
+            mode_ = MediaMode::Stopped;
+            advancing_ = false;
+            endOutputFrame_.reset();
+            latencyFrames_ = 0;
+        }
+        if (ended) Notify();
+    }
+
+  private:
+    std::int64_t FramesIn(Clock::duration duration) const {
+        return std::chrono::duration_cast<std::chrono::microseconds>(duration).count() * sampleRate_ /
+               1000000;
+    }
+
+    // What the user-interface thread asked for since the last render, in the order that keeps it right.
+    void ApplyPending() {
+        if (std::exchange(pendingSilence_, false)) Silence();
+        if (std::exchange(pendingReset_, false)) {
+            // A new music starts from the channels' defaults, and from silence.
+            fluid_synth_system_reset(synth_);
+            Silence();
+        }
+        if (std::exchange(pendingRelease_, false)) fluid_synth_all_notes_off(synth_, -1);
+        if (std::exchange(pendingSetUp_, false)) cursor_.SendSetUp(synth_);
+    }
+
+    // Cuts off every sound. The voices killed go quiet over a few samples, which one discarded block takes
+    // up.
+    void Silence() {
+        fluid_synth_all_sounds_off(synth_, -1);
+        std::array<float, SilenceFrames> discarded{};
+        fluid_synth_write_float(synth_, SilenceFrames, discarded.data(), 0, 1, discarded.data(), 0, 1);
+    }
+
+    void RenderChunk(float* left, float* right, int increment, int frames) {
+        history_[chunks_++ % HistoryChunks] =
+            ChunkRecord{outputFrames_, frames, advancing_ ? cursor_.Frame() : -1, generation_};
+        if (advancing_) cursor_.SendUntil(synth_, cursor_.Frame() + frames);
+        fluid_synth_write_float(synth_, frames, left, 0, increment, right, 0, increment);
+        outputFrames_ += frames;
+        if (advancing_ && cursor_.AtEnd()) ReachEnd();
+    }
+
+    // The synthesizer has played the last tick: the music starts over, or waits until the end is heard.
+    void ReachEnd() {
+        if (repeat_ == Repeat::UntilStop) {
+            cursor_ = media::MusicCursor(*music_, music_->startFrame);
+            cursor_.SendSetUp(synth_);
+            return;
+        }
+        advancing_ = false;
+        endOutputFrame_ = outputFrames_ - (cursor_.Frame() - music_->endFrame);
+    }
+
+    // Whether the end of the music and its release have now been heard: the music is over.
+    bool EndHeard() {
+        if (!endOutputFrame_ || outputFrames_ - latencyFrames_ < *endOutputFrame_ + FramesIn(Release))
+            return false;
+        endOutputFrame_.reset();
+        mode_ = MediaMode::Stopped;
+        return true;
+    }
+
+    // The remembered chunk that holds the output frame; none when it is older than the history.
+    const ChunkRecord* RecordAt(std::int64_t outputFrame) const {
+        const std::uint64_t first = chunks_ > HistoryChunks ? chunks_ - HistoryChunks : 0;
+        std::uint64_t low = first;
+        std::uint64_t high = chunks_;
+        while (high - low > 1) {
+            const std::uint64_t middle = low + (high - low) / 2;
+            if (history_[middle % HistoryChunks].outputFrame <= outputFrame)
+                low = middle;
+            else
+                high = middle;
+        }
+        const ChunkRecord& record = history_[low % HistoryChunks];
+        return record.outputFrame <= outputFrame ? &record : nullptr;
+    }
+
+    void Notify() {
+        std::lock_guard lock(notificationMutex_);
+        if (notification_) notification_();
+    }
+
+    const int sampleRate_;
+    PriorityInheritingMutex mutex_;
+    fluid_synth_t* synth_ = nullptr;
+    std::unique_ptr<const media::Music> music_;
+    media::MusicCursor cursor_;
+    std::uint64_t generation_ = 0;
+    bool fresh_ = false; // the music has not played yet: the synthesizer is reset first
+    MediaMode mode_ = MediaMode::Stopped;
+    bool advancing_ = false;
+    Repeat repeat_ = Repeat::Once;
+    std::optional<std::int64_t> endOutputFrame_; // where the last tick went out, until it has been heard
+
+    bool pendingSilence_ = false;
+    bool pendingReset_ = false;
+    bool pendingRelease_ = false;
+    bool pendingSetUp_ = false;
+
+    std::int64_t outputFrames_ = 0;
+    std::int64_t latencyFrames_ = 0;
+    std::optional<Clock::time_point> reportedAt_;
+    std::array<ChunkRecord, HistoryChunks> history_{};
+    std::uint64_t chunks_ = 0;
+    std::atomic<std::int64_t> idleFrames_{0};
+
+    std::mutex notificationMutex_;
+    MediaLayer::EndNotification notification_;
+};
 
 } // namespace
 
@@ -72,13 +340,13 @@ MediaOptions MediaOptions::ToWavFile(std::string path) {
 }
 
 struct MediaLayer::Impl {
-    explicit Impl(MediaOptions opts) : options(std::move(opts)) {
+    explicit Impl(MediaOptions opts) : options(std::move(opts)), renderer(media::SampleRate) {
         loader = std::thread([this] { Load(); });
     }
 
     ~Impl() {
         if (loader.joinable()) loader.join();
-        CloseFile();
+        output.reset(); // the output's thread renders until here
     }
 
     // Runs on the loader thread.
@@ -86,170 +354,50 @@ struct MediaLayer::Impl {
         try {
             synthesizer = media::MakeSynthesizer(options.soundFont);
         } catch (const Failure& failure) {
-            loadFailure = failure.Code();
+            loadFailure = failure;
         }
     }
 
     void WaitForSynthesizer() {
         if (loader.joinable()) loader.join();
-        if (loadFailure != MediaCode::None) ThrowMediaError(loadFailure);
+        if (loadFailure) throw *loadFailure;
     }
 
-    void OpenFile(const std::string& path) {
-        WaitForSynthesizer();
-        const std::string bytes = ReadMidiFile(path);
-        const std::optional<MidiFileFacts> facts = ReadMidiFileFacts(bytes);
-        if (!facts) ThrowMediaError(MediaCode::NotMidiFile);
-
-        // No driver runs at this point, so the synthesizer may be silenced and the player made without locks.
-        Silence(synthesizer.synth.get());
-        media::PlayerHandle newPlayer = media::MakePlayer(synthesizer.synth.get(), bytes);
-        fluid_player_set_tick_callback(newPlayer.get(), &Impl::OnTick, this);
-        fluid_player_set_playback_callback(newPlayer.get(), &Impl::OnEvent, this);
-        totalTicks = facts->totalTicks;
-        division = facts->division;
-        mode.store(MediaMode::Stopped);
-        player = std::move(newPlayer);
-        driver = OpenDriver();
-        if (!driver) ThrowMediaError(MediaCode::NoAudioDevice);
+    void OpenMusic(std::string_view bytes) {
+        std::unique_ptr<const media::Music> music = media::PrepareMusic(bytes, media::SampleRate);
+        length = music->file.facts.totalTicks;
+        renderer.Load(std::move(music));
     }
 
-    // Ends what still sounds from the last file (a release tail, the reverb) and resets the channels, so that
-    // the next file starts from silence. A reset alone leaves released notes sounding; the voices killed go
-    // quiet over a few samples, which one discarded block takes up.
-    static void Silence(fluid_synth_t* synth) {
-        fluid_synth_system_reset(synth);
-        fluid_synth_all_sounds_off(synth, -1);
-        std::array<std::int16_t, SilenceBlockFrames * 2> discarded{};
-        fluid_synth_write_s16(synth, SilenceBlockFrames, discarded.data(), 0, 2, discarded.data(), 1, 2);
-    }
-
-    media::DriverHandle OpenDriver() {
-        fluid_settings_t* settings = synthesizer.settings.get();
-        if (!options.outputFile.empty()) {
-            fluid_settings_setstr(settings, "audio.file.name", options.outputFile.c_str());
-            fluid_settings_setstr(settings, "audio.file.type", "wav");
-            fluid_settings_setint(settings, "audio.period-size", FileDriverPeriodFrames);
+    void OpenOutput() {
+        if (output && !output->Lost()) return;
+        output.reset();
+        try {
+            WaitForSynthesizer();
+            renderer.SetSynth(synthesizer.synth.get());
+            output = media::OpenAudioOutput(media::OutputRequest{options.audioDrivers, options.outputFile,
+                                                                 options.targetLatency, media::SampleRate,
+                                                                 synthesizer.settings.get()},
+                                            renderer);
+        } catch (const Failure& failure) {
+            throw Failure(failure.Code(), NoSoundPrefix + failure.Message());
         }
-        for (const std::string& name : options.audioDrivers) {
-            fluid_settings_setstr(settings, "audio.driver", name.c_str());
-            if (options.outputFile.empty())
-                fluid_settings_setint(settings, "audio.period-size", DevicePeriodFrames(settings, name));
-            media::DriverHandle opened(new_fluid_audio_driver(settings, synthesizer.synth.get()));
-            if (opened) return opened;
-        }
-        return nullptr;
-    }
-
-    // The period of a device driver: longer for PulseAudio, FluidSynth's own for the others.
-    static int DevicePeriodFrames(fluid_settings_t* settings, const std::string& driver) {
-        if (driver == "pulseaudio") return PulseAudioPeriodFrames;
-        int frames = 0;
-        fluid_settings_getint_default(settings, "audio.period-size", &frames);
-        return frames;
-    }
-
-    // The driver goes first: the player may only be deleted while nothing renders.
-    void CloseFile() {
-        driver.reset();
-        player.reset();
-        mode.store(MediaMode::Stopped);
-        totalTicks = 0;
     }
 
     void RequireOpen() const {
-        if (!player) ThrowMediaError(MediaCode::NoDeviceOpen);
-    }
-
-    std::int64_t CurrentTick() const { return player ? fluid_player_get_current_tick(player.get()) : 0; }
-
-    void StartPlayback() {
-        RequireOpen();
-        lastError = MediaCode::None;
-        if (mode.load() == MediaMode::Playing) return;
-        if (CurrentTick() >= totalTicks && !Rewind()) return;
-        mode.store(MediaMode::Playing);
-        if (fluid_player_play(player.get()) != FLUID_OK) {
-            mode.store(MediaMode::Stopped);
-            lastError = MediaCode::DeviceRefused;
-        }
-    }
-
-    // After the end of the music FluidSynth's player still counts itself playing for a while (it waits for
-    // the voices to die away, and two seconds more); it is stopped first, so that the play that follows
-    // starts afresh from the beginning.
-    bool Rewind() {
-        fluid_player_stop(player.get());
-        if (fluid_player_seek(player.get(), 0) == FLUID_OK) return true;
-        lastError = MediaCode::DeviceRefused;
-        return false;
-    }
-
-    void StopPlayback() {
-        RequireOpen();
-        lastError = MediaCode::None;
-        mode.store(MediaMode::Stopped);
-        if (fluid_player_stop(player.get()) != FLUID_OK) lastError = MediaCode::DeviceRefused;
-    }
-
-    int CurrentMode() {
-        // The sequencer gave up before the end was seen (it could not read the file after all): the music is
-        // over all the same.
-        if (player && fluid_player_get_status(player.get()) == FLUID_PLAYER_DONE) FinishMusic();
-        return mode.load();
-    }
-
-    // The last tick of the music plus the release, at the tempo now in force.
-    std::int64_t EndTick() const {
-        const int microsecondsPerQuarter = fluid_player_get_midi_tempo(player.get());
-        const double releaseTicks = microsecondsPerQuarter > 0
-                                        ? ReleaseMilliseconds * 1000.0 * division / microsecondsPerQuarter
-                                        : 0.0;
-        return totalTicks + static_cast<std::int64_t>(std::ceil(releaseTicks));
-    }
-
-    // Runs on the audio thread at every new tick of the player.
-    static int OnTick(void* data, int tick) {
-        auto& impl = *static_cast<Impl*>(data);
-        if (tick >= impl.EndTick()) impl.FinishMusic();
-        return FLUID_OK;
-    }
-
-    // Runs on the audio thread for every event the player sends to the synthesizer. When stopped, the player
-    // silences the channels it played on with "all sound off", which cuts the sound dead; the notes are
-    // released instead, as a sequencer's stop does. While playing, the file's own events pass unchanged.
-    static int OnEvent(void* data, fluid_midi_event_t* event) {
-        auto& impl = *static_cast<Impl*>(data);
-        fluid_synth_t* const synth = impl.synthesizer.synth.get();
-        if (impl.mode.load() != MediaMode::Playing && fluid_midi_event_get_type(event) == ControlChange &&
-            fluid_midi_event_get_control(event) == AllSoundOff)
-            return fluid_synth_all_notes_off(synth, fluid_midi_event_get_channel(event));
-        return fluid_synth_handle_midi_event(synth, event);
-    }
-
-    // Ends a playback that reached the end: the first caller wins, so the notification comes once. The player
-    // is left running, so that the last notes ring out.
-    void FinishMusic() {
-        int playing = MediaMode::Playing;
-        if (!mode.compare_exchange_strong(playing, MediaMode::Stopped)) return;
-        std::lock_guard lock(notificationMutex);
-        if (notification) notification();
+        if (!open) ThrowMediaError(MediaCode::NoDeviceOpen);
     }
 
     MediaOptions options;
-    int loadFailure = MediaCode::None;
-    // Declared in this order so that they are destroyed driver, player, synthesizer, settings.
+    std::optional<Failure> loadFailure;
+    // Declared in this order so that the output goes first, then the renderer, then the synthesizer.
     media::Synthesizer synthesizer;
-    media::PlayerHandle player;
-    media::DriverHandle driver;
+    Renderer renderer;
+    std::unique_ptr<media::AudioOutput> output;
 
-    std::int64_t totalTicks = 0;
-    std::int32_t division = 0;
-    std::atomic<int> mode{MediaMode::Stopped};
-    int lastError = MediaCode::None;
-
-    std::mutex notificationMutex;
-    EndNotification notification;
+    bool open = false;
+    std::int64_t length = 0;
+    MediaCode lastError = MediaCode::None;
 
     std::thread loader; // last: started when everything it touches exists
 };
@@ -261,54 +409,102 @@ MediaLayer::~MediaLayer() = default;
 void MediaLayer::Open(const std::string& path) {
     Close();
     try {
-        impl_->OpenFile(path);
+        impl_->OpenMusic(ReadWholeFile(path));
     } catch (const Failure& failure) {
-        impl_->CloseFile();
-        impl_->lastError = failure.Code();
+        impl_->lastError = static_cast<MediaCode>(failure.Code());
+        throw;
+    }
+    impl_->open = true;
+}
+
+void MediaLayer::OpenImage(std::string_view image) {
+    Close();
+    try {
+        impl_->OpenMusic(image);
+    } catch (const Failure& failure) {
+        impl_->lastError = static_cast<MediaCode>(failure.Code());
+        throw;
+    }
+    impl_->open = true;
+}
+
+void MediaLayer::OpenOutput() {
+    try {
+        impl_->OpenOutput();
+    } catch (const Failure& failure) {
+        impl_->lastError = static_cast<MediaCode>(failure.Code());
         throw;
     }
 }
 
-void MediaLayer::Play() {
-    impl_->StartPlayback();
+void MediaLayer::CloseOutput() {
+    impl_->output.reset();
+}
+
+bool MediaLayer::IsOutputOpen() const {
+    return impl_->output && !impl_->output->Lost();
+}
+
+void MediaLayer::Play(Repeat repeat) {
+    impl_->RequireOpen();
+    OpenOutput();
+    impl_->lastError = MediaCode::None;
+    // Only this thread starts the music; the audio thread only ends it.
+    if (impl_->renderer.Mode() == MediaMode::Playing) return;
+    impl_->output->ChangeNow([&] { impl_->renderer.Start(repeat); });
 }
 
 void MediaLayer::Stop() {
-    impl_->StopPlayback();
+    impl_->RequireOpen();
+    impl_->lastError = MediaCode::None;
+    if (impl_->output && !impl_->output->Lost())
+        impl_->output->ChangeNow([&] { impl_->renderer.Stop(); });
+    else
+        impl_->renderer.Stop();
 }
 
 void MediaLayer::Close() {
     impl_->lastError = MediaCode::None;
-    impl_->CloseFile();
+    if (!impl_->open) return;
+    impl_->open = false;
+    impl_->length = 0;
+    impl_->renderer.Load(nullptr);
 }
 
-int MediaLayer::Mode() {
-    return impl_->CurrentMode();
+MediaMode MediaLayer::Mode() const {
+    return impl_->renderer.Mode();
 }
 
 bool MediaLayer::IsOpen() const {
-    return impl_->player != nullptr;
+    return impl_->open;
 }
 
 bool MediaLayer::CanPlay() const {
     return IsOpen();
 }
 
-int MediaLayer::LastError() const {
+MediaCode MediaLayer::LastError() const {
     return impl_->lastError;
 }
 
 std::int64_t MediaLayer::Length() const {
-    return impl_->totalTicks;
+    return impl_->length;
 }
 
 std::int64_t MediaLayer::Position() const {
-    return std::clamp<std::int64_t>(impl_->CurrentTick(), 0, impl_->totalTicks);
+    return impl_->renderer.Position();
+}
+
+HeardPosition MediaLayer::Heard() const {
+    return impl_->renderer.Heard();
+}
+
+std::chrono::microseconds MediaLayer::OutputLatency() const {
+    return IsOutputOpen() ? impl_->renderer.Latency() : std::chrono::microseconds{};
 }
 
 void MediaLayer::SetEndNotification(EndNotification notification) {
-    std::lock_guard lock(impl_->notificationMutex);
-    impl_->notification = std::move(notification);
+    impl_->renderer.SetEndNotification(std::move(notification));
 }
 
 } // namespace nagisora

@@ -1,41 +1,78 @@
 #pragma once
 
-// The media layer of the preview player: plays a Standard MIDI File through FluidSynth with the operations
-// the player needs (open, play, stop, close, mode), as a sequencer device would. No Qt.
+// The media layer of the preview player: plays Standard MIDI Files through FluidSynth with the operations the
+// player needs (open, play, stop, close, mode), as a sequencer device would. No Qt.
 //
-// Threads. Every member function is called from one thread, the user-interface thread. FluidSynth renders and
-// plays on an audio thread of its own; the end notification is called from that thread (see
-// SetEndNotification). The SoundFont is loaded on a thread of the layer's own, started by the constructor, so
-// that making the layer costs nothing; the first Open waits for it.
+// One synthesizer and one audio output serve every file. The SoundFont is loaded on a thread of the layer's
+// own, started by the constructor, so that making the layer costs nothing. Opening a file reads and checks it
+// and touches no device: a program that converts without a sound device converts all the same. The audio
+// output is opened by OpenOutput (or the first Play) and kept from then on, so that each later Play only
+// swaps in the music and starts it: no device open and no SoundFont load stands between a click and the
+// sound. An output that has had nothing to play for a minute stops asking for audio until the next Play
+// (PulseAudio); CloseOutput and the destructor close it.
+//
+// Playing other music than the work file (a part of the score, a selection, a loop): OpenImage takes the
+// bytes of a MIDI image from memory, and Play(Repeat::UntilStop) repeats the music until Stop. Both go
+// through the same synthesizer and output, so they start as fast as ▶:
+//
+//   layer.OpenImage(MidiImageOf(selectedEvents, settings)); // replaces the open file; no file is written
+//   layer.Play(Repeat::UntilStop);                           // no end notification: it plays until Stop
+//
+// Where the music is: Position() is the tick the synthesizer has reached; Heard() is the tick at the speaker,
+// that is the synthesizer's tick less the latency the output reports (what a playing cursor follows). For an
+// image made from an event list, EventSoundingAt (event_timeline.h) turns Heard().tick into the index of the
+// event sounding:
+//
+//   if (const HeardPosition heard = layer.Heard(); heard.sounding)
+//       cursor = EventSoundingAt(events, heard.tick);   // nothing in the lead-in and after the last event
+//
+// Playback starts where the music begins for a listener: at the first note event (FirstNoteEventTick in
+// media_midi_file.h), after the opening program change. The images of the program begin with a lead-in of 32
+// ticks of silence, 178 ms at tempo 90, which the preview does not wait through; ticks keep counting from the
+// file's tick 0, so positions are those of the file.
+//
+// Threads. Every member function is called from one thread, the user-interface thread. The audio is rendered
+// on the output's thread; the end notification is called from there (see SetEndNotification).
 
+#include "media_errors.h"
+
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nagisora {
 
-// The modes the layer reports: a sequencer's mode numbers less 524. The layer itself reports only Stopped and
-// Playing.
-namespace MediaMode {
-inline constexpr int NotReady = 0;
-inline constexpr int Stopped = 1;
-inline constexpr int Playing = 2;
-inline constexpr int Recording = 3;
-inline constexpr int Seeking = 4;
-inline constexpr int Paused = 5;
-inline constexpr int Open = 6;
-} // namespace MediaMode
+// The modes the layer reports: a sequencer's mode numbers less 524.
+enum class MediaMode : int {
+    Stopped = 1,
+    Playing = 2,
+};
+
+// Whether Play stops at the end of the music or goes back to where the music begins and plays on.
+enum class Repeat {
+    Once,
+    UntilStop,
+};
 
 struct MediaOptions {
-    // FluidSynth audio drivers, tried in this order at each open; the first that opens plays the file.
+    // The outputs tried in this order when the audio output opens; the first that opens plays everything from
+    // then on. "pulseaudio" is the layer's own PulseAudio stream (PipeWire serves it too), "file" writes the
+    // WAV file outputFile, any other name is a FluidSynth driver ("alsa", "jack", "oss").
     std::vector<std::string> audioDrivers = DefaultAudioDrivers();
-    // When not empty, playback goes in real time to this WAV file through FluidSynth's "file" driver instead
-    // of a device; each open starts the file anew. For running without a sound card (tests).
+    // The WAV file of the "file" output: audio goes there in real time, as a device would take it; each
+    // opening of the output starts the file anew, and it is complete once the output is closed.
     std::string outputFile;
     // The SoundFont to load; empty: the first General MIDI SoundFont found under /usr/share/sounds/sf2.
     std::string soundFont;
+    // The latency asked of PulseAudio: how much audio it keeps queued ahead of the speaker, in steps of a
+    // quarter of it. Enough for its main thread to be late on a busy machine without the sound breaking up
+    // (20 ms broke up dozens of times a minute beside two busy programs on two cores; 80 ms did not). A start
+    // or a stop is heard at once all the same: it replaces the audio queued.
+    std::chrono::milliseconds targetLatency{80};
 
     // PulseAudio (which PipeWire also serves), then ALSA, then the others.
     static std::vector<std::string> DefaultAudioDrivers();
@@ -43,53 +80,76 @@ struct MediaOptions {
     static MediaOptions ToWavFile(std::string path);
 };
 
+// The music at the speaker.
+struct HeardPosition {
+    bool sounding = false; // whether the open music is being heard; false before it starts and after it ends
+    std::int64_t tick = 0; // the tick of the open music being heard, counted from the file's tick 0
+    double seconds = 0.0;  // the same as the time from the file's tick 0, tempo changes included
+};
+
 class MediaLayer {
   public:
-    // Called once when a playback reaches the end of the music (not after Stop). Runs on FluidSynth's audio
-    // thread (or, when the sequencer gives up on a file early, inside Mode()): it must return quickly and
-    // must not call the layer; post an event to the user-interface thread instead.
+    // Called once when a playback has reached the end of the music and its last sound has been heard (not
+    // after Stop, and never while repeating). Runs on the audio thread: it must return quickly and must not
+    // call the layer; post an event to the user-interface thread instead.
     using EndNotification = std::function<void()>;
 
     // Starts loading the SoundFont in the background and returns at once.
     explicit MediaLayer(MediaOptions options = {});
-    // Closes the file (which stops playback) and releases FluidSynth.
+    // Closes the output (which ends any sound) and releases FluidSynth.
     ~MediaLayer();
     MediaLayer(const MediaLayer&) = delete;
     MediaLayer& operator=(const MediaLayer&) = delete;
 
-    // Closes the open file, if any, then opens the file at path (UTF-8) and an audio device for it.
-    // Afterwards the mode is Stopped at the start of the music. The file is read once here: later changes to
-    // it take effect at the next open. Throws Failure with the layer's code and text (media_errors.h): the
-    // file is missing or unreadable or no MIDI file, the SoundFont cannot be loaded, no audio device opens.
-    // After a failure no file is open.
+    // Closes the open file, if any, then reads and checks the file at path (UTF-8) and makes it ready to
+    // play; touches no device and does not wait for the SoundFont. Afterwards the mode is Stopped where the
+    // music begins. The file is read once here: later changes to it take effect at the next open. Throws
+    // Failure with the layer's code and text (media_errors.h): the file is missing or unreadable, or no MIDI
+    // file. After a failure no file is open.
     void Open(const std::string& path);
 
-    // Starts playback and returns at once. When the position stands at the end of the music, playback starts
-    // again from the beginning; after Stop it goes on where it stopped. Playing while playing does nothing.
-    // No file open: throws Failure(MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません"). A refusal of the
-    // sequencer sets LastError() and throws nothing.
-    void Play();
+    // Open for the bytes of a MIDI image in memory.
+    void OpenImage(std::string_view image);
 
-    // Stops playback; the position stays where it stopped and sounding notes are released. No file open:
-    // throws like Play. A refusal sets LastError().
+    // Opens the audio output unless it is open: waits for the SoundFont, then tries the drivers. Throws
+    // Failure: MediaCode::NoSoundFont naming the SoundFont, MediaCode::NoAudioDevice with each driver's
+    // reason; either message begins with NoSoundPrefix ("音を出せません: "). Later calls find the output open
+    // and return at once; an output whose server went away is opened anew.
+    void OpenOutput();
+    // Closes the audio output, cutting off any sound; the open file stays open. Nothing when it is closed.
+    void CloseOutput();
+    bool IsOutputOpen() const;
+
+    // Starts playback and returns at once; opens the output first when it is not open (throwing as
+    // OpenOutput). When the position stands at the end of the music, playback starts again where the music
+    // begins; after Stop it goes on where it stopped. Playing while playing does nothing. No file open:
+    // throws Failure(MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません").
+    void Play(Repeat repeat = Repeat::Once);
+
+    // Stops playback at once; the position stays where it stopped and sounding notes are released. No file
+    // open: throws like Play.
     void Stop();
 
-    // Closes the open file and its device, cutting off any sound. Does nothing when no file is open.
+    // Closes the open file, cutting off any sound of it. Does nothing when no file is open.
     void Close();
 
-    // The current mode: Playing from Play until the end of the music (its last tick plus a short release,
-    // well under 300 ms) or until Stop; Stopped otherwise, also when no file is open.
-    int Mode();
+    // Playing from Play until the end of the music has been heard (the last tick at the speaker plus a short
+    // release, well under 300 ms) or until Stop; Stopped otherwise, also when no file is open.
+    MediaMode Mode() const;
 
     bool IsOpen() const;
-    // Whether the open device can play: true while a file is open.
+    // Whether the open file can be played: true while a file is open.
     bool CanPlay() const;
-    // The layer's code for the last command: 0 after success, else a MediaCode.
-    int LastError() const;
+    // The layer's code for the last command: None after success.
+    MediaCode LastError() const;
 
-    // The length of the open file's music in ticks, and the position of playback in ticks (0 to Length()).
+    // The length of the open file's music in ticks, and the tick the synthesizer has reached (0 to Length()).
     std::int64_t Length() const;
     std::int64_t Position() const;
+    // The tick being heard: Position() less the output's reported latency.
+    HeardPosition Heard() const;
+    // The output's latency as it last reported it; zero while no output is open.
+    std::chrono::microseconds OutputLatency() const;
 
     // Replaces the end notification; an empty function removes it. Safe against a notification in progress:
     // when this returns, the old function is no longer running and will not be called again.

@@ -1,6 +1,7 @@
 #include "media_midi_file.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace nagisora {
 namespace {
@@ -67,48 +68,84 @@ std::size_t ChannelDataBytes(unsigned char status) {
     return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
 }
 
-// Reads one event after its delta time. Returns false when the event cannot be read; sets endOfTrack when it
-// is the end-of-track meta event.
-bool ReadEvent(ByteReader& track, unsigned char& runningStatus, bool& endOfTrack) {
+// What one event of a track is, once read.
+struct TrackEvent {
+    bool endOfTrack = false;
+    std::optional<MidiChannelEvent> channel;
+    std::optional<std::uint32_t> tempo; // microseconds a quarter note
+};
+
+// The data bytes of a channel message whose status is known; the first may have been read already (running
+// status).
+std::optional<MidiChannelEvent> ChannelEvent(ByteReader& track, unsigned char status,
+                                             std::optional<std::uint8_t> first) {
+    MidiChannelEvent event;
+    event.status = status;
+    if (!first) first = track.Byte();
+    if (!first) return std::nullopt;
+    event.data1 = *first;
+    if (ChannelDataBytes(status) == 2) {
+        const std::optional<std::uint8_t> second = track.Byte();
+        if (!second) return std::nullopt;
+        event.data2 = *second;
+    }
+    return event;
+}
+
+// Reads one event after its delta time; nothing when it cannot be read.
+std::optional<TrackEvent> ReadEvent(ByteReader& track, unsigned char& runningStatus) {
     const std::optional<unsigned char> first = track.Byte();
-    if (!first) return false;
+    if (!first) return std::nullopt;
     const unsigned char status = *first;
+    TrackEvent event;
     if (status < 0x80) {
         // A data byte: the running status applies, and this byte is its first data byte.
-        if (runningStatus == 0) return false;
-        return track.Skip(ChannelDataBytes(runningStatus) - 1);
+        if (runningStatus == 0) return std::nullopt;
+        event.channel = ChannelEvent(track, runningStatus, status);
+        return event.channel ? std::optional(event) : std::nullopt;
     }
     if (status == MetaStatus) {
         const std::optional<unsigned char> type = track.Byte();
         const std::optional<std::uint32_t> length = type ? track.VariableLength() : std::nullopt;
-        if (!length) return false;
-        if (*type == SetTempoType && *length != SetTempoLength) return false;
-        endOfTrack = *type == EndOfTrackType;
+        if (!length) return std::nullopt;
+        if (*type == SetTempoType && *length != SetTempoLength) return std::nullopt;
         runningStatus = 0;
-        return track.Skip(*length);
+        const std::optional<std::string_view> body = track.Take(*length);
+        if (!body) return std::nullopt;
+        event.endOfTrack = *type == EndOfTrackType;
+        if (*type == SetTempoType) event.tempo = BigEndian(*body);
+        return event;
     }
     if (status == SysExStatus || status == SysExContinuation) {
         const std::optional<std::uint32_t> length = track.VariableLength();
         runningStatus = 0;
-        return length && track.Skip(*length);
+        if (!length || !track.Skip(*length)) return std::nullopt;
+        return event;
     }
-    if (status >= 0xF0) return false; // system common and real-time messages have no place in a file
+    if (status >= 0xF0) return std::nullopt; // system common and real-time messages have no place in a file
     runningStatus = status;
-    return track.Skip(ChannelDataBytes(status));
+    event.channel = ChannelEvent(track, status, std::nullopt);
+    return event.channel ? std::optional(event) : std::nullopt;
 }
 
-// The length of one track in ticks, or nothing when it cannot be read. Events after the end of track are
-// ignored, as the sequencer ignores them.
-std::optional<std::int64_t> TrackTicks(std::string_view body) {
+// Reads one track into the file's events and tempo changes; returns its length in ticks, or nothing when it
+// cannot be read. Events after the end of track are ignored, as the sequencer ignores them.
+std::optional<std::int64_t> ReadTrack(std::string_view body, MidiFile& file) {
     ByteReader track(body);
     std::int64_t ticks = 0;
     unsigned char runningStatus = 0;
-    bool endOfTrack = false;
-    while (!track.AtEnd() && !endOfTrack) {
+    while (!track.AtEnd()) {
         const std::optional<std::uint32_t> delta = track.VariableLength();
         if (!delta) return std::nullopt;
         ticks += *delta;
-        if (!ReadEvent(track, runningStatus, endOfTrack)) return std::nullopt;
+        const std::optional<TrackEvent> event = ReadEvent(track, runningStatus);
+        if (!event) return std::nullopt;
+        if (event->channel) {
+            file.events.push_back(*event->channel);
+            file.events.back().tick = ticks;
+        }
+        if (event->tempo) file.tempos.push_back(MidiTempoChange{ticks, *event->tempo});
+        if (event->endOfTrack) break;
     }
     return ticks;
 }
@@ -118,15 +155,22 @@ bool IsAscii(std::string_view text) {
                        [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; });
 }
 
+template <class Event>
+void SortByTick(std::vector<Event>& events) {
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& a, const Event& b) { return a.tick < b.tick; });
+}
+
 } // namespace
 
-std::optional<MidiFileFacts> ReadMidiFileFacts(std::string_view bytes) {
-    ByteReader file(bytes);
-    const std::optional<std::string_view> header = file.Take(HeaderBytes);
+std::optional<MidiFile> ReadMidiFile(std::string_view bytes) {
+    ByteReader reader(bytes);
+    const std::optional<std::string_view> header = reader.Take(HeaderBytes);
     if (!header || header->substr(0, 4) != "MThd" || BigEndian(header->substr(4, 4)) != 6)
         return std::nullopt;
 
-    MidiFileFacts facts;
+    MidiFile file;
+    MidiFileFacts& facts = file.facts;
     facts.format = static_cast<std::int32_t>(BigEndian(header->substr(8, 2)));
     const auto declaredTracks = static_cast<std::int32_t>(BigEndian(header->substr(10, 2)));
     const unsigned char divisionHigh = static_cast<unsigned char>((*header)[12]);
@@ -135,17 +179,77 @@ std::optional<MidiFileFacts> ReadMidiFileFacts(std::string_view bytes) {
     if (declaredTracks > MaxMidiTracks) return std::nullopt;
 
     while (facts.trackCount < declaredTracks) {
-        const std::optional<std::string_view> head = file.Take(ChunkHeadBytes);
+        const std::optional<std::string_view> head = reader.Take(ChunkHeadBytes);
         if (!head || !IsAscii(head->substr(0, 4))) return std::nullopt;
-        const std::optional<std::string_view> body = file.Take(BigEndian(head->substr(4, 4)));
+        const std::optional<std::string_view> body = reader.Take(BigEndian(head->substr(4, 4)));
         if (!body) return std::nullopt;
         if (head->substr(0, 4) != "MTrk") continue; // a chunk of another kind is passed over
-        const std::optional<std::int64_t> ticks = TrackTicks(*body);
+        const std::optional<std::int64_t> ticks = ReadTrack(*body, file);
         if (!ticks) return std::nullopt;
         facts.totalTicks = std::max(facts.totalTicks, *ticks);
         ++facts.trackCount;
     }
-    return facts;
+    if (facts.trackCount > 1) {
+        SortByTick(file.events);
+        SortByTick(file.tempos);
+    }
+    return file;
+}
+
+std::optional<MidiFileFacts> ReadMidiFileFacts(std::string_view bytes) {
+    const std::optional<MidiFile> file = ReadMidiFile(bytes);
+    if (!file) return std::nullopt;
+    return file->facts;
+}
+
+std::int64_t FirstNoteEventTick(const MidiFile& file) {
+    const auto note = std::find_if(file.events.begin(), file.events.end(),
+                                   [](const MidiChannelEvent& e) { return e.IsNote(); });
+    return note == file.events.end() ? file.facts.totalTicks : note->tick;
+}
+
+std::optional<std::int64_t> FirstSoundingTick(const MidiFile& file) {
+    const auto note = std::find_if(file.events.begin(), file.events.end(), [](const MidiChannelEvent& e) {
+        return e.Kind() == 0x90 && e.data1 < 128 && e.data2 > 0;
+    });
+    if (note == file.events.end()) return std::nullopt;
+    return note->tick;
+}
+
+MidiClock::MidiClock(const MidiFile& file, int sampleRate) : sampleRate_(sampleRate) {
+    const double division = file.facts.division;
+    const auto framesPerTick = [&](std::uint32_t microsecondsPerQuarter) {
+        return microsecondsPerQuarter / division * sampleRate / 1e6;
+    };
+    segments_.push_back(Segment{0, 0.0, framesPerTick(DefaultMicrosecondsPerQuarter)});
+    for (const MidiTempoChange& change : file.tempos) {
+        const Segment& last = segments_.back();
+        const double frame = last.frame + static_cast<double>(change.tick - last.tick) * last.framesPerTick;
+        if (change.tick == last.tick) segments_.pop_back(); // the later change at a tick holds
+        segments_.push_back(Segment{change.tick, frame, framesPerTick(change.microsecondsPerQuarter)});
+    }
+}
+
+const MidiClock::Segment& MidiClock::SegmentOfTick(std::int64_t tick) const {
+    const auto after = std::upper_bound(segments_.begin(), segments_.end(), tick,
+                                        [](std::int64_t t, const Segment& s) { return t < s.tick; });
+    return after == segments_.begin() ? segments_.front() : *(after - 1);
+}
+
+std::int64_t MidiClock::FrameOf(std::int64_t tick) const {
+    const Segment& segment = SegmentOfTick(tick);
+    return static_cast<std::int64_t>(
+        std::llround(segment.frame + static_cast<double>(tick - segment.tick) * segment.framesPerTick));
+}
+
+std::int64_t MidiClock::TickAt(std::int64_t frame) const {
+    if (frame <= 0) return 0;
+    const auto after = std::upper_bound(segments_.begin(), segments_.end(), static_cast<double>(frame),
+                                        [](double f, const Segment& s) { return f < s.frame; });
+    const Segment& segment = after == segments_.begin() ? segments_.front() : *(after - 1);
+    if (segment.framesPerTick <= 0) return segment.tick;
+    return segment.tick + static_cast<std::int64_t>(std::floor(
+                              (static_cast<double>(frame) - segment.frame + 0.5) / segment.framesPerTick));
 }
 
 } // namespace nagisora

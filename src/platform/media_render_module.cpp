@@ -25,17 +25,18 @@ void CopyMessage(const std::string& message, char* out, std::size_t capacity) {
 
 } // namespace
 
-extern "C" int nagisora_render_wav_v1(const char* midiData, std::size_t midiSize, const char* wavPath,
-                                      char* message, std::size_t messageCapacity) {
+extern "C" int nagisora_render_wav_v2(const char* midiData, std::size_t midiSize, const char* wavPath,
+                                      const char* soundFont, char* message, std::size_t messageCapacity) {
     try {
-        nagisora::RenderWav(std::string_view(midiData, midiSize), wavPath);
+        nagisora::RenderWav(std::string_view(midiData, midiSize), wavPath, soundFont);
         CopyMessage({}, message, messageCapacity);
         return 0;
     } catch (const nagisora::Failure& failure) {
         CopyMessage(failure.Message(), message, messageCapacity);
-        return failure.Code() != 0 ? failure.Code() : nagisora::MediaCode::NoSynthesizer;
+        return failure.Code() != 0 ? failure.Code()
+                                   : nagisora::CodeNumber(nagisora::MediaCode::NoSynthesizer);
     } catch (const std::exception&) {
         CopyMessage(nagisora::UnknownMediaErrorText, message, messageCapacity);
-        return nagisora::MediaCode::NoSynthesizer;
+        return nagisora::CodeNumber(nagisora::MediaCode::NoSynthesizer);
     }
 }

@@ -20,6 +20,13 @@ bool IsUsableSoundFont(const std::filesystem::path& path) {
     return !error && std::filesystem::is_regular_file(target, error) && target.extension() != ".sf3";
 }
 
+std::string CandidateList() {
+    std::string list;
+    for (const std::string& candidate : SoundFontCandidates())
+        list += (list.empty() ? "" : "、") + candidate;
+    return list;
+}
+
 } // namespace
 
 std::vector<std::string> SoundFontCandidates() {
@@ -42,16 +49,14 @@ Synthesizer MakeSynthesizer(const std::string& soundFont) {
     result.synth.reset(new_fluid_synth(result.settings.get()));
     if (!result.synth) ThrowMediaError(MediaCode::NoSynthesizer);
     const std::string path = soundFont.empty() ? FindSoundFont() : soundFont;
-    if (path.empty() || fluid_synth_sfload(result.synth.get(), path.c_str(), 1) == FLUID_FAILED)
-        ThrowMediaError(MediaCode::NoSoundFont);
+    if (path.empty()) ThrowMediaError(MediaCode::NoSoundFont, "見つかりません: " + CandidateList());
+    if (fluid_synth_sfload(result.synth.get(), path.c_str(), 1) == FLUID_FAILED) {
+        std::error_code error;
+        const bool exists = std::filesystem::exists(path, error);
+        ThrowMediaError(MediaCode::NoSoundFont,
+                        path + (exists ? ": SoundFont でないか、壊れています" : ": ファイルがありません"));
+    }
     return result;
-}
-
-PlayerHandle MakePlayer(fluid_synth_t* synth, const std::string& midiData) {
-    PlayerHandle player(new_fluid_player(synth));
-    if (!player || fluid_player_add_mem(player.get(), midiData.data(), midiData.size()) != FLUID_OK)
-        ThrowMediaError(MediaCode::NoSynthesizer);
-    return player;
 }
 
 } // namespace nagisora::media

@@ -13,13 +13,11 @@ namespace nagisora::media {
 struct FluidDeleter {
     void operator()(fluid_settings_t* p) const { delete_fluid_settings(p); }
     void operator()(fluid_synth_t* p) const { delete_fluid_synth(p); }
-    void operator()(fluid_player_t* p) const { delete_fluid_player(p); }
     void operator()(fluid_audio_driver_t* p) const { delete_fluid_audio_driver(p); }
 };
 
 using SettingsHandle = std::unique_ptr<fluid_settings_t, FluidDeleter>;
 using SynthHandle = std::unique_ptr<fluid_synth_t, FluidDeleter>;
-using PlayerHandle = std::unique_ptr<fluid_player_t, FluidDeleter>;
 using DriverHandle = std::unique_ptr<fluid_audio_driver_t, FluidDeleter>;
 
 inline constexpr int SampleRate = 44100;
@@ -39,10 +37,8 @@ struct Synthesizer {
 };
 
 // Makes the settings (44,100 Hz) and the synthesizer, and loads the SoundFont (FindSoundFont() when the path
-// is empty). Throws Failure: MediaCode::NoSoundFont, MediaCode::NoSynthesizer.
+// is empty). Throws Failure: MediaCode::NoSoundFont naming the file that could not be loaded (or the files
+// looked for), MediaCode::NoSynthesizer.
 Synthesizer MakeSynthesizer(const std::string& soundFont);
-
-// A player for the synthesizer with the file's bytes queued. Throws Failure(MediaCode::NoSynthesizer).
-PlayerHandle MakePlayer(fluid_synth_t* synth, const std::string& midiData);
 
 } // namespace nagisora::media

@@ -42,19 +42,18 @@ std::vector<std::string> RenderModuleCandidates() {
             programDir + NAGISORA_RENDER_MODULE_DIR "/" + RenderModuleFileName};
 }
 
-void RenderWavFile(std::string_view midiData, const std::string& wavPath) {
+void RenderWavFile(std::string_view midiData, const std::string& wavPath, const std::string& soundFont) {
     std::string errors;
     const ModuleHandle module = LoadModule(errors);
-    if (!module)
-        throw Failure(MediaCode::NoRenderModule,
-                      MediaErrorText(MediaCode::NoRenderModule) + " (" + errors + ")");
+    if (!module) ThrowMediaError(MediaCode::NoRenderModule, errors);
     const auto entry = reinterpret_cast<RenderWavEntry>(::dlsym(module.get(), RenderWavEntryName));
     if (!entry)
-        throw Failure(MediaCode::NoRenderModule, std::string("WAV 書き出しのモジュール ") +
-                                                     RenderModuleFileName + " に " + RenderWavEntryName +
-                                                     " がありません");
+        throw Failure(CodeNumber(MediaCode::NoRenderModule), std::string("WAV 書き出しのモジュール ") +
+                                                                 RenderModuleFileName + " に " +
+                                                                 RenderWavEntryName + " がありません");
     std::array<char, MessageCapacity> message{};
-    const int code = entry(midiData.data(), midiData.size(), wavPath.c_str(), message.data(), message.size());
+    const int code = entry(midiData.data(), midiData.size(), wavPath.c_str(), soundFont.c_str(),
+                           message.data(), message.size());
     if (code != 0) throw Failure(code, message.data());
 }
 

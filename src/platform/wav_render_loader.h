@@ -14,8 +14,9 @@ namespace nagisora {
 std::vector<std::string> RenderModuleCandidates();
 
 // Renders the Standard MIDI File image into a 16-bit stereo WAV file at 44,100 Hz: the music and the release
-// tail of its last notes. Throws Failure: the module cannot be found or loaded, or the rendering's own
-// failure (the media layer's codes, or the file codes for the WAV file).
-void RenderWavFile(std::string_view midiData, const std::string& wavPath);
+// tail of its last notes, with the SoundFont at soundFont (empty: the first General MIDI SoundFont found).
+// Throws Failure: the module cannot be found or loaded, or the rendering's own failure (the media layer's
+// codes, a SoundFont that cannot be loaded named in the message, or the file codes for the WAV file).
+void RenderWavFile(std::string_view midiData, const std::string& wavPath, const std::string& soundFont = {});
 
 } // namespace nagisora

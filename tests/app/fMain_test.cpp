@@ -95,8 +95,9 @@ class MainWindowTest : public QObject {
     void diagnosticList();
     void failureBox();
     void gothicFontIsTwoColumnsWide();
-    void playerTransitions();
-    void failedPlayOpenLeavesTimerPolling();
+    void playerStateTable();
+    void failedPlay_data();
+    void failedPlay();
 };
 
 void MainWindowTest::startState() {
@@ -517,76 +518,113 @@ void MainWindowTest::gothicFontIsTwoColumnsWide() {
     QCOMPARE(QFontInfo(GothicFont(12)).pixelSize(), 12);
 }
 
-// The preview player with the headless backend: Play locks "MIDI 作成" and starts the timer, Stop undoes
-// both, and the end of the music unlocks it within a tick.
-void MainWindowTest::playerTransitions() {
+// The preview's state as the window shows it, named as the player's state table names it.
+QString PlayerState(const Harness& h) {
+    auto* player = h.Get<TMediaPlayer>("mPlay");
+    const bool ok = h.Get<QPushButton>("btnOk")->isEnabled();
+    const bool polling = h.Get<QTimer>("timStop")->isActive();
+    const MPButtonSet buttons = player->AvailableButtons();
+    const auto only = [](std::initializer_list<MPButton> set) {
+        MPButtonSet result;
+        for (const MPButton b : set)
+            result.set(static_cast<std::size_t>(b));
+        return result;
+    };
+    if (!player->IsOpen() && buttons.none() && ok && !polling) return QStringLiteral("No file");
+    if (player->IsOpen() && buttons == only({MPButton::Play}) && ok && !polling &&
+        player->Mode() == MediaMode::Stopped)
+        return QStringLiteral("Ready");
+    if (player->IsOpen() && buttons == only({MPButton::Pause, MPButton::Stop}) && !ok && polling &&
+        player->Mode() == MediaMode::Playing)
+        return QStringLiteral("Playing");
+    return QStringLiteral("none of them");
+}
+
+// The player's state table, walked through its transitions. Every Play after the first swaps the new music
+// into the output the first one opened: the preview's WAV file goes on growing instead of starting anew.
+void MainWindowTest::playerStateTable() {
     Harness h;
     h.window->show();
     auto* player = h.Get<TMediaPlayer>("mPlay");
-    auto* ok = h.Get<QPushButton>("btnOk");
-    auto* timer = h.Get<QTimer>("timStop");
     QCOMPARE(player->focusPolicy(), Qt::NoFocus);
-
-    // Before any conversion neither button is available and a click does nothing.
-    player->Click(MPButton::Play);
-    QVERIFY(ok->isEnabled());
-    QVERIFY(!timer->isActive());
-    QVERIFY(!player->IsOpen());
-
-    // Two beats at tempo 30: long enough not to end during the test.
+    // Two beats at tempo 254: half a second, time enough to see it playing.
     h.SetScore(QStringLiteral("ロ\n　\n"));
-    h.Get<QScrollBar>("scrTempo")->setValue(30);
-    h.window->btnOkClick();
-    QVERIFY(h.messages.empty());
-    QVERIFY(player->IsAvailable(MPButton::Play));
-    QVERIFY(!player->IsAvailable(MPButton::Stop));
-    QCOMPARE(player->FileName(), h.window->WorkFilePath());
-
-    player->Click(MPButton::Play);
-    QVERIFY(h.messages.empty());
-    QVERIFY(!ok->isEnabled());
-    QVERIFY(timer->isActive());
-    QVERIFY(player->IsAvailable(MPButton::Stop));
-    QVERIFY(!player->IsAvailable(MPButton::Play));
-    QCOMPARE(player->Mode(), int(MediaMode::Playing));
-
-    player->Click(MPButton::Stop);
-    QVERIFY(ok->isEnabled());
-    QVERIFY(!timer->isActive());
-    QVERIFY(player->IsAvailable(MPButton::Play));
-    QVERIFY(!player->IsAvailable(MPButton::Stop));
-
-    // A score of an eighth of a beat at tempo 254 ends by itself at once; the timer then unlocks "MIDI 作成"
-    // and switches itself off.
-    h.SetScore(QStringLiteral("ロ\n＊\n"));
     h.Get<QScrollBar>("scrTempo")->setValue(254);
-    h.window->btnOkClick();
-    player->Click(MPButton::Play);
-    QVERIFY(!ok->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 5000);
-    QVERIFY(ok->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(player->IsAvailable(MPButton::Play), 5000);
-    QVERIFY(h.messages.empty());
+    const auto previewBytes = [&] { return QFileInfo(QString::fromStdString(h.PreviewPath())).size(); };
+    qint64 previewBefore = 0;
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        QString state;
+    } steps[] = {
+        {"start", [] {}, "No file"},
+        {"Play before any conversion does nothing", [&] { player->Click(MPButton::Play); }, "No file"},
+        {"MIDI 作成", [&] { h.window->btnOkClick(); }, "Ready"},
+        {"Play", [&] { player->Click(MPButton::Play); }, "Playing"},
+        {"Stop", [&] { player->Click(MPButton::Stop); }, "Ready"},
+        {"MIDI 作成 again", [&] { h.window->btnOkClick(); }, "Ready"},
+        {"Play again",
+         [&] {
+             previewBefore = previewBytes();
+             player->Click(MPButton::Play);
+         },
+         "Playing"},
+        {"the music ends", [&] { QTRY_COMPARE_WITH_TIMEOUT(PlayerState(h), QStringLiteral("Ready"), 5000); },
+         "Ready"},
+        {"MIDI 作成 fails after closing the player",
+         [&] {
+             ::chmod(h.window->WorkFilePath().c_str(), 0444);
+             h.window->btnOkClick();
+         },
+         "No file"},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        QVERIFY2(PlayerState(h) == step.state, step.step);
+    }
+    QVERIFY(previewBefore > 44);
+    QVERIFY2(previewBytes() > previewBefore, "the output was opened anew");
+    QCOMPARE(h.messages.size(), std::size_t{1}); // the failed conversion's
 }
 
-// Play opens the work file anew; when that fails the failure is reported, "MIDI 作成" stays locked and the
-// timer stays on until the mode query answers stopped, which it does at once without a file.
-void MainWindowTest::failedPlayOpenLeavesTimerPolling() {
-    Harness h;
+void MainWindowTest::failedPlay_data() {
+    QTest::addColumn<bool>("soundless");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("work file gone") << false << QStringLiteral("指定されたファイルが見つかりません");
+    QTest::newRow("no sound server") << true
+                                     << QStringLiteral(
+                                            "音を出せません: サウンド デバイスが使えません (pulseaudio: ");
+}
+
+// Without a sound server the window converts and saves MIDI files without a message; Play, which opens the
+// work file anew and the audio output, reports once why it cannot sound. Then, as after any failed open of
+// Play, the player has no file, and "MIDI 作成" is locked until the timer finds the mode stopped, at once.
+void MainWindowTest::failedPlay() {
+    QFETCH(bool, soundless);
+    QFETCH(QString, message);
+    QTemporaryDir noServer;
+    qputenv("PULSE_SERVER", "unix:" + noServer.filePath(QStringLiteral("socket")).toUtf8());
+    MediaOptions pulseOnly;
+    pulseOnly.audioDrivers = {"pulseaudio"};
+    Harness h({}, soundless ? std::optional(pulseOnly) : std::nullopt);
     h.window->btnOkClick();
+    h.answer = QString::fromStdString(h.Path("saved.mid"));
+    h.window->btnMidSaveClick();
+    QCOMPARE(h.messages, std::vector<QString>{});
+    QCOMPARE(ReadRaw(h.Path("saved.mid")), h.window->MidiData());
+    QCOMPARE(PlayerState(h), QStringLiteral("Ready"));
+
+    if (!soundless) QVERIFY(QFile::remove(QString::fromStdString(h.window->WorkFilePath())));
     auto* player = h.Get<TMediaPlayer>("mPlay");
-    QVERIFY(player->IsOpen());
-    QVERIFY(QFile::remove(QString::fromStdString(h.window->WorkFilePath())));
     player->Click(MPButton::Play);
     QCOMPARE(h.messages.size(), std::size_t{1});
+    QVERIFY2(h.messages.front().startsWith(message), qPrintable(h.messages.front()));
     QVERIFY(h.messages.front().endsWith(u'.'));
     QVERIFY(!player->IsOpen());
-    QVERIFY(!player->IsAvailable(MPButton::Play));
-    QVERIFY(!player->IsAvailable(MPButton::Stop));
+    QVERIFY(player->AvailableButtons().none());
     QVERIFY(!h.Get<QPushButton>("btnOk")->isEnabled());
-    QVERIFY(h.Get<QTimer>("timStop")->isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(h.Get<QPushButton>("btnOk")->isEnabled(), 2000);
-    QVERIFY(!h.Get<QTimer>("timStop")->isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(PlayerState(h), QStringLiteral("No file"), 2000);
+    qunsetenv("PULSE_SERVER");
 }
 
 QTEST_MAIN(MainWindowTest)

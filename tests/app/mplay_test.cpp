@@ -24,7 +24,7 @@ std::string ShortMusic() {
 }
 
 struct ClickRecord {
-    int button;
+    MPButton button;
     bool doDefault;
 };
 
@@ -42,16 +42,16 @@ class MPlayTest : public QObject {
     }
 
     // Clicks with the mouse at the middle of a shown button.
-    void MouseClick(int button) {
+    void MouseClick(MPButton button) {
         const QPoint at(button == MPButton::Play ? 14 : 42, 10);
         QTest::mouseClick(player_.get(), Qt::LeftButton, {}, at);
     }
 
     void WaitUntilStopped() { QTRY_VERIFY_WITH_TIMEOUT(player_->Mode() == MediaMode::Stopped, 5000); }
 
-    static MPButtonSet Set(std::initializer_list<int> buttons) {
+    static MPButtonSet Set(std::initializer_list<MPButton> buttons) {
         MPButtonSet set;
-        for (const int b : buttons)
+        for (const MPButton b : buttons)
             set.set(static_cast<std::size_t>(b));
         return set;
     }
@@ -65,10 +65,11 @@ class MPlayTest : public QObject {
   private slots:
     void init() {
         layer_ = std::make_unique<MediaLayer>(MediaOptions::ToWavFile(Path("out.wav")));
-        player_ = std::make_unique<TMediaPlayer>(*layer_);
+        player_ = std::make_unique<TMediaPlayer>();
+        player_->SetLayer(*layer_);
         clicks_.clear();
         failures_.clear();
-        player_->SetClickHandler([this](TMediaPlayer& player, int button, bool& doDefault) {
+        player_->SetClickHandler([this](TMediaPlayer& player, MPButton button, bool& doDefault) {
             QCOMPARE(&player, player_.get());
             clicks_.push_back({button, doDefault});
         });
@@ -152,7 +153,7 @@ class MPlayTest : public QObject {
     void failingOpenInTheHandlerEndsTheClick() {
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
-        player_->SetClickHandler([this](TMediaPlayer& player, int button, bool& doDefault) {
+        player_->SetClickHandler([this](TMediaPlayer& player, MPButton button, bool& doDefault) {
             clicks_.push_back({button, doDefault});
             player.SetFileName(Path("gone.mid"));
             player.Open();
@@ -160,7 +161,7 @@ class MPlayTest : public QObject {
         MouseClick(MPButton::Play);
         QCOMPARE(clicks_.size(), std::size_t(1));
         QCOMPARE(failures_.size(), std::size_t(1));
-        QCOMPARE(failures_[0].Code(), MediaCode::FileNotFound);
+        QCOMPARE(failures_[0].Code(), CodeNumber(MediaCode::FileNotFound));
         QCOMPARE(failures_[0].Message(), MediaErrorText(MediaCode::FileNotFound));
         QVERIFY(!player_->IsOpen());
         QCOMPARE(player_->AvailableButtons(), MPButtonSet());
@@ -172,7 +173,7 @@ class MPlayTest : public QObject {
     void clearedFlagSkipsTheAction() {
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
-        player_->SetClickHandler([this](TMediaPlayer&, int button, bool& doDefault) {
+        player_->SetClickHandler([this](TMediaPlayer&, MPButton button, bool& doDefault) {
             clicks_.push_back({button, doDefault});
             doDefault = false;
         });
@@ -192,7 +193,7 @@ class MPlayTest : public QObject {
     }
 
     void unavailableSymbolsAreGreyed() {
-        const auto symbolColour = [&](int button) {
+        const auto symbolColour = [&](MPButton button) {
             const QImage image = player_->grab().toImage();
             return image.pixelColor(button == MPButton::Play ? 14 : 42, 10);
         };

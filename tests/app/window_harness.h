@@ -29,8 +29,10 @@ inline void WriteRaw(const std::string& path, const std::string& bytes) {
 
 class WindowHarness {
   public:
-    // beforeCreate runs on the AppDir before the window is made (to leave a "config" file there, say).
-    explicit WindowHarness(std::function<void(const std::string& appDir)> beforeCreate = {}) {
+    // beforeCreate runs on the AppDir before the window is made (to leave a "config" file there, say); media
+    // replaces the preview's WAV file.
+    explicit WindowHarness(std::function<void(const std::string& appDir)> beforeCreate = {},
+                           std::optional<MediaOptions> media = {}) {
         appDir_ = dir_.path().toStdString() + "/";
         if (beforeCreate) beforeCreate(appDir_);
         MainWindowOptions options;
@@ -40,7 +42,7 @@ class WindowHarness {
             requests.push_back(request);
             return answer;
         };
-        options.media = MediaOptions::ToWavFile(mediaDir_.path().toStdString() + "/preview.wav");
+        options.media = media.value_or(MediaOptions::ToWavFile(PreviewPath()));
         window = std::make_unique<TMainF>(std::move(options));
     }
 
@@ -54,6 +56,8 @@ class WindowHarness {
     void SetScore(const QString& text) const { Get<QPlainTextEdit>("mem")->setPlainText(text); }
     std::string AppDir() const { return appDir_; }
     std::string Path(const std::string& name) const { return appDir_ + name; }
+    // The WAV file the preview plays into.
+    std::string PreviewPath() const { return mediaDir_.path().toStdString() + "/preview.wav"; }
     QString AppDirPath() const { return dir_.path(); }
 
     std::unique_ptr<TMainF> window;

@@ -36,22 +36,28 @@ class MediaLayerTest : public ::testing::Test {
         return Clock::now() - start;
     }
 
-    // The playback since the last open, written when the file is closed.
+    // The playback since the output opened, complete once it is closed.
     test::WavContents Output() {
-        layer.Close();
+        layer.CloseOutput();
         const std::optional<test::WavContents> wav = test::ReadWav(test::ReadBytes(folder / "out.wav"));
         return wav.value_or(test::WavContents{});
     }
 };
 
-void ExpectFailure(const std::function<void()>& command, int code, const std::string& message) {
+// The failure's message, or "" when there was none.
+std::string FailureOf(const std::function<void()>& command, MediaCode code) {
     try {
         command();
-        ADD_FAILURE() << "no failure, expected " << message;
+        ADD_FAILURE() << "no failure, expected code " << CodeNumber(code);
     } catch (const Failure& failure) {
-        EXPECT_EQ(failure.Code(), code);
-        EXPECT_EQ(failure.Message(), message);
+        EXPECT_EQ(failure.Code(), CodeNumber(code));
+        return failure.Message();
     }
+    return {};
+}
+
+void ExpectFailure(const std::function<void()>& command, MediaCode code, const std::string& message) {
+    EXPECT_EQ(FailureOf(command, code), message);
 }
 
 TEST_F(MediaLayerTest, WithoutFileModeIsStoppedAndPlayStopRefuse) {
@@ -61,7 +67,7 @@ TEST_F(MediaLayerTest, WithoutFileModeIsStoppedAndPlayStopRefuse) {
     ExpectFailure([&] { layer.Play(); }, MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません");
     ExpectFailure([&] { layer.Stop(); }, MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません");
     layer.Close(); // nothing to close: nothing happens
-    EXPECT_EQ(layer.LastError(), 0);
+    EXPECT_EQ(layer.LastError(), MediaCode::None);
 }
 
 TEST_F(MediaLayerTest, FailedOpenLeavesNoFileWithTheLayersMessage) {
@@ -69,7 +75,7 @@ TEST_F(MediaLayerTest, FailedOpenLeavesNoFileWithTheLayersMessage) {
     const struct {
         const char* what;
         std::string path;
-        int code;
+        MediaCode code;
     } cases[] = {
         {"missing file", (folder / "missing.mid").string(), MediaCode::FileNotFound},
         {"missing folder", (folder / "no" / "work.mid").string(), MediaCode::FileNotFound},
@@ -90,38 +96,60 @@ TEST_F(MediaLayerTest, FailedOpenLeavesNoFileWithTheLayersMessage) {
     }
 }
 
-TEST(MediaLayerDevices, NoDeviceOrSoundFontFailsTheOpen) {
+// Without a sound device or SoundFont the file opens all the same (the conversion needs no sound); the
+// output's open fails, once, with "音を出せません: " and the reason, and the file stays open.
+TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
     TemporaryFolder folder;
     const std::string note = (folder / "note.mid").string();
     test::WriteBytes(note, OneNote(60, 48));
+    ::setenv("PULSE_SERVER", ("unix:" + (folder / "no-server").string()).c_str(), 1);
     MediaOptions noDrivers;
     noDrivers.audioDrivers = {};
+    MediaOptions noServer;
+    noServer.audioDrivers = {"pulseaudio"};
     MediaOptions unwritableOutput = MediaOptions::ToWavFile((folder / "no" / "out.wav").string());
     MediaOptions noSoundFont = MediaOptions::ToWavFile((folder / "out.wav").string());
     noSoundFont.soundFont = (folder / "none.sf2").string();
     const struct {
         const char* what;
         MediaOptions options;
-        int code;
+        MediaCode code;
+        std::string message;
     } cases[] = {
-        {"no driver", noDrivers, MediaCode::NoAudioDevice},
-        {"output cannot be opened", unwritableOutput, MediaCode::NoAudioDevice},
-        {"no SoundFont", noSoundFont, MediaCode::NoSoundFont},
+        {"no driver", noDrivers, MediaCode::NoAudioDevice,
+         "音を出せません: サウンド デバイスが使えません (出力先の指定がありません)"},
+        {"no sound server", noServer, MediaCode::NoAudioDevice,
+         "音を出せません: サウンド デバイスが使えません (pulseaudio: "},
+        {"output cannot be opened", unwritableOutput, MediaCode::NoAudioDevice,
+         "音を出せません: サウンド デバイスが使えません (file: " + (folder / "no" / "out.wav").string()},
+        {"no SoundFont", noSoundFont, MediaCode::NoSoundFont,
+         "音を出せません: サウンドフォントを読み込めません (" + noSoundFont.soundFont +
+             ": ファイルがありません)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         MediaLayer layer(c.options);
-        ExpectFailure([&] { layer.Open(note); }, c.code, MediaErrorText(c.code));
-        EXPECT_FALSE(layer.IsOpen());
+        layer.Open(note);
+        EXPECT_TRUE(layer.IsOpen());
+        EXPECT_TRUE(layer.CanPlay());
+        const std::function<void()> commands[] = {[&] { layer.OpenOutput(); }, [&] { layer.Play(); }};
+        for (const auto& command : commands) {
+            const std::string message = FailureOf(command, c.code);
+            EXPECT_TRUE(message.starts_with(c.message)) << message;
+        }
+        EXPECT_EQ(layer.LastError(), c.code);
+        EXPECT_FALSE(layer.IsOutputOpen());
+        EXPECT_TRUE(layer.IsOpen());
         EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
     }
+    ::unsetenv("PULSE_SERVER");
 }
 
 TEST(MediaErrorText, UnknownCodesHaveTheGeneralText) {
     EXPECT_EQ(MediaErrorText(MediaCode::NoDeviceOpen), "MCI ﾃﾞﾊﾞｲｽがありません");
-    EXPECT_EQ(MediaErrorText(12345), "原因不明のｴﾗｰ");
-    EXPECT_EQ(MediaErrorText(0), "原因不明のｴﾗｰ");
-    for (const int code : {MediaCode::NoAudioDevice, MediaCode::FileNotFound, MediaCode::NotMidiFile}) {
+    EXPECT_EQ(MediaErrorText(static_cast<MediaCode>(12345)), "原因不明のｴﾗｰ");
+    EXPECT_EQ(MediaErrorText(MediaCode::None), "原因不明のｴﾗｰ");
+    for (const MediaCode code : {MediaCode::NoAudioDevice, MediaCode::FileNotFound, MediaCode::NotMidiFile}) {
         const std::string text = MediaErrorText(code);
         EXPECT_NE(text, "原因不明のｴﾗｰ");
         EXPECT_FALSE(text.ends_with("。")) << "the message box adds the full stop";
@@ -149,7 +177,7 @@ TEST_F(MediaLayerTest, PlaysToTheEndAndReportsStoppedSoonAfterTheLastNote) {
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(notifications.load(), 1);
     EXPECT_EQ(layer.Position(), 96);
-    EXPECT_EQ(layer.LastError(), 0);
+    EXPECT_EQ(layer.LastError(), MediaCode::None);
 
     const test::WavContents out = Output();
     EXPECT_GT(test::PeakAmplitude(out.samples), 1000);
@@ -164,7 +192,7 @@ TEST_F(MediaLayerTest, StopHaltsWhereItIsAndPlayGoesOn) {
     std::this_thread::sleep_for(200ms);
     layer.Stop();
     EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
-    EXPECT_EQ(layer.LastError(), 0);
+    EXPECT_EQ(layer.LastError(), MediaCode::None);
     const std::int64_t stoppedAt = layer.Position();
     EXPECT_GT(stoppedAt, 0);
     EXPECT_LT(stoppedAt, 120);

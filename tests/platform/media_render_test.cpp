@@ -72,7 +72,7 @@ TEST(RenderMidi, RefusesWhatIsNoMidiFile) {
         RenderToMemory("not a MIDI file");
         ADD_FAILURE() << "rendered";
     } catch (const Failure& failure) {
-        EXPECT_EQ(failure.Code(), MediaCode::NotMidiFile);
+        EXPECT_EQ(failure.Code(), CodeNumber(MediaCode::NotMidiFile));
         EXPECT_EQ(failure.Message(), MediaErrorText(MediaCode::NotMidiFile));
     }
 }
@@ -91,11 +91,11 @@ TEST(WavHeader, PcmLayout) {
 // The direct call and the call through the loaded module give the same file.
 class RenderWavTest : public ::testing::TestWithParam<bool> {
   protected:
-    void Render(std::string_view midi, const std::string& path) {
+    void Render(std::string_view midi, const std::string& path, const std::string& soundFont = {}) {
         if (GetParam())
-            RenderWavFile(midi, path);
+            RenderWavFile(midi, path, soundFont);
         else
-            RenderWav(midi, path);
+            RenderWav(midi, path, soundFont);
     }
 
     TemporaryFolder folder;
@@ -122,14 +122,23 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
     const std::string readOnly = (folder / "read-only.wav").string();
     test::WriteBytes(readOnly, "kept");
     ::chmod(readOnly.c_str(), 0444);
+    const std::string missingFont = (folder / "none.sf2").string();
+    const std::string textFont = (folder / "text.sf2").string();
+    test::WriteBytes(textFont, "no SoundFont");
     const struct {
         const char* what;
         std::string midi;
         std::string path;
         int code;
         std::string message;
+        std::string soundFont = {};
     } cases[] = {
-        {"no MIDI file", "garbage", existing, MediaCode::NotMidiFile, MediaErrorText(MediaCode::NotMidiFile)},
+        {"no MIDI file", "garbage", existing, CodeNumber(MediaCode::NotMidiFile),
+         MediaErrorText(MediaCode::NotMidiFile)},
+        {"missing SoundFont", test::OneNote(60, 24), existing, CodeNumber(MediaCode::NoSoundFont),
+         "サウンドフォントを読み込めません (" + missingFont + ": ファイルがありません)", missingFont},
+        {"no SoundFont", test::OneNote(60, 24), existing, CodeNumber(MediaCode::NoSoundFont),
+         "サウンドフォントを読み込めません (" + textFont + ": SoundFont でないか、壊れています)", textFont},
         {"missing folder", test::OneNote(60, 24), (folder / "no" / "x.wav").string(), IoCode::InvalidFileName,
          "不正なﾌｧｲﾙ名です"},
         {"write-protected target", test::OneNote(60, 24), readOnly, IoCode::AccessDenied,
@@ -140,7 +149,7 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         try {
-            Render(c.midi, c.path);
+            Render(c.midi, c.path, c.soundFont);
             ADD_FAILURE() << "rendered";
         } catch (const Failure& failure) {
             EXPECT_EQ(failure.Code(), c.code);
@@ -149,7 +158,7 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
     }
     EXPECT_EQ(test::ReadBytes(existing), "old contents");
     EXPECT_EQ(test::ReadBytes(readOnly), "kept");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 2)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 3)
         << "no temporary left";
 }
 

@@ -1,0 +1,57 @@
+#pragma once
+
+// Music timed in frames of audio and fed into a FluidSynth synthesizer at the right frames: the sequencer of
+// the preview and of WAV rendering. Only the media sources include this header.
+
+#include "media_midi_file.h"
+
+#include <cstdint>
+#include <fluidsynth.h>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace nagisora::media {
+
+// A MIDI file ready to play: its channel events with the frame each falls on.
+struct Music {
+    Music(MidiFile midi, int sampleRate);
+
+    MidiFile file;
+    MidiClock clock;
+    std::vector<std::int64_t> eventFrames; // one for each of file.events
+    std::int64_t startFrame = 0;           // where a listener's music begins: FirstNoteEventTick
+    std::int64_t endFrame = 0;             // the last tick
+
+    // The index of the first event at or after the frame.
+    std::size_t EventAt(std::int64_t frame) const;
+};
+
+// The music of the bytes at the sample rate. Throws Failure(MediaCode::NotMidiFile).
+std::unique_ptr<const Music> PrepareMusic(std::string_view bytes, int sampleRate);
+
+// Sends one channel message to the synthesizer. Values the synthesizer refuses (a key of 255) do nothing.
+void SendEvent(fluid_synth_t* synth, const MidiChannelEvent& event);
+
+// A place in one music and the events still to send from there.
+class MusicCursor {
+  public:
+    MusicCursor() = default;
+    MusicCursor(const Music& music, std::int64_t frame);
+
+    // Sends what a listener entering at the cursor has heard before: every event before it that is no note
+    // (program changes, controllers, pitch bends), in order.
+    void SendSetUp(fluid_synth_t* synth) const;
+    // Sends the events before the frame that are still due, and moves the cursor to the frame.
+    void SendUntil(fluid_synth_t* synth, std::int64_t frame);
+
+    std::int64_t Frame() const { return frame_; }
+    bool AtEnd() const { return music_ == nullptr || frame_ >= music_->endFrame; }
+
+  private:
+    const Music* music_ = nullptr;
+    std::int64_t frame_ = 0;
+    std::size_t next_ = 0;
+};
+
+} // namespace nagisora::media
