@@ -1,6 +1,7 @@
 // play_latency: the time from a click on ▶ to the first audio of the music.
 //
 //   play_latency [--runs N] [--score FILE] [--output wav|pulse] [--path window|layer] [--listen S]
+//                [--target-latency MS]
 //
 // --path window (the default) builds the main window on Qt's offscreen platform, loads the score through
 // "楽譜読込" (its file dialog answered with FILE, default examples/start-score.txt), converts it with "MIDI
@@ -9,16 +10,19 @@
 // times the media layer alone: Open of the converted file, then Play, each on its own, and the moment the
 // layer's position leaves tick 0 (the audio thread has rendered the music's first blocks).
 //
-// --output wav (the default) plays through FluidSynth's "file" driver into a WAV file, in real time as a
-// device would take it; the audio arrives as the driver writes each block (watched with inotify). --output
-// pulse plays through the program's default drivers (PulseAudio first) and the audio arrives as the default
-// sink plays it, read from the sink's monitor with parec. Needs a running PulseAudio; a null sink will do.
+// --output wav (the default) plays through the layer's "file" output into a WAV file, in real time as a
+// device would take it; the audio arrives as the output writes each period (watched with inotify). --output
+// pulse plays through the layer's own PulseAudio stream and the audio arrives as the default sink plays it,
+// read from the sink's monitor with parec. Needs a running PulseAudio; a null sink will do. The first click
+// opens the output, which every later click reuses.
 //
-// Every file starts with a lead-in of silence before its first note (32 ticks, 178 ms at tempo 90). Two
-// moments are reported: "music starts", when the block holding the music's tick 0 arrived (found from the
-// first note's onset less the lead-in), and "first note", when the first note arrived. --listen S plays S
-// seconds once more after the timed runs and counts the gaps the device filled with silence because the
-// stream ran dry.
+// Playback starts at the music's first note event, after the image's lead-in. Two moments are reported:
+// "music starts", when the block holding that start arrived (found from the first note's onset less the time
+// between the start and the first sounding note, none in the program's images), and "first note", when the
+// first note arrived. --listen S plays S seconds once more after the timed runs and counts the gaps the
+// device filled with silence because the stream ran dry. --target-latency asks PulseAudio for another
+// latency than the layer's default. This measures inside one process; the whole path
+// from a real click to the speaker is bench/preview-latency.sh.
 //
 // Prints one line per run, the medians, and the process's peak resident memory (VmHWM).
 
@@ -26,6 +30,8 @@
 #include "file_io.h"
 #include "mPlay.h"
 #include "media_layer.h"
+#include "media_midi_file.h"
+#include "media_render.h"
 #include "score_file_lines.h"
 
 #include <QApplication>
@@ -64,8 +70,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Samples within this of zero are the synthesizer's dither, not music.
-constexpr int InaudiblePeak = 4;
+using nagisora::InaudiblePeak;
+
 constexpr auto SoundTimeout = 3s;
 // Time between runs, so that the last run's release has died away and the driver runs steadily.
 constexpr auto Pause = 400ms;
@@ -188,9 +194,9 @@ class AudioWatch {
     }
 };
 
-// The WAV file that FluidSynth's "file" driver writes, one period at a time as a device would take it; each
-// open of the player starts it anew. Its folder is watched for writes, and each write is read as soon as it
-// is reported.
+// The WAV file that the layer's "file" output writes, one period at a time as a device would take it; the
+// output opens it at the first click and writes it from then on. Its folder is watched for writes, and each
+// write is read as soon as it is reported.
 class WavWatch : public AudioWatch {
   public:
     WavWatch(const std::string& folder, const std::string& name)
@@ -199,16 +205,17 @@ class WavWatch : public AudioWatch {
             throw std::runtime_error("inotify: " + std::string(std::strerror(errno)));
     }
 
-    void Arm() override { Drain(); }
+    // What the file holds so far came before the click.
+    void Arm() override {
+        if (file_.get() >= 0) TakeFrames(file_.get(), pending_);
+        Drain();
+    }
 
   protected:
-    // The click has made the file anew.
     void Start() override {
+        if (file_.get() >= 0) return;
         file_ = FileDescriptor(::open(path_.c_str(), O_RDONLY));
         if (file_.get() < 0) throw std::runtime_error("cannot open " + path_);
-        header_.clear();
-        pending_.clear();
-        inData_ = false;
     }
 
     std::vector<std::int16_t> ReadAvailable() override {
@@ -363,34 +370,15 @@ class PulseWatch : public AudioWatch {
     std::string pending_;
 };
 
-// The frames from the start of the music to its first note-on, at the player's sample rate: the file has no
-// tempo event, so a tick lasts 500,000 / division microseconds.
+// The frames from where playback starts (the first note event) to the first note that sounds, read with the
+// program's own MIDI reader.
 std::int64_t LeadInFrames(const std::string& midi) {
-    const auto byte = [&midi](std::size_t at) {
-        if (at >= midi.size()) throw std::runtime_error("the MIDI file ends early");
-        return static_cast<unsigned char>(midi[at]);
-    };
-    const int division = byte(12) << 8 | byte(13);
-    std::size_t at = 22; // the first event of the one track
-    std::int64_t tick = 0;
-    unsigned char status = 0;
-    while (true) {
-        std::uint32_t delta = 0;
-        unsigned char b = 0;
-        do {
-            b = byte(at++);
-            delta = delta << 7 | (b & 0x7F);
-        } while (b & 0x80);
-        tick += delta;
-        if (byte(at) & 0x80) status = byte(at++);
-        if (status == 0xFF) throw std::runtime_error("the MIDI file has no note");
-        const bool oneDataByte = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0;
-        const unsigned char key = byte(at);
-        const unsigned char velocity = oneDataByte ? 0 : byte(at + 1);
-        at += oneDataByte ? 1 : 2;
-        if ((status & 0xF0) == 0x90 && key < 128 && velocity > 0)
-            return tick * 500000 / division * 44100 / 1000000;
-    }
+    const std::optional<nagisora::MidiFile> file = nagisora::ReadMidiFile(midi);
+    if (!file) throw std::runtime_error("no MIDI file");
+    const std::optional<std::int64_t> firstSound = nagisora::FirstSoundingTick(*file);
+    if (!firstSound) throw std::runtime_error("the MIDI file has no note");
+    const nagisora::MidiClock clock(*file, nagisora::RenderSampleRate);
+    return clock.FrameOf(*firstSound) - clock.FrameOf(nagisora::FirstNoteEventTick(*file));
 }
 
 // Gaps the device filled with silence because the player's stream ran dry: at least 16 frames of exact zeros
@@ -442,6 +430,7 @@ struct Options {
     std::string score = std::string(NAGISORA_EXAMPLES_DIR) + "/start-score.txt";
     bool pulse = false;
     bool layerOnly = false;
+    int targetLatencyMs = 0; // 0: the layer's default
 };
 
 void SendClick(QWidget& widget, QPoint at) {
@@ -536,7 +525,8 @@ Results ThroughLayer(const Options& options, const std::string& folder, const na
     const std::int64_t leadIn = LeadInFrames(conversion.midiData);
 
     nagisora::MediaLayer layer(media);
-    layer.Open(midiPath); // waits for the SoundFont, as the conversion's open does in the program
+    layer.Open(midiPath);
+    layer.OpenOutput(); // waits for the SoundFont and opens the output, as the first ▶ does in the program
     std::mt19937 random(1);
     Results results;
     for (int run = 0; run < options.runs; ++run) {
@@ -545,16 +535,17 @@ Results ThroughLayer(const Options& options, const std::string& folder, const na
         const Clock::time_point start = Clock::now();
         layer.Open(midiPath);
         const Clock::time_point opened = Clock::now();
+        const std::int64_t startTick = layer.Position();
         layer.Play();
         const Clock::time_point played = Clock::now();
-        // The position moves when the audio thread renders the player's ticks: tick 1 is rendered at most
-        // one tick (5.6 ms at tempo 90) after the music's first block. Only Position is called while the
-        // watch waits; nothing else touches the layer meanwhile.
+        // The position moves when the audio thread renders the music: the tick after the start is rendered
+        // at most one tick (5.6 ms at tempo 90) after the music's first block. Only Position is called while
+        // the watch waits; nothing else touches the layer meanwhile.
         std::atomic<bool> watching{true};
         std::optional<Clock::time_point> rendered;
         std::thread poller([&] {
             while (watching.load() && !rendered) {
-                if (layer.Position() > 0) rendered = Clock::now();
+                if (layer.Position() > startTick) rendered = Clock::now();
                 std::this_thread::sleep_for(50us);
             }
         });
@@ -590,7 +581,7 @@ std::string PeakResident() {
 
 int Usage() {
     std::fprintf(stderr, "usage: play_latency [--runs N] [--score FILE] [--output wav|pulse] [--path "
-                         "window|layer] [--listen S]\n");
+                         "window|layer] [--listen S] [--target-latency MS]\n");
     return 2;
 }
 
@@ -605,6 +596,8 @@ int main(int argc, char** argv) {
             options.runs = std::max(1, std::atoi(argv[++k]));
         else if (arg == "--listen" && hasValue)
             options.listenSeconds = std::max(0, std::atoi(argv[++k]));
+        else if (arg == "--target-latency" && hasValue)
+            options.targetLatencyMs = std::max(1, std::atoi(argv[++k]));
         else if (arg == "--score" && hasValue)
             options.score = argv[++k];
         else if (arg == "--output" && hasValue) {
@@ -632,6 +625,8 @@ int main(int argc, char** argv) {
         nagisora::MediaOptions media;
         if (options.pulse) {
             media.audioDrivers = {"pulseaudio"};
+            if (options.targetLatencyMs > 0)
+                media.targetLatency = std::chrono::milliseconds(options.targetLatencyMs);
             watch = std::make_unique<PulseWatch>();
         } else {
             media = nagisora::MediaOptions::ToWavFile(folder + "/out.wav");
