@@ -6,8 +6,8 @@
 #   DISPLAY=:87 bench/memory-peak.sh [SCORE]
 #
 # With SCORE the score is first loaded through "楽譜読込" and its file dialog; without it the score area's own
-# example is converted. Play needs a sound server (PulseAudio, a null sink will do); without one the conversion's
-# open of the player fails and the program shows its message, which is reported here. Prints the resident
+# example is converted. Play needs a sound server (PulseAudio, a null sink will do); without one Play shows the
+# program's message instead of playing, which is reported here. Prints the resident
 # memory (VmRSS) and its peak so far (VmHWM) after each step, then the peak that /usr/bin/time -v saw for the
 # whole run. BUILD names the build folder (default: build).
 set -euo pipefail
@@ -59,17 +59,17 @@ if [ -n "$score" ]; then
 fi
 
 message_count() { xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l; }
-windows_before=$(message_count)
 click 64 368 # MIDI 作成
 sleep 1
 memory "after conversion"
-if [ "$(message_count)" -gt "$windows_before" ]; then
-    echo "memory-peak.sh: the program showed a message after the conversion (no sound server?)" >&2
-fi
 
+windows_before=$(message_count)
 click 128 367 # ▶
 sleep 3
 memory "after 3 s of playing"
+if [ "$(message_count)" -gt "$windows_before" ]; then
+    echo "memory-peak.sh: the program showed a message after ▶ (no sound server?)" >&2
+fi
 if command -v pactl >/dev/null && pactl list short sink-inputs 2>/dev/null | grep -q .; then
     echo "playing through the sound server: yes"
 else

@@ -6,9 +6,10 @@
 set -eu
 
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6
-  libfluidsynth-dev timgm6mb-soundfont fonts-ipafont-gothic libcli11-dev libqt6gui6 fcitx5-frontend-qt6"
+  libfluidsynth-dev libpulse-dev timgm6mb-soundfont fonts-ipafont-gothic libcli11-dev libqt6gui6
+  fcitx5-frontend-qt6"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format fluidsynth
-  hyperfine abcmidi xvfb xauth xdotool jq libxdamage-dev"
+  hyperfine abcmidi xvfb xauth xdotool jq libxdamage-dev pulseaudio pulseaudio-utils"
 
 case "${1:-test}" in
 run) packages="$RUN_PACKAGES" ;;
