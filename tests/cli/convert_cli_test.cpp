@@ -44,11 +44,13 @@ class ConvertCli : public testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // Runs the converter in the scratch folder with the arguments, feeding stdinBytes.
-    Outcome Convert(const std::string& arguments, std::string_view stdinBytes = {}) const {
+    // Runs the converter in the scratch folder with the arguments, feeding stdinBytes; environment holds
+    // assignments put before the command.
+    Outcome Convert(const std::string& arguments, std::string_view stdinBytes = {},
+                    const std::string& environment = {}) const {
         Spit(dir_ / "stdin", stdinBytes);
-        const std::string command = "cd '" + dir_.string() + "' && " + NAGISORA_CONVERT + " " + arguments +
-                                    " <stdin >stdout 2>stderr";
+        const std::string command = "cd '" + dir_.string() + "' && " + environment + NAGISORA_CONVERT + " " +
+                                    arguments + " <stdin >stdout 2>stderr";
         const int status = std::system(command.c_str());
         Outcome run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -165,6 +167,30 @@ TEST_F(ConvertCli, WavRendersTheMusicThroughTheModule) {
     EXPECT_GE(wav.size() - 44, static_cast<std::size_t>(12.17 * 44100) * 4);
     EXPECT_TRUE(std::any_of(wav.begin() + 44, wav.end(), [](char b) { return b != 0; }));
     EXPECT_TRUE(fs::exists(dir_ / "start.mid"));
+}
+
+// A SoundFont named on the command line or in the environment is the one loaded; one that cannot be is named.
+TEST_F(ConvertCli, WavTakesTheSoundFontNamed) {
+    const struct {
+        const char* what;
+        std::string environment;
+        std::string command;
+    } cases[] = {
+        {"option", "", "--soundfont none.sf2 --wav start.wav start.txt"},
+        {"environment", "NAGISORA_SOUNDFONT=none.sf2 ", "--wav start.wav start.txt"},
+        {"option before environment", "NAGISORA_SOUNDFONT=start.txt ",
+         "--soundfont none.sf2 --wav start.wav start.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome run = Convert(c.command, {}, c.environment);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(
+            run.err.find("start.wav: サウンドフォントを読み込めません (none.sf2: ファイルがありません)."),
+            std::string::npos)
+            << run.err;
+        EXPECT_FALSE(fs::exists(dir_ / "start.wav"));
+    }
 }
 
 } // namespace

@@ -239,6 +239,61 @@ TEST_F(MediaLayerTest, ReopenPlaysTheFileAsItIsNow) {
     EXPECT_LT(test::PeakAmplitude(out.samples), test::SilenceLevel) << "the old music played again";
 }
 
+// Playback starts where the music begins, not after the file's lead-in of silence, and the position heard
+// follows it; the output stays open for the next file.
+TEST_F(MediaLayerTest, StartsAtTheFirstNoteAndTellsWhatIsHeard) {
+    // 96 ticks of silence (half a second), then a note of 96 ticks.
+    const std::string leadIn =
+        test::Header(0, 1, 96) +
+        test::Track(std::string("\x00\xC0\x00\x60\x90\x45\x64\x60\x80\x45\x40", 11) + test::EndOfTrackEvent);
+    layer.Open(Write("lead-in.mid", leadIn));
+    EXPECT_EQ(layer.Position(), 96);
+    EXPECT_FALSE(layer.Heard().sounding);
+    layer.Play();
+    std::this_thread::sleep_for(200ms);
+    const HeardPosition heard = layer.Heard();
+    EXPECT_TRUE(heard.sounding);
+    EXPECT_GE(heard.tick, 96);
+    EXPECT_LE(heard.tick, layer.Position());
+    EXPECT_NEAR(heard.seconds, heard.tick / 192.0, 0.01);
+    EXPECT_LT(WaitUntilStopped(), 800ms) << "the lead-in was waited through";
+    EXPECT_FALSE(layer.Heard().sounding);
+
+    // The next file plays through the same output: the WAV file holds both.
+    layer.Open(Write("note.mid", OneNote(69, 96)));
+    EXPECT_TRUE(layer.IsOutputOpen());
+    layer.Play();
+    WaitUntilStopped();
+    const test::WavContents out = Output();
+    const auto firstLoud = std::find_if(out.samples.begin(), out.samples.end(),
+                                        [](std::int16_t s) { return std::abs(static_cast<int>(s)) > 1000; });
+    EXPECT_LT(firstLoud - out.samples.begin(), 2 * 44100 / 20) << "no sound in the first 50 ms";
+    EXPECT_GE(out.Seconds(), 1.0);
+}
+
+// An image from memory, repeated until Stop: no end is reported while it repeats.
+TEST_F(MediaLayerTest, RepeatsAnImageUntilStop) {
+    std::atomic<int> notifications{0};
+    layer.SetEndNotification([&] { ++notifications; });
+    ExpectFailure([&] { layer.OpenImage("no MIDI file"); }, MediaCode::NotMidiFile,
+                  MediaErrorText(MediaCode::NotMidiFile));
+    EXPECT_FALSE(layer.IsOpen());
+    layer.OpenImage(OneNote(69, 24)); // an eighth of a second
+    layer.Play(Repeat::UntilStop);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(layer.Mode(), MediaMode::Playing);
+    EXPECT_EQ(notifications.load(), 0);
+    layer.Stop();
+    EXPECT_EQ(layer.Mode(), MediaMode::Stopped);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(notifications.load(), 0);
+    const test::WavContents out = Output();
+    EXPECT_GT(test::PeakAmplitude(std::vector<std::int16_t>(out.samples.begin() + 2 * 44100 * 3 / 10,
+                                                            out.samples.begin() + 2 * 44100 * 4 / 10)),
+              1000)
+        << "the note sounds again after its end";
+}
+
 TEST_F(MediaLayerTest, CloseStopsAndForgetsTheFile) {
     layer.Open(Write("note.mid", OneNote(69, 120)));
     layer.Play();

@@ -1,6 +1,7 @@
 #include "media_midi_file.h"
 #include "media_test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace nagisora {
@@ -19,6 +20,44 @@ TEST(ReadMidiFileFacts, TheProgramsOwnImage) {
     EXPECT_EQ(facts->trackCount, 1);
     EXPECT_EQ(facts->division, 90);
     EXPECT_EQ(facts->totalTicks, 2192);
+
+    // Its events: the opening program change, then the notes from the end of the lead-in on.
+    const std::optional<MidiFile> file = ReadMidiFile(test::StartScoreImage());
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->events.front().status, 0xC0);
+    EXPECT_EQ(FirstNoteEventTick(*file), 32);
+    EXPECT_EQ(FirstSoundingTick(*file), std::optional<std::int64_t>(32));
+    EXPECT_TRUE(std::any_of(file->events.begin(), file->events.end(), [](const MidiChannelEvent& e) {
+        return e.status == 0x90 && e.data1 == 0xFF;
+    })) << "a hold's filler key is kept as it is";
+}
+
+// Events of several tracks merge in tick order; a tempo change sets the time of the ticks after it.
+TEST(ReadMidiFile, EventsAndTheirTimes) {
+    const std::string slow = std::string("\x00\xFF\x51\x03\x0F\x42\x40", 7); // 1,000,000 µs a quarter
+    const std::string first = std::string("\x00\x90\x3C\x64\x60\x80\x3C\x40", 8) + EndOfTrackEvent;
+    const std::string second = std::string("\x30\xC1\x05", 3) + slow + EndOfTrackEvent;
+    const std::optional<MidiFile> file = ReadMidiFile(Header(1, 2, 96) + Track(first) + Track(second));
+    ASSERT_TRUE(file);
+    std::vector<std::pair<std::int64_t, int>> order;
+    for (const MidiChannelEvent& e : file->events)
+        order.emplace_back(e.tick, e.status);
+    EXPECT_EQ(order, (std::vector<std::pair<std::int64_t, int>>{{0, 0x90}, {48, 0xC1}, {96, 0x80}}));
+    ASSERT_EQ(file->tempos.size(), 1u);
+
+    // 48 ticks at 500,000 µs a quarter (0.25 s), then 1,000,000 µs a quarter: 96 ticks are 0.75 s.
+    const MidiClock clock(*file, 1000);
+    const struct {
+        std::int64_t tick;
+        std::int64_t frame;
+    } times[] = {{0, 0}, {48, 250}, {96, 750}, {192, 1750}};
+    for (const auto& t : times) {
+        SCOPED_TRACE(t.tick);
+        EXPECT_EQ(clock.FrameOf(t.tick), t.frame);
+        EXPECT_EQ(clock.TickAt(t.frame), t.tick);
+    }
+    EXPECT_EQ(clock.TickAt(-5), 0);
+    EXPECT_EQ(FirstNoteEventTick(*file), 0);
 }
 
 TEST(ReadMidiFileFacts, ReadableFiles) {
