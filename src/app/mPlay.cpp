@@ -104,6 +104,23 @@ void TMediaPlayer::OpenForPlay() {
     }
 }
 
+void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat) {
+    Close();
+    try {
+        Layer().OpenImage(image);
+        layer_->OpenOutput();
+    } catch (const Failure& failure) {
+        layer_->Close();
+        ForgetFile(static_cast<MediaCode>(failure.Code()));
+        throw;
+    }
+    open_ = true;
+    canPlay_ = layer_->CanPlay();
+    layer_->Play(repeat);
+    lastError_ = layer_->LastError();
+    AfterAction(MPButton::Play);
+}
+
 // After a failed open: no file, no button.
 void TMediaPlayer::ForgetFile(MediaCode error) {
     open_ = false;

@@ -32,6 +32,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace nagisora {
 
@@ -80,6 +81,11 @@ class TMediaPlayer : public QWidget {
     // Starts playback and returns at once. No file open: throws Failure "MCI ﾃﾞﾊﾞｲｽがありません"; a refusal
     // of the layer only sets LastError().
     void Play();
+    // Plays a MIDI image from memory in place of FileName() (a part of the score, a selection, a loop that
+    // repeats until Stop): opens it and the output as OpenForPlay opens the file, plays it, and makes the
+    // buttons what they are after Play. The next open opens FileName() again. A failure throws the layer's
+    // Failure and leaves no file open and no button available.
+    void PlayImage(std::string_view image, Repeat repeat = Repeat::Once);
     // Stops playback. No file open: throws like Play; a refusal only sets LastError().
     void Stop();
     // Closes the open file: no file open, no button available. Does nothing when no file is open.

@@ -170,6 +170,21 @@ class MPlayTest : public QObject {
         QCOMPARE(clicks_.size(), std::size_t(1)); // and the buttons ignore clicks now
     }
 
+    // An image from memory plays in place of the file, repeating until Stop; the buttons follow as for Play.
+    void imageRepeatsUntilStop() {
+        player_->PlayImage(ShortMusic(), Repeat::UntilStop);
+        QVERIFY(player_->IsOpen());
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Pause, MPButton::Stop}));
+        QTest::qWait(400); // three times the music
+        QCOMPARE(player_->Mode(), MediaMode::Playing);
+        MouseClick(MPButton::Stop);
+        QCOMPARE(player_->Mode(), MediaMode::Stopped);
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
+        QVERIFY_EXCEPTION_THROWN(player_->PlayImage("no MIDI file"), Failure);
+        QVERIFY(!player_->IsOpen());
+        QCOMPARE(player_->AvailableButtons(), MPButtonSet());
+    }
+
     void clearedFlagSkipsTheAction() {
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
