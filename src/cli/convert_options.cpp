@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <charconv>
+#include <map>
 
 namespace nagisora {
 namespace {
@@ -32,6 +33,8 @@ void CheckCombinations(const ConvertOptions& options) {
     if (options.events && (options.output || options.wav))
         throw CLI::ValidationError("--events",
                                    "prints the events and writes no file; drop --output and --wav");
+    if (options.check && (options.output || options.wav || options.events))
+        throw CLI::ValidationError("--check", "converts nothing; drop --output, --wav and --events");
 }
 
 } // namespace
@@ -66,6 +69,12 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
         "Ignore the timbre lines of the score");
     app.add_flag("--events", options.events, "Print the events (Onshoku Onko Oncho) instead of writing MIDI");
     app.add_option("--wav", options.wav, "Also render the music to this WAV file (only with one SCORE)");
+    CLI::Option* check = app.add_flag("--check", options.check,
+                                      "Report what in the scores will not sound as written; convert nothing");
+    app.add_option("--format", options.checkFormat, "How --check prints: gcc (FILE:LINE:COL: ...) or json")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, CheckFormat>{{"gcc", CheckFormat::Gcc}, {"json", CheckFormat::Json}}))
+        ->needs(check);
 
     try {
         app.parse(argc, argv);

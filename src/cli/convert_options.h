@@ -10,12 +10,17 @@
 
 namespace nagisora {
 
+// How --check prints its findings: "FILE:LINE:COL: error|warning: MESSAGE [CODE]" lines, or a JSON array.
+enum class CheckFormat { Gcc, Json };
+
 struct ConvertOptions {
     std::vector<std::string> scores;   // "-" reads standard input
     std::optional<std::string> output; // "-" writes standard output
     std::optional<std::string> wav;    // also render what the score sounds like
     ConversionSettings settings;
     bool events = false; // print the events instead of writing MIDI
+    bool check = false;  // report the findings of the score checker instead of converting
+    CheckFormat checkFormat = CheckFormat::Gcc;
 };
 
 inline constexpr int ExitSuccess = 0;
