@@ -7,6 +7,7 @@
 #include "instruments.h"
 #include "mPlay.h"
 #include "score_area.h"
+#include "score_checker.h"
 #include "score_file.h"
 #include "score_file_lines.h"
 #include "score_model.h"
@@ -119,6 +120,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     ConnectHandlers();
     FormCreate();
     helpF_ = std::make_unique<THelpF>();
+    new TScoreChecker(*this); // underlines of the findings, the problems window, F8
 }
 
 TMainF::~TMainF() {
