@@ -67,7 +67,8 @@ TProblemsF::TProblemsF(QWidget* parent)
     list_->setObjectName(QStringLiteral("lstProblems"));
     list_->setFont(GothicFont(Scaled(FontPixels, scale)));
     list_->setIconSize(QSize(Scaled(FontPixels, scale), Scaled(FontPixels, scale)));
-    list_->setWordWrap(true); // a long message takes two rows rather than hiding its end
+    list_->setWordWrap(true);                 // a long message takes two rows rather than hiding its end
+    list_->setLayoutMode(QListView::Batched); // thousands of rows are laid out a batch at a time
     connect(list_, &QListWidget::itemClicked, this, &TProblemsF::OnItem);
     connect(list_, &QListWidget::itemActivated, this, &TProblemsF::OnItem);
 
@@ -83,25 +84,41 @@ QString TProblemsF::RowText(const Finding& finding) {
         .arg(TextOf(finding.message));
 }
 
+// The rows are changed in place, so that the list keeps its scroll position and its current row while the
+// user types with the window open.
 void TProblemsF::SetFindings(const std::vector<Finding>& findings) {
     const QIcon errorIcon = style()->standardIcon(QStyle::SP_MessageBoxCritical);
     const QIcon warningIcon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
-    list_->setUpdatesEnabled(false);
-    list_->clear();
+    const int rows = std::max<int>(1, static_cast<int>(findings.size())); // one row tells there is none
+    while (list_->count() > rows)
+        delete list_->takeItem(list_->count() - 1);
+    while (list_->count() < rows)
+        list_->addItem(new QListWidgetItem());
     int errors = 0;
     for (std::size_t f = 0; f < findings.size(); ++f) {
         const Finding& finding = findings[f];
         const bool error = finding.severity == Severity::Error;
         errors += error;
-        auto* item = new QListWidgetItem(error ? errorIcon : warningIcon, RowText(finding), list_);
+        QListWidgetItem* item = list_->item(static_cast<int>(f));
+        const QString text = RowText(finding);
+        if (item->text() != text) item->setText(text);
+        if (item->data(Qt::UserRole + 1).toBool() != error || item->icon().isNull()) {
+            item->setIcon(error ? errorIcon : warningIcon);
+            item->setData(Qt::UserRole + 1, error);
+        }
         item->setData(Qt::UserRole, static_cast<int>(f));
         item->setToolTip(TextOf(CodeName(finding.code)));
+        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     }
     if (findings.empty()) {
-        auto* none = new QListWidgetItem(QStringLiteral("問題は見つかりません"), list_);
+        QListWidgetItem* none = list_->item(0);
+        none->setText(QStringLiteral("問題は見つかりません"));
+        none->setIcon(QIcon());
+        none->setData(Qt::UserRole, QVariant());
+        none->setData(Qt::UserRole + 1, QVariant());
+        none->setToolTip({});
         none->setFlags(Qt::NoItemFlags);
     }
-    list_->setUpdatesEnabled(true);
     const int warnings = static_cast<int>(findings.size()) - errors;
     setWindowTitle(QStringLiteral("問題の一覧 (エラー %1、警告 %2)").arg(errors).arg(warnings));
 }

@@ -115,6 +115,14 @@ class ScoreCheckerTest : public QObject {
                           problems.List()->visualItemRect(first).center());
         QCOMPARE(caretAt(), (std::pair{2, 2}));
 
+        // The open window follows the text: the ♯ made ＃, one row is left.
+        QTextCursor sharp = area.textCursor();
+        sharp.deleteChar();
+        sharp.insertText(u"＃"_qs);
+        WaitForCheck(h);
+        QCOMPARE(problems.List()->count(), 1);
+        QVERIFY(problems.List()->item(0)->text().startsWith(u"5 行 1 列: "_qs));
+
         // The commands are in the score area's context menu with their keys.
         const std::unique_ptr<QMenu> menu(area.MakeContextMenu());
         QStringList shown;
