@@ -116,54 +116,42 @@ class Cursor {
     std::size_t end_ = 0;
 };
 
-// Watches the reader's walk: the kind of every unit, the unit and accidental of every event, the bar lines.
-struct Recorder {
-    std::string_view pitchText;
-    ScoreMap& map;
+// Watches the reader's walk: the kind of every unit, the unit, accidental and places of every event, the bar
+// lines. Events and bar lines come in text order, so each text is placed by a cursor that only moves on.
+class Recorder {
+  public:
+    explicit Recorder(ScoreMap& map)
+        : map_(map), pitch_(map.sets, Text::Pitch, map.lines.size()),
+          timbre_(map.sets, Text::Timbre, map.lines.size()),
+          duration_(map.sets, Text::Duration, map.lines.size()) {}
 
     void operator()(const walk::UnitSeen& seen) {
-        const UnitKind kind = KindOfUnit(UnitAt(pitchText, seen.c), seen.symbolId);
-        map.units.push_back(kind);
+        const UnitKind kind = KindOfUnit(UnitAt(map_.texts.PitchText, seen.c), seen.symbolId);
+        map_.units.push_back(kind);
+        const std::size_t offset = 2 * seen.c - 2;
         if (seen.makesEvent) {
-            EventPlace place;
+            EventPlace& place = map_.events.emplace_back();
             place.unit = static_cast<std::uint32_t>(seen.c);
             // An accidental is used up by the next note symbol; ○ and ー use it up without effect.
             if (kind == UnitKind::Note) place.accidental = walk::StateOfRow(seen.rowBefore).PendingAccidental;
-            map.events.push_back(place);
+            place.pitch = pitch_.Place(offset);
+            place.set = static_cast<std::int32_t>(pitch_.Set());
+            place.timbre = timbre_.Place(offset);
+            place.duration = duration_.Place(offset);
         } else if (kind == UnitKind::BarLine) {
-            BarPlace bar;
+            BarPlace& bar = map_.bars.emplace_back();
             bar.eventsBefore = static_cast<std::int32_t>(seen.eventsBefore);
-            bar.at.byte = static_cast<std::uint32_t>(2 * seen.c - 2); // placed once the walk is done
-            map.bars.push_back(bar);
+            bar.at = pitch_.Place(offset);
+            bar.set = static_cast<std::int32_t>(pitch_.Set());
         }
     }
-};
 
-void PlaceEvents(ScoreMap& map) {
-    const std::size_t lineCount = map.lines.size();
-    Cursor pitch(map.sets, Text::Pitch, lineCount);
-    Cursor timbre(map.sets, Text::Timbre, lineCount);
-    Cursor duration(map.sets, Text::Duration, lineCount);
-    Cursor bars(map.sets, Text::Pitch, lineCount);
-    std::size_t bar = 0;
-    for (EventPlace& place : map.events) {
-        const std::size_t offset = 2 * std::size_t{place.unit} - 2;
-        for (; bar < map.bars.size() && map.bars[bar].at.byte < offset; ++bar) {
-            BarPlace& b = map.bars[bar];
-            b.at = bars.Place(b.at.byte);
-            b.set = static_cast<std::int32_t>(bars.Set());
-        }
-        place.pitch = pitch.Place(offset);
-        place.set = static_cast<std::int32_t>(pitch.Set());
-        place.timbre = timbre.Place(offset);
-        place.duration = duration.Place(offset);
-    }
-    for (; bar < map.bars.size(); ++bar) {
-        BarPlace& b = map.bars[bar];
-        b.at = bars.Place(b.at.byte);
-        b.set = static_cast<std::int32_t>(bars.Set());
-    }
-}
+  private:
+    ScoreMap& map_;
+    Cursor pitch_;
+    Cursor timbre_;
+    Cursor duration_;
+};
 
 } // namespace
 
@@ -249,13 +237,12 @@ void MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset,
     map.read.reserve(units);
     walk::GrowingStore store(map.read);
     std::size_t count = 0;
-    walk::WalkUnits(map.texts, onteiOffset, store, Recorder{map.texts.PitchText, map}, count);
+    walk::WalkUnits(map.texts, onteiOffset, store, Recorder(map), count);
     map.read.resize(count);
 
     map.timed = map.read;
     ApplyTuplets(map.timed, static_cast<std::int32_t>(map.timed.size()),
                  [&map](const TupletGroup& group) { map.tuplets.push_back(group); });
-    PlaceEvents(map);
 }
 
 std::int32_t ColumnOfByte(std::string_view line, std::size_t byte) {
