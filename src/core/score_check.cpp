@@ -207,6 +207,7 @@ enum UnitFact : std::uint8_t {
     NoteSymbol = 8,     // makes an event in a pitch line, ○ and ー included
     PitchMark = 16,     // makes a line a pitch line, and is not ー
     Bar = 32,           // ｜
+    NoDuration = 64,    // neither in the duration table nor ｜
 };
 
 const std::array<std::uint8_t, 65536>& Facts() {
@@ -215,12 +216,14 @@ const std::array<std::uint8_t, 65536>& Facts() {
         for (std::size_t u = 0; u < table.size(); ++u) {
             const auto unit = static_cast<Unit>(u);
             const char bytes[2] = {static_cast<char>(u >> 8), static_cast<char>(u & 0xFF)};
-            table[u] = std::uint8_t((IsDoubleByteAt(std::string_view(bytes, 2), 0) ? DoubleByte : 0) |
-                                    (detail::DurationIndex[unit] != 0 ? AnyDuration : 0) |
-                                    (IsMarkedDuration(unit) ? MarkedDuration : 0) |
-                                    (SymbolClass(unit) == ClassNoteSymbol ? NoteSymbol : 0) |
-                                    (IsPitchLineSymbol(unit) && unit != symbol::Hold ? PitchMark : 0) |
-                                    (unit == symbol::BarLine ? Bar : 0));
+            table[u] =
+                std::uint8_t((IsDoubleByteAt(std::string_view(bytes, 2), 0) ? DoubleByte : 0) |
+                             (detail::DurationIndex[unit] != 0 ? AnyDuration : 0) |
+                             (IsMarkedDuration(unit) ? MarkedDuration : 0) |
+                             (SymbolClass(unit) == ClassNoteSymbol ? NoteSymbol : 0) |
+                             (IsPitchLineSymbol(unit) && unit != symbol::Hold ? PitchMark : 0) |
+                             (unit == symbol::BarLine ? Bar : 0) |
+                             (detail::DurationIndex[unit] == 0 && unit != symbol::BarLine ? NoDuration : 0));
         }
         return table;
     }();
@@ -350,16 +353,16 @@ bool ReadTimbreNumbers(std::string_view trimmed, LineKindOf kind, std::vector<En
 }
 
 // What the whole units of a line, counted from its own first byte, are.
+// How many duration symbols and note symbols a line that is also a pitch line holds, and whether all its
+// pitch-line symbols are ー: what tells a duration line typed with ー from a pitch line of its own.
 struct UnitCounts {
     std::size_t markedDurations = 0; // duration symbols other than the full-width space
     std::size_t notes = 0;           // note symbols, ○ and ー included
-    std::size_t others = 0;          // neither duration symbols nor bar lines
-    bool onlyHolds = true;           // every pitch-line symbol in it is ー
+    bool onlyHolds = true;
 
     void Count(std::uint8_t facts) {
         markedDurations += (facts & MarkedDuration) != 0;
         notes += (facts & NoteSymbol) != 0;
-        others += (facts & (AnyDuration | Bar)) == 0;
         onlyHolds = onlyHolds && !(facts & PitchMark);
     }
 };
@@ -373,26 +376,43 @@ bool HoldsDoubleBytesOnly(std::string_view text) {
     return all != 0;
 }
 
-// The grid of a line that may be a duration line, and what its units are: in one pass when it holds
-// two-byte characters only, as duration lines do.
-std::pair<CharGrid, UnitCounts> ReadDurationLine(std::string_view line) {
+// A line that may be a duration line: where its characters stand, and the facts of any of its whole units
+// (counted from its own first byte) joined. In one pass when it holds two-byte characters only, as duration
+// lines do.
+struct LineUnits {
+    CharGrid grid;
+    std::uint8_t any = 0;
+
+    bool HasDurations() const { return (any & MarkedDuration) || !(any & NoDuration); }
+};
+
+LineUnits ReadLineUnits(std::string_view line) {
     const std::array<std::uint8_t, 65536>& facts = Facts();
-    UnitCounts counts;
     std::uint8_t all = line.size() % 2 == 0 ? DoubleByte : 0;
+    std::uint8_t any = 0;
     for (std::size_t b = 0; b + 1 < line.size(); b += 2) {
-        all &= facts[UnitOfLine(line, b)];
-        counts.Count(facts[UnitOfLine(line, b)]);
+        const std::uint8_t f = facts[UnitOfLine(line, b)];
+        all &= f;
+        any |= f;
     }
-    if (all) return {CharGrid::OfDoubleBytes(line), counts};
-    CharGrid grid(line);
-    counts = {};
+    if (all) return {CharGrid::OfDoubleBytes(line), any};
+    LineUnits units{CharGrid(line), 0};
     for (std::size_t b = 0; b + 1 < line.size(); ++b)
-        if (grid.WholeAt(b)) counts.Count(facts[UnitOfLine(line, b++)]); // and past the unit's second byte
-    return {std::move(grid), counts};
+        if (units.grid.WholeAt(b))
+            units.any |= facts[UnitOfLine(line, b++)]; // and past the unit's second byte
+    return units;
 }
 
-UnitCounts CountUnits(std::string_view line) {
-    return ReadDurationLine(line).second;
+UnitCounts CountUnits(std::string_view line, const CharGrid& grid) {
+    const std::array<std::uint8_t, 65536>& facts = Facts();
+    UnitCounts counts;
+    for (std::size_t b = 0; b + 1 < line.size(); ++b)
+        if (grid.WholeAt(b)) counts.Count(facts[UnitOfLine(line, b++)]); // and past the unit's second byte
+    return counts;
+}
+
+bool HasMarkedDurations(std::string_view line) {
+    return (ReadLineUnits(line).any & MarkedDuration) != 0;
 }
 
 // Per unit of PitchText: whether it stands as the writer lined it up and is not covered by another finding.
@@ -489,14 +509,14 @@ class Checker {
             facts.entriesEnd = entries_.size();
             facts.timbreAligned = set.timbreStart == set.pitchStart && set.pitchStart % 2 == 0;
             facts.durationAligned = set.durationStart == set.pitchStart && set.pitchStart % 2 == 0;
-            auto [grid, counts] = ReadDurationLine(facts.duration);
-            facts.durationGrid = std::move(grid);
-            facts.durationLine = ClassifyDurationLine(s, counts);
+            LineUnits below = ReadLineUnits(facts.duration);
+            facts.durationLine = ClassifyDurationLine(s, below);
+            facts.durationGrid = std::move(below.grid);
             if (facts.durationLine == DurationLine::ReadAsPitchLine) sets_[s + 1].suppressed = true;
         }
     }
 
-    DurationLine ClassifyDurationLine(std::size_t s, const UnitCounts& counts) const {
+    DurationLine ClassifyDurationLine(std::size_t s, const LineUnits& units) const {
         const std::size_t below = Set(s).pitchLine + 1;
         if (below >= lines_.size()) return DurationLine::Missing;
         const LineUse& use = map_.lines[below];
@@ -507,12 +527,13 @@ class Checker {
             // line. Anything else is a pitch line of its own.
             const bool ownDurations = below + 1 < lines_.size() && !map_.lines[below + 1].blank &&
                                       map_.lines[below + 1].pitchOf < 0 &&
-                                      CountUnits(Seen(below + 1)).markedDurations > 0;
+                                      HasMarkedDurations(Seen(below + 1));
+            const UnitCounts counts = CountUnits(sets_[s].duration, units.grid);
             if (counts.markedDurations > counts.notes || (counts.onlyHolds && !ownDurations))
                 return DurationLine::ReadAsPitchLine;
             return DurationLine::PitchLine;
         }
-        return counts.markedDurations > 0 || counts.others == 0 ? DurationLine::Real : DurationLine::Text;
+        return units.HasDurations() ? DurationLine::Real : DurationLine::Text;
     }
 
     // Half-width runs, "//" after a pitch symbol, and which units stand whole.
@@ -603,7 +624,7 @@ class Checker {
         case DurationLine::Blank: {
             const bool durationsAfter = j + 2 < lines_.size() &&
                                         map_.lines[j + 2].Role() == LineRole::Other &&
-                                        CountUnits(Seen(j + 2)).markedDurations > 0;
+                                        HasMarkedDurations(Seen(j + 2));
             onPitchLine(FindingCode::NoDurationLine,
                         durationsAfter ? msg::NoDurationLineBlankThenDurations : msg::NoDurationLineBlank);
             break;
@@ -775,15 +796,16 @@ class Checker {
         }
         std::size_t openEvent = None; // the last event without a duration, whose finding the next may extend
         std::size_t openFinding = 0;
-        for (std::size_t k = 0; k < map_.events.size(); ++k) {
-            if (map_.read[k].Oncho != 0 && !shortDurations && (map_.read[k].Onshoku < 0 || !textTimbres))
-                [[likely]]
+        const TOnpu* const read = map_.read.data();
+        const std::size_t events = map_.events.size();
+        for (std::size_t k = 0; k < events; ++k) {
+            const TOnpu& onpu = read[k];
+            if (onpu.Oncho != 0 && !shortDurations && (onpu.Onshoku < 0 || !textTimbres)) [[likely]]
                 continue;
             const EventPlace& e = map_.events[k];
             if (!Readable(e.unit)) continue;
             const auto s = static_cast<std::size_t>(e.set);
             const SetFacts& facts = sets_[s];
-            const TOnpu& onpu = map_.read[k];
             if (!facts.timbreNumbers && facts.timbreAligned && onpu.Onshoku >= 0)
                 Add(FindingCode::TimbreFromText, e.timbre, msg::TimbreFromText);
             if (!facts.ChecksDurations()) continue;
@@ -854,9 +876,19 @@ class Checker {
     // Line and column of every finding, in the order the score shows them. The columns of one line are
     // counted once, up to its last finding.
     void PlaceFindings() {
-        std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
-            return std::tie(a.place.line, a.place.byte) < std::tie(b.place.line, b.place.byte);
-        });
+        // Sorted by their keys, each finding then moved once into its place.
+        std::vector<std::tuple<std::int32_t, std::uint32_t, std::uint32_t>> order;
+        order.reserve(findings_.size());
+        for (std::size_t f = 0; f < findings_.size(); ++f)
+            order.emplace_back(findings_[f].place.line, findings_[f].place.byte,
+                               static_cast<std::uint32_t>(f));
+        std::sort(order.begin(), order.end());
+        std::vector<Finding> sorted;
+        sorted.reserve(findings_.size());
+        for (const auto& [line, byte, f] : order)
+            sorted.push_back(std::move(findings_[f]));
+        findings_ = std::move(sorted);
+
         std::string_view line;
         std::int32_t lineNumber = 0;
         std::size_t walked = 0;        // the first byte of the character the walk stands on
