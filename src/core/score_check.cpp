@@ -20,7 +20,7 @@ struct CodeInfo {
     Severity severity;
 };
 
-constexpr std::array<CodeInfo, 24> Codes{{
+constexpr std::array<CodeInfo, 25> Codes{{
     {"half-width-in-pitch-line", Severity::Error},
     {"half-width-in-duration-line", Severity::Error},
     {"long-timbre-line", Severity::Error},
@@ -44,6 +44,7 @@ constexpr std::array<CodeInfo, 24> Codes{{
     {"timbre-from-text", Severity::Warning},
     {"too-many-notes", Severity::Error},
     {"line-too-long", Severity::Error},
+    {"not-a-pitch-line", Severity::Warning},
     {"not-in-cp932", Severity::Warning},
 }};
 static_assert(Codes.size() == static_cast<std::size_t>(FindingCode::NotInCodePage932) + 1, "a row per code");
@@ -152,6 +153,10 @@ constexpr std::string_view TimbreFromText =
     "音色番号でなければ、この行と音高行の間に空行を入れてください";
 constexpr std::string_view LineTooLong =
     "行が 4096 バイトを超えているため、ここから後は読まれません。行を分けてください";
+constexpr std::string_view NotAPitchLine =
+    "音高行を決める記号 (ロ ツ レ チ ハ ヒ ウ リ ピ タ 四 甲 乙 ♭ ↓ ー など) がないため、この行は読まれず、○ "
+    "や ヰ "
+    "も音になりません。音高行ならそれらの記号を含め、注釈なら行の先頭に「//」を付けてください";
 constexpr std::string_view NotInCodePage932 =
     "コードページ 932 にない文字のため「?」(半角) として読まれます。別の文字にしてください";
 } // namespace msg
@@ -860,17 +865,28 @@ class Checker {
         }
     }
 
-    // What the conversion cannot take at all: too many notes, and bytes past a line's limit.
+    // What the conversion cannot take at all: too many notes, and bytes past a line's limit. And lines the
+    // reader passes over although they hold notes.
     void CheckLimits() {
         if (map_.read.size() > OnpuCapacity)
             Add(FindingCode::TooManyNotes, map_.events[OnpuCapacity].pitch,
                 TooManyNotesMessage(map_.read.size()));
         for (std::size_t j = 0; j < lines_.size(); ++j) {
+            if (map_.lines[j].Role() == LineRole::Other) CheckUnreadLine(j);
             if (lines_[j].size() <= MaxLineBytes || map_.lines[j].kind == LineKindOf::Comment) continue;
             const std::size_t end = TrimLine(lines_[j]).size();
             if (end > MaxLineBytes)
                 Add(FindingCode::LineTooLong, j, MaxLineBytes, end - MaxLineBytes, msg::LineTooLong);
         }
+    }
+
+    // ○ and ヰ make notes but no pitch line: a line of them alone is not read.
+    void CheckUnreadLine(std::size_t j) {
+        const std::string_view line = Seen(j);
+        const std::array<std::uint8_t, 65536>& facts = Facts();
+        for (std::size_t b = 0; b + 1 < line.size(); b += IsDoubleByteAt(line, b) ? 2 : 1)
+            if (IsDoubleByteAt(line, b) && (facts[UnitOfLine(line, b)] & NoteSymbol))
+                return Add(FindingCode::NotAPitchLine, j, b, 2, msg::NotAPitchLine);
     }
 
     // Line and column of every finding, in the order the score shows them. The columns of one line are

@@ -42,6 +42,7 @@ enum class FindingCode : std::uint8_t {
     TimbreFromText,              // a note takes a timbre from a line that is no timbre line
     TooManyNotes,                // more than 4096 events: the conversion refuses the score
     LineTooLong,                 // bytes past 4096 of a line are not seen
+    NotAPitchLine,               // ○ or ヰ in a line that no pitch-line symbol makes a pitch line
     NotInCodePage932,            // a character code page 932 lacks, read as "?"
 };
 

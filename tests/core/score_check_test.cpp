@@ -91,6 +91,7 @@ TEST(CheckScore, FindsEachPitfallWhereItIsTyped) {
         {"more than 4096 notes",
          {"", notes, beats, "", notes, beats, "", "ロ", "－"},
          {{F::TooManyNotes, 'E', 8, 1, 1}}},
+        {"rests alone make no pitch line", {"", "○ヰ○", "－－－"}, {{F::NotAPitchLine, 'W', 2, 1, 1}}},
         {"lines past 4096 bytes",
          {"", notes + "ロ", beats + "－"},
          {{F::LineTooLong, 'E', 2, 2049, 1}, {F::LineTooLong, 'E', 3, 2049, 1}}},
