@@ -248,6 +248,7 @@ void TScoreChecker::GoToNext() {
         if (!marked_[f].isNull() && marked_[f].selectionStart() > caret) return GoTo(static_cast<int>(f));
     for (std::size_t f = 0; f < marked_.size(); ++f) // round to the first
         if (!marked_[f].isNull()) return GoTo(static_cast<int>(f));
+    SayAtCaret(QStringLiteral("問題は見つかりません"));
 }
 
 void TScoreChecker::GoToPrevious() {
@@ -257,6 +258,7 @@ void TScoreChecker::GoToPrevious() {
         if (!marked_[f].isNull() && marked_[f].selectionStart() < caret) return GoTo(static_cast<int>(f));
     for (std::size_t f = marked_.size(); f-- > 0;) // round to the last
         if (!marked_[f].isNull()) return GoTo(static_cast<int>(f));
+    SayAtCaret(QStringLiteral("問題は見つかりません"));
 }
 
 // The caret to the finding's first character, the area in front with the message beside the caret.
@@ -270,9 +272,12 @@ void TScoreChecker::GoTo(int finding) {
     window_.raise();
     window_.activateWindow();
     area_.setFocus(Qt::OtherFocusReason);
+    SayAtCaret(TextOf(findings_[f].message));
+}
+
+void TScoreChecker::SayAtCaret(const QString& text) const {
     const QRect at = area_.cursorRect();
-    QToolTip::showText(area_.viewport()->mapToGlobal(at.bottomLeft()), TextOf(findings_[f].message),
-                       area_.viewport());
+    QToolTip::showText(area_.viewport()->mapToGlobal(at.bottomLeft()), text, area_.viewport());
 }
 
 void TScoreChecker::ShowProblems() {

@@ -80,6 +80,7 @@ class TScoreChecker : public QObject {
   private:
     void QueueCheck();
     void GoTo(int finding);
+    void SayAtCaret(const QString& text) const; // a tooltip under the caret
     QString ToolTipAt(const QTextCursor& cursor) const;
     std::vector<Finding> UnmappableFindings() const;
 
