@@ -61,7 +61,8 @@ AlignedTexts GatherLineSets(std::span<const std::string_view> lines, std::vector
     return texts;
 }
 
-void GatherLineSets(std::span<const std::string_view> lines, AlignedTexts& texts, std::vector<LineSet>* sets) {
+void GatherLineSets(std::span<const std::string_view> lines, AlignedTexts& texts,
+                    std::vector<LineSet>* sets) {
     texts.PitchText.clear();
     texts.TimbreText.clear();
     texts.DurationText.clear();
