@@ -3,6 +3,7 @@
 #include "conversion.h"
 #include "line_sets.h"
 #include "midi_image.h"
+#include "score_check.h"
 #include "score_file_lines.h"
 #include "score_map.h"
 #include "score_reader.h"
@@ -101,6 +102,50 @@ void MapLongScore(benchmark::State& state) {
     }
 }
 
+// The same into a map kept from the last time, as the score area's model makes it on every keystroke.
+void RemapLongScore(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    nagisora::ScoreMap map;
+    for (auto _ : state) {
+        nagisora::MapScore(lines, 0, map);
+        benchmark::DoNotOptimize(map.events.data());
+    }
+}
+
+// The checker on the long score as the score area runs it on every keystroke: the map made again into the
+// kept one, then the findings. Beside ConvertLines (target: at most three times its time).
+void CheckLongScore(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    nagisora::ScoreMap map;
+    std::size_t findings = 0;
+    for (auto _ : state) {
+        nagisora::MapScore(lines, 0, map);
+        const std::vector<nagisora::Finding> found = nagisora::CheckScore(lines, map);
+        findings = found.size();
+        benchmark::DoNotOptimize(found.data());
+    }
+    state.counters["findings"] = static_cast<double>(findings);
+}
+
+// The same from nothing, as nagisora-convert --check runs it once per score: a fresh map every time.
+void CheckLongScoreFresh(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    for (auto _ : state) {
+        const std::vector<nagisora::Finding> found = nagisora::CheckScore(lines);
+        benchmark::DoNotOptimize(found.data());
+    }
+}
+
+// The checker's own share: the findings from a map already made.
+void CheckMappedLongScore(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    const nagisora::ScoreMap map = nagisora::MapScore(lines);
+    for (auto _ : state) {
+        const std::vector<nagisora::Finding> found = nagisora::CheckScore(lines, map);
+        benchmark::DoNotOptimize(found.data());
+    }
+}
+
 } // namespace
 
 BENCHMARK(StageGatherLineSets);
@@ -111,5 +156,9 @@ BENCHMARK_CAPTURE(ConvertLines, StartScore, std::string("start-score.txt"), 41);
 BENCHMARK_CAPTURE(ConvertLines, Mixed4096Notes, std::string("long-4096.txt"), 4096);
 BENCHMARK_CAPTURE(ConvertFileBytes, Mixed4096Notes, std::string("long-4096.txt"));
 BENCHMARK(MapLongScore);
+BENCHMARK(RemapLongScore);
+BENCHMARK(CheckLongScore);
+BENCHMARK(CheckLongScoreFresh);
+BENCHMARK(CheckMappedLongScore);
 
 BENCHMARK_MAIN();

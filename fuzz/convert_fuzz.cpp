@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes through the whole conversion, as a score file, and checks the image it gives.
+// Feeds arbitrary bytes through the whole conversion, as a score file, and checks the image it gives; then
+// through the score checker, whose findings must stand on the characters of their lines, in order.
 
 #include "conversion.h"
+#include "score_check.h"
 #include "score_file.h"
 
 #include <cstdint>
@@ -33,6 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         nagisora::DecodeScoreFile(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
     const std::vector<std::string_view> lines(contents.lines.begin(), contents.lines.end());
     const nagisora::Conversion conversion = nagisora::ConvertScore(lines, settings);
+    std::int32_t lastLine = 1;
+    for (const nagisora::Finding& f : nagisora::CheckScore(lines)) {
+        Check(f.place.line >= lastLine && static_cast<std::size_t>(f.place.line) <= lines.size());
+        Check(f.place.byte + f.place.bytes <= lines[static_cast<std::size_t>(f.place.line - 1)].size());
+        Check(f.span.line == f.place.line && f.span.column >= 1 && f.span.length >= 1);
+        lastLine = f.place.line;
+    }
     if (conversion.Refused()) {
         Check(conversion.midiData.empty());
         return 0;

@@ -8,6 +8,7 @@
 #include "mPlay.h"
 #include "notation_entry.h"
 #include "score_area.h"
+#include "score_checker.h"
 #include "score_file.h"
 #include "score_file_lines.h"
 #include "score_model.h"
@@ -147,6 +148,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     FormCreate();
     helpF_ = std::make_unique<THelpF>();
     InstallNotationEntry(*this);
+    new TScoreChecker(*this); // underlines of the findings, the problems window, F8
 }
 
 TMainF::~TMainF() = default;

@@ -76,7 +76,7 @@ void ScoreModel::Remap() {
         views_.emplace_back(line.bytes);
     // The empty block after a final line break is where the caret can stand, not a line of the score.
     if (!lines_.empty() && lines_.back().text.isEmpty()) views_.pop_back();
-    map_ = MapScore(views_, onteiOffset_);
+    MapScore(views_, onteiOffset_, map_);
 }
 
 void ScoreModel::SetTransposition(std::int32_t onteiOffset) {

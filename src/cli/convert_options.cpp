@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <charconv>
+#include <map>
 
 namespace nagisora {
 namespace {
@@ -33,6 +34,8 @@ void CheckCombinations(const ConvertOptions& options) {
     if (options.events && (options.output || options.wav))
         throw CLI::ValidationError("--events",
                                    "prints the events and writes no file; drop --output and --wav");
+    if (options.check && (options.output || options.wav || options.events))
+        throw CLI::ValidationError("--check", "converts nothing; drop --output, --wav and --events");
 }
 
 } // namespace
@@ -72,6 +75,12 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
            "SoundFont (.sf2) of the --wav rendering; default: $NAGISORA_SOUNDFONT, else the first General "
            "MIDI SoundFont under /usr/share/sounds/sf2")
         ->envname(SoundFontVariable);
+    CLI::Option* check = app.add_flag("--check", options.check,
+                                      "Report what in the scores will not sound as written; convert nothing");
+    app.add_option("--format", options.checkFormat, "How --check prints: gcc (FILE:LINE:COL: ...) or json")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, CheckFormat>{{"gcc", CheckFormat::Gcc}, {"json", CheckFormat::Json}}))
+        ->needs(check);
 
     try {
         app.parse(argc, argv);

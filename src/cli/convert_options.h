@@ -10,6 +10,9 @@
 
 namespace nagisora {
 
+// How --check prints its findings: "FILE:LINE:COL: error|warning: MESSAGE [CODE]" lines, or a JSON array.
+enum class CheckFormat { Gcc, Json };
+
 struct ConvertOptions {
     std::vector<std::string> scores;   // "-" reads standard input
     std::optional<std::string> output; // "-" writes standard output
@@ -17,6 +20,8 @@ struct ConvertOptions {
     std::string soundFont;             // the SoundFont of the WAV file; empty: the program's own search
     ConversionSettings settings;
     bool events = false; // print the events instead of writing MIDI
+    bool check = false;  // report the findings of the score checker instead of converting
+    CheckFormat checkFormat = CheckFormat::Gcc;
 };
 
 inline constexpr int ExitSuccess = 0;

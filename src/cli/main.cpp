@@ -1,5 +1,6 @@
 // nagisora-convert: converts score files to Standard MIDI Files from the command line.
 
+#include "check_command.h"
 #include "conversion.h"
 #include "convert_options.h"
 #include "failure.h"
@@ -130,5 +131,6 @@ int Run(const ConvertOptions& options) {
 int main(int argc, char** argv) {
     const nagisora::ParsedCommandLine parsed = nagisora::ParseCommandLine(argc, argv);
     if (!parsed.options) return parsed.exitCode;
+    if (parsed.options->check) return nagisora::RunCheck(*parsed.options);
     return nagisora::Run(*parsed.options);
 }

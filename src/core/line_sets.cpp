@@ -57,6 +57,16 @@ LineKindOf KindOfLine(std::string_view trimmedLine) {
 
 AlignedTexts GatherLineSets(std::span<const std::string_view> lines, std::vector<LineSet>* sets) {
     AlignedTexts texts;
+    GatherLineSets(lines, texts, sets);
+    return texts;
+}
+
+void GatherLineSets(std::span<const std::string_view> lines, AlignedTexts& texts,
+                    std::vector<LineSet>* sets) {
+    texts.PitchText.clear();
+    texts.TimbreText.clear();
+    texts.DurationText.clear();
+    if (sets) sets->clear();
     const std::size_t n = lines.size();
     std::size_t bytes = 0;
     for (std::string_view line : lines)
@@ -78,7 +88,6 @@ AlignedTexts GatherLineSets(std::span<const std::string_view> lines, std::vector
         AppendPadded(texts.TimbreText, above, pitch.size());
         AppendPadded(texts.DurationText, below, pitch.size());
     }
-    return texts;
 }
 
 } // namespace nagisora

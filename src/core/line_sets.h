@@ -60,4 +60,7 @@ LineKindOf KindOfLine(std::string_view trimmedLine);
 // The three texts; when sets is given, it receives one entry per gathered pitch line.
 AlignedTexts GatherLineSets(std::span<const std::string_view> lines, std::vector<LineSet>* sets = nullptr);
 
+// The same into texts (and sets) already there, replacing what they hold and keeping their storage.
+void GatherLineSets(std::span<const std::string_view> lines, AlignedTexts& texts, std::vector<LineSet>* sets);
+
 } // namespace nagisora

@@ -8,14 +8,6 @@
 namespace nagisora {
 namespace {
 
-bool IsLeadByte(unsigned char b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
-bool IsTrailByte(unsigned char b) {
-    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
-
 UnitKind KindOfUnit(Unit unit, std::uint8_t symbolId) {
     const detail::SymbolInfo& info = detail::Symbols[symbolId];
     switch (info.symbolClass) {
@@ -41,6 +33,16 @@ UnitKind KindOfUnit(Unit unit, std::uint8_t symbolId) {
     default:
         return UnitKind::Other;
     }
+}
+
+// KindOfLine, at once for a line of ASCII bytes alone (a timbre line, most comments): no pitch-line symbol
+// is ASCII, so only a "//" at an even byte can decide.
+LineKindOf KindOfAnyLine(std::string_view trimmedLine) {
+    unsigned char highBits = 0;
+    for (const char byte : trimmedLine)
+        highBits |= static_cast<unsigned char>(byte);
+    if (highBits >= 0x80 || trimmedLine.find("//") != std::string_view::npos) return KindOfLine(trimmedLine);
+    return LineKindOf::Other;
 }
 
 // One of the three aligned texts as the sets divide it.
@@ -92,12 +94,16 @@ class Cursor {
         : sets_(sets), text_(text), lineCount_(lineCount) {}
 
     SourcePlace Place(std::size_t offset, std::size_t bytes = 2) {
-        while (set_ < sets_.size()) {
-            const Segment segment = SegmentOf(sets_[set_], text_, lineCount_);
-            if (offset < segment.start + segment.length) return PlaceIn(segment, offset, bytes);
-            ++set_;
+        // The segment of the set last found is kept: most offsets lie in it.
+        while (offset >= end_) {
+            if (set_ + 1 >= sets_.size()) {
+                set_ = sets_.size();
+                return {};
+            }
+            segment_ = SegmentOf(sets_[++set_], text_, lineCount_);
+            end_ = segment_.start + segment_.length;
         }
-        return {};
+        return PlaceIn(segment_, offset, bytes);
     }
     std::size_t Set() const { return set_; }
 
@@ -105,57 +111,47 @@ class Cursor {
     const std::vector<LineSet>& sets_;
     Text text_;
     std::size_t lineCount_;
-    std::size_t set_ = 0;
+    std::size_t set_ = static_cast<std::size_t>(-1); // before the first set, whose segment is found first
+    Segment segment_;
+    std::size_t end_ = 0;
 };
 
-// Watches the reader's walk: the kind of every unit, the unit and accidental of every event, the bar lines.
-struct Recorder {
-    std::string_view pitchText;
-    ScoreMap& map;
+// Watches the reader's walk: the kind of every unit, the unit, accidental and places of every event, the bar
+// lines. Events and bar lines come in text order, so each text is placed by a cursor that only moves on.
+class Recorder {
+  public:
+    explicit Recorder(ScoreMap& map)
+        : map_(map), pitch_(map.sets, Text::Pitch, map.lines.size()),
+          timbre_(map.sets, Text::Timbre, map.lines.size()),
+          duration_(map.sets, Text::Duration, map.lines.size()) {}
 
     void operator()(const walk::UnitSeen& seen) {
-        const UnitKind kind = KindOfUnit(UnitAt(pitchText, seen.c), seen.symbolId);
-        map.units.push_back(kind);
+        const UnitKind kind = KindOfUnit(UnitAt(map_.texts.PitchText, seen.c), seen.symbolId);
+        map_.units.push_back(kind);
+        const std::size_t offset = 2 * seen.c - 2;
         if (seen.makesEvent) {
-            EventPlace place;
+            EventPlace& place = map_.events.emplace_back();
             place.unit = static_cast<std::uint32_t>(seen.c);
             // An accidental is used up by the next note symbol; ○ and ー use it up without effect.
             if (kind == UnitKind::Note) place.accidental = walk::StateOfRow(seen.rowBefore).PendingAccidental;
-            map.events.push_back(place);
+            place.pitch = pitch_.Place(offset);
+            place.set = static_cast<std::int32_t>(pitch_.Set());
+            place.timbre = timbre_.Place(offset);
+            place.duration = duration_.Place(offset);
         } else if (kind == UnitKind::BarLine) {
-            BarPlace bar;
+            BarPlace& bar = map_.bars.emplace_back();
             bar.eventsBefore = static_cast<std::int32_t>(seen.eventsBefore);
-            bar.at.byte = static_cast<std::uint32_t>(2 * seen.c - 2); // placed once the walk is done
-            map.bars.push_back(bar);
+            bar.at = pitch_.Place(offset);
+            bar.set = static_cast<std::int32_t>(pitch_.Set());
         }
     }
-};
 
-void PlaceEvents(ScoreMap& map) {
-    const std::size_t lineCount = map.lines.size();
-    Cursor pitch(map.sets, Text::Pitch, lineCount);
-    Cursor timbre(map.sets, Text::Timbre, lineCount);
-    Cursor duration(map.sets, Text::Duration, lineCount);
-    Cursor bars(map.sets, Text::Pitch, lineCount);
-    std::size_t bar = 0;
-    for (EventPlace& place : map.events) {
-        const std::size_t offset = 2 * std::size_t{place.unit} - 2;
-        for (; bar < map.bars.size() && map.bars[bar].at.byte < offset; ++bar) {
-            BarPlace& b = map.bars[bar];
-            b.at = bars.Place(b.at.byte);
-            b.set = static_cast<std::int32_t>(bars.Set());
-        }
-        place.pitch = pitch.Place(offset);
-        place.set = static_cast<std::int32_t>(pitch.Set());
-        place.timbre = timbre.Place(offset);
-        place.duration = duration.Place(offset);
-    }
-    for (; bar < map.bars.size(); ++bar) {
-        BarPlace& b = map.bars[bar];
-        b.at = bars.Place(b.at.byte);
-        b.set = static_cast<std::int32_t>(bars.Set());
-    }
-}
+  private:
+    ScoreMap& map_;
+    Cursor pitch_;
+    Cursor timbre_;
+    Cursor duration_;
+};
 
 } // namespace
 
@@ -208,12 +204,22 @@ std::optional<UnitColumn> ScoreMap::UnitsAt(std::int32_t line, std::size_t byte)
 
 ScoreMap MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset) {
     ScoreMap map;
-    map.texts = GatherLineSets(lines, &map.sets);
+    MapScore(lines, onteiOffset, map);
+    return map;
+}
 
-    map.lines.resize(lines.size());
+void MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset, ScoreMap& map) {
+    GatherLineSets(lines, map.texts, &map.sets);
+    map.units.clear();
+    map.events.clear();
+    map.read.clear();
+    map.tuplets.clear();
+    map.bars.clear();
+
+    map.lines.assign(lines.size(), LineUse{});
     for (std::size_t j = 0; j < lines.size(); ++j) {
         const std::string_view trimmed = TrimLine(ScoreLine(lines[j]));
-        map.lines[j].kind = KindOfLine(trimmed);
+        map.lines[j].kind = KindOfAnyLine(trimmed);
         map.lines[j].blank = trimmed.empty();
     }
     for (std::size_t s = 0; s < map.sets.size(); ++s) {
@@ -231,14 +237,12 @@ ScoreMap MapScore(std::span<const std::string_view> lines, std::int32_t onteiOff
     map.read.reserve(units);
     walk::GrowingStore store(map.read);
     std::size_t count = 0;
-    walk::WalkUnits(map.texts, onteiOffset, store, Recorder{map.texts.PitchText, map}, count);
+    walk::WalkUnits(map.texts, onteiOffset, store, Recorder(map), count);
     map.read.resize(count);
 
     map.timed = map.read;
     ApplyTuplets(map.timed, static_cast<std::int32_t>(map.timed.size()),
                  [&map](const TupletGroup& group) { map.tuplets.push_back(group); });
-    PlaceEvents(map);
-    return map;
 }
 
 std::int32_t ColumnOfByte(std::string_view line, std::size_t byte) {
@@ -246,9 +250,7 @@ std::int32_t ColumnOfByte(std::string_view line, std::size_t byte) {
     std::int32_t column = 1;
     std::size_t b = 0;
     while (b < line.size()) {
-        const bool pair = b + 1 < line.size() && IsLeadByte(static_cast<unsigned char>(line[b])) &&
-                          IsTrailByte(static_cast<unsigned char>(line[b + 1]));
-        const std::size_t next = b + (pair ? 2 : 1);
+        const std::size_t next = b + (IsDoubleByteAt(line, b) ? 2 : 1);
         if (byte < next) return column;
         b = next;
         ++column;
@@ -259,11 +261,8 @@ std::int32_t ColumnOfByte(std::string_view line, std::size_t byte) {
 std::size_t ByteOfColumn(std::string_view line, std::int32_t column) {
     line = ScoreLine(line);
     std::size_t b = 0;
-    for (std::int32_t c = 1; c < column; ++c) {
-        const bool pair = b + 1 < line.size() && IsLeadByte(static_cast<unsigned char>(line[b])) &&
-                          IsTrailByte(static_cast<unsigned char>(line[b + 1]));
-        b += pair ? 2 : 1;
-    }
+    for (std::int32_t c = 1; c < column; ++c)
+        b += IsDoubleByteAt(line, b) ? 2 : 1;
     return b;
 }
 

@@ -123,9 +123,23 @@ struct ScoreMap {
 // Maps the score lines (code page 932 bytes, without line ends) with the transposition of the conversion.
 ScoreMap MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset = 0);
 
+// The same into a map already there, replacing what it holds and keeping the storage of its lists: what a
+// map made again on every keystroke takes, without fresh memory each time.
+void MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset, ScoreMap& map);
+
 // Columns of a code page 932 line as SourceSpan counts them, past its end too.
 std::int32_t ColumnOfByte(std::string_view line, std::size_t byte);
 std::size_t ByteOfColumn(std::string_view line, std::int32_t column);
+
+// Whether bytes byte and byte + 1 of a line are one two-byte character as the columns count it: a lead byte
+// 81–9F or E0–FC followed by a trail byte 40–7E or 80–FC.
+inline bool IsDoubleByteAt(std::string_view line, std::size_t byte) {
+    if (byte + 1 >= line.size()) return false;
+    const auto lead = static_cast<unsigned char>(line[byte]);
+    const auto trail = static_cast<unsigned char>(line[byte + 1]);
+    return ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) &&
+           ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC));
+}
 
 // The place in columns, on the lines it was made from.
 SourceSpan SpanOf(const SourcePlace& place, std::span<const std::string_view> lines);

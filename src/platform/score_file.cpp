@@ -21,9 +21,10 @@ std::string_view Utf8Text(std::string_view fileBytes) {
 } // namespace
 
 ScoreFileText ScoreFileTextOf(std::string fileBytes) {
-    if (!LooksLikeUtf8(fileBytes)) return ScoreFileText{std::move(fileBytes), false, {}};
+    if (!LooksLikeUtf8(fileBytes)) return ScoreFileText{std::move(fileBytes), false, {}, {}};
     Cp932Text converted = EncodeCp932(Utf8Text(fileBytes));
-    return ScoreFileText{std::move(converted.bytes), true, std::move(converted.unmappable)};
+    return ScoreFileText{std::move(converted.bytes), true, std::move(converted.unmappable),
+                         std::move(converted.charStarts)};
 }
 
 ScoreFileContents DecodeScoreFile(std::string_view fileBytes) {

@@ -4,6 +4,7 @@
 
 #include "cp932.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,9 @@ struct ScoreFileText {
     std::string bytes;                    // the file's own bytes, or its UTF-8 text converted
     bool fromUtf8 = false;                // the file was UTF-8 text and has been converted
     std::vector<CharPosition> unmappable; // characters of a UTF-8 file that became "?", for warnings
+    // Of a UTF-8 file: where each of its characters (after the byte-order mark) begins in bytes, and the
+    // length of bytes at the end, to name places in bytes by the file's own lines and columns.
+    std::vector<std::uint32_t> charStarts;
 };
 
 // A file that looks like UTF-8 loses its byte-order mark and what follows a byte 1A, and is converted to code

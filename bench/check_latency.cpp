@@ -1,0 +1,173 @@
+// check_latency: the time from a keystroke in the score area to the underlines of the checker drawn anew, on
+// a long score (default examples/long-4096.txt), in the real main window on Qt's offscreen platform.
+//
+//   check_latency [--runs N] [--score FILE]
+//
+// Each run types one character into a pitch line in the middle of the score, the way the keyboard sends it
+// (a key press and a release to the score area), lets the event loop run until the checker has checked the
+// text and set its marks, and then paints the area's viewport at once: the time covers the edit, the model's
+// new map, the check, the new marks and their painting. Two cases alternate:
+//   "finding": a half-width letter typed into the pitch line, then taken back with Backspace; both change the
+//   findings, so every underline is made again;
+//   "same": a full-width character typed into a comment line and taken back; the findings stay where they
+//   were and the underlines already there are kept.
+// Prints the median, the 90th percentile and the largest time of each case, in milliseconds.
+
+#include "fMain.h"
+#include "score_area.h"
+#include "score_checker.h"
+#include "score_file.h"
+#include "score_model.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int runs = 100;
+    std::string score = NAGISORA_EXAMPLES_DIR "/long-4096.txt";
+};
+
+Options ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--runs") == 0)
+            options.runs = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--score") == 0)
+            options.score = argv[i + 1];
+    }
+    return options;
+}
+
+void SendKey(QWidget& to, int key, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(&to, &press);
+    QApplication::sendEvent(&to, &release);
+}
+
+double Percentile(std::vector<double> values, double share) {
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
+    return values[at];
+}
+
+double Median(const std::vector<double>& values) {
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t n = sorted.size();
+    return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const Options options = ParseOptions(argc, argv);
+
+    std::ifstream in(options.score, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "check_latency: cannot read %s\n", options.score.c_str());
+        return 1;
+    }
+    const nagisora::ScoreFileContents score =
+        nagisora::DecodeScoreFile(std::string(std::istreambuf_iterator<char>(in), {}));
+    QString text;
+    for (const std::string& line : score.lines)
+        text += QString::fromStdString(nagisora::DecodeCp932(line)) + u'\n';
+
+    QTemporaryDir dir;
+    nagisora::MainWindowOptions windowOptions;
+    windowOptions.appDir = dir.path().toStdString() + "/";
+    windowOptions.media = nagisora::MediaOptions::ToWavFile(dir.path().toStdString() + "/preview.wav");
+    windowOptions.reportError = [](const nagisora::Failure&) {};
+    nagisora::TMainF window(std::move(windowOptions));
+    window.show();
+    nagisora::TScoreArea& area = window.ScoreArea();
+    auto* checker = window.findChild<nagisora::TScoreChecker*>();
+    bool checked = false;
+    area.setPlainText(text);
+    checker->CheckNow();
+    const std::size_t findings = checker->Findings().size();
+
+    // A pitch line and a comment line in the middle of the score.
+    const int middle = area.document()->blockCount() / 2;
+    int pitchLine = -1;
+    int commentLine = -1;
+    for (int b = middle; b < area.document()->blockCount() && (pitchLine < 0 || commentLine < 0); ++b) {
+        const QString line = area.document()->findBlockByNumber(b).text();
+        if (pitchLine < 0 && line.contains(u'ロ') && !line.startsWith(u"//"_qs)) pitchLine = b;
+        if (commentLine < 0 && line.startsWith(u"//"_qs)) commentLine = b;
+    }
+    if (commentLine < 0) { // no comment after the middle: a new one
+        QTextCursor end(area.document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(u"//\n"_qs);
+        commentLine = area.document()->blockCount() - 2;
+    }
+    area.setFocus();
+
+    // The moments of one keystroke: the model's map made again (within the key's handling), the checker
+    // done, the area painted.
+    Clock::time_point remapped;
+    QObject::connect(&window.Model(), &nagisora::ScoreModel::Remapped, [&] { remapped = Clock::now(); });
+    QObject::connect(checker, &nagisora::TScoreChecker::Checked, [&] { checked = true; });
+    struct Times {
+        std::vector<double> whole, edit, check, paint;
+    };
+    const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    const auto timeKey = [&](Times& times, int line, int key, const QString& keyText) {
+        QTextCursor caret(area.document()->findBlockByNumber(line));
+        caret.movePosition(QTextCursor::EndOfBlock);
+        area.setTextCursor(caret);
+        QApplication::processEvents();
+        checked = false;
+        const Clock::time_point start = Clock::now();
+        SendKey(area, key, keyText);
+        const Clock::time_point handled = Clock::now();
+        while (!checked)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        const Clock::time_point done = Clock::now();
+        area.viewport()->repaint();
+        const Clock::time_point painted = Clock::now();
+        times.whole.push_back(ms(painted - start));
+        times.edit.push_back(ms(remapped - start));
+        times.check.push_back(ms(done - handled));
+        times.paint.push_back(ms(painted - done));
+    };
+
+    Times changing;
+    Times same;
+    for (int run = 0; run < options.runs; ++run) {
+        timeKey(changing, pitchLine, Qt::Key_A, u"a"_qs);
+        timeKey(changing, pitchLine, Qt::Key_Backspace, {});
+        timeKey(same, commentLine, Qt::Key_unknown, u"ロ"_qs);
+        timeKey(same, commentLine, Qt::Key_Backspace, {});
+    }
+    std::printf("score %s: %d lines, %zu findings; %d keystrokes each\n", options.score.c_str(),
+                area.document()->blockCount(), findings, 2 * options.runs);
+    for (const auto& [name, times] : {std::pair{"finding", &changing}, std::pair{"same", &same}}) {
+        std::printf("%-8s keystroke to underlines: median %.3f ms  p90 %.3f ms  max %.3f ms\n", name,
+                    Median(times->whole), Percentile(times->whole, 0.9),
+                    *std::max_element(times->whole.begin(), times->whole.end()));
+        std::printf("%-8s medians: edit and map %.3f ms, event loop to the check and its marks %.3f ms, "
+                    "paint %.3f ms\n",
+                    "", Median(times->edit), Median(times->check), Median(times->paint));
+    }
+    return 0;
+}

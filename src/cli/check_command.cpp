@@ -1,0 +1,151 @@
+#include "check_command.h"
+
+#include "failure.h"
+#include "file_io.h"
+#include "score_check.h"
+#include "score_file.h"
+#include "score_file_lines.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <tuple>
+#include <unistd.h>
+#include <vector>
+
+namespace nagisora {
+namespace {
+
+constexpr std::string_view StandardStream = "-";
+
+std::string ReadStandardInput() {
+    std::string bytes;
+    char buffer[65536];
+    while (true) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got == 0) return bytes;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ThrowIoError(errno, std::string(StandardStream));
+        }
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// Places in the code page 932 text of a UTF-8 file, named by the file's own lines and columns: the lines are
+// the same, the columns count the file's characters.
+class Utf8Columns {
+  public:
+    Utf8Columns(const ScoreFileText& text, std::span<const std::string_view> lines)
+        : text_(text), lines_(lines) {}
+
+    SourceSpan SpanOf(const SourcePlace& place) const {
+        const std::size_t lineStart = static_cast<std::size_t>(
+            lines_[static_cast<std::size_t>(place.line - 1)].data() - text_.bytes.data());
+        const std::size_t first = CharacterAt(lineStart + place.byte);
+        const std::size_t last =
+            CharacterAt(lineStart + place.byte + std::max<std::uint32_t>(place.bytes, 1) - 1);
+        const std::size_t lineFirst = CharacterAt(lineStart);
+        return SourceSpan{place.line, static_cast<std::int32_t>(first - lineFirst + 1),
+                          static_cast<std::int32_t>(last - first + 1)};
+    }
+
+  private:
+    // The character (from 0) that holds a byte; past the end, counting on one a byte.
+    std::size_t CharacterAt(std::size_t byte) const {
+        const std::vector<std::uint32_t>& starts = text_.charStarts;
+        const std::size_t end = starts.back();
+        if (byte >= end) return starts.size() - 1 + (byte - end);
+        return static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), byte) -
+                                        starts.begin()) -
+               1;
+    }
+
+    const ScoreFileText& text_;
+    std::span<const std::string_view> lines_;
+};
+
+// The findings of one score, ordered by line and column as its file shows them.
+std::vector<Finding> CheckScoreText(const ScoreFileText& text) {
+    const std::vector<std::string_view> lines = SplitScoreFileLines(text.bytes);
+    std::vector<Finding> findings = CheckScore(lines);
+    if (!text.fromUtf8) return findings;
+    const Utf8Columns columns(text, lines);
+    for (Finding& f : findings)
+        f.span = columns.SpanOf(f.place);
+    for (const CharPosition& at : text.unmappable)
+        findings.push_back(UnmappableCharacterFinding(
+            {}, SourceSpan{static_cast<std::int32_t>(at.line), static_cast<std::int32_t>(at.column), 1}));
+    std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
+        return std::tie(a.span.line, a.span.column) < std::tie(b.span.line, b.span.column);
+    });
+    return findings;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + '"';
+}
+
+std::string GccLine(const std::string& score, const Finding& f) {
+    return score + ':' + std::to_string(f.span.line) + ':' + std::to_string(f.span.column) + ": " +
+           std::string(SeverityName(f.severity)) + ": " + f.message + " [" + std::string(CodeName(f.code)) +
+           "]\n";
+}
+
+std::string JsonObject(const std::string& score, const Finding& f) {
+    return "{\"file\":" + JsonString(score) + ",\"line\":" + std::to_string(f.span.line) +
+           ",\"column\":" + std::to_string(f.span.column) + ",\"length\":" + std::to_string(f.span.length) +
+           ",\"severity\":\"" + std::string(SeverityName(f.severity)) + "\",\"code\":\"" +
+           std::string(CodeName(f.code)) + "\",\"message\":" + JsonString(f.message) + '}';
+}
+
+void Print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+} // namespace
+
+int RunCheck(const ConvertOptions& options) {
+    int exitCode = ExitSuccess;
+    bool firstObject = true;
+    if (options.checkFormat == CheckFormat::Json) Print("[");
+    for (const std::string& score : options.scores) {
+        std::vector<Finding> findings;
+        try {
+            findings = CheckScoreText(
+                ScoreFileTextOf(score == StandardStream ? ReadStandardInput() : ReadFileBytes(score)));
+        } catch (const Failure& failure) {
+            std::fprintf(stderr, "nagisora-convert: %s: %s.\n", score.c_str(), failure.Message().c_str());
+            exitCode = ExitFailure;
+            continue;
+        }
+        for (const Finding& f : findings) {
+            if (f.severity == Severity::Error) exitCode = ExitFailure;
+            if (options.checkFormat == CheckFormat::Gcc) {
+                Print(GccLine(score, f));
+            } else {
+                Print((firstObject ? "\n" : ",\n") + JsonObject(score, f));
+                firstObject = false;
+            }
+        }
+    }
+    if (options.checkFormat == CheckFormat::Json) Print(firstObject ? "]\n" : "\n]\n");
+    std::fflush(stdout);
+    return exitCode;
+}
+
+} // namespace nagisora

@@ -1,0 +1,980 @@
+#include "score_check.h"
+
+#include "symbol_tables.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <tuple>
+#include <utility>
+
+namespace nagisora {
+namespace {
+
+constexpr std::size_t None = std::numeric_limits<std::size_t>::max();
+
+struct CodeInfo {
+    std::string_view name;
+    Severity severity;
+};
+
+constexpr std::array<CodeInfo, 25> Codes{{
+    {"half-width-in-pitch-line", Severity::Error},
+    {"half-width-in-duration-line", Severity::Error},
+    {"long-timbre-line", Severity::Error},
+    {"long-duration-line", Severity::Error},
+    {"no-duration-line", Severity::Warning},
+    {"text-as-duration-line", Severity::Error},
+    {"duration-line-read-as-pitch-line", Severity::Error},
+    {"timbre-line-not-adjacent", Severity::Error},
+    {"music-sharp", Severity::Error},
+    {"comment-after-pitch", Severity::Error},
+    {"unknown-symbol", Severity::Warning},
+    {"accidental-unused", Severity::Warning},
+    {"unknown-duration", Severity::Error},
+    {"no-duration", Severity::Warning},
+    {"duration-under-no-note", Severity::Warning},
+    {"tuplet-cut", Severity::Error},
+    {"tuplet-marker-overwritten", Severity::Warning},
+    {"tuplet-base-in-tuplet", Severity::Warning},
+    {"timbre-not-over-note", Severity::Error},
+    {"timbre-above-7f", Severity::Error},
+    {"timbre-from-text", Severity::Warning},
+    {"too-many-notes", Severity::Error},
+    {"line-too-long", Severity::Error},
+    {"not-a-pitch-line", Severity::Warning},
+    {"not-in-cp932", Severity::Warning},
+}};
+static_assert(Codes.size() == static_cast<std::size_t>(FindingCode::NotInCodePage932) + 1, "a row per code");
+
+// The messages: what happens, then what to write instead.
+namespace msg {
+constexpr std::string_view HalfWidthShiftsScore =
+    "半角文字があるため、これ以降の音がすべて 1 バイトずれて読まれます。全角にしてください";
+constexpr std::string_view HalfWidthShiftsLine =
+    "半角文字があるため、この行のこの後の記号が 1 バイトずれて読まれます。全角にしてください";
+constexpr std::string_view HalfWidthInDurations =
+    "半角文字があるため、この行のこの後の音長が 1 バイトずれて読まれます。"
+    "全角にしてください (2 拍は全角スペース「　」)";
+constexpr std::string_view LongTimbreLine =
+    "音色行が音高行より長いため、次の組から音色番号が前の音符にずれます。"
+    "音高行より長い部分を消してください";
+constexpr std::string_view LongTimbreText =
+    "この行は下の音高行の音色行として読まれ、音高行より長いため、次の組から音色番号がずれます。"
+    "この行と音高行の間に空行を入れてください";
+constexpr std::string_view LongDurationLine =
+    "音長行が音高行より長いため、次の組から音長が前の音符にずれます。"
+    "音高行より長い部分を消してください";
+constexpr std::string_view LongDurationText =
+    "この行は上の音高行の音長行として読まれ、音高行より長いため、次の組から音長がずれます。"
+    "音高行のすぐ下に正しい音長行を書いてください";
+constexpr std::string_view NoDurationLineAtEnd =
+    "音長行がないため、この行の音はすべて 2 拍になります。音高行のすぐ下に音長行を書いてください";
+constexpr std::string_view NoDurationLineBlank =
+    "音高行のすぐ下が空行のため、この行の音はすべて 2 拍になります。"
+    "音長行は音高行のすぐ下に書いてください";
+constexpr std::string_view NoDurationLineBlankThenDurations =
+    "音高行と音長行の間に空行があるため、音長行は使われず、この行の音はすべて 2 拍になります。"
+    "空行を削除してください";
+constexpr std::string_view CommentAsDurations =
+    "すぐ下の注釈行が音長行として読まれるため、この行の音の長さが正しくなりません (多くは 0)。"
+    "音高行のすぐ下に音長行を書いてください";
+constexpr std::string_view TextAsDurations =
+    "すぐ下の行に音長記号がないまま音長行として読まれるため、この行の音の長さが正しくなりません (多くは 0)。"
+    "音高行のすぐ下に音長行を書いてください";
+constexpr std::string_view PitchAsDurations =
+    "すぐ下の行も音高行のため、その記号が音長として読まれ、この行の音の長さが正しくなりません (多くは 0)。"
+    "間に音長行を書いてください";
+constexpr std::string_view DurationLineReadAsPitchLine =
+    "音長行に音高の記号 (「ー」など) があるため、この行も音高行として読まれ、余分な音符ができます "
+    "(後の組の音色や音長もずれることがあります)。1 拍は「－」(全角マイナス) にし、音長行には音長記号だけを"
+    "書いてください";
+constexpr std::string_view TimbreAboveBlank =
+    "音色行と音高行の間に空行があるため、この音色番号は使われません。"
+    "空行を削除してください";
+constexpr std::string_view TimbreAboveComment =
+    "音色行と音高行の間に注釈行があるため、この音色番号は使われません (注釈行が音色行として読まれます)。"
+    "注釈行を音色行の上に移してください";
+constexpr std::string_view TimbreAboveText =
+    "音色行と音高行の間に別の行があるため、この音色番号は使われません。間の行を音色行の上に移してください";
+constexpr std::string_view MusicSharp =
+    "♯ (音楽記号) では音は上がりません。半音上げるには全角の「＃」を使ってください";
+constexpr std::string_view CommentAfterPitch =
+    "音符の後の「//」は注釈にならず、この後の文字も音符として読まれます。"
+    "注釈は別の行の先頭に「//」を付けて書いてください";
+constexpr std::string_view UnknownSymbol = "記譜の記号ではないため読み飛ばされ、音になりません。"
+                                           "音符は ロ ツ レ チ ハ ヒ などの全角カタカナで書いてください";
+constexpr std::string_view AccidentalBeforeRest =
+    "この変化記号の次は ○ か ー "
+    "のため、効果がありません。変化記号は音を上げ下げする音符の直前に書いてください";
+constexpr std::string_view AccidentalReplaced =
+    "次の音符の前にもう一つ変化記号があるため、この変化記号は効果がありません。どちらか一つにしてください";
+constexpr std::string_view AccidentalAtEnd =
+    "この後に音符がないため、この変化記号は効果がありません。変化記号は音符の直前に書いてください";
+constexpr std::string_view UnknownDuration =
+    "音長記号ではないため、この音の長さが 0 になります。－ (1 拍)、＋ (半拍)、＝ (1/4 拍)、＊ (1/8 拍)、"
+    "全角スペース (2 拍)、連符の ３ ５ ７ のどれかにしてください";
+constexpr std::string_view NoDuration = "音長行がここまで届いていないため、この音は 2 拍になります。"
+                                        "音符の真下に音長記号を書いてください (2 拍なら全角スペース「　」)";
+constexpr std::string_view DurationUnderNoNote =
+    "この音長記号の上に音符がないため使われません。音長記号は音符の真下に書いてください";
+constexpr std::string_view DurationsPastPitchLine =
+    "音高行より長い部分の音長は使われません。音符が足りなければ音高行に書き足してください";
+constexpr std::string_view TupletWithoutBase =
+    "最初の音に連符の印があるため基準の長さがなく、この音の長さが 0 になります。"
+    "連符の印は連符の真ん中の音の下に書いてください";
+constexpr std::string_view TupletCutBefore =
+    "連符の印の前に音が足りないため、連符が途中で切れます。"
+    "連符の印は真ん中の音 (3 連符は 2 番目、5 連符は 3 番目、7 連符は 4 "
+    "番目) の下に書いてください";
+constexpr std::string_view TupletCutAfter = "連符の印の後に音が足りないため、連符が途中で切れます。"
+                                            "連符の音をすべて書くか、連符の印を消してください";
+constexpr std::string_view TupletOverwritten =
+    "この連符の印は前の連符の中にあるため、働かずに前の連符の長さになります。"
+    "連符の印は一つの連符に一つ、真ん中の音の下に書いてください";
+constexpr std::string_view TupletBaseInTuplet =
+    "この連符の基準の音 (印の前の音) が前の連符の中にあるため、短くなった長さが基準になります。"
+    "基準の音は連符の外に置いてください";
+constexpr std::string_view TimbreMisaligned =
+    "音色番号が音符の真上から半角 1 文字ずれているため使われません。音符の左端の真上から 2 "
+    "桁で書いてください";
+constexpr std::string_view TimbreDigits =
+    "音色番号は 16 進数 2 桁で書いてください (例: 0A)。このままでは使われません";
+constexpr std::string_view TimbreNotHex =
+    "音色番号は半角の 16 進数 2 桁 (00〜7F) で書いてください。このままでは使われません";
+constexpr std::string_view TimbreOverRest =
+    "音色番号が ○ か ー の上にあるため使われません。音の出る音符の真上に書いてください";
+constexpr std::string_view TimbreOverNoNote =
+    "この音色番号の下に音符がないため使われません。音符の真上に書いてください";
+constexpr std::string_view TimbreFromText =
+    "この行は下の音高行の音色行として読まれ、ここが音色番号になります。"
+    "音色番号でなければ、この行と音高行の間に空行を入れてください";
+constexpr std::string_view LineTooLong =
+    "行が 4096 バイトを超えているため、ここから後は読まれません。行を分けてください";
+constexpr std::string_view NotAPitchLine =
+    "音高行を決める記号 (ロ ツ レ チ ハ ヒ ウ リ ピ タ 四 甲 乙 ♭ ↓ ー など) がないため、この行は読まれず、○ "
+    "や ヰ "
+    "も音になりません。音高行ならそれらの記号を含め、注釈なら行の先頭に「//」を付けてください";
+constexpr std::string_view NotInCodePage932 =
+    "コードページ 932 にない文字のため「?」(半角) として読まれます。別の文字にしてください";
+} // namespace msg
+
+std::string TimbreAbove7FMessage(std::string_view digits) {
+    return "音色番号 " + std::string(digits) +
+           " は 7F を超えているため、MIDI データが正しくなりません。00〜7F にしてください";
+}
+
+std::string TooManyNotesMessage(std::size_t count) {
+    return "音符が " + std::to_string(count) +
+           " 個あり、4096 を超えているため MIDI に変換できません。楽譜を分けてください";
+}
+
+bool IsHexDigit(char byte) {
+    return detail::HexDigit[static_cast<unsigned char>(byte)] >= 0;
+}
+
+// Full-width digits and letters (０–９, Ａ–Ｚ, ａ–ｚ): what a timbre number typed in full width holds.
+bool IsFullWidthAlphanumeric(std::string_view line, std::size_t b) {
+    const auto lead = static_cast<unsigned char>(line[b]);
+    const auto trail = static_cast<unsigned char>(line[b + 1]);
+    return lead == 0x82 && ((trail >= 0x4F && trail <= 0x58) || (trail >= 0x60 && trail <= 0x79) ||
+                            (trail >= 0x81 && trail <= 0x9A));
+}
+
+bool IsFullWidthHexDigit(std::string_view line, std::size_t b) {
+    const auto lead = static_cast<unsigned char>(line[b]);
+    const auto trail = static_cast<unsigned char>(line[b + 1]);
+    return lead == 0x82 && ((trail >= 0x4F && trail <= 0x58) || (trail >= 0x60 && trail <= 0x65) ||
+                            (trail >= 0x81 && trail <= 0x86));
+}
+
+bool IsDurationSymbol(Unit unit) {
+    return detail::DurationIndex[unit] != 0 && unit != symbol::TwoSpaces;
+}
+
+// A duration symbol that takes a time of its own: not the full-width space, which also fills the columns
+// under markers and bar lines.
+bool IsMarkedDuration(Unit unit) {
+    return IsDurationSymbol(unit) && unit != symbol::Space;
+}
+
+Unit UnitOfLine(std::string_view line, std::size_t b) {
+    return MakeUnit(static_cast<unsigned char>(line[b]), static_cast<unsigned char>(line[b + 1]));
+}
+
+// What the checker asks of a unit, by its value, in one lookup.
+enum UnitFact : std::uint8_t {
+    DoubleByte = 1,     // a lead byte and a trail byte: one two-byte character
+    AnyDuration = 2,    // in the duration table, the spaces included
+    MarkedDuration = 4, // in the duration table, the spaces left out
+    NoteSymbol = 8,     // makes an event in a pitch line, ○ and ー included
+    PitchMark = 16,     // makes a line a pitch line, and is not ー
+    Bar = 32,           // ｜
+    NoDuration = 64,    // neither in the duration table nor ｜
+};
+
+const std::array<std::uint8_t, 65536>& Facts() {
+    static const std::array<std::uint8_t, 65536> facts = [] {
+        std::array<std::uint8_t, 65536> table{};
+        for (std::size_t u = 0; u < table.size(); ++u) {
+            const auto unit = static_cast<Unit>(u);
+            const char bytes[2] = {static_cast<char>(u >> 8), static_cast<char>(u & 0xFF)};
+            table[u] =
+                std::uint8_t((IsDoubleByteAt(std::string_view(bytes, 2), 0) ? DoubleByte : 0) |
+                             (detail::DurationIndex[unit] != 0 ? AnyDuration : 0) |
+                             (IsMarkedDuration(unit) ? MarkedDuration : 0) |
+                             (SymbolClass(unit) == ClassNoteSymbol ? NoteSymbol : 0) |
+                             (IsPitchLineSymbol(unit) && unit != symbol::Hold ? PitchMark : 0) |
+                             (unit == symbol::BarLine ? Bar : 0) |
+                             (detail::DurationIndex[unit] == 0 && unit != symbol::BarLine ? NoDuration : 0));
+        }
+        return table;
+    }();
+    return facts;
+}
+
+struct ByteRun {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    std::size_t End() const { return start + length; }
+};
+
+// Where the characters of a line stand: its runs of one-byte characters; every other character is two bytes.
+class CharGrid {
+  public:
+    CharGrid() = default;
+    explicit CharGrid(std::string_view line) : line_(line) {
+        for (std::size_t b = 0; b < line.size();) {
+            if (IsDoubleByteAt(line, b)) {
+                b += 2;
+                continue;
+            }
+            if (!runs_.empty() && runs_.back().End() == b)
+                ++runs_.back().length;
+            else
+                runs_.push_back(ByteRun{b, 1});
+            ++b;
+        }
+    }
+
+    // A line known to hold two-byte characters only.
+    static CharGrid OfDoubleBytes(std::string_view line) {
+        CharGrid grid;
+        grid.line_ = line;
+        return grid;
+    }
+
+    const std::vector<ByteRun>& Runs() const { return runs_; }
+
+    // Whether bytes b and b + 1 are one two-byte character or two one-byte characters: a unit that holds
+    // what the writer typed, not halves of characters.
+    bool WholeAt(std::size_t b) const {
+        if (b + 1 >= line_.size()) return false;
+        if (runs_.empty()) return b % 2 == 0;
+        const auto after =
+            std::partition_point(runs_.begin(), runs_.end(), [b](const ByteRun& r) { return r.End() <= b; });
+        if (after != runs_.end() && after->start <= b) return b + 1 < after->End();
+        const std::size_t gapStart = after == runs_.begin() ? 0 : (after - 1)->End();
+        return (b - gapStart) % 2 == 0;
+    }
+
+  private:
+    std::string_view line_;
+    std::vector<ByteRun> runs_;
+};
+
+// The entries of a line that may hold timbre numbers: runs of characters other than spaces.
+struct Entry {
+    std::size_t start = 0;
+    std::size_t bytes = 0;
+    std::size_t characters = 0;
+    bool halfWidthHex = true; // every character a one-byte hexadecimal digit
+    bool anyHex = true;       // every character a hexadecimal digit, in either width
+};
+
+// Appends the entries of a line to entries; returns false when the line has a two-byte character that is
+// neither a space nor a full-width digit or letter (then it is text, and the entries are incomplete).
+bool AppendEntries(std::string_view line, std::vector<Entry>& entries) {
+    unsigned char high = 0;
+    for (const char byte : line)
+        high |= static_cast<unsigned char>(byte);
+    if (high < 0x80) { // one-byte characters only, as timbre lines are
+        constexpr std::uint64_t Spaces = 0x2020202020202020;
+        for (std::size_t b = 0; b < line.size(); ++b) {
+            std::uint64_t eight = 0;
+            while (b + 8 <= line.size() && (std::memcpy(&eight, line.data() + b, 8), eight == Spaces))
+                b += 8; // timbre lines are mostly spaces
+            if (b == line.size()) break;
+            if (static_cast<unsigned char>(line[b]) <= 0x20) continue;
+            Entry e{b};
+            for (; b < line.size() && static_cast<unsigned char>(line[b]) > 0x20; ++b)
+                e.halfWidthHex = e.halfWidthHex && IsHexDigit(line[b]);
+            e.bytes = e.characters = b - e.start;
+            e.anyHex = e.halfWidthHex;
+            entries.push_back(e);
+        }
+        return true;
+    }
+    bool open = false;
+    for (std::size_t b = 0; b < line.size();) {
+        const bool pair = IsDoubleByteAt(line, b);
+        const bool space =
+            pair ? UnitOfLine(line, b) == symbol::Space : static_cast<unsigned char>(line[b]) <= 0x20;
+        if (space) {
+            open = false;
+        } else {
+            if (pair && !IsFullWidthAlphanumeric(line, b)) return false;
+            if (!open) entries.push_back(Entry{b});
+            open = true;
+            Entry& e = entries.back();
+            e.bytes += pair ? 2 : 1;
+            ++e.characters;
+            const bool hex = pair ? IsFullWidthHexDigit(line, b) : IsHexDigit(line[b]);
+            e.halfWidthHex = e.halfWidthHex && !pair && hex;
+            e.anyHex = e.anyHex && hex;
+        }
+        b += pair ? 2 : 1;
+    }
+    return true;
+}
+
+// Whether a line is written as timbre numbers: short entries of hexadecimal digits, half- or full-width,
+// among spaces. Such a line above a pitch line is read entry by entry; any other line there is text. When it
+// is, its entries are left in entries; otherwise entries is as it was.
+bool ReadTimbreNumbers(std::string_view trimmed, LineKindOf kind, std::vector<Entry>& entries) {
+    if (trimmed.empty() || kind == LineKindOf::Comment) return false;
+    const std::size_t first = entries.size();
+    bool numbers = AppendEntries(trimmed, entries);
+    bool anyNumber = false;
+    for (std::size_t e = first; e < entries.size() && numbers; ++e) {
+        numbers = entries[e].characters <= 4;
+        anyNumber = anyNumber || entries[e].anyHex;
+    }
+    if (numbers && anyNumber) return true;
+    entries.resize(first);
+    return false;
+}
+
+// What the whole units of a line, counted from its own first byte, are.
+// How many duration symbols and note symbols a line that is also a pitch line holds, and whether all its
+// pitch-line symbols are ー: what tells a duration line typed with ー from a pitch line of its own.
+struct UnitCounts {
+    std::size_t markedDurations = 0; // duration symbols other than the full-width space
+    std::size_t notes = 0;           // note symbols, ○ and ー included
+    bool onlyHolds = true;
+
+    void Count(std::uint8_t facts) {
+        markedDurations += (facts & MarkedDuration) != 0;
+        notes += (facts & NoteSymbol) != 0;
+        onlyHolds = onlyHolds && !(facts & PitchMark);
+    }
+};
+
+// Whether every unit of a text, from its first byte, is one two-byte character.
+bool HoldsDoubleBytesOnly(std::string_view text) {
+    const std::array<std::uint8_t, 65536>& facts = Facts();
+    std::uint8_t all = text.size() % 2 == 0 ? DoubleByte : 0;
+    for (std::size_t b = 0; b + 1 < text.size(); b += 2)
+        all &= facts[UnitOfLine(text, b)];
+    return all != 0;
+}
+
+// A line that may be a duration line: where its characters stand, and the facts of any of its whole units
+// (counted from its own first byte) joined. In one pass when it holds two-byte characters only, as duration
+// lines do.
+struct LineUnits {
+    CharGrid grid;
+    std::uint8_t any = 0;
+
+    bool HasDurations() const { return (any & MarkedDuration) || !(any & NoDuration); }
+};
+
+LineUnits ReadLineUnits(std::string_view line) {
+    const std::array<std::uint8_t, 65536>& facts = Facts();
+    std::uint8_t all = line.size() % 2 == 0 ? DoubleByte : 0;
+    std::uint8_t any = 0;
+    for (std::size_t b = 0; b + 1 < line.size(); b += 2) {
+        const std::uint8_t f = facts[UnitOfLine(line, b)];
+        all &= f;
+        any |= f;
+    }
+    if (all) return {CharGrid::OfDoubleBytes(line), any};
+    LineUnits units{CharGrid(line), 0};
+    for (std::size_t b = 0; b + 1 < line.size(); ++b)
+        if (units.grid.WholeAt(b))
+            units.any |= facts[UnitOfLine(line, b++)]; // and past the unit's second byte
+    return units;
+}
+
+UnitCounts CountUnits(std::string_view line, const CharGrid& grid) {
+    const std::array<std::uint8_t, 65536>& facts = Facts();
+    UnitCounts counts;
+    for (std::size_t b = 0; b + 1 < line.size(); ++b)
+        if (grid.WholeAt(b)) counts.Count(facts[UnitOfLine(line, b++)]); // and past the unit's second byte
+    return counts;
+}
+
+bool HasMarkedDurations(std::string_view line) {
+    return (ReadLineUnits(line).any & MarkedDuration) != 0;
+}
+
+// Per unit of PitchText: whether it stands as the writer lined it up and is not covered by another finding.
+enum UnitFlag : std::uint8_t {
+    Whole = 1,      // one character or two one-byte characters of its own pitch line
+    InComment = 2,  // after a "//" that makes no comment
+    Suppressed = 4, // in a duration line read as a pitch line: reported as such
+};
+
+enum class DurationLine { Real, Missing, Blank, Comment, Text, PitchLine, ReadAsPitchLine };
+
+struct SetFacts {
+    std::string_view pitch;    // the pitch segment: the trimmed, seen pitch line
+    std::string_view timbre;   // the trimmed, seen line above; empty for the stand-in
+    std::string_view duration; // the trimmed, seen line below; empty for the stand-in
+    DurationLine durationLine = DurationLine::Real;
+    bool suppressed = false;      // the pitch line is a duration line read as a pitch line
+    bool timbreNumbers = false;   // the line above is written as timbre numbers
+    bool timbreAligned = false;   // its timbre segment starts where the pitch segment does, on an even byte
+    bool durationAligned = false; // the same for the duration segment
+    bool longTimbre = false;      // later sets are shifted by this set's timbre line
+    CharGrid durationGrid;
+    std::size_t entriesBegin = 0; // the timbre numbers' entries among the checker's entries
+    std::size_t entriesEnd = 0;
+
+    bool ChecksDurations() const { return durationAligned && durationLine == DurationLine::Real; }
+};
+
+class Checker {
+  public:
+    Checker(std::span<const std::string_view> lines, const ScoreMap& map)
+        : lines_(lines), map_(map), flags_(map.units.size(), 0) {}
+
+    std::vector<Finding> Findings() {
+        ReadSets();
+        for (std::size_t s = 0; s < sets_.size(); ++s)
+            CheckPitchLine(s);
+        for (std::size_t s = 0; s < sets_.size(); ++s) {
+            CheckNeighbourLines(s);
+            CheckTimbreEntries(s);
+            CheckDurationLine(s);
+        }
+        CheckUnits();
+        CheckEvents();
+        CheckTuplets();
+        CheckLimits();
+        PlaceFindings();
+        return std::move(findings_);
+    }
+
+  private:
+    std::string_view Seen(std::size_t j) const { return TrimLine(ScoreLine(lines_[j])); }
+    const LineSet& Set(std::size_t s) const { return map_.sets[s]; }
+
+    void Add(FindingCode code, std::size_t line, std::size_t byte, std::size_t bytes,
+             std::string_view message) {
+        Finding f;
+        f.code = code;
+        f.severity = SeverityOf(code);
+        f.place = SourcePlace{static_cast<std::int32_t>(line + 1), static_cast<std::uint32_t>(byte),
+                              static_cast<std::uint32_t>(std::max<std::size_t>(bytes, 1))};
+        f.message = std::string(message);
+        findings_.push_back(std::move(f));
+    }
+    void Add(FindingCode code, const SourcePlace& place, std::string_view message) {
+        Add(code, static_cast<std::size_t>(place.line - 1), place.byte, place.bytes, message);
+    }
+
+    bool Readable(std::size_t c) const { return c >= 1 && c <= flags_.size() && flags_[c - 1] == Whole; }
+    // The unit (from 1) that holds byte b of set s's pitch line.
+    std::size_t UnitOf(std::size_t s, std::size_t b) const { return (Set(s).pitchStart + b) / 2 + 1; }
+    // The units that lie wholly in set s's pitch segment.
+    std::size_t FirstUnit(std::size_t s) const { return (Set(s).pitchStart + 1) / 2 + 1; }
+    std::size_t LastUnit(std::size_t s) const {
+        return std::min(flags_.size(), (Set(s).pitchStart + Set(s).pitchBytes) / 2);
+    }
+    // The byte of set s's pitch line where unit c begins.
+    std::size_t ByteOf(std::size_t s, std::size_t c) const { return 2 * c - 2 - Set(s).pitchStart; }
+
+    // What each set's neighbours are. A duration line with ー in it is gathered as a pitch line of its own;
+    // that set is reported once, as such, and not checked as a set.
+    void ReadSets() {
+        sets_.resize(map_.sets.size());
+        entries_.reserve(8 * sets_.size());
+        for (std::size_t s = 0; s < sets_.size(); ++s) {
+            const LineSet& set = Set(s);
+            const std::size_t j = set.pitchLine;
+            SetFacts& facts = sets_[s];
+            facts.pitch = std::string_view(map_.texts.PitchText).substr(set.pitchStart, set.pitchBytes);
+            if (j > 0) facts.timbre = Seen(j - 1);
+            if (j + 1 < lines_.size()) facts.duration = Seen(j + 1);
+            facts.entriesBegin = entries_.size();
+            facts.timbreNumbers = j > 0 && ReadTimbreNumbers(facts.timbre, map_.lines[j - 1].kind, entries_);
+            facts.entriesEnd = entries_.size();
+            facts.timbreAligned = set.timbreStart == set.pitchStart && set.pitchStart % 2 == 0;
+            facts.durationAligned = set.durationStart == set.pitchStart && set.pitchStart % 2 == 0;
+            LineUnits below = ReadLineUnits(facts.duration);
+            facts.durationLine = ClassifyDurationLine(s, below);
+            facts.durationGrid = std::move(below.grid);
+            if (facts.durationLine == DurationLine::ReadAsPitchLine) sets_[s + 1].suppressed = true;
+        }
+    }
+
+    DurationLine ClassifyDurationLine(std::size_t s, const LineUnits& units) const {
+        const std::size_t below = Set(s).pitchLine + 1;
+        if (below >= lines_.size()) return DurationLine::Missing;
+        const LineUse& use = map_.lines[below];
+        if (use.blank) return DurationLine::Blank;
+        if (use.kind == LineKindOf::Comment) return DurationLine::Comment;
+        if (use.pitchOf >= 0) {
+            // Mostly duration symbols, or ー alone with no duration line of its own: meant as the duration
+            // line. Anything else is a pitch line of its own.
+            const bool ownDurations = below + 1 < lines_.size() && !map_.lines[below + 1].blank &&
+                                      map_.lines[below + 1].pitchOf < 0 &&
+                                      HasMarkedDurations(Seen(below + 1));
+            const UnitCounts counts = CountUnits(sets_[s].duration, units.grid);
+            if (counts.markedDurations > counts.notes || (counts.onlyHolds && !ownDurations))
+                return DurationLine::ReadAsPitchLine;
+            return DurationLine::PitchLine;
+        }
+        return units.HasDurations() ? DurationLine::Real : DurationLine::Text;
+    }
+
+    // Half-width runs, "//" after a pitch symbol, and which units stand whole.
+    void CheckPitchLine(std::size_t s) {
+        const LineSet& set = Set(s);
+        const std::string_view line = sets_[s].pitch;
+        const std::uint8_t whole = sets_[s].suppressed ? Whole | Suppressed : Whole;
+        // Two-byte characters from an even byte of PitchText: every character is one unit.
+        if (Set(s).pitchStart % 2 == 0 && HoldsDoubleBytesOnly(line)) {
+            std::fill(flags_.begin() + static_cast<std::ptrdiff_t>(FirstUnit(s) - 1),
+                      flags_.begin() + static_cast<std::ptrdiff_t>(LastUnit(s)), whole);
+            return;
+        }
+        const CharGrid grid(line);
+        for (std::size_t c = FirstUnit(s); c <= LastUnit(s); ++c)
+            if (grid.WholeAt(ByteOf(s, c))) flags_[c - 1] = whole;
+        if (grid.Runs().empty()) return;
+        // A pair of one-byte characters in an odd run stands whole, but it is part of what that run's
+        // finding reports.
+        for (const ByteRun& run : grid.Runs())
+            if (run.length % 2 == 1)
+                for (std::size_t c = std::max(FirstUnit(s), UnitOf(s, run.start));
+                     c <= std::min(UnitOf(s, run.End() - 1), LastUnit(s)); ++c)
+                    flags_[c - 1] &= ~Whole;
+
+        const std::size_t comment = CommentStart(line, grid.Runs());
+        if (comment != None) {
+            Add(FindingCode::CommentAfterPitch, set.pitchLine, comment, line.size() - comment,
+                msg::CommentAfterPitch);
+            for (std::size_t c = std::max(FirstUnit(s), UnitOf(s, comment)); c <= LastUnit(s); ++c)
+                flags_[c - 1] |= InComment;
+        }
+
+        // Each odd run before the "//" shifts what follows it. An odd count of one-byte characters after
+        // the "//" is reported at the last of them, since the line's length then shifts later sets.
+        const bool shiftsLaterSets = line.size() % 2 == 1 && s + 1 < sets_.size();
+        std::vector<ByteRun> odd;
+        std::optional<ByteRun> lastOddInComment;
+        for (const ByteRun& run : grid.Runs()) {
+            const std::size_t split = std::clamp(comment, run.start, run.End());
+            if ((split - run.start) % 2 == 1) odd.push_back(ByteRun{run.start, split - run.start});
+            if ((run.End() - split) % 2 == 1) lastOddInComment = ByteRun{split, run.End() - split};
+        }
+        if (line.size() % 2 == 1 && odd.size() % 2 == 0 && lastOddInComment) odd.push_back(*lastOddInComment);
+        for (std::size_t r = 0; r < odd.size(); ++r)
+            Add(FindingCode::HalfWidthInPitchLine, set.pitchLine, odd[r].start, odd[r].length,
+                shiftsLaterSets && r + 1 == odd.size() ? msg::HalfWidthShiftsScore
+                                                       : msg::HalfWidthShiftsLine);
+    }
+
+    // The first "//" of two one-byte characters in a pitch line: the line is a pitch line, so it is no
+    // comment wherever it stands.
+    static std::size_t CommentStart(std::string_view line, const std::vector<ByteRun>& runs) {
+        for (const ByteRun& run : runs)
+            for (std::size_t b = run.start; b + 1 < run.End(); ++b)
+                if (line[b] == '/' && line[b + 1] == '/') return b;
+        return None;
+    }
+
+    // The lines above and below a set: what is read as its timbre and duration lines, and whether they shift
+    // later sets.
+    void CheckNeighbourLines(std::size_t s) {
+        const LineSet& set = Set(s);
+        const SetFacts& facts = sets_[s];
+        const std::size_t j = set.pitchLine;
+        // Of a duration line read as a pitch line, its neighbours' lengths follow from that, reported once.
+        const bool laterSets = s + 1 < sets_.size() && !facts.suppressed;
+        if (laterSets && set.timbreBytes > set.pitchBytes) {
+            Add(FindingCode::LongTimbreLine, j - 1, set.pitchBytes, set.timbreBytes - set.pitchBytes,
+                facts.timbreNumbers ? msg::LongTimbreLine : msg::LongTimbreText);
+            sets_[s].longTimbre = true;
+        }
+        if (laterSets && set.durationBytes > set.pitchBytes)
+            Add(FindingCode::LongDurationLine, j + 1, set.pitchBytes, set.durationBytes - set.pitchBytes,
+                facts.durationLine == DurationLine::Real ||
+                        facts.durationLine == DurationLine::ReadAsPitchLine
+                    ? msg::LongDurationLine
+                    : msg::LongDurationText);
+        if (facts.suppressed) return;
+
+        const auto onPitchLine = [&](FindingCode code, std::string_view message) {
+            Add(code, j, 0, set.pitchBytes, message);
+        };
+        switch (facts.durationLine) {
+        case DurationLine::Missing:
+            onPitchLine(FindingCode::NoDurationLine, msg::NoDurationLineAtEnd);
+            break;
+        case DurationLine::Blank: {
+            const bool durationsAfter = j + 2 < lines_.size() &&
+                                        map_.lines[j + 2].Role() == LineRole::Other &&
+                                        HasMarkedDurations(Seen(j + 2));
+            onPitchLine(FindingCode::NoDurationLine,
+                        durationsAfter ? msg::NoDurationLineBlankThenDurations : msg::NoDurationLineBlank);
+            break;
+        }
+        case DurationLine::Comment:
+            onPitchLine(FindingCode::TextAsDurationLine, msg::CommentAsDurations);
+            break;
+        case DurationLine::Text:
+            onPitchLine(FindingCode::TextAsDurationLine, msg::TextAsDurations);
+            break;
+        case DurationLine::PitchLine:
+            onPitchLine(FindingCode::TextAsDurationLine, msg::PitchAsDurations);
+            break;
+        case DurationLine::ReadAsPitchLine:
+            AddPitchSymbolsOfDurationLine(s + 1);
+            break;
+        case DurationLine::Real:
+            break;
+        }
+
+        // Timbre numbers kept from their pitch line by the line between.
+        if (j >= 2 && !facts.timbreNumbers) {
+            const LineUse& between = map_.lines[j - 1];
+            const LineUse& above = map_.lines[j - 2];
+            std::vector<Entry> numbers;
+            if (between.pitchOf < 0 && between.durationOf < 0 && above.Role() == LineRole::Other &&
+                ReadTimbreNumbers(Seen(j - 2), above.kind, numbers)) {
+                const std::size_t first = numbers.front().start;
+                Add(FindingCode::TimbreLineNotAdjacent, j - 2, first, Seen(j - 2).size() - first,
+                    between.blank                         ? msg::TimbreAboveBlank
+                    : between.kind == LineKindOf::Comment ? msg::TimbreAboveComment
+                                                          : msg::TimbreAboveText);
+            }
+        }
+    }
+
+    // Every symbol of a duration line that makes it a pitch line or makes a note of its own.
+    void AddPitchSymbolsOfDurationLine(std::size_t s) {
+        for (std::size_t c = FirstUnit(s); c <= LastUnit(s); ++c) {
+            if (!(flags_[c - 1] & Whole)) continue;
+            const Unit unit = UnitAt(map_.texts.PitchText, c);
+            if (IsPitchLineSymbol(unit) || SymbolClass(unit) == ClassNoteSymbol)
+                Add(FindingCode::DurationLineReadAsPitchLine, Set(s).pitchLine, ByteOf(s, c), 2,
+                    msg::DurationLineReadAsPitchLine);
+        }
+    }
+
+    // The entries of a timbre number line: two hexadecimal digits exactly over a sounding note.
+    void CheckTimbreEntries(std::size_t s) {
+        const SetFacts& facts = sets_[s];
+        if (facts.suppressed || !facts.timbreNumbers || !facts.timbreAligned) return;
+        const std::size_t line = Set(s).pitchLine - 1;
+        for (std::size_t i = facts.entriesBegin; i < facts.entriesEnd; ++i) {
+            const Entry& e = entries_[i];
+            if (e.start >= Set(s).pitchBytes && facts.longTimbre) continue; // reported as a long line
+            if (!e.halfWidthHex)
+                Add(FindingCode::TimbreNotOverNote, line, e.start, e.bytes, msg::TimbreNotHex);
+            else if (e.characters % 2 == 1)
+                Add(FindingCode::TimbreNotOverNote, line, e.start, e.bytes, msg::TimbreDigits);
+            else
+                for (std::size_t b = e.start; b < e.start + e.bytes; b += 2)
+                    CheckTimbrePair(s, line, b);
+        }
+    }
+
+    void CheckTimbrePair(std::size_t s, std::size_t line, std::size_t b) {
+        const auto add = [&](FindingCode code, std::string_view message) { Add(code, line, b, 2, message); };
+        if (b % 2 == 1) return add(FindingCode::TimbreNotOverNote, msg::TimbreMisaligned);
+        if (b + 1 >= Set(s).pitchBytes) return add(FindingCode::TimbreNotOverNote, msg::TimbreOverNoNote);
+        const std::size_t c = UnitOf(s, b);
+        if (!Readable(c)) return; // what stands below is reported already
+        switch (map_.units[c - 1]) {
+        case UnitKind::Note:
+            if (TimbreOf(UnitAt(map_.texts.TimbreText, c)) > 0x7F)
+                add(FindingCode::TimbreAbove7F, TimbreAbove7FMessage(sets_[s].timbre.substr(b, 2)));
+            return;
+        case UnitKind::RestOrHold:
+            return add(FindingCode::TimbreNotOverNote, msg::TimbreOverRest);
+        default:
+            return add(FindingCode::TimbreNotOverNote, msg::TimbreOverNoNote);
+        }
+    }
+
+    // Half-width characters of a duration line, and what it holds past the last set's pitch line.
+    void CheckDurationLine(std::size_t s) {
+        const LineSet& set = Set(s);
+        const SetFacts& facts = sets_[s];
+        if (facts.suppressed || !facts.ChecksDurations()) return;
+        const std::size_t line = set.pitchLine + 1;
+        for (const ByteRun& run : facts.durationGrid.Runs())
+            if (run.length % 2 == 1 && run.start < std::min(set.pitchBytes, set.durationBytes))
+                Add(FindingCode::HalfWidthInDurationLine, line, run.start, run.length,
+                    msg::HalfWidthInDurations);
+        // Past the pitch line of the last set nothing is read. (Of an earlier set it shifts the later sets,
+        // and is reported as a long line.)
+        if (s + 1 < sets_.size()) return;
+        for (std::size_t b = set.pitchBytes; b + 1 < set.durationBytes; ++b)
+            if (facts.durationGrid.WholeAt(b) && IsMarkedDuration(UnitOfLine(facts.duration, b))) {
+                Add(FindingCode::DurationUnderNoNote, line, set.pitchBytes,
+                    set.durationBytes - set.pitchBytes, msg::DurationsPastPitchLine);
+                return;
+            }
+    }
+
+    // One pass over the units of the pitch lines, in the reader's order: ♯, units that are no notation
+    // symbol, accidentals that no note takes (the reader keeps one for the next note symbol, and ○ and ー use
+    // it up), and duration symbols under units that make no note.
+    void CheckUnits() {
+        std::size_t s = 0;
+        std::size_t pending = None;     // the accidental waiting for a note
+        std::size_t lastUnknown = None; // the unit of the last finding of a unit that is no symbol
+        const auto reportPending = [&](std::string_view message) {
+            if (pending != None && Readable(pending))
+                Add(FindingCode::AccidentalUnused, map_.PitchPlace(2 * pending - 2), message);
+        };
+        for (std::size_t c = 1; c <= map_.units.size(); ++c) {
+            const UnitKind kind = map_.units[c - 1];
+            if (kind == UnitKind::Note) {
+                pending = None;
+                continue;
+            }
+            if (kind == UnitKind::RestOrHold) {
+                reportPending(msg::AccidentalBeforeRest);
+                pending = None;
+                continue;
+            }
+            if (kind == UnitKind::Accidental) {
+                reportPending(msg::AccidentalReplaced);
+                pending = c;
+            }
+            if (kind == UnitKind::Comment || !Readable(c)) continue;
+            while (LastUnit(s) < c)
+                ++s;
+            const std::size_t b = ByteOf(s, c);
+            const std::size_t line = Set(s).pitchLine;
+            switch (kind) {
+            case UnitKind::MusicSharp:
+                Add(FindingCode::MusicSharp, line, b, 2, msg::MusicSharp);
+                break;
+            case UnitKind::Other:
+                // Neighbouring units of one line make one finding: a word, not each of its characters.
+                if (lastUnknown != None && lastUnknown + 1 == c && c > FirstUnit(s))
+                    findings_.back().place.bytes += 2;
+                else
+                    Add(FindingCode::UnknownSymbol, line, b, 2, msg::UnknownSymbol);
+                lastUnknown = c;
+                break;
+            default: { // a register marker, an accidental, a bar line or a space
+                const SetFacts& facts = sets_[s];
+                if (facts.ChecksDurations() && b + 1 < Set(s).durationBytes &&
+                    facts.durationGrid.WholeAt(b) && IsMarkedDuration(UnitAt(map_.texts.DurationText, c)))
+                    Add(FindingCode::DurationUnderNoNote, line + 1, b, 2, msg::DurationUnderNoNote);
+                break;
+            }
+            }
+        }
+        reportPending(msg::AccidentalAtEnd);
+    }
+
+    // Under every note: a duration the table knows, and one written at all. Over it: a timbre from a line
+    // that holds timbre numbers.
+    void CheckEvents() {
+        // What may be wrong with an event at all, so that most events are passed by their values alone.
+        bool textTimbres = false;
+        bool shortDurations = false;
+        for (std::size_t s = 0; s < sets_.size(); ++s) {
+            textTimbres = textTimbres || (!sets_[s].timbreNumbers && sets_[s].timbreAligned);
+            shortDurations = shortDurations || Set(s).durationBytes < Set(s).pitchBytes;
+        }
+        std::size_t openEvent = None; // the last event without a duration, whose finding the next may extend
+        std::size_t openFinding = 0;
+        const TOnpu* const read = map_.read.data();
+        const std::size_t events = map_.events.size();
+        for (std::size_t k = 0; k < events; ++k) {
+            const TOnpu& onpu = read[k];
+            if (onpu.Oncho != 0 && !shortDurations && (onpu.Onshoku < 0 || !textTimbres)) [[likely]]
+                continue;
+            const EventPlace& e = map_.events[k];
+            if (!Readable(e.unit)) continue;
+            const auto s = static_cast<std::size_t>(e.set);
+            const SetFacts& facts = sets_[s];
+            if (!facts.timbreNumbers && facts.timbreAligned && onpu.Onshoku >= 0)
+                Add(FindingCode::TimbreFromText, e.timbre, msg::TimbreFromText);
+            if (!facts.ChecksDurations()) continue;
+            const std::size_t b = ByteOf(s, e.unit);
+            if (b >= Set(s).durationBytes) {
+                if (openEvent != None && openEvent + 1 == k && map_.events[openEvent].set == e.set) {
+                    SourcePlace& open = findings_[openFinding].place;
+                    open.bytes = e.pitch.byte + e.pitch.bytes - open.byte;
+                } else {
+                    openFinding = findings_.size();
+                    Add(FindingCode::NoDuration, e.pitch, msg::NoDuration);
+                }
+                openEvent = k;
+            } else if (onpu.Oncho == 0 && facts.durationGrid.WholeAt(b)) {
+                Add(FindingCode::UnknownDuration, e.duration, msg::UnknownDuration);
+            }
+        }
+    }
+
+    // Tuplet groups as the pass timed them, and the markers inside a group, which the pass overwrote before
+    // it met them.
+    void CheckTuplets() {
+        const auto durationOf = [&](std::int32_t k) -> std::optional<SourcePlace> {
+            const EventPlace& e = map_.events[static_cast<std::size_t>(k - 1)];
+            if (!Readable(e.unit) || !sets_[static_cast<std::size_t>(e.set)].ChecksDurations())
+                return std::nullopt;
+            return e.duration;
+        };
+        const TupletGroup* previous = nullptr;
+        for (std::size_t g = 0; g < map_.tuplets.size(); ++g) {
+            const TupletGroup& group = map_.tuplets[g];
+            const std::int32_t w = group.marker / 2;
+            const auto [code, message] =
+                !group.hasBase              ? std::pair{FindingCode::TupletCut, msg::TupletWithoutBase}
+                : group.first > group.k - w ? std::pair{FindingCode::TupletCut, msg::TupletCutBefore}
+                : group.last < group.k + w  ? std::pair{FindingCode::TupletCut, msg::TupletCutAfter}
+                : previous != nullptr && previous->last >= group.k - 1
+                    ? std::pair{FindingCode::TupletBaseInTuplet, msg::TupletBaseInTuplet}
+                    : std::pair{FindingCode::TupletCut, std::string_view()};
+            if (!message.empty())
+                if (const std::optional<SourcePlace> place = durationOf(group.k)) Add(code, *place, message);
+            const std::int32_t nextMarker = g + 1 < map_.tuplets.size()
+                                                ? map_.tuplets[g + 1].k
+                                                : std::numeric_limits<std::int32_t>::max();
+            for (std::int32_t k = group.k + 1; k <= group.last && k < nextMarker; ++k) {
+                const std::int32_t oncho = map_.read[static_cast<std::size_t>(k - 1)].Oncho;
+                if (oncho != 3 && oncho != 5 && oncho != 7) continue;
+                if (const std::optional<SourcePlace> place = durationOf(k))
+                    Add(FindingCode::TupletMarkerOverwritten, *place, msg::TupletOverwritten);
+            }
+            previous = &group;
+        }
+    }
+
+    // What the conversion cannot take at all: too many notes, and bytes past a line's limit. And lines the
+    // reader passes over although they hold notes.
+    void CheckLimits() {
+        if (map_.read.size() > OnpuCapacity)
+            Add(FindingCode::TooManyNotes, map_.events[OnpuCapacity].pitch,
+                TooManyNotesMessage(map_.read.size()));
+        for (std::size_t j = 0; j < lines_.size(); ++j) {
+            if (map_.lines[j].Role() == LineRole::Other) CheckUnreadLine(j);
+            if (lines_[j].size() <= MaxLineBytes || map_.lines[j].kind == LineKindOf::Comment) continue;
+            const std::size_t end = TrimLine(lines_[j]).size();
+            if (end > MaxLineBytes)
+                Add(FindingCode::LineTooLong, j, MaxLineBytes, end - MaxLineBytes, msg::LineTooLong);
+        }
+    }
+
+    // ○ and ヰ make notes but no pitch line: a line of them alone is not read.
+    void CheckUnreadLine(std::size_t j) {
+        const std::string_view line = Seen(j);
+        const std::array<std::uint8_t, 65536>& facts = Facts();
+        for (std::size_t b = 0; b + 1 < line.size(); b += IsDoubleByteAt(line, b) ? 2 : 1)
+            if (IsDoubleByteAt(line, b) && (facts[UnitOfLine(line, b)] & NoteSymbol))
+                return Add(FindingCode::NotAPitchLine, j, b, 2, msg::NotAPitchLine);
+    }
+
+    // Line and column of every finding, in the order the score shows them. The columns of one line are
+    // counted once, up to its last finding.
+    void PlaceFindings() {
+        // Sorted by their keys, each finding then moved once into its place.
+        std::vector<std::tuple<std::int32_t, std::uint32_t, std::uint32_t>> order;
+        order.reserve(findings_.size());
+        for (std::size_t f = 0; f < findings_.size(); ++f)
+            order.emplace_back(findings_[f].place.line, findings_[f].place.byte,
+                               static_cast<std::uint32_t>(f));
+        std::sort(order.begin(), order.end());
+        std::vector<Finding> sorted;
+        sorted.reserve(findings_.size());
+        for (const auto& [line, byte, f] : order)
+            sorted.push_back(std::move(findings_[f]));
+        findings_ = std::move(sorted);
+
+        std::string_view line;
+        std::int32_t lineNumber = 0;
+        std::size_t walked = 0;        // the first byte of the character the walk stands on
+        std::int32_t walkedColumn = 1; // its column
+        const auto columnOf = [&](std::size_t byte) {
+            std::size_t b = walked;
+            std::int32_t column = walkedColumn;
+            while (b < line.size()) {
+                const std::size_t next = b + (IsDoubleByteAt(line, b) ? 2 : 1);
+                if (byte < next) return std::pair{column, b};
+                b = next;
+                ++column;
+            }
+            return std::pair{column + static_cast<std::int32_t>(byte - b), b};
+        };
+        for (Finding& f : findings_) {
+            if (f.place.line != lineNumber) {
+                lineNumber = f.place.line;
+                line = lines_[static_cast<std::size_t>(lineNumber - 1)];
+                walked = 0;
+                walkedColumn = 1;
+            }
+            const auto [first, at] = columnOf(f.place.byte);
+            if (at < line.size()) {
+                walked = at;
+                walkedColumn = first;
+            }
+            const std::int32_t last = columnOf(f.place.byte + f.place.bytes - 1).first;
+            f.span = SourceSpan{f.place.line, first, last - first + 1};
+        }
+    }
+
+    std::span<const std::string_view> lines_;
+    const ScoreMap& map_;
+    std::vector<std::uint8_t> flags_;
+    std::vector<SetFacts> sets_;
+    std::vector<Entry> entries_;
+    std::vector<Finding> findings_;
+};
+
+} // namespace
+
+std::string_view CodeName(FindingCode code) {
+    return Codes[static_cast<std::size_t>(code)].name;
+}
+
+Severity SeverityOf(FindingCode code) {
+    return Codes[static_cast<std::size_t>(code)].severity;
+}
+
+std::string_view SeverityName(Severity severity) {
+    return severity == Severity::Error ? "error" : "warning";
+}
+
+std::vector<Finding> CheckScore(std::span<const std::string_view> lines, const ScoreMap& map) {
+    return Checker(lines, map).Findings();
+}
+
+std::vector<Finding> CheckScore(std::span<const std::string_view> lines) {
+    return CheckScore(lines, MapScore(lines));
+}
+
+Finding UnmappableCharacterFinding(const SourcePlace& place, const SourceSpan& span) {
+    Finding f;
+    f.code = FindingCode::NotInCodePage932;
+    f.severity = SeverityOf(f.code);
+    f.place = place;
+    f.span = span;
+    f.message = std::string(msg::NotInCodePage932);
+    return f;
+}
+
+} // namespace nagisora

@@ -1,0 +1,149 @@
+// The checker in the main window: typed pitfalls are underlined where they are, explained on the tooltip,
+// listed in the problems window and reached with F8; the conversion is not held up by them.
+
+#include "score_area.h"
+#include "score_checker.h"
+#include "window_harness.h"
+
+#include <QApplication>
+#include <QHelpEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QToolTip>
+
+using namespace nagisora;
+
+namespace {
+
+using Harness = test::WindowHarness;
+
+TScoreChecker& CheckerOf(const Harness& h) {
+    return *h.window->findChild<TScoreChecker*>();
+}
+
+// Puts the caret on a line (from 1) and column (from 1) of the score area and types the text.
+void TypeAt(const Harness& h, int line, int column, const QString& text) {
+    TScoreArea& area = h.window->ScoreArea();
+    QTextCursor cursor(area.document()->findBlockByNumber(line - 1));
+    cursor.setPosition(cursor.position() + column - 1);
+    area.setTextCursor(cursor);
+    area.setFocus();
+    QTest::keyClicks(&area, text);
+}
+
+void WaitForCheck(const Harness& h) {
+    QSignalSpy checked(&CheckerOf(h), &TScoreChecker::Checked);
+    QVERIFY(checked.wait(2000));
+}
+
+} // namespace
+
+class ScoreCheckerTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void typedPitfallIsUnderlinedAndExplained() {
+        Harness h;
+        h.window->show();
+        QVERIFY(CheckerOf(h).Findings().empty()); // the start score
+        QVERIFY(h.window->ScoreArea().Marks(MarkLayer::Findings).isEmpty());
+
+        TypeAt(h, 4, 6, u"a"_qs); // a half-width letter in the first pitch line, "ツaツ"
+        WaitForCheck(h);
+        const std::vector<Finding>& findings = CheckerOf(h).Findings();
+        QCOMPARE(findings.size(), 1u);
+        QCOMPARE(CodeName(findings[0].code), "half-width-in-pitch-line");
+        QCOMPARE(findings[0].span, (SourceSpan{4, 6, 1}));
+
+        const QList<QTextEdit::ExtraSelection>& marks = h.window->ScoreArea().Marks(MarkLayer::Findings);
+        QCOMPARE(marks.size(), 1);
+        QCOMPARE(marks[0].cursor.selectedText(), u"a"_qs);
+        QCOMPARE(marks[0].format.underlineStyle(), QTextCharFormat::WaveUnderline);
+        QCOMPARE(marks[0].format.underlineColor().red() > 0xC0, true); // an error is red
+
+        // The message is the tooltip of the underlined character.
+        TScoreArea& area = h.window->ScoreArea();
+        const QPoint at = area.cursorRect(marks[0].cursor).center();
+        QHelpEvent hover(QEvent::ToolTip, at, area.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(area.viewport(), &hover);
+        QCOMPARE(QToolTip::text(), QString::fromStdString(findings[0].message));
+
+        // Undone, the score is clean again.
+        h.window->ScoreArea().undo();
+        WaitForCheck(h);
+        QVERIFY(CheckerOf(h).Findings().empty());
+        QVERIFY(h.window->ScoreArea().Marks(MarkLayer::Findings).isEmpty());
+    }
+
+    void f8AndTheProblemsWindowReachEachFinding() {
+        Harness h;
+        h.window->show();
+        QVERIFY(QTest::qWaitForWindowActive(h.window.get())); // the shortcuts are the window's
+        h.SetScore(u"\nロ♯ツ\n－　－\n\nレ\n"_qs); // ♯ (line 2), and a pitch line without durations (line 5)
+        TScoreChecker& checker = CheckerOf(h);
+        checker.CheckNow();
+        QCOMPARE(checker.Findings().size(), 2u);
+        TScoreArea& area = h.window->ScoreArea();
+        area.moveCursor(QTextCursor::Start);
+        area.setFocus();
+
+        const auto caretAt = [&] {
+            const QTextCursor caret = area.textCursor();
+            return std::pair{caret.blockNumber() + 1, caret.positionInBlock() + 1};
+        };
+        QTest::keyClick(&area, Qt::Key_F8);
+        QCOMPARE(caretAt(), (std::pair{2, 2}));
+        QTest::keyClick(&area, Qt::Key_F8);
+        QCOMPARE(caretAt(), (std::pair{5, 1}));
+        QTest::keyClick(&area, Qt::Key_F8); // round to the first
+        QCOMPARE(caretAt(), (std::pair{2, 2}));
+        QTest::keyClick(&area, Qt::Key_F8, Qt::ShiftModifier);
+        QCOMPARE(caretAt(), (std::pair{5, 1}));
+
+        QTest::keyClick(&area, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+        TProblemsF& problems = checker.ProblemsF();
+        QVERIFY(problems.isVisible());
+        QCOMPARE(problems.List()->count(), 2);
+        QVERIFY(problems.List()->item(0)->text().startsWith(u"2 行 2 列: ♯"_qs));
+        area.moveCursor(QTextCursor::End);
+        const QListWidgetItem* first = problems.List()->item(0);
+        QTest::mouseClick(problems.List()->viewport(), Qt::LeftButton, {},
+                          problems.List()->visualItemRect(first).center());
+        QCOMPARE(caretAt(), (std::pair{2, 2}));
+
+        // The open window follows the text: the ♯ made ＃, one row is left.
+        QTextCursor sharp = area.textCursor();
+        sharp.deleteChar();
+        sharp.insertText(u"＃"_qs);
+        WaitForCheck(h);
+        QCOMPARE(problems.List()->count(), 1);
+        QVERIFY(problems.List()->item(0)->text().startsWith(u"5 行 1 列: "_qs));
+
+        // The commands are in the score area's context menu with their keys.
+        const std::unique_ptr<QMenu> menu(area.MakeContextMenu());
+        QStringList shown;
+        for (const QAction* action : menu->actions())
+            if (!action->shortcut().isEmpty()) shown.push_back(action->shortcut().toString());
+        QVERIFY(shown.contains(u"F8"_qs) && shown.contains(u"Shift+F8"_qs) &&
+                shown.contains(u"Ctrl+Shift+M"_qs));
+    }
+
+    // A score with errors is still converted as written, without a message.
+    void conversionIsNotHeldUp() {
+        Harness h;
+        h.window->show();
+        h.SetScore(u"\nロaツ\n－－\n"_qs);
+        CheckerOf(h).CheckNow();
+        QVERIFY(!CheckerOf(h).Findings().empty());
+        h.Get<QPushButton>("btnOk")->click();
+        QVERIFY(h.messages.empty());
+        QVERIFY(!h.window->MidiData().empty());
+    }
+};
+
+QTEST_MAIN(ScoreCheckerTest)
+#include "score_checker_test.moc"

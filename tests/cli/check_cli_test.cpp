@@ -1,0 +1,109 @@
+// nagisora-convert --check, run as a separate process: exit status, both formats, positions in UTF-8 files.
+
+#include "cp932.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace nagisora {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class CheckCli : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("nagisora-check-" + std::to_string(::getpid()) + "-" +
+                                            testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        fs::copy_file(fs::path(NAGISORA_EXAMPLES_DIR) / "start-score.txt", dir_ / "start.txt");
+        Write("bad.txt", EncodeCp932("\r\nロaツ\r\n－－\r\n").bytes); // error: a half-width letter
+        Write("warn.txt", EncodeCp932("\r\nロツ\r\n").bytes);         // warning: no duration line
+        Write("utf8.txt", "//😀\nロaツ\n－－\n");                      // UTF-8, with a character cp932 lacks
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    }
+
+    Outcome Run(const std::string& command) const {
+        const int status = std::system(
+            ("cd '" + dir_.string() + "' && " + command + " >stdout 2>stderr </dev/null").c_str());
+        return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir_ / "stdout"),
+                       Slurp(dir_ / "stderr")};
+    }
+    Outcome Check(const std::string& arguments) const {
+        return Run(std::string(NAGISORA_CONVERT) + " " + arguments);
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(CheckCli, ExitStatusAndCompilerStyleLines) {
+    const struct {
+        const char* arguments;
+        int exitCode;
+        const char* out; // every line's start and its code
+    } cases[] = {
+        {"--check start.txt", 0, ""},
+        {"--check warn.txt", 0, "warn.txt:2:1: warning: [no-duration-line]\n"},
+        {"--check start.txt bad.txt warn.txt", 1,
+         "bad.txt:2:2: error: [half-width-in-pitch-line]\nwarn.txt:2:1: warning: [no-duration-line]\n"},
+        {"--check missing.txt start.txt", 1, ""},
+        {"--check -o x.mid start.txt", 2, ""},
+        {"--format=json start.txt", 2, ""},
+        {"--check --format=xml start.txt", 2, ""},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = Check(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments << ": " << run.err;
+        std::string shown; // each line without its message
+        for (std::size_t at = 0; at < run.out.size();) {
+            const std::size_t end = run.out.find('\n', at);
+            const std::string line = run.out.substr(at, end - at);
+            const std::size_t message = line.find(": ", line.find(": ") + 2) + 2;
+            shown += line.substr(0, message) + line.substr(line.rfind(" [") + 1) + "\n";
+            at = end + 1;
+        }
+        EXPECT_EQ(shown, c.out) << c.arguments;
+    }
+    EXPECT_NE(Check("--check missing.txt").err.find("missing.txt: ﾌｧｲﾙが見つかりません."), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir_ / "start.mid")); // converts nothing
+}
+
+// The JSON array, read back with jq: positions of a UTF-8 file are those of its own lines and characters.
+TEST_F(CheckCli, JsonWithPositionsInTheOriginalFile) {
+    if (std::system("command -v jq >/dev/null") != 0) GTEST_SKIP() << "jq is not installed";
+    const Outcome run = Check("--check --format=json utf8.txt start.txt bad.txt");
+    EXPECT_EQ(run.exitCode, 1);
+    std::ofstream(dir_ / "found.json") << run.out;
+    const Outcome read =
+        Run("jq -r '.[] | \"\\(.file):\\(.line):\\(.column):\\(.length):\\(.severity):\\(.code)\"' "
+            "found.json");
+    ASSERT_EQ(read.exitCode, 0) << read.err << run.out;
+    EXPECT_EQ(read.out, "utf8.txt:1:3:1:warning:not-in-cp932\n"
+                        "utf8.txt:2:2:1:error:half-width-in-pitch-line\n"
+                        "bad.txt:2:2:1:error:half-width-in-pitch-line\n");
+    EXPECT_EQ(Check("--check --format=json start.txt").out, "[]\n");
+}
+
+} // namespace
+} // namespace nagisora
