@@ -1,5 +1,6 @@
 #include "main_keys.h"
 
+#include "cp932.h"
 #include "fMain.h"
 #include "mPlay.h"
 #include "score_area.h"
@@ -10,6 +11,8 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QToolTip>
 
 namespace nagisora {
@@ -52,6 +55,7 @@ class KeyFilter : public QObject {
   private:
     bool KeyPressed(QObject* watched, const QKeyEvent& key) const {
         if ((key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+        if (key.key() == Qt::Key_Backspace && watched == &window_.ScoreArea()) return DeleteMarkedCharacter();
         if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
             auto* button = qobject_cast<QPushButton*>(watched);
             if (button == nullptr || !button->hasFocus()) return false;
@@ -64,6 +68,20 @@ class KeyFilter : public QObject {
             return true;
         }
         return false;
+    }
+
+    // Backspace after a character marked as another code page 932 form deletes the character with its mark;
+    // the text area alone would delete the invisible mark and silently turn the character into its usual
+    // form.
+    bool DeleteMarkedCharacter() const {
+        QTextCursor cursor = window_.ScoreArea().textCursor();
+        if (cursor.hasSelection() || cursor.atBlockStart()) return false;
+        const QChar before = cursor.block().text().at(cursor.positionInBlock() - 1);
+        if (before != QChar(FirstFormSelector) && before != QChar(SecondFormSelector)) return false;
+        cursor.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        window_.ScoreArea().setTextCursor(cursor);
+        return true;
     }
 
     // ▶ is the left half of the player, ■ the right half.
@@ -126,6 +144,7 @@ void InstallMainKeys(TMainF& window, Ui::TMainF& ui) {
     auto* filter = new KeyFilter(window, *player);
     window.installEventFilter(filter);
     player->installEventFilter(filter);
+    window.ScoreArea().installEventFilter(filter);
     for (QPushButton* button : {ui.btnOk, ui.btnMidSave, ui.btnLoad, ui.btnSave, ui.btnCleatr, ui.btnHelp})
         button->installEventFilter(filter);
 }

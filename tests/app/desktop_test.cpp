@@ -134,6 +134,10 @@ void DesktopTest::extensionCharactersShownAndKept() {
     h.window->btnSaveClick();
     QCOMPARE(ReadRaw(h.Path("out.txt")), bytes);
     QVERIFY(h.messages.empty());
+    cursor.setPosition(4); // after 髙 and its mark: Backspace takes both
+    area->setTextCursor(cursor);
+    QTest::keyClick(area, Qt::Key_Backspace);
+    QCOMPARE(area->toPlainText(), QStringLiteral("﨑\uFE0C∵\uFE0C∵\uFE0D∵ロ\n"));
 }
 
 // Loads and saves put their file first; at most ten are kept, files that are gone are dropped, and a choice
