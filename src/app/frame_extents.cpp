@@ -16,7 +16,7 @@
 namespace nagisora {
 namespace {
 
-constexpr auto AnswerWait = std::chrono::milliseconds(100);
+constexpr auto AnswerWait = std::chrono::milliseconds(200);
 constexpr auto PollInterval = std::chrono::microseconds(500);
 
 // A reply of xcb, freed with its owner.

@@ -12,7 +12,7 @@ namespace nagisora {
 // The frame's widths (left, top, right, bottom) that the window manager gives the window, asked for through
 // the extended window manager hints (_NET_REQUEST_FRAME_EXTENTS), which a window manager answers also for a
 // window it has not framed yet. Null margins without X11, without a window manager that supports the request,
-// or when it does not answer within 100 ms.
+// or when it does not answer within 200 ms (it takes about a millisecond).
 QMargins FrameExtentsBeforeShow(QWidget& window);
 
 } // namespace nagisora
