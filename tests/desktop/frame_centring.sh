@@ -1,61 +1,32 @@
 #!/bin/sh
-# Starts the desktop program under Xvfb with the Openbox window manager and checks that the whole window,
-# frame included, stands in the middle of the screen, and that the window manager offers no maximise.
-#   frame_centring.sh PROGRAM
-# Exit status 77 (skipped) when Xvfb, Openbox or the X tools are missing.
+# Starts PROGRAM under Xvfb and Openbox; passes when the window, frame included, stands in the middle of the
+# screen and the window manager offers no maximise. Exit status 77 (skipped) without the X tools.
 set -eu
-program=$1
-for tool in Xvfb openbox xdotool xprop xwininfo; do
-    command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
-done
+for tool in Xvfb openbox xdotool xprop xwininfo; do command -v "$tool" >/dev/null || exit 77; done
 tmp=$(mktemp -d)
 pids=""
-trap 'for pid in $pids; do kill "$pid" 2>/dev/null || true; done; rm -rf "$tmp"' EXIT
-width=1280
-height=1024
-
-# Waits up to 10 s for a command to succeed.
-await() {
-    tries=0
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 200 ] || { echo "timed out: $*"; exit 1; }
+trap 'kill $pids 2>/dev/null; rm -rf "$tmp"' EXIT
+await() { # up to 10 s
+    n=0
+    until sh -c "$1" >/dev/null 2>&1; do
+        n=$((n + 1)) && [ $n -lt 200 ] || { echo "timed out: $1"; exit 1; }
         sleep 0.05
     done
 }
-
-Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-pids="$!"
-await test -s "$tmp/display"
-DISPLAY=:$(cat "$tmp/display")
-export DISPLAY
-openbox >"$tmp/openbox.log" 2>&1 &
-pids="$! $pids"
-await sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null & pids="$!"
+await "test -s $tmp/display"
+export DISPLAY=:$(cat "$tmp/display")
+openbox >/dev/null 2>&1 & pids="$! $pids"
+await 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
 sleep 0.5 # the window manager announces itself before it takes requests
-"$program" >"$tmp/program.log" 2>&1 &
-pids="$! $pids"
-await sh -c 'xdotool search --onlyvisible --name "MIDI データ" >"$0"' "$tmp/window"
+"$1" >/dev/null 2>&1 & pids="$! $pids"
+await "xdotool search --onlyvisible --name 'MIDI データ' >$tmp/window"
 window=$(head -n 1 "$tmp/window")
-await sh -c 'xprop -id "$0" _NET_FRAME_EXTENTS | grep -q =' "$window"
-
-x=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ {print $4}')
-y=$(xwininfo -id "$window" | awk '/Absolute upper-left Y/ {print $4}')
-w=$(xwininfo -id "$window" | awk '/Width:/ {print $2}')
-h=$(xwininfo -id "$window" | awk '/Height:/ {print $2}')
-# left, right, top, bottom
-set -- $(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
-frameLeft=$((x - $1))
-frameTop=$((y - $3))
-frameWidth=$((w + $1 + $2))
-frameHeight=$((h + $3 + $4))
-expectedLeft=$(((width - frameWidth) / 2))
-expectedTop=$(((height - frameHeight) / 2))
-echo "frame ${frameWidth}x${frameHeight} at $frameLeft,$frameTop; centred: $expectedLeft,$expectedTop"
-status=0
-[ "$frameLeft" -eq "$expectedLeft" ] && [ "$frameTop" -eq "$expectedTop" ] || status=1
-if xprop -id "$window" _NET_WM_ALLOWED_ACTIONS | grep -q MAXIMIZE; then
-    echo "the window manager offers to maximise the window"
-    status=1
-fi
-exit $status
+await "xprop -id $window _NET_FRAME_EXTENTS | grep -q ="
+geometry() { xwininfo -id "$window" | awk -v key="$1" '$0 ~ key {print $NF}'; }
+set -- $(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g') # left, right, top, bottom
+left=$(($(geometry 'Absolute upper-left X') - $1)) top=$(($(geometry 'Absolute upper-left Y') - $3))
+width=$(($(geometry 'Width') + $1 + $2)) height=$(($(geometry 'Height') + $3 + $4))
+echo "frame ${width}x$height at $left,$top; centred: $(((1280 - width) / 2)),$(((1024 - height) / 2))"
+[ "$left" -eq $(((1280 - width) / 2)) ] && [ "$top" -eq $(((1024 - height) / 2)) ] || exit 1
+! xprop -id "$window" _NET_WM_ALLOWED_ACTIONS | grep -q MAXIMIZE
