@@ -31,7 +31,8 @@ void Press(QPushButton* button) {
 // share one widget.
 class KeyFilter : public QObject {
   public:
-    KeyFilter(TMainF& window, TMediaPlayer& player) : QObject(&window), window_(window), player_(player) {}
+    KeyFilter(TMainF& window, TMediaPlayer& player)
+        : QObject(&window), window_(window), area_(window.ScoreArea()), player_(player) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::WindowActivate && watched == &window_ && !activated_) {
@@ -55,7 +56,7 @@ class KeyFilter : public QObject {
   private:
     bool KeyPressed(QObject* watched, const QKeyEvent& key) const {
         if ((key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
-        if (key.key() == Qt::Key_Backspace && watched == &window_.ScoreArea()) return DeleteMarkedCharacter();
+        if (key.key() == Qt::Key_Backspace && watched == &area_) return DeleteMarkedCharacter();
         if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
             auto* button = qobject_cast<QPushButton*>(watched);
             if (button == nullptr || !button->hasFocus()) return false;
@@ -74,13 +75,13 @@ class KeyFilter : public QObject {
     // the text area alone would delete the invisible mark and silently turn the character into its usual
     // form.
     bool DeleteMarkedCharacter() const {
-        QTextCursor cursor = window_.ScoreArea().textCursor();
+        QTextCursor cursor = area_.textCursor();
         if (cursor.hasSelection() || cursor.atBlockStart()) return false;
         const QChar before = cursor.block().text().at(cursor.positionInBlock() - 1);
         if (before != QChar(FirstFormSelector) && before != QChar(SecondFormSelector)) return false;
         cursor.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
-        window_.ScoreArea().setTextCursor(cursor);
+        area_.setTextCursor(cursor);
         return true;
     }
 
@@ -95,7 +96,9 @@ class KeyFilter : public QObject {
         return true;
     }
 
+    // Known by their addresses: the filter also sees the last events of controls being destroyed.
     TMainF& window_;
+    TScoreArea& area_;
     TMediaPlayer& player_;
     bool activated_ = false;
 };
