@@ -16,7 +16,7 @@ const QString ScoresKey = QStringLiteral("recentScores");
 
 // Read and written at each use, so that several windows of the program share one list.
 QSettings Settings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("nagisora"),
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("nagisora"),
                      QStringLiteral("nagisora"));
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
 // The last scores loaded or saved, newest first, at most ten, kept between runs in the user's settings
-// (QSettings: ~/.config/nagisora/nagisora.conf). The score area's context menu shows them under "最近の楽譜",
-// beside "楽譜読込" and "楽譜保存" with their shortcuts; choosing one loads it as "楽譜読込" would. Files
-// that no longer exist are dropped from the list when the menu opens. Nothing else of the window is kept.
+// (QSettings: ~/.config/nagisora/nagisora.ini, beside the preview's settings). The score area's context menu
+// shows them under "最近の楽譜", beside "楽譜読込" and "楽譜保存" with their shortcuts; choosing one loads it
+// as "楽譜読込" would. Files that no longer exist are dropped from the list when the menu opens. The window's
+// controls are not kept.
 
 #include <QObject>
 #include <QStringList>

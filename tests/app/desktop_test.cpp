@@ -82,7 +82,7 @@ void DesktopTest::shortcutsReachHandlers() {
     QTest::keyClick(area, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(h.requests.back().filter, QStringLiteral("*mid (*.mid)"));
     QTest::keyClick(area, Qt::Key_F6);
-    QCOMPARE(player->Mode(), int(MediaMode::Playing));
+    QCOMPARE(player->Mode(), MediaMode::Playing);
     QTest::keyClick(area, Qt::Key_F7);
     QVERIFY(player->IsAvailable(MPButton::Play));
     QTest::keyClick(area, Qt::Key_F6);
