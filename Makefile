@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test deps-run deps-test build check sanitize fuzz bench format
+.PHONY: run test package deps-run deps-test build check sanitize fuzz bench format
 
 # Installs what is needed, builds the program and opens its window on the example score.
 run: deps-run
@@ -15,6 +15,14 @@ run: deps-run
 # Installs what is needed, builds everything and runs every test: the plain build, the build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run.
 test: deps-test check sanitize fuzz
+
+# Builds the Debian package nagisora_VERSION_ARCH.deb into this folder: `apt-get install ./nagisora_*.deb`.
+package: deps-run
+	cmake -S . -B $(BUILD)-package $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=/usr -DNAGISORA_BUILD_TESTS=OFF \
+	    -DNAGISORA_BUILD_BENCH=OFF
+	cmake --build $(BUILD)-package -j $(JOBS)
+	cd $(BUILD)-package && cpack -G DEB
+	cp $(BUILD)-package/nagisora_*.deb .
 
 deps-run:
 	tools/install-deps.sh run

@@ -1,6 +1,7 @@
 // Speed of the conversion chain: score lines to the bytes of a MIDI file.
 
 #include "conversion.h"
+#include "cp932.h"
 #include "line_sets.h"
 #include "midi_image.h"
 #include "score_check.h"
@@ -146,8 +147,24 @@ void CheckMappedLongScore(benchmark::State& state) {
     }
 }
 
+// The text of the longest score as the score area shows it (a load) and as the model takes it back (every
+// line once after a load): what opening a score costs besides the conversion.
+void DecodeLongScore(benchmark::State& state) {
+    const std::string file = LongScore();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(nagisora::DecodeCp932(file).data());
+}
+
+void EncodeLongScore(benchmark::State& state) {
+    const std::string text = nagisora::DecodeCp932(LongScore());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(nagisora::EncodeCp932(text).bytes.data());
+}
+
 } // namespace
 
+BENCHMARK(DecodeLongScore);
+BENCHMARK(EncodeLongScore);
 BENCHMARK(StageGatherLineSets);
 BENCHMARK(StageReadScore);
 BENCHMARK(StageApplyTuplets);

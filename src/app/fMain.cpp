@@ -6,7 +6,9 @@
 #include "fonts.h"
 #include "instruments.h"
 #include "mPlay.h"
+#include "main_keys.h"
 #include "notation_entry.h"
+#include "recent_scores.h"
 #include "score_area.h"
 #include "score_checker.h"
 #include "score_file.h"
@@ -145,6 +147,8 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     model_ = new ScoreModel(*ui->mem->document(), this);
     SetUpControls();
     ConnectHandlers();
+    InstallMainKeys(*this, *ui);
+    new RecentScores(*this);
     FormCreate();
     helpF_ = std::make_unique<THelpF>();
     InstallNotationEntry(*this);
@@ -154,7 +158,8 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
 TMainF::~TMainF() = default;
 
 void TMainF::SetUpControls() {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    // Without CustomizeWindowHint Qt adds the maximise button that a fixed-size window cannot use.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     ui->mPlay->SetLayer(media_);
@@ -397,12 +402,18 @@ void TMainF::btnLoadClick() {
     if (const std::optional<QString> chosen = Execute(dlgOpen)) LoadScore(*chosen);
 }
 
+void TMainF::OpenScore(const QString& fileName) {
+    dlgOpen.fileName = fileName;
+    LoadScore(fileName);
+}
+
 // The file is read whole before the score area changes, so a failure leaves the area as it was. A UTF-8 file
 // is loaded converted; the characters that became "?" are named once.
 void TMainF::LoadScore(const QString& fileName) {
     Guarded([&] {
         const ScoreFileContents contents = LoadScoreFile(QFile::encodeName(fileName).toStdString());
         ReplaceScore(contents.lines);
+        emit ScoreFileUsed(fileName);
         if (!contents.unmappable.empty())
             ReportFailure(Failure(CharactersReplaced, "コードページ 932 にない文字を ? にしました (" +
                                                           PositionsText(contents.unmappable) + ")"));
@@ -438,6 +449,7 @@ void TMainF::btnSaveClick() {
         const std::optional<QString> chosen = Execute(dlgSave);
         if (!chosen) return;
         WriteFileAtomically(QFile::encodeName(*chosen).toStdString(), JoinScoreFileLines(score.lines));
+        emit ScoreFileUsed(*chosen);
     });
 }
 

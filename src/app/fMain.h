@@ -91,6 +91,13 @@ class TMainF : public QWidget {
     // The common file dialog, or the hook that stands in for it.
     std::optional<QString> ChooseFile(const FileDialogRequest& request);
 
+    // Loads a score file as "楽譜読込" loads the file chosen in its dialog, which proposes it next.
+    void OpenScore(const QString& fileName);
+
+  signals:
+    // A score file was loaded or saved (its full name as given).
+    void ScoreFileUsed(const QString& fileName);
+
   public slots:
     void FormShow();
     void btnOkClick();

@@ -18,7 +18,8 @@ int Scaled(int pixels, double scale);
 void ScaleChildren(QWidget& window, double scale);
 
 // Places the window, frame included, in the middle of its screen: left = (screen width - window width) / 2
-// and top likewise, each at least 0.
+// and top likewise, each at least 0. Before the window is first shown, its frame is what the window manager
+// says it will draw; a window manager that does not say has the window centred again once it is framed.
 void CentreOnScreen(QWidget& window);
 
 } // namespace nagisora

@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <map>
 #include <optional>
+#include <unordered_map>
+#include <utility>
 
 namespace nagisora {
 namespace {
@@ -108,13 +111,88 @@ bool IsRawByte(char32_t codePoint) {
     return codePoint >= RawByteBase && codePoint <= RawByteBase + 0xFF;
 }
 
-void AppendRawBytes(std::string& text, std::string_view bytes) {
-    for (const char byte : bytes) {
-        const char32_t codePoint = RawByteBase + static_cast<unsigned char>(byte);
+void AppendUtf8(std::string& text, char32_t codePoint) {
+    if (codePoint < 0x80) {
+        text += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        text += static_cast<char>(0xC0 | (codePoint >> 6));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
         text += static_cast<char>(0xE0 | (codePoint >> 12));
         text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
         text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (codePoint >> 18));
+        text += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
     }
+}
+
+void AppendRawBytes(std::string& text, std::string_view bytes) {
+    for (const char byte : bytes)
+        AppendUtf8(text, RawByteBase + static_cast<unsigned char>(byte));
+}
+
+// --- Other forms of a character ---
+
+bool IsFormSelector(char32_t codePoint) {
+    return codePoint == FirstFormSelector || codePoint == SecondFormSelector;
+}
+
+std::uint16_t PairCode(std::string_view pair) {
+    return static_cast<std::uint16_t>((static_cast<unsigned char>(pair[0]) << 8) |
+                                      static_cast<unsigned char>(pair[1]));
+}
+
+// The byte pairs that decode to a character which encodes back to other bytes, with the selector that marks
+// each. Found once, at first need, by decoding every pair through iconv and encoding the character back
+// (a few milliseconds), so the table is exactly what the C library's code page 932 holds.
+class OtherForms {
+  public:
+    OtherForms() {
+        const IconvDescriptor toUtf8{Utf8Name, Cp932Name};
+        const IconvDescriptor fromUtf8{Cp932Name, Utf8Name};
+        std::map<char32_t, int> formsSoFar;
+        for (int lead = 0x81; lead <= 0xFC; ++lead)
+            for (int trail = 0x40; trail <= 0xFC; ++trail) {
+                const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+                const ConversionResult decoded = toUtf8.Convert(pair);
+                if (decoded.error != 0 || decoded.output.empty()) continue;
+                const Utf8Char c = NextUtf8Char(decoded.output, 0);
+                if (!c.valid || c.length != decoded.output.size()) continue;
+                const ConversionResult back = fromUtf8.Convert(decoded.output);
+                if (back.error != 0 || back.output == pair) continue;
+                const int index = formsSoFar[c.codePoint]++; // pairs come in byte order
+                if (index > 1) continue;                     // no third form exists; it would stay raw bytes
+                const char32_t selector = index == 0 ? FirstFormSelector : SecondFormSelector;
+                std::string shown = decoded.output;
+                AppendUtf8(shown, selector);
+                shownByPair_.emplace(PairCode(pair), std::move(shown));
+                pairByForm_.emplace(std::pair{c.codePoint, selector}, pair);
+            }
+    }
+
+    // The character and selector that stand for a pair; none when the pair is no other form.
+    const std::string* Shown(std::string_view pair) const {
+        const auto found = shownByPair_.find(PairCode(pair));
+        return found == shownByPair_.end() ? nullptr : &found->second;
+    }
+
+    // The bytes of a character's form marked by a selector; none when it has no such form.
+    const std::string* Bytes(char32_t character, char32_t selector) const {
+        const auto found = pairByForm_.find(std::pair{character, selector});
+        return found == pairByForm_.end() ? nullptr : &found->second;
+    }
+
+  private:
+    std::unordered_map<std::uint16_t, std::string> shownByPair_;
+    std::map<std::pair<char32_t, char32_t>, std::string> pairByForm_;
+};
+
+const OtherForms& Forms() {
+    static const OtherForms forms;
+    return forms;
 }
 
 // --- Encoding ---
@@ -127,6 +205,15 @@ std::optional<std::string> EncodeChar(const Utf8Char& c, std::string_view sequen
     ConversionResult encoded = Codec().fromUtf8.Convert(sequence);
     if (encoded.error != 0) return std::nullopt;
     return std::move(encoded.output);
+}
+
+// The bytes of the other form that a character at pos and the selector after it stand for; none when no
+// form selector follows or the character has no such form.
+const std::string* OtherFormAt(std::string_view utf8, std::size_t pos, const Utf8Char& c) {
+    if (!c.valid || pos + c.length >= utf8.size()) return nullptr;
+    const Utf8Char next = NextUtf8Char(utf8, pos + c.length);
+    if (!next.valid || !IsFormSelector(next.codePoint)) return nullptr;
+    return Forms().Bytes(c.codePoint, next.codePoint);
 }
 
 // Follows line and column through a text, one character at a time.
@@ -185,11 +272,16 @@ std::size_t AppendDecodedUnit(std::string& text, std::string_view bytes) {
         return 1;
     }
     const std::string_view pair = bytes.substr(0, 2);
-    if (const std::optional<std::string> c = DecodeExactly(Codec().toUtf8.Convert(pair), pair)) {
+    const ConversionResult pairDecoded = Codec().toUtf8.Convert(pair);
+    if (const std::optional<std::string> c = DecodeExactly(pairDecoded, pair)) {
         text += *c;
         return 2;
     }
-    // A pair that is no character, or a duplicate, is kept whole; a lead byte before a byte that cannot end a
+    if (const std::string* other = pairDecoded.error == 0 ? Forms().Shown(pair) : nullptr) {
+        text += *other;
+        return 2;
+    }
+    // A pair that is no character is kept whole; a lead byte before a byte that cannot end a
     // pair (a line end, say) is kept alone, so that the next byte is read on its own.
     const std::size_t rawLength = IsTrailByte(bytes[1]) ? 2 : 1;
     AppendRawBytes(text, bytes.substr(0, rawLength));
@@ -205,6 +297,14 @@ Cp932Text EncodeCp932(std::string_view utf8) {
     for (std::size_t pos = 0; pos < utf8.size();) {
         result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
         const Utf8Char c = NextUtf8Char(utf8, pos);
+        if (const std::string* form = OtherFormAt(utf8, pos, c)) {
+            const std::size_t selectorLength = NextUtf8Char(utf8, pos + c.length).length;
+            result.bytes += *form;
+            result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
+            counter.Pass(c.codePoint);
+            pos += c.length + selectorLength;
+            continue;
+        }
         if (const std::optional<std::string> encoded = EncodeChar(c, utf8.substr(pos, c.length))) {
             result.bytes += *encoded;
         } else {

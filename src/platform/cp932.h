@@ -17,6 +17,14 @@ namespace nagisora {
 // U+E000..U+E757 and never meets this range.
 inline constexpr char32_t RawByteBase = 0xEF00;
 
+// A character that code page 932 holds in more than one form (the NEC-selected IBM extensions, the NEC row-13
+// symbols and their IBM twins) decodes from the form that encodes back to itself as the character alone, and
+// from each other form as the character followed by an invisible variation selector: the first other form in
+// byte order by VS13 (U+FE0C), the second by VS14 (U+FE0D). No standardized variation sequence uses these two
+// selectors, so fonts draw the character as usual; encoding turns each pair back into its own form.
+inline constexpr char32_t FirstFormSelector = 0xFE0C;
+inline constexpr char32_t SecondFormSelector = 0xFE0D;
+
 // What a character that code page 932 lacks becomes.
 inline constexpr char UnmappableByte = '?';
 
@@ -38,12 +46,14 @@ struct Cp932Text {
 };
 
 // UTF-8 to code page 932. A character that code page 932 lacks, and every byte that is not part of valid
-// UTF-8, becomes "?" and its position is recorded. U+EF00..U+EFFF become the single byte they stand for.
+// UTF-8, becomes "?" and its position is recorded. U+EF00..U+EFFF become the single byte they stand for. A
+// character followed by the selector of one of its other forms becomes that form; the selector takes no byte
+// (its charStarts entry is the end of the character) and no column.
 Cp932Text EncodeCp932(std::string_view utf8);
 
 // Code page 932 to UTF-8, losing nothing: EncodeCp932(DecodeCp932(b)).bytes == b for every byte string b. A
-// byte or byte pair that is no code page 932 character, or a character that encodes back to other bytes (a
-// duplicate of the NEC and IBM extensions), becomes one U+EF00+byte character per byte.
+// byte or byte pair that is no code page 932 character becomes one U+EF00+byte character per byte; another
+// form of a character becomes the character and its form's selector.
 std::string DecodeCp932(std::string_view bytes);
 
 // True when the bytes start with the UTF-8 byte-order mark, or are valid UTF-8 (no overlong forms, no

@@ -7,6 +7,7 @@
 #include "message_box.h"
 
 #include <QPlainTextEdit>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <fstream>
 #include <functional>
@@ -33,6 +34,8 @@ class WindowHarness {
     // replaces the preview's WAV file.
     explicit WindowHarness(std::function<void(const std::string& appDir)> beforeCreate = {},
                            std::optional<MediaOptions> media = {}) {
+        // The recent scores and other settings go to a test folder, not the user's.
+        QStandardPaths::setTestModeEnabled(true);
         appDir_ = dir_.path().toStdString() + "/";
         if (beforeCreate) beforeCreate(appDir_);
         MainWindowOptions options;

@@ -51,6 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"UserDefinedArea", "\uE000", "\xF0\x40", {}},
         EncodeCase{"RawBytes", Raw(0x80) + "ロ" + Raw(0xFF) + Raw(0x0D), "\x80\x83\x8D\xFF\x0D", {}},
         EncodeCase{"UnmappableOnFirstLine", "ロé😀", "\x83\x8D??", {{1, 2}, {1, 3}}},
+        EncodeCase{"OtherFormsTakeNoColumnForTheSelector", "∵\uFE0D纊\uFE0Cé", "\xFA\x5B\xED\x40?", {{1, 3}}},
+        EncodeCase{"SelectorWithoutSuchForm", "ロ\uFE0C∵\uFE0E", "\x83\x8D?\x81\xE6?", {{1, 2}, {1, 4}}},
         EncodeCase{"LinesEndAtLfCrLfAndCr",
                    "a\né\r\nbé\rccé\n\n" + Raw(0x80) + "é",
                    "a\n?\r\nb?\rcc?\n\n\x80?",
@@ -92,10 +94,19 @@ INSTANTIATE_TEST_SUITE_P(
                     DecodeCase{"LeadByteAtTheEnd", "a\x83", "a" + Raw(0x83)},
                     DecodeCase{"LeadByteBeforeLineEnd", "\x81\r\n\x83\x8D", Raw(0x81) + "\r\nロ"},
                     DecodeCase{"UnassignedPairKeptWhole", "\x85\x40\x41", Raw(0x85) + Raw(0x40) + "A"},
-                    DecodeCase{"NecDuplicateKeptWhole", "\x87\x90\x41\x81\xE0", Raw(0x87) + Raw(0x90) + "A≒"},
-                    DecodeCase{"NecSelectedIbmDuplicateKeptWhole", "\xFA\x40\xED\x40\xFA\x5C",
-                               "ⅰ" + Raw(0xED) + Raw(0x40) + "纊"}),
+                    // The form that encodes back to itself is the character alone; the other forms, in byte
+                    // order, add VS13 and VS14.
+                    DecodeCase{"NecRow13Form", "\x87\x90\x41\x81\xE0", "≒\uFE0CA≒"},
+                    DecodeCase{"NecSelectedIbmForms", "\xFA\x40\xED\x40\xFA\x5C\xED\x95\xEE\xE0",
+                               "ⅰ纊\uFE0C纊﨑\uFE0C髙\uFE0C"},
+                    DecodeCase{"ThreeForms", "\x81\xE6\x87\x9A\xFA\x5B\x81\xCA\xEE\xF9\xFA\x54",
+                               "∵∵\uFE0C∵\uFE0D￢￢\uFE0C￢\uFE0D"}),
     [](const testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
+
+// The selector of another form takes no byte: it starts where its character ends.
+TEST(Cp932CharStarts, SelectorStartsAtTheEndOfItsCharacter) {
+    EXPECT_EQ(EncodeCp932("a∵\uFE0Dロ").charStarts, (std::vector<std::uint32_t>{0, 1, 3, 3, 5}));
+}
 
 TEST(Cp932RoundTrip, EverySingleByte) {
     for (int byte = 0; byte < 256; ++byte) {

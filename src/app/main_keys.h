@@ -1,0 +1,19 @@
+#pragma once
+
+// The keyboard of the main window, as a desktop user expects it: Enter presses the focused button as Space
+// does; the commands have shortcuts (Ctrl+O 楽譜読込, Ctrl+S 楽譜保存, F5 MIDI 作成, Ctrl+Shift+S MIDI 保存,
+// F6 ▶, F7 ■, F1 ヘルプ), shown in the tooltips of their buttons; Esc stops the preview while it plays; and
+// the control that has the focus at start shows its focus frame. Backspace deletes a character of another
+// code page 932 form together with its invisible mark.
+
+namespace Ui {
+class TMainF;
+}
+
+namespace nagisora {
+
+class TMainF;
+
+void InstallMainKeys(TMainF& window, Ui::TMainF& ui);
+
+} // namespace nagisora

@@ -1,0 +1,81 @@
+#include "recent_scores.h"
+
+#include "fMain.h"
+#include "score_area.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QSettings>
+
+namespace nagisora {
+namespace {
+
+const QString ScoresKey = QStringLiteral("recentScores");
+
+// Read and written at each use, so that several windows of the program share one list.
+QSettings Settings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("nagisora"),
+                     QStringLiteral("nagisora"));
+}
+
+void Store(const QStringList& scores) {
+    QSettings settings = Settings();
+    settings.setValue(ScoresKey, scores);
+}
+
+// "&3 /home/user/kyoku.txt": the number is the menu's key; an "&" of the name is shown as itself.
+QString MenuText(int number, const QString& fileName) {
+    QString shown = QDir::toNativeSeparators(fileName);
+    shown.replace(u'&', QStringLiteral("&&"));
+    return QStringLiteral("&%1 %2").arg(number % 10).arg(shown);
+}
+
+} // namespace
+
+RecentScores::RecentScores(TMainF& window)
+    : QObject(&window), window_(window), menu_(new QMenu(QStringLiteral("最近の楽譜(&R)"), &window)) {
+    connect(&window, &TMainF::ScoreFileUsed, this, &RecentScores::Add);
+    connect(menu_, &QMenu::aboutToShow, this, &RecentScores::FillMenu);
+    window.ScoreArea().AddMenu(CommandGroup::Files, menu_);
+}
+
+QStringList RecentScores::Scores() const {
+    QStringList scores = Settings().value(ScoresKey).toStringList();
+    const qsizetype before = scores.size();
+    scores.removeIf([](const QString& name) { return !QFileInfo(name).isFile(); });
+    if (scores.size() != before) Store(scores);
+    return scores;
+}
+
+void RecentScores::Add(const QString& fileName) {
+    const QString name = QFileInfo(fileName).absoluteFilePath();
+    QStringList scores = Settings().value(ScoresKey).toStringList();
+    scores.removeAll(name);
+    scores.prepend(name);
+    while (scores.size() > Kept)
+        scores.removeLast();
+    Store(scores);
+}
+
+void RecentScores::Clear() {
+    Store({});
+}
+
+void RecentScores::FillMenu() {
+    menu_->clear();
+    const QStringList scores = Scores();
+    for (int k = 0; k < scores.size(); ++k) {
+        const QString name = scores[k];
+        menu_->addAction(MenuText(k + 1, name), &window_, [this, name] { window_.OpenScore(name); });
+    }
+    if (scores.isEmpty()) {
+        menu_->addAction(QStringLiteral("(なし)"))->setEnabled(false);
+        return;
+    }
+    menu_->addSeparator();
+    menu_->addAction(QStringLiteral("一覧を消去"), this, &RecentScores::Clear);
+}
+
+} // namespace nagisora

@@ -1,0 +1,159 @@
+// The main window as a desktop program: a score named on the command line, the keyboard, recent scores, the
+// characters of code page 932 shown as themselves, and Qt's Japanese texts.
+
+#include "command_line.h"
+#include "fHelp.h"
+#include "mPlay.h"
+#include "recent_scores.h"
+#include "window_harness.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTextCursor>
+#include <QUrl>
+
+using namespace nagisora;
+using test::ReadRaw;
+using test::WriteRaw;
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void commandLineOpen_data();
+    void commandLineOpen();
+    void shortcutsReachHandlers();
+    void extensionCharactersShownAndKept();
+    void recentScores();
+    void japaneseTexts();
+};
+
+void DesktopTest::commandLineOpen_data() {
+    QTest::addColumn<QByteArray>("file"); // empty: no such file
+    QTest::addColumn<QString>("shown");   // the score area after the start
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a score") << QByteArray("\x89\xB3\x83\x8D\r\n\x81\x40\x81\x7B\r\n") << "乙ロ\n　＋\n"
+                             << "";
+    QTest::newRow("a missing file") << QByteArray() << ""
+                                    << "ﾌｧｲﾙが見つかりません.";
+    QTest::newRow("a UTF-8 file") << QByteArray("乙ロ\n　＋😀\n") << "乙ロ\n　＋?\n"
+                                  << "コードページ 932 にない文字を ? にしました (2 行 3 列).";
+}
+
+// As "楽譜読込" loads it (the name a file manager gives): the text, a failure's message, and the open dialog
+// proposing the file next.
+void DesktopTest::commandLineOpen() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, shown);
+    QFETCH(QString, message);
+    test::WindowHarness h;
+    const QString example = h.Get<QPlainTextEdit>("mem")->toPlainText();
+    const QString path = QString::fromStdString(h.Path("kyoku.txt"));
+    if (!file.isEmpty()) WriteRaw(path.toStdString(), file.toStdString());
+    h.window->show();
+    h.window->OpenScore(ScorePathOf(QUrl::fromLocalFile(path).toString())); // as a file manager gives it
+    QCOMPARE(h.Get<QPlainTextEdit>("mem")->toPlainText(), shown.isEmpty() ? example : shown);
+    QCOMPARE(h.messages, message.isEmpty() ? std::vector<QString>{} : std::vector<QString>{message});
+    h.window->btnLoadClick();
+    QCOMPARE(h.requests.back().proposedName, path);
+}
+
+// Each shortcut and Enter on a focused button reach the command; the tooltips name the shortcuts.
+void DesktopTest::shortcutsReachHandlers() {
+    test::WindowHarness h;
+    h.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+    QTRY_VERIFY(h.window->testAttribute(Qt::WA_KeyboardFocusChange)); // the first focus shows its frame
+    auto* player = h.Get<TMediaPlayer>("mPlay");
+    QWidget* area = h.Get<QWidget>("mem");
+    area->setFocus();
+    QTest::keyClick(area, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(area, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(area, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier); // "MIDI 保存" still disabled
+    QCOMPARE(h.requests.size(), std::size_t{2});
+    QVERIFY(h.requests[0].kind == FileDialogRequest::Kind::Open);
+    QVERIFY(h.requests[1].kind == FileDialogRequest::Kind::Save);
+    QTest::keyClick(area, Qt::Key_F5);
+    QVERIFY(h.Get<QPushButton>("btnMidSave")->isEnabled());
+    QTest::keyClick(area, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(h.requests.back().filter, QStringLiteral("*mid (*.mid)"));
+    QTest::keyClick(area, Qt::Key_F6);
+    QCOMPARE(player->Mode(), MediaMode::Playing);
+    QTest::keyClick(area, Qt::Key_F7);
+    QVERIFY(player->IsAvailable(MPButton::Play));
+    QTest::keyClick(area, Qt::Key_F6);
+    QTest::keyClick(h.Get<QWidget>("lstGakki"), Qt::Key_Escape);
+    QVERIFY(player->IsAvailable(MPButton::Play));
+    QTest::keyClick(area, Qt::Key_F1);
+    QTRY_VERIFY(h.window->HelpF().isVisible());
+    h.window->HelpF().hide();
+    auto* help = h.Get<QPushButton>("btnHelp");
+    help->setFocus();
+    QTest::keyClick(help, Qt::Key_Return);
+    QVERIFY(h.window->HelpF().isVisible());
+    QVERIFY(h.messages.empty());
+    QCOMPARE(h.Get<QPushButton>("btnMidSave")->toolTip(),
+             QStringLiteral("MIDI ファイルを保存 (Ctrl+Shift+S)"));
+}
+
+// The NEC-selected IBM characters and the other forms of a character show as one character each, and are
+// saved as the bytes they were loaded from.
+void DesktopTest::extensionCharactersShownAndKept() {
+    test::WindowHarness h;
+    const std::string bytes = "\xED\x95\xEE\xE0\x87\x9A\xFA\x5B\x81\xE6\x83\x8D\r\n";
+    WriteRaw(h.Path("in.txt"), bytes);
+    h.window->OpenScore(QString::fromStdString(h.Path("in.txt")));
+    auto* area = h.Get<QPlainTextEdit>("mem");
+    QCOMPARE(area->toPlainText(), QStringLiteral("﨑\uFE0C髙\uFE0C∵\uFE0C∵\uFE0D∵ロ\n"));
+    QTextCursor cursor(area->document());
+    int characters = 0;
+    while (cursor.movePosition(QTextCursor::NextCharacter) && !cursor.atBlockEnd())
+        ++characters;
+    QCOMPARE(characters + 1, 6); // the cursor steps over a character and its selector at once
+    h.answer = QString::fromStdString(h.Path("out.txt"));
+    h.window->btnSaveClick();
+    QCOMPARE(ReadRaw(h.Path("out.txt")), bytes);
+    QVERIFY(h.messages.empty());
+    cursor.setPosition(4); // after 髙 and its mark: Backspace takes both
+    area->setTextCursor(cursor);
+    QTest::keyClick(area, Qt::Key_Backspace);
+    QCOMPARE(area->toPlainText(), QStringLiteral("﨑\uFE0C∵\uFE0C∵\uFE0D∵ロ\n"));
+}
+
+// Loads and saves put their file first; ten are kept, files that are gone are dropped, and the menu loads.
+void DesktopTest::recentScores() {
+    test::WindowHarness h;
+    auto* recent = h.window->findChild<RecentScores*>();
+    recent->Clear();
+    const auto path = [&](int k) { return QString::fromStdString(h.Path(std::to_string(k) + ".txt")); };
+    for (int k = 0; k < 12; ++k) {
+        WriteRaw(path(k).toStdString(), k == 2 ? "\x83\x8D\r\n" : "\x83\x63\r\n");
+        h.window->OpenScore(path(k));
+    }
+    h.answer = path(3);
+    h.window->btnSaveClick();
+    QFile::remove(path(10));
+    QCOMPARE(recent->Scores(),
+             (QStringList{path(3), path(11), path(9), path(8), path(7), path(6), path(5), path(4), path(2)}));
+    emit recent->Menu().aboutToShow();
+    const QList<QAction*> entries = recent->Menu().actions(); // the scores, a separator, clearing the list
+    QCOMPARE(entries.size(), 9 + 2);
+    entries[8]->trigger();
+    QCOMPARE(h.Get<QPlainTextEdit>("mem")->toPlainText(), QStringLiteral("ロ\n"));
+    QCOMPARE(recent->Scores().front(), path(2));
+    recent->Clear();
+}
+
+void DesktopTest::japaneseTexts() {
+    QVERIFY(InstallJapaneseTexts(*QCoreApplication::instance()));
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+}
+
+QTEST_MAIN(DesktopTest)
+#include "desktop_test.moc"
