@@ -57,11 +57,14 @@ constexpr char TraceVariable[] = "NAGISORA_TRACE";
 // How many places a message names before it counts the rest.
 constexpr std::size_t NamedPositions = 3;
 
-// The folder that plays the program's folder: the program's own when it can be written, else the user's
-// application data folder (an installed program lives in a folder only the administrator writes).
+// The folder that plays the program's folder: the program's own when it can be written and is not the folder
+// the program is installed to, else the user's application data folder.
 std::string DefaultAppDir() {
     const std::string programDir = ExecutableDir();
-    if (::access(programDir.c_str(), W_OK) == 0) return programDir;
+    // An installed program shares its folder with every other program; root could write there, but the
+    // work folder does not belong in it.
+    const bool installed = programDir == NAGISORA_INSTALL_BINDIR "/";
+    if (!installed && ::access(programDir.c_str(), W_OK) == 0) return programDir;
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (data.isEmpty() || !QDir().mkpath(data)) return programDir;
     return QFile::encodeName(data).toStdString() + '/';
