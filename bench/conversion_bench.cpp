@@ -4,6 +4,7 @@
 #include "cp932.h"
 #include "line_sets.h"
 #include "midi_image.h"
+#include "musicxml.h"
 #include "score_check.h"
 #include "score_file_lines.h"
 #include "score_map.h"
@@ -161,6 +162,20 @@ void EncodeLongScore(benchmark::State& state) {
         benchmark::DoNotOptimize(nagisora::EncodeCp932(text).bytes.data());
 }
 
+// The MusicXML document of a score, what "MusicXML 保存…" and --musicxml write: the map of the score, the
+// notes and the text.
+void ExportMusicXml(benchmark::State& state, const std::string& example) {
+    const std::string file = ReadExample(example);
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(file);
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        nagisora::MusicXmlExport musicXml = nagisora::ExportMusicXml(lines, nagisora::ConversionSettings{});
+        benchmark::DoNotOptimize(musicXml.text.data());
+        bytes = musicXml.text.size();
+    }
+    state.counters["bytes"] = static_cast<double>(bytes);
+}
+
 } // namespace
 
 BENCHMARK(DecodeLongScore);
@@ -177,5 +192,7 @@ BENCHMARK(RemapLongScore);
 BENCHMARK(CheckLongScore);
 BENCHMARK(CheckLongScoreFresh);
 BENCHMARK(CheckMappedLongScore);
+BENCHMARK_CAPTURE(ExportMusicXml, StartScore, std::string("start-score.txt"));
+BENCHMARK_CAPTURE(ExportMusicXml, Mixed4096Notes, std::string("long-4096.txt"));
 
 BENCHMARK_MAIN();

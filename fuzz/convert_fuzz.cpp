@@ -1,7 +1,9 @@
-// Feeds arbitrary bytes through the whole conversion, as a score file, and checks the image it gives; then
-// through the score checker, whose findings must stand on the characters of their lines, in order.
+// Feeds arbitrary bytes through the whole conversion, as a score file, and checks the image it gives and the
+// MusicXML export of the same score, and through the score checker, whose findings must stand on the
+// characters of their lines, in order.
 
 #include "conversion.h"
+#include "musicxml.h"
 #include "score_check.h"
 #include "score_file.h"
 
@@ -55,5 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(image.compare(image.size() - 3, 3, nagisora::EndOfTrack) == 0);
     for (const nagisora::TOnpu& e : conversion.Events())
         Check(e.Oncho >= 0);
+    // The MusicXML export takes what the conversion takes, and closes its document.
+    const nagisora::MusicXmlExport musicXml = nagisora::ExportMusicXml(lines, settings, "title");
+    Check(!musicXml.Refused() && musicXml.text.ends_with("</score-partwise>\n"));
     return 0;
 }

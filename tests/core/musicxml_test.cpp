@@ -1,0 +1,100 @@
+#include "musicxml.h"
+#include "musicxml_notes.h"
+#include "score_reader.h"
+#include "score_text.h"
+
+#include <gtest/gtest.h>
+
+namespace nagisora {
+namespace {
+
+using test::ScoreLines;
+
+struct Case {
+    const char* what;
+    ScoreLines score;
+    std::string part;
+    ConversionSettings settings = {};
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class MusicXmlPart : public testing::TestWithParam<Case> {};
+
+TEST_P(MusicXmlPart, WritesTheEventsAsNotation) {
+    const MusicXmlExport musicXml = ExportMusicXml(GetParam().score, GetParam().settings);
+    EXPECT_EQ(test::ReadPart(musicXml.text).part, GetParam().part);
+}
+
+// Keys: ロ 50 (D3), ツ 53 (F3), レ 55 (G3), チ 57 (A3), ハ 60 (C4); ー holds, ○ rests.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MusicXmlPart,
+    testing::Values(
+        Case{"SpellingFollowsTheWrittenAccidental",
+             {"", "＃ロ♭ハ↓ツ↓チウリ♭ツツ", "－－－－－－－－－－－－－"},
+             "D#3(s)=120q Cb4(f)=120q Eb4(f)=120q G4=120q Ab4(f)=120q C#4(s)=120q Fb4(f)=120q F4(n)=120q"},
+        Case{"TranspositionSpellsWithoutAccidentalsAsUsual",
+             {"", "ロ＃ロ", "－－－"},
+             "Eb3(f)=120q E3(n)=120q",
+             {.transpose = 1}},
+        Case{"HoldsTieRestsAndLongValuesSplit",
+             {"", "ーローー○ー", "＋　－＋＋－"},
+             "r=60e D3=240h~ D3=120q~ D3=60e r=60e r=120q"},
+        Case{"NotesOfNoTimeAreGraceNotesOrStartTheirHold",
+             {"", "ロツーー○ーレ", "｜｜｜－｜－＋"},
+             "gD3e F3=120q r=120q G3=60e"},
+        Case{"WholeTupletsOfAPlainValue",
+             {"", "ロツレ｜チチチチチ｜ロツレチハロツ", "＋３＋｜＝＝５＝＝｜＋＋＋７＋＋＋"},
+             "[D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}] | [A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} "
+             "A3=24s{5:4}] | [D3=69e{7:8} F3=69e{7:8} G3=69e{7:8} A3=69e{7:8} C4=68e{7:8} D4=68e{7:8} "
+             "F4=68e{7:8}]"},
+        Case{"TruncatedTripletsKeepTheirTicks",
+             {"", "ロツレチハ", "＋３＋３＋"},
+             "D3=40e{3:2} F3=40e{3:2} G3=26s{15:13} A3=26s{15:13} C4=26s{15:13}"},
+        Case{"GroupCutByTheStartKeepsItsTicks",
+             {"", "ロツレチ", "＋５＋＋"},
+             "D3=48e{5:4} F3=48e{5:4} G3=48e{5:4} A3=48e{5:4}"},
+        Case{"GroupCutByTheEndIsCompletedWithRests",
+             {"", "ロツ", "＋３"},
+             "[D3=40e{3:2} F3=40e{3:2} r=40e{3:2}]"},
+        Case{"BarsAndLineSetsCutMeasuresButNotTuplets",
+             {"", "ロ｜ツ｜｜レ", "－｜－｜｜－", "", "ロツ｜レチ", "＋３｜＋－", "", "ハ", "－"},
+             "D3=120q | F3=120q | G3=120q | [D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}] | A3=120q | C4=120q"},
+        Case{"ProgramChangesWhereTheTimbreChanges",
+             {"161620FF", "ロツレチ", "－－－－"},
+             "P22 D3=120q F3=120q P32 G3=120q A3=120q"},
+        Case{"ProgramOfTheSettingsAndTimbresSwitchedOff",
+             {"1616", "ロツ", "－－"},
+             "D3=120q F3=120q",
+             {.instrument = 0x16}},
+        Case{"ScoreTimbresIgnoredWhenSwitchedOff",
+             {"16", "ロ", "－"},
+             "D3=120q",
+             {.useScoreTimbres = false}}));
+
+TEST(MusicXml, DocumentCarriesTitleInstrumentTempoAndVolume) {
+    const ScoreLines score{"ロ//x", "//　", "//　 尺八 \"1\" & <2>　", "//y", "", "ロ", "－"};
+    EXPECT_EQ(FirstCommentText(score), test::Sjis("尺八 \"1\" & <2>"));
+    const ConversionSettings settings{.tempo = 120, .volume = 100, .instrument = 0x51};
+    const std::string text = ExportMusicXml(score, settings, "A&B <\"x\"> 'y'\x01\xFF\xEF\xBF\xBE").text;
+    for (const char* part :
+         {"<work-title>A&amp;B &lt;&quot;x&quot;&gt; &apos;y&apos;\xEF\xBF\xBD\xEF\xBF\xBD</",
+          "<part-name>Lead2(sawtooth</part-name>", "<midi-program>82</midi-program>",
+          "<per-minute>120</per-minute>", "<sound tempo=\"120\" dynamics=\"111.11\"/>"})
+        EXPECT_TRUE(test::Has(text, part)) << part;
+    EXPECT_FALSE(test::Has(ExportMusicXml(score, settings).text, "<work>"));
+}
+
+TEST(MusicXml, RefusesWhatTheConversionRefuses) {
+    std::string notes;
+    for (int k = 0; k < 100; ++k)
+        notes += test::Sjis("ロ");
+    const MusicXmlExport refused = ExportMusicXml(ScoreLines(std::vector<std::string>(41, notes)), {});
+    EXPECT_EQ(refused.refusal, TooManyNotesMessage);
+    EXPECT_TRUE(refused.text.empty());
+}
+
+} // namespace
+} // namespace nagisora
