@@ -31,11 +31,16 @@ void CheckCombinations(const ConvertOptions& options) {
         throw CLI::ValidationError("--output", "can only be used with one SCORE");
     if (options.wav && options.scores.size() != 1)
         throw CLI::ValidationError("--wav", "can only be used with one SCORE");
-    if (options.events && (options.output || options.wav))
-        throw CLI::ValidationError("--events",
-                                   "prints the events and writes no file; drop --output and --wav");
-    if (options.check && (options.output || options.wav || options.events))
-        throw CLI::ValidationError("--check", "converts nothing; drop --output, --wav and --events");
+    if (options.musicXml && options.scores.size() != 1)
+        throw CLI::ValidationError("--musicxml", "can only be used with one SCORE");
+    if (options.musicXml == "-" && options.output == "-")
+        throw CLI::ValidationError("--musicxml", "and the MIDI output cannot both go to standard output");
+    if (options.events && (options.output || options.wav || options.musicXml))
+        throw CLI::ValidationError(
+            "--events", "prints the events and writes no file; drop --output, --wav and --musicxml");
+    if (options.check && (options.output || options.wav || options.events || options.musicXml))
+        throw CLI::ValidationError("--check",
+                                   "converts nothing; drop --output, --wav, --events and --musicxml");
 }
 
 } // namespace
@@ -81,6 +86,9 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
         ->transform(CLI::CheckedTransformer(
             std::map<std::string, CheckFormat>{{"gcc", CheckFormat::Gcc}, {"json", CheckFormat::Json}}))
         ->needs(check);
+    app.add_option("--musicxml", options.musicXml,
+                   "Write the notation as MusicXML to this file (only with one SCORE); \"-\" writes standard "
+                   "output; MIDI is then written only when --output is given");
 
     try {
         app.parse(argc, argv);

@@ -14,14 +14,18 @@ namespace nagisora {
 enum class CheckFormat { Gcc, Json };
 
 struct ConvertOptions {
-    std::vector<std::string> scores;   // "-" reads standard input
-    std::optional<std::string> output; // "-" writes standard output
-    std::optional<std::string> wav;    // also render what the score sounds like
-    std::string soundFont;             // the SoundFont of the WAV file; empty: the program's own search
+    std::vector<std::string> scores;     // "-" reads standard input
+    std::optional<std::string> output;   // "-" writes standard output
+    std::optional<std::string> wav;      // also render what the score sounds like
+    std::string soundFont;               // the SoundFont of the WAV file; empty: the program's own search
+    std::optional<std::string> musicXml; // also, or only, the notation; "-" writes standard output
     ConversionSettings settings;
     bool events = false; // print the events instead of writing MIDI
     bool check = false;  // report the findings of the score checker instead of converting
     CheckFormat checkFormat = CheckFormat::Gcc;
+
+    // MIDI is written unless only MusicXML is asked for.
+    bool WritesMidi() const { return output || !musicXml; }
 };
 
 inline constexpr int ExitSuccess = 0;

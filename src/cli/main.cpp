@@ -5,6 +5,7 @@
 #include "convert_options.h"
 #include "failure.h"
 #include "file_io.h"
+#include "musicxml_output.h"
 #include "score_file.h"
 #include "score_file_lines.h"
 #include "wav_render_loader.h"
@@ -85,6 +86,16 @@ void WriteNaming(const std::string& path, Write&& write) {
     }
 }
 
+// Writes an output of a score: to standard output for "-", else to the file.
+void WriteOutput(const std::string& output, std::string_view bytes) {
+    if (output == StandardStream)
+        WriteStandardOutput(bytes);
+    else
+        WriteNaming(output, [&] {
+            WriteFileAtomically(output, bytes, Durability::Unflushed); // made again from the score
+        });
+}
+
 // Converts one score and writes what was asked for. Returns false when the score was refused.
 bool ConvertOne(const std::string& score, const ConvertOptions& options) {
     const ScoreFileText text = LoadScoreText(score);
@@ -98,14 +109,8 @@ bool ConvertOne(const std::string& score, const ConvertOptions& options) {
         WriteStandardOutput(EventLines(conversion.Events()));
         return true;
     }
-    const std::string output = options.output.value_or(DefaultOutput(score));
-    if (output == StandardStream)
-        WriteStandardOutput(conversion.midiData);
-    else
-        WriteNaming(output, [&] {
-            WriteFileAtomically(output, conversion.midiData,
-                                Durability::Unflushed); // made again from the score
-        });
+    if (options.WritesMidi()) WriteOutput(options.output.value_or(DefaultOutput(score)), conversion.midiData);
+    if (options.musicXml) WriteOutput(*options.musicXml, MusicXmlOfScore(lines, options.settings));
     if (options.wav)
         WriteNaming(*options.wav,
                     [&] { RenderWavFile(conversion.midiData, *options.wav, options.soundFont); });

@@ -1,5 +1,7 @@
 #include "conversion.h"
+#include "cp932.h"
 #include "file_io.h"
+#include "musicxml.h"
 #include "score_file.h"
 
 #include <algorithm>
@@ -109,6 +111,9 @@ TEST_F(ConvertCli, UsageErrorsNameTheOption) {
         {"--instrument 128 start.txt", "--instrument"},
         {"--instrument Kazoo start.txt", "--instrument"},
         {"-o x.mid start.txt start.txt", "--output"},
+        {"--musicxml x.musicxml start.txt start.txt", "--musicxml"},
+        {"--musicxml - -o - start.txt", "--musicxml"},
+        {"--events --musicxml x.musicxml start.txt", "--events"},
         {"--bogus start.txt", "--bogus"},
         {"", "SCORE"},
     };
@@ -119,6 +124,25 @@ TEST_F(ConvertCli, UsageErrorsNameTheOption) {
     }
     EXPECT_FALSE(fs::exists(dir_ / "start.mid"));
     EXPECT_EQ(Convert("--help").exitCode, 0);
+}
+
+TEST_F(ConvertCli, MusicXmlAloneOrBesideTheMidiOutput) {
+    const std::string score = Slurp(dir_ / "start.txt");
+    const ScoreFileContents contents = DecodeScoreFile(score);
+    const std::vector<std::string_view> lines(contents.lines.begin(), contents.lines.end());
+    ConversionSettings settings;
+    settings.transpose = 2;
+    const std::string musicXml = ExportMusicXml(lines, settings, DecodeCp932(FirstCommentText(lines))).text;
+
+    const Outcome alone = Convert("--transpose 2 --musicxml start.musicxml start.txt");
+    ASSERT_EQ(alone.exitCode, 0) << alone.err;
+    EXPECT_EQ(Slurp(dir_ / "start.musicxml"), musicXml);
+    EXPECT_FALSE(fs::exists(dir_ / "start.mid"));
+
+    const Outcome beside = Convert("--transpose 2 --musicxml - -o out.mid -", score);
+    ASSERT_EQ(beside.exitCode, 0) << beside.err;
+    EXPECT_EQ(beside.out, musicXml);
+    EXPECT_EQ(Slurp(dir_ / "out.mid"), ImageOf(score, settings));
 }
 
 TEST_F(ConvertCli, FailuresNameTheFileAndTheOthersStillConvert) {
@@ -136,6 +160,8 @@ TEST_F(ConvertCli, FailuresNameTheFileAndTheOthersStillConvert) {
     EXPECT_NE(run.err.find("big.txt: 音符の数が 4096 を超えています"), std::string::npos) << run.err;
     EXPECT_EQ(Slurp(dir_ / "big.mid"), "old"); // a refused score writes nothing
     EXPECT_TRUE(fs::exists(dir_ / "start.mid"));
+    EXPECT_EQ(Convert("--musicxml big.musicxml big.txt").exitCode, 1);
+    EXPECT_FALSE(fs::exists(dir_ / "big.musicxml"));
 }
 
 TEST_F(ConvertCli, WriteProtectedOutputIsRefusedAndKept) {
