@@ -10,7 +10,7 @@ RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base
   fcitx5-frontend-qt6 libxcb1-dev qt6-translations-l10n dpkg-dev"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format fluidsynth
   hyperfine abcmidi xvfb xauth xdotool jq libxdamage-dev pulseaudio pulseaudio-utils desktop-file-utils appstream
-  openbox x11-utils"
+  openbox x11-utils libxml2-utils musescore3"
 
 case "${1:-test}" in
 run) packages="$RUN_PACKAGES" ;;
