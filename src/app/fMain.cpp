@@ -11,6 +11,7 @@
 #include "recent_scores.h"
 #include "score_area.h"
 #include "score_checker.h"
+#include "score_exports.h"
 #include "score_file.h"
 #include "score_file_lines.h"
 #include "score_model.h"
@@ -156,6 +157,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     helpF_ = std::make_unique<THelpF>();
     InstallNotationEntry(*this);
     new TScoreChecker(*this); // underlines of the findings, the problems window, F8
+    new ScoreExports(*this);
 }
 
 TMainF::~TMainF() = default;

@@ -1,0 +1,92 @@
+// The exports of the score area's context menu: MusicXML and WAV files through the save dialog, the WAV file
+// rendered beside a window that goes on working.
+
+#include "cp932.h"
+#include "musicxml.h"
+#include "score_area.h"
+#include "score_exports.h"
+#include "score_model.h"
+#include "window_harness.h"
+
+#include <QAction>
+#include <QDir>
+#include <QMenu>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace nagisora;
+
+class ScoreExportsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void musicXmlOfTheTextAndSettingsInTheFolderLastChosen();
+    void wavRenderedBesideTheWindowAndStoppedWithoutAFile();
+};
+
+void ScoreExportsTest::musicXmlOfTheTextAndSettingsInTheFolderLastChosen() {
+    test::WindowHarness h;
+    auto* action = h.Get<QAction>("actMusicXmlSave");
+    QVERIFY(std::unique_ptr<QMenu>(h.window->ScoreArea().MakeContextMenu())->actions().contains(action));
+    QVERIFY(h.window->actions().contains(action)); // the shortcut works anywhere in the window
+    QCOMPARE(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+X")));
+    h.Get<QScrollBar>("scrOntei")->setValue(3);
+    const std::span<const std::string_view> lines = h.window->Model().Lines();
+    const std::string expected =
+        ExportMusicXml(lines, h.window->Settings(), DecodeCp932(FirstCommentText(lines))).text;
+    QVERIFY(expected.find("<alter>") != std::string::npos); // transposed: the start score has no alterations
+    QVERIFY(QDir().mkpath(h.AppDirPath() + QStringLiteral("/out")));
+    const std::string path = h.Path("out/score.musicxml");
+    h.answer = QString::fromStdString(path);
+    action->trigger();
+    QCOMPARE(test::ReadRaw(path), expected);
+    QCOMPARE(h.requests.back().folder, h.AppDirPath());
+
+    // The next dialog starts where this one ended; a cancel writes nothing.
+    test::WriteRaw(path, "kept");
+    h.answer.reset();
+    action->trigger();
+    QCOMPARE(h.requests.back().folder, h.AppDirPath() + QStringLiteral("/out"));
+    QCOMPARE(test::ReadRaw(path), std::string("kept"));
+    QVERIFY(h.messages.empty());
+}
+
+void ScoreExportsTest::wavRenderedBesideTheWindowAndStoppedWithoutAFile() {
+    test::WindowHarness h;
+    auto* exports = h.window->findChild<ScoreExports*>(QStringLiteral("scoreExports"));
+    auto* action = h.Get<QAction>("actWavSave");
+    QCOMPARE(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+W")));
+    QSignalSpy ended(exports, &ScoreExports::WavEnded);
+    h.answer = QString::fromStdString(h.Path("start.wav"));
+    action->trigger();
+    QVERIFY(exports->Rendering() && !action->isEnabled());
+    QVERIFY(ended.wait(30000));
+    const std::string wav = test::ReadRaw(h.Path("start.wav"));
+    QCOMPARE(wav.substr(0, 4), std::string("RIFF"));
+    // 2192 ticks at division 90 are 12.18 s of music: 44100 frames a second of 16-bit stereo.
+    QVERIFY(wav.size() - 44 >= static_cast<std::size_t>(12.17 * 44100) * 4);
+    QVERIFY(action->isEnabled());
+
+    // A long score shows its progress; "中止" stops it and leaves no file, not even a temporary one, as does
+    // closing the window.
+    h.SetScore(QString::fromStdString(DecodeCp932(test::ReadRaw(NAGISORA_EXAMPLES_DIR "/long-4096.txt"))));
+    h.answer = QString::fromStdString(h.Path("long.wav"));
+    const auto longFiles = [&] { return QDir(h.AppDirPath()).entryList({QStringLiteral("long.wav*")}); };
+    action->trigger();
+    auto* progress = h.Get<QProgressDialog>("wavProgress");
+    QTRY_VERIFY_WITH_TIMEOUT(progress->isVisible() && progress->value() > 0, 10000);
+    progress->findChild<QPushButton*>()->click();
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(longFiles(), QStringList());
+    action->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!longFiles().isEmpty(), 10000);
+    h.window.reset();
+    QCOMPARE(longFiles(), QStringList());
+    QVERIFY(h.messages.empty());
+}
+
+QTEST_MAIN(ScoreExportsTest)
+#include "score_exports_test.moc"
