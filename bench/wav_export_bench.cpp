@@ -26,7 +26,7 @@ void RenderFromTheWindow(benchmark::State& state, const std::string& example) {
     const std::string path = (std::filesystem::temp_directory_path() / "nagisora-wav-bench.wav").string();
     for (auto _ : state) {
         std::atomic<std::int64_t> frames{0};
-        nagisora::WriteWav(midi, path, std::stop_token{}, frames);
+        nagisora::WriteWav(midi, path, {}, std::stop_token{}, frames);
     }
     std::filesystem::remove(path);
     state.counters["music_per_second"] = benchmark::Counter(

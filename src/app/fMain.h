@@ -65,6 +65,10 @@ class TMainF : public QWidget {
     std::int32_t OnpuCount() const { return onpuCount_; }
     std::int32_t OnteiOffset() const { return onteiOffset_; }
 
+    // The SoundFont of the preview, which WAV files of the window are rendered with too; empty: the first
+    // General MIDI SoundFont found.
+    const std::string& SoundFont() const { return options_.media.soundFont; }
+
     // AppDir + "config/work.mid", the file every conversion writes and the player plays.
     std::string WorkFilePath() const;
 

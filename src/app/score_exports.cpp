@@ -99,20 +99,20 @@ void ScoreExports::StartWav(std::string midiData, const QString& fileName) {
     rendering_ = std::make_unique<WavRender>();
     rendering_->musicFrames = MusicFrames(midiData);
     WavRender& rendering = *rendering_;
-    rendering.thread = std::jthread(
-        [this, &rendering, midi = std::move(midiData), path = LocalName(fileName)](std::stop_token stop) {
-            std::optional<Failure> failure;
-            try {
-                WriteWav(midi, path, stop, rendering.frames);
-            } catch (const Failure& f) {
-                failure = f;
-            } catch (const std::exception& e) {
-                failure = Failure(RefusedByConversion, e.what());
-            }
-            // Dropped by Qt when the exports are gone by then.
-            QMetaObject::invokeMethod(
-                this, [this, failure] { EndWav(failure); }, Qt::QueuedConnection);
-        });
+    rendering.thread = std::jthread([this, &rendering, midi = std::move(midiData), path = LocalName(fileName),
+                                     soundFont = window_.SoundFont()](std::stop_token stop) {
+        std::optional<Failure> failure;
+        try {
+            WriteWav(midi, path, soundFont, stop, rendering.frames);
+        } catch (const Failure& f) {
+            failure = f;
+        } catch (const std::exception& e) {
+            failure = Failure(RefusedByConversion, e.what());
+        }
+        // Dropped by Qt when the exports are gone by then.
+        QMetaObject::invokeMethod(
+            this, [this, failure] { EndWav(failure); }, Qt::QueuedConnection);
+    });
 
     wavAction_->setEnabled(false);
     if (progress_ == nullptr) {

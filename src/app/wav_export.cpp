@@ -23,16 +23,19 @@ std::int64_t MusicFrames(std::string_view midiData) {
     return facts->totalTicks * MicrosecondsPerQuarter * RenderSampleRate / (facts->division * 1000000ll);
 }
 
-WavEnd WriteWav(std::string_view midiData, const std::string& path, std::stop_token stop,
-                std::atomic<std::int64_t>& frames) {
+WavEnd WriteWav(std::string_view midiData, const std::string& path, const std::string& soundFont,
+                std::stop_token stop, std::atomic<std::int64_t>& frames) {
     WavWriter writer(path, RenderSampleRate, RenderChannels);
     try {
-        RenderMidi(midiData, [&](std::span<const std::int16_t> samples) {
-            if (stop.stop_requested()) throw StopRequested{};
-            writer.Append(samples);
-            frames.fetch_add(static_cast<std::int64_t>(samples.size() / RenderChannels),
-                             std::memory_order_relaxed);
-        });
+        RenderMidi(
+            midiData,
+            [&](std::span<const std::int16_t> samples) {
+                if (stop.stop_requested()) throw StopRequested{};
+                writer.Append(samples);
+                frames.fetch_add(static_cast<std::int64_t>(samples.size() / RenderChannels),
+                                 std::memory_order_relaxed);
+            },
+            soundFont);
     } catch (const StopRequested&) {
         return WavEnd::Stopped; // the writer removes its temporary file
     }

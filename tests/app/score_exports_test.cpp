@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -25,6 +26,7 @@ class ScoreExportsTest : public QObject {
   private slots:
     void musicXmlOfTheTextAndSettingsInTheFolderLastChosen();
     void wavRenderedBesideTheWindowAndStoppedWithoutAFile();
+    void wavWithThePreviewsSoundFontAndItsFailureReported();
 };
 
 void ScoreExportsTest::musicXmlOfTheTextAndSettingsInTheFolderLastChosen() {
@@ -86,6 +88,20 @@ void ScoreExportsTest::wavRenderedBesideTheWindowAndStoppedWithoutAFile() {
     h.window.reset();
     QCOMPARE(longFiles(), QStringList());
     QVERIFY(h.messages.empty());
+}
+
+void ScoreExportsTest::wavWithThePreviewsSoundFontAndItsFailureReported() {
+    MediaOptions media = MediaOptions::ToWavFile(QDir::tempPath().toStdString() + "/nagisora-unused.wav");
+    media.soundFont = "/nonexistent/missing.sf2";
+    test::WindowHarness h({}, media);
+    QSignalSpy ended(h.window->findChild<ScoreExports*>(QStringLiteral("scoreExports")),
+                     &ScoreExports::WavEnded);
+    h.answer = QString::fromStdString(h.Path("start.wav"));
+    h.Get<QAction>("actWavSave")->trigger();
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(h.messages.size(), std::size_t{1});
+    QVERIFY2(h.messages.front().contains(QStringLiteral("missing.sf2")), qPrintable(h.messages.front()));
+    QVERIFY(!QFile::exists(QString::fromStdString(h.Path("start.wav"))));
 }
 
 QTEST_MAIN(ScoreExportsTest)
