@@ -16,6 +16,7 @@
 #include "score_file_lines.h"
 #include "score_model.h"
 #include "score_reader.h"
+#include "score_views.h"
 #include "ui_fMain.h"
 #include "window_scale.h"
 
@@ -158,6 +159,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     InstallNotationEntry(*this);
     new TScoreChecker(*this); // underlines of the findings, the problems window, F8
     new ScoreExports(*this);
+    InstallScoreViews(*this); // colours, column guide, playing cursor, play from here, piano roll
 }
 
 TMainF::~TMainF() = default;
@@ -355,13 +357,17 @@ void TMainF::btnDefOnpuClick() {}
 void TMainF::btnOkClick() {
     Guarded([&] {
         ui->mPlay->Close();
+        workFileOpen_ = false;
         Conversion conversion = ConvertScore(model_->Lines(), Settings());
         if (conversion.Refused()) throw Failure(RefusedByConversion, conversion.refusal);
         midiData_ = std::move(conversion.midiData);
         onpuCount_ = conversion.onpuCount;
         WriteFileAtomically(WorkFilePath(), midiData_);
+        workEvents_.assign(conversion.Events().begin(), conversion.Events().end());
         OpenWorkFileInPlayer();
+        workFileOpen_ = true;
         ui->btnMidSave->setEnabled(true);
+        emit Converted();
     });
 }
 
@@ -475,10 +481,35 @@ void TMainF::mPlayClick(TMediaPlayer& player, MPButton button, bool& /*doDefault
         timStop->start();
         player.SetFileName(WorkFilePath());
         player.OpenForPlay();
+        playingPart_ = false;
+        emit WorkFilePlaying();
     } else if (button == MPButton::Stop) {
         ui->btnOk->setEnabled(true);
         timStop->stop();
+        // Once the player has stopped the part.
+        if (playingPart_) QMetaObject::invokeMethod(this, &TMainF::EndPart, Qt::QueuedConnection);
     }
+}
+
+// A part of the score plays in the player as the work file does: "MIDI 作成" disabled and the timer on, so
+// that the same tick or ■ ends it.
+void TMainF::PlayPart(std::string_view image, Repeat repeat) {
+    Guarded([&] {
+        ui->btnOk->setEnabled(false);
+        timStop->start();
+        playingPart_ = true;
+        ui->mPlay->PlayImage(image, repeat);
+    });
+}
+
+// After a part, the player is left as the last conversion left it: the work file ready for ▶, or no file.
+void TMainF::EndPart() {
+    if (!playingPart_ || ui->mPlay->Mode() == MediaMode::Playing) return;
+    playingPart_ = false;
+    if (!workFileOpen_)
+        ui->mPlay->Close();
+    else if (!ui->mPlay->IsOpen())
+        Guarded([&] { OpenWorkFileInPlayer(); });
 }
 
 void TMainF::timStopTimer() {
@@ -486,6 +517,7 @@ void TMainF::timStopTimer() {
         ui->btnOk->setEnabled(true);
         timStop->stop();
         Trace("ok-enabled");
+        EndPart();
     }
 }
 

@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QTimer;
@@ -98,9 +100,21 @@ class TMainF : public QWidget {
     // Loads a score file as "楽譜読込" loads the file chosen in its dialog, which proposes it next.
     void OpenScore(const QString& fileName);
 
+    // The events of the last conversion that "MIDI 作成" made, as the work file plays them.
+    std::span<const TOnpu> WorkEvents() const { return workEvents_; }
+    // The preview's media layer: where the music is heard.
+    const MediaLayer& Media() const { return media_; }
+    // Plays an image made from part of the score in the player, as ▶ plays the work file ("MIDI 作成"
+    // disabled until the music ends or ■), without touching the work file, MidiData or the caption.
+    void PlayPart(std::string_view image, Repeat repeat);
+
   signals:
     // A score file was loaded or saved (its full name as given).
     void ScoreFileUsed(const QString& fileName);
+    // "MIDI 作成" made the work file anew (WorkEvents() are its events).
+    void Converted();
+    // ▶ has opened the work file and plays it from its start.
+    void WorkFilePlaying();
 
   public slots:
     void FormShow();
@@ -137,6 +151,7 @@ class TMainF : public QWidget {
     void LoadScore(const QString& fileName);
     void ReplaceScore(const std::vector<std::string>& lines);
     bool TakeFileDrag(QEvent* event);
+    void EndPart();
 
     // Runs a handler; a Failure ends it at the failing step and goes to the error reporter.
     template <class Handler>
@@ -156,6 +171,9 @@ class TMainF : public QWidget {
     std::int32_t onpuCount_ = 0;
     std::int32_t onteiOffset_ = 0;
     bool centred_ = false;
+    std::vector<TOnpu> workEvents_;
+    bool workFileOpen_ = false; // the last conversion left the work file in the player
+    bool playingPart_ = false;
 };
 
 } // namespace nagisora

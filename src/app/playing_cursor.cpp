@@ -1,0 +1,167 @@
+#include "playing_cursor.h"
+
+#include "event_timeline.h"
+#include "fMain.h"
+#include "midi_image.h"
+#include "score_area.h"
+#include "score_colours.h"
+#include "score_model.h"
+
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTimer>
+#include <numeric>
+
+namespace nagisora {
+namespace {
+
+constexpr int FrameMs = 16;
+const QColor PlayingTint(0xFF, 0xB0, 0x00);
+
+} // namespace
+
+// --- lines followed through edits ---
+
+void LineFollower::Take(std::span<const std::string_view> lines) {
+    kept_.assign(lines.begin(), lines.end());
+    now_.resize(kept_.size());
+    std::iota(now_.begin(), now_.end(), 0);
+}
+
+// The kept lines before the change stay; those after it move by delta. A line among the replaced ones is
+// still there when its text is, at its place or moved by delta (a line break typed before it).
+void LineFollower::Follow(int first, int last, int delta, std::span<const std::string_view> now) {
+    const auto sameAt = [&](std::size_t kept, int line) {
+        return line >= first && line <= last && static_cast<std::size_t>(line) < now.size() &&
+               now[static_cast<std::size_t>(line)] == kept_[kept];
+    };
+    for (std::size_t k = 0; k < now_.size(); ++k) {
+        int& line = now_[k];
+        if (line < first) continue;
+        if (line > last - delta)
+            line += delta;
+        else
+            line = sameAt(k, line) ? line : sameAt(k, line + delta) ? line + delta : -1;
+    }
+}
+
+std::optional<std::int32_t> LineFollower::LineNow(std::int32_t line) const {
+    if (line < 1 || static_cast<std::size_t>(line) > now_.size()) return std::nullopt;
+    const int at = now_[static_cast<std::size_t>(line - 1)];
+    if (at < 0) return std::nullopt;
+    return at + 1;
+}
+
+// --- the cursor ---
+
+PlayingCursor::PlayingCursor(TMainF& window)
+    : QObject(&window), window_(window), model_(window.Model()), area_(window.ScoreArea()),
+      frames_(new QTimer(this)) {
+    setObjectName(QStringLiteral("PlayingCursor"));
+    frames_->setTimerType(Qt::PreciseTimer);
+    frames_->setInterval(FrameMs);
+    connect(frames_, &QTimer::timeout, this, &PlayingCursor::Frame);
+    connect(&model_, &ScoreModel::Remapped, this, &PlayingCursor::FollowLines);
+
+    // The events of "MIDI 作成" are those the map places, made from the same lines with the same
+    // transposition.
+    connect(&window_, &TMainF::Converted, this, [this] {
+        work_.events.assign(window_.WorkEvents().begin(), window_.WorkEvents().end());
+        const std::vector<EventPlace>& places = model_.Map().events;
+        if (places.size() == work_.events.size())
+            work_.places = places;
+        else
+            work_.places.clear();
+        work_.lines.Take(model_.Lines());
+    });
+    connect(&window_, &TMainF::WorkFilePlaying, this, [this] { Start(&work_); });
+}
+
+const Performance& PlayingCursor::Playing() const {
+    return *playing_;
+}
+
+void PlayingCursor::FollowPart(std::vector<TOnpu> events, std::vector<EventPlace> places,
+                               std::int64_t startTick) {
+    part_.events = std::move(events);
+    part_.places = std::move(places);
+    if (part_.places.size() != part_.events.size()) part_.places.clear();
+    part_.startTick = startTick;
+    part_.lines.Take(model_.Lines());
+    Start(&part_);
+}
+
+void PlayingCursor::Start(const Performance* performance) {
+    playing_ = performance;
+    Clear();
+    frames_->start();
+}
+
+void PlayingCursor::FollowLines(int first, int last, int delta) {
+    for (Performance* performance : {&work_, &part_})
+        performance->lines.Follow(first, last, delta, model_.Lines());
+}
+
+void PlayingCursor::Frame() {
+    const HeardPosition heard = window_.Media().Heard();
+    const std::optional<std::size_t> event =
+        heard.sounding ? EventSoundingAt(playing_->events, heard.tick) : std::nullopt;
+    if (event && event != shown_) Show(*event);
+    emit HeardAt(heard.sounding ? playing_->startTick + heard.tick - midi::LeadInDelta : -1);
+    if (heard.sounding || window_.Media().Mode() != MediaMode::Stopped) return;
+    frames_->stop();
+    // The end of the music takes the mark away; ■ leaves it where the music stopped.
+    if (shown_ && *shown_ + 1 >= playing_->events.size()) Clear();
+}
+
+QTextCursor PlayingCursor::CursorFor(const SourcePlace& place) const {
+    if (place.IsNone()) return {};
+    const std::optional<std::int32_t> line = playing_->lines.LineNow(place.line);
+    if (!line) return {};
+    return model_.CursorFor(SourcePlace{*line, place.byte, place.bytes});
+}
+
+void PlayingCursor::Show(std::size_t event) {
+    shown_ = event;
+    QList<QTextEdit::ExtraSelection> marks;
+    if (event < playing_->places.size()) {
+        const QPalette& palette = area_.palette();
+        QTextCharFormat format;
+        format.setBackground(Mixed(PlayingTint, palette.color(QPalette::Base), 0.55));
+        format.setForeground(palette.color(QPalette::Text));
+        const EventPlace& place = playing_->places[event];
+        for (const SourcePlace& at : {place.pitch, place.duration})
+            if (QTextCursor cursor = CursorFor(at); !cursor.isNull())
+                marks.push_back(QTextEdit::ExtraSelection{cursor, format});
+    }
+    if (!marks.empty()) KeepInView(marks.front().cursor, marks.back().cursor);
+    area_.SetMarks(MarkLayer::Playing, std::move(marks));
+}
+
+void PlayingCursor::Clear() {
+    shown_.reset();
+    if (!area_.Marks(MarkLayer::Playing).isEmpty()) area_.SetMarks(MarkLayer::Playing, {});
+}
+
+// Scrolls the area only when the marked characters leave the view: a third of the view then stands before
+// them, so that the music is followed a page at a time.
+void PlayingCursor::KeepInView(const QTextCursor& from, const QTextCursor& to) {
+    const QRect view = area_.viewport()->rect();
+    QTextCursor start = from;
+    start.setPosition(from.selectionStart());
+    const QRect first = area_.cursorRect(start);
+    const QRect shown = first.united(area_.cursorRect(to));
+    if (shown.top() < 0 || shown.bottom() > view.bottom()) {
+        // The vertical scroll bar of the area counts lines.
+        const int lineHeight = std::max(1, first.height());
+        const int linesInView = view.height() / lineHeight;
+        area_.verticalScrollBar()->setValue(from.block().blockNumber() - linesInView / 3);
+    }
+    const int margin = 2 * first.height();
+    if (shown.left() < margin || shown.right() > view.right() - margin) {
+        QScrollBar* bar = area_.horizontalScrollBar();
+        bar->setValue(bar->value() + shown.left() - view.width() / 3);
+    }
+}
+
+} // namespace nagisora

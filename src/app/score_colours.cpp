@@ -1,0 +1,188 @@
+#include "score_colours.h"
+
+#include "fMain.h"
+#include "score_area.h"
+#include "score_model.h"
+
+#include <QEvent>
+#include <QPalette>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <algorithm>
+#include <cmath>
+
+namespace nagisora {
+namespace {
+
+// Hue and saturation (0 to 255) of each role and unit kind; -1 keeps the text's own colour.
+struct Tint {
+    int hue = -1;
+    int saturation = 0;
+    bool flagged = false; // a tinted background as well: the reader passes over it
+};
+
+constexpr Tint RoleTints[] = {
+    {35, 60},   // Other: text the reader passes over
+    {},         // Blank
+    {0, 0},     // Comment: grey
+    {215, 170}, // Timbre
+    {},         // Pitch: the notes in the text's own colour
+    {150, 150}, // Duration
+};
+
+constexpr Tint UnitTints[] = {
+    {0, 200, true}, // Other: no notation symbol
+    {},             // Note
+    {195, 120},     // RestOrHold
+    {290, 150},     // RegisterMark
+    {20, 210},      // Accidental
+    {0, 0},         // BarLine
+    {},             // Space
+    {0, 200, true}, // MusicSharp: ♯ raises nothing
+    {0, 0},         // Comment
+};
+
+double Luminance(const QColor& colour) {
+    const auto channel = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The look of a pitch line packs what its colours depend on besides its own bytes: whether its first byte
+// makes a unit with the byte before it, and its last byte with the byte after it.
+constexpr int RoleBits = 3;
+constexpr int JoinsBefore = 1 << RoleBits;
+constexpr int JoinsAfter = 1 << (RoleBits + 1);
+constexpr int ByteBeforeShift = 8;
+constexpr int ByteAfterShift = 16;
+
+} // namespace
+
+QColor ReadableOn(const QColor& base, int hue, int saturation, double ratio) {
+    const bool darkBase = base.lightnessF() < 0.5;
+    // Start near the middle and move away from the base until the text stands out.
+    for (int lightness = darkBase ? 150 : 110; lightness >= 0 && lightness <= 255;
+         lightness += darkBase ? 5 : -5) {
+        const QColor colour = QColor::fromHsl(std::max(hue, 0), saturation, lightness);
+        if (Contrast(colour, base) >= ratio) return colour;
+    }
+    return darkBase ? QColor(Qt::white) : QColor(Qt::black);
+}
+
+QColor Mixed(const QColor& a, const QColor& b, double share) {
+    const auto mix = [share](double x, double y) { return x * share + y * (1.0 - share); };
+    return QColor::fromRgbF(static_cast<float>(mix(a.redF(), b.redF())),
+                            static_cast<float>(mix(a.greenF(), b.greenF())),
+                            static_cast<float>(mix(a.blueF(), b.blueF())));
+}
+
+ScoreColours::ScoreColours(TMainF& window)
+    : QSyntaxHighlighter(window.ScoreArea().document()), model_(window.Model()) {
+    setObjectName(QStringLiteral("ScoreColours"));
+    TScoreArea& area = window.ScoreArea();
+    MakeFormats(area.palette());
+    area.installEventFilter(this);
+    connect(&model_, &ScoreModel::Remapped, this, &ScoreColours::Recolour);
+}
+
+void ScoreColours::MakeFormats(const QPalette& palette) {
+    const QColor base = palette.color(QPalette::Base);
+    const auto formatOf = [&](const Tint& tint) {
+        QTextCharFormat format;
+        if (tint.hue < 0) return format;
+        const QColor colour = ReadableOn(base, tint.hue, tint.saturation);
+        format.setForeground(colour);
+        if (tint.flagged) format.setBackground(Mixed(colour, base, 0.18));
+        return format;
+    };
+    for (std::size_t r = 0; r < roleFormats_.size(); ++r)
+        roleFormats_[r] = formatOf(RoleTints[r]);
+    for (std::size_t u = 0; u < unitFormats_.size(); ++u)
+        unitFormats_[u] = formatOf(UnitTints[u]);
+}
+
+const QTextCharFormat& ScoreColours::FormatOf(LineRole role) const {
+    return roleFormats_[static_cast<std::size_t>(role)];
+}
+
+const QTextCharFormat& ScoreColours::FormatOf(UnitKind kind) const {
+    return unitFormats_[static_cast<std::size_t>(kind)];
+}
+
+int ScoreColours::TakeLinesColoured() {
+    return std::exchange(linesColoured_, 0);
+}
+
+bool ScoreColours::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        MakeFormats(static_cast<QWidget*>(watched)->palette());
+        rehighlight();
+    }
+    return QSyntaxHighlighter::eventFilter(watched, event);
+}
+
+int ScoreColours::LookOf(int line) const {
+    const ScoreMap& map = model_.Map();
+    if (line < 0 || static_cast<std::size_t>(line) >= map.lines.size())
+        return static_cast<int>(LineRole::Blank);
+    const LineUse& use = map.lines[static_cast<std::size_t>(line)];
+    const LineRole role = use.Role();
+    int look = static_cast<int>(role);
+    if (role != LineRole::Pitch) return look;
+    const LineSet& set = map.sets[static_cast<std::size_t>(use.pitchOf)];
+    const std::string& text = map.texts.PitchText;
+    if (set.pitchStart % 2 != 0)
+        look |= JoinsBefore | static_cast<unsigned char>(text[set.pitchStart - 1]) << ByteBeforeShift;
+    const std::size_t end = set.pitchStart + set.pitchBytes;
+    if (end % 2 != 0 && end < text.size())
+        look |= JoinsAfter | static_cast<unsigned char>(text[end]) << ByteAfterShift;
+    return look;
+}
+
+// Every block keeps the look it was coloured for as its state; a block whose look is no longer that of its
+// line is coloured again. The blocks of the edit itself are coloured by the highlighter's own pass as well.
+void ScoreColours::Recolour() {
+    if (document() == nullptr) return;
+    int line = 0;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next(), ++line)
+        if (const int look = LookOf(line); block.userState() != look) {
+            // Set first, so that the highlighter does not go on to the next block as for a changed state.
+            block.setUserState(look);
+            rehighlightBlock(block);
+        }
+}
+
+void ScoreColours::highlightBlock(const QString& text) {
+    const int line = currentBlock().blockNumber();
+    setCurrentBlockState(LookOf(line));
+    ++linesColoured_;
+    const ScoreMap& map = model_.Map();
+    if (static_cast<std::size_t>(line) >= map.lines.size()) return;
+    const LineUse& use = map.lines[static_cast<std::size_t>(line)];
+    const QTextCharFormat& lineFormat = FormatOf(use.Role());
+    if (lineFormat.propertyCount() > 0) setFormat(0, static_cast<int>(text.size()), lineFormat);
+    if (use.Role() != LineRole::Pitch) return;
+
+    const LineSet& set = map.sets[static_cast<std::size_t>(use.pitchOf)];
+    const std::size_t start = set.pitchStart;
+    const std::size_t end = start + set.pitchBytes;
+    for (std::size_t u = start / 2; 2 * u < end && u < map.units.size(); ++u) {
+        const QTextCharFormat& format = FormatOf(map.units[u]);
+        if (format.propertyCount() == 0) continue;
+        const std::size_t firstByte = std::max(2 * u, start) - start;
+        const std::size_t lastByte = std::min(2 * u + 2, end) - start - 1;
+        const int from = model_.PositionOf(line, firstByte);
+        const int to = model_.PositionOf(line, lastByte) + 1;
+        setFormat(from, to - from, format);
+    }
+}
+
+} // namespace nagisora

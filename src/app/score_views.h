@@ -1,0 +1,51 @@
+#pragma once
+
+// What the score area shows of the score's structure and of the music playing: the colours of lines and
+// symbols, the column guide at the caret, the playing cursor, the commands that play part of the score and
+// the piano roll window. Installed in the main window with one call.
+
+#include "score_part.h"
+
+#include <QObject>
+
+class QAction;
+
+namespace nagisora {
+
+class ColumnGuide;
+class PlayingCursor;
+class ScoreColours;
+class ScoreModel;
+class ScorePlayback;
+class TMainF;
+class TPianoRollF;
+
+class ScoreViews : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit ScoreViews(TMainF& window);
+
+    ScoreColours& Colours() const { return *colours_; }
+    ColumnGuide& Guide() const { return *guide_; }
+    PlayingCursor& Cursor() const { return *cursor_; }
+    ScorePlayback& Playback() const { return *playback_; }
+    TPianoRollF& PianoRollF() const { return *pianoRollF_; }
+    QAction* PianoRollAction() const { return pianoRoll_; }
+
+  private:
+    ScoreColours* colours_;
+    ColumnGuide* guide_;
+    PlayingCursor* cursor_;
+    ScorePlayback* playback_;
+    TPianoRollF* pianoRollF_;
+    QAction* pianoRoll_;
+};
+
+// Installs them in the window, which owns them.
+ScoreViews& InstallScoreViews(TMainF& window);
+
+// The point before the character at a position of the model's document.
+TextPoint TextPointAt(const ScoreModel& model, int position);
+
+} // namespace nagisora
