@@ -18,6 +18,7 @@
 // Prints the median, the 90th percentile and the largest time of each, in milliseconds.
 
 #include "cp932.h"
+#include "event_timeline.h"
 #include "fMain.h"
 #include "fPianoRoll.h"
 #include "file_io.h"
@@ -149,6 +150,30 @@ void CursorFrames(TMainF& window, PlayingCursor& cursor, int runs) {
     started.start();
     while (!cursor.Shown() && started.elapsed() < 5000)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
+    // How late the mark follows the heard position: the heard position is asked for here as often as the
+    // event loop lets it, and the moment the event it gives changes is compared with the moment the cursor,
+    // on its own timer, marks that event.
+    std::vector<double> lags;
+    std::optional<std::size_t> heardEvent;
+    Clock::time_point heardAt;
+    for (int changes = 0; changes < runs && player->Mode() == MediaMode::Playing;) {
+        QApplication::processEvents(QEventLoop::AllEvents, 1);
+        const Clock::time_point now = Clock::now();
+        const HeardPosition heard = window.Media().Heard();
+        const std::optional<std::size_t> event =
+            heard.sounding ? EventSoundingAt(cursor.Playing().events, heard.tick) : std::nullopt;
+        if (event && event != heardEvent) {
+            heardEvent = event;
+            heardAt = now;
+            ++changes;
+        }
+        if (heardEvent && cursor.Shown() == heardEvent && heardAt != Clock::time_point{}) {
+            lags.push_back(Ms(now - heardAt));
+            heardAt = {};
+        }
+    }
+    Report("cursor: heard note to its mark (timer)", lags);
+
     // The frames are made here, one every 16 ms, in place of the cursor's own timer.
     cursor.findChild<QTimer*>()->stop();
     std::vector<double> all;
