@@ -8,6 +8,7 @@
 #include <QPalette>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -63,6 +64,7 @@ constexpr int JoinsBefore = 1 << RoleBits;
 constexpr int JoinsAfter = 1 << (RoleBits + 1);
 constexpr int ByteBeforeShift = 8;
 constexpr int ByteAfterShift = 16;
+constexpr int Stale = -2; // the state of a block to be coloured again: no look has it
 
 } // namespace
 
@@ -148,13 +150,39 @@ int ScoreColours::LookOf(int line) const {
 }
 
 // Every block keeps the look it was coloured for as its state; a block whose look is no longer that of its
-// line is coloured again. The blocks of the edit itself are coloured by the highlighter's own pass as well.
-void ScoreColours::Recolour() {
+// line is coloured again. The highlighter's own pass over the edited lines, which runs after this, goes on
+// to the next block for as long as the blocks' states change: the blocks after the edit up to the last one
+// to colour are given a state that no look has, so that one pass colours them all. (Colouring them one by
+// one would lay each out first, which for the lines out of view is most of the cost.) A line before the
+// edit, whose role the edit changed, is coloured at once.
+void ScoreColours::Recolour(int first, int last) {
+    if (document() == nullptr) return;
+    int line = 0;
+    int lastStale = -1;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next(), ++line) {
+        if (line >= first && line <= last) continue;
+        const int look = LookOf(line);
+        if (block.userState() == look) continue;
+        if (line < first) {
+            block.setUserState(look); // so that the highlighter does not go on to the next block
+            rehighlightBlock(block);
+        } else {
+            lastStale = line;
+        }
+    }
+    if (lastStale < 0) return;
+    QTextBlock block = document()->findBlockByNumber(last + 1);
+    for (int b = last + 1; b <= lastStale && block.isValid(); ++b, block = block.next())
+        block.setUserState(Stale);
+    // Should no pass of the highlighter follow (a new map without an edit), the blocks are coloured later.
+    QTimer::singleShot(0, this, &ScoreColours::CatchUp);
+}
+
+void ScoreColours::CatchUp() {
     if (document() == nullptr) return;
     int line = 0;
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next(), ++line)
         if (const int look = LookOf(line); block.userState() != look) {
-            // Set first, so that the highlighter does not go on to the next block as for a changed state.
             block.setUserState(look);
             rehighlightBlock(block);
         }

@@ -50,7 +50,8 @@ class ScoreColours : public QSyntaxHighlighter {
 
   private:
     void MakeFormats(const QPalette& palette);
-    void Recolour();
+    void Recolour(int first, int last);
+    void CatchUp();
     int LookOf(int line) const;
 
     ScoreModel& model_;
