@@ -44,12 +44,16 @@ TEST(NotationKeys, SymbolsAreTheReadersUnits) {
         const Unit unit = UnitAt(bytes, 1);
         const std::uint8_t expectedClass[] = {3, 1, 2, 3, 0, 0, 0};
         EXPECT_EQ(SymbolClass(unit), expectedClass[int(symbol.group)]) << symbol.text;
-        if (symbol.group == SymbolGroup::Duration || symbol.group == SymbolGroup::Tuplet)
+        if (symbol.group == SymbolGroup::Duration || symbol.group == SymbolGroup::Tuplet) {
             EXPECT_GT(DurationOf(unit), 0) << symbol.text;
+        }
         EXPECT_NE(unit, symbol::MusicSharp);
-        if (symbol.pitchKey) EXPECT_TRUE(pitchKeys.insert(symbol.pitchKey).second) << symbol.pitchKey;
-        if (symbol.durationKey)
+        if (symbol.pitchKey) {
+            EXPECT_TRUE(pitchKeys.insert(symbol.pitchKey).second) << symbol.pitchKey;
+        }
+        if (symbol.durationKey) {
             EXPECT_TRUE(durationKeys.insert(symbol.durationKey).second) << symbol.durationKey;
+        }
     }
     EXPECT_EQ(DurationOf(UnitAt(Sjis("　"), 1)), 240);
 }
