@@ -25,10 +25,7 @@ constexpr int FontPixels = 12;
 
 } // namespace
 
-THelpF::THelpF(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      memo1_(new QPlainTextEdit(this)) {
+THelpF::THelpF(QWidget* parent) : QWidget(parent, WindowFrameFlags), memo1_(new QPlainTextEdit(this)) {
     setObjectName(QStringLiteral("HelpF"));
     setWindowTitle(QStringLiteral("HelpF"));
     // Closing the main window ends the program, whether or not this window is open.
@@ -59,13 +56,7 @@ QString THelpF::HelpText() {
 }
 
 void THelpF::ShowInFront() {
-    if (!placed_) {
-        placed_ = true;
-        CentreOnScreen(*this);
-    }
-    show();
-    raise();
-    activateWindow();
+    nagisora::ShowInFront(*this, placed_);
 }
 
 } // namespace nagisora

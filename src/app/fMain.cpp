@@ -165,9 +165,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
 TMainF::~TMainF() = default;
 
 void TMainF::SetUpControls() {
-    // Without CustomizeWindowHint Qt adds the maximise button that a fixed-size window cannot use.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(WindowFrameFlags);
 
     ui->mPlay->SetLayer(media_);
 

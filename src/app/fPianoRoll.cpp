@@ -378,10 +378,8 @@ bool TPianoRoll::viewportEvent(QEvent* event) {
 // --- the window ---
 
 TPianoRollF::TPianoRollF(TMainF& window, PlayingCursor& cursor)
-    : QWidget(&window, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
-                           Qt::WindowCloseButtonHint),
-      window_(window), model_(window.Model()), area_(window.ScoreArea()), roll_(new TPianoRoll(this)),
+    : QWidget(&window, WindowFrameFlags | Qt::WindowMaximizeButtonHint), window_(window),
+      model_(window.Model()), area_(window.ScoreArea()), roll_(new TPianoRoll(this)),
       status_(new QLabel(this)), queued_(new QTimer(this)) {
     setObjectName(QStringLiteral("PianoRollF"));
     setWindowTitle(QStringLiteral("ピアノロール"));
@@ -416,13 +414,7 @@ TPianoRollF::TPianoRollF(TMainF& window, PlayingCursor& cursor)
 }
 
 void TPianoRollF::ShowInFront() {
-    if (!placed_) {
-        placed_ = true;
-        CentreOnScreen(*this);
-    }
-    show();
-    raise();
-    activateWindow();
+    nagisora::ShowInFront(*this, placed_);
 }
 
 void TPianoRollF::showEvent(QShowEvent* event) {

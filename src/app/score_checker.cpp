@@ -53,10 +53,7 @@ bool SamePlaces(const std::vector<Finding>& a, const std::vector<Finding>& b) {
 
 // --- the problems window ---
 
-TProblemsF::TProblemsF(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      list_(new QListWidget(this)) {
+TProblemsF::TProblemsF(QWidget* parent) : QWidget(parent, WindowFrameFlags), list_(new QListWidget(this)) {
     setObjectName(QStringLiteral("ProblemsF"));
     setWindowTitle(QStringLiteral("問題の一覧"));
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -129,13 +126,7 @@ void TProblemsF::OnItem(QListWidgetItem* item) {
 }
 
 void TProblemsF::ShowInFront() {
-    if (!placed_) {
-        placed_ = true;
-        CentreOnScreen(*this);
-    }
-    show();
-    raise();
-    activateWindow();
+    nagisora::ShowInFront(*this, placed_);
 }
 
 // --- the checker ---

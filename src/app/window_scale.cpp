@@ -56,6 +56,16 @@ class CentreWhenFramed : public QObject {
 
 } // namespace
 
+void ShowInFront(QWidget& window, bool& placed) {
+    if (!placed) {
+        placed = true;
+        CentreOnScreen(window);
+    }
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
 void CentreOnScreen(QWidget& window) {
     // Made now if it is not yet: the platform knows the frame once the window is shown; before that, the
     // window manager is asked what frame it will draw.

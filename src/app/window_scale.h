@@ -3,6 +3,8 @@
 // The windows are laid out in pixels at 96 dpi; on a denser screen every position and size grows by the
 // ratio.
 
+#include <Qt>
+
 class QScreen;
 class QWidget;
 
@@ -21,5 +23,15 @@ void ScaleChildren(QWidget& window, double scale);
 // and top likewise, each at least 0. Before the window is first shown, its frame is what the window manager
 // says it will draw; a window manager that does not say has the window centred again once it is framed.
 void CentreOnScreen(QWidget& window);
+
+// The frame of the program's windows: a title with minimise and close buttons. Without CustomizeWindowHint Qt
+// adds a maximise button, which a fixed-size window cannot use; a window that can grow adds it itself.
+inline constexpr Qt::WindowFlags WindowFrameFlags = Qt::Window | Qt::CustomizeWindowHint |
+                                                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+
+// Shows a modeless window in front of the others and gives it the focus; the first time (placed still false)
+// centred on its screen. Later it opens where the user left it.
+void ShowInFront(QWidget& window, bool& placed);
 
 } // namespace nagisora
