@@ -17,8 +17,8 @@
 #include <QUrl>
 
 using namespace nagisora;
-using test::ReadRaw;
-using test::WriteRaw;
+using test::ReadBytes;
+using test::WriteBytes;
 
 class DesktopTest : public QObject {
     Q_OBJECT
@@ -53,7 +53,7 @@ void DesktopTest::commandLineOpen() {
     test::WindowHarness h;
     const QString example = h.Get<QPlainTextEdit>("mem")->toPlainText();
     const QString path = QString::fromStdString(h.Path("kyoku.txt"));
-    if (!file.isEmpty()) WriteRaw(path.toStdString(), file.toStdString());
+    if (!file.isEmpty()) WriteBytes(path.toStdString(), file.toStdString());
     h.window->show();
     h.window->OpenScore(ScorePathOf(QUrl::fromLocalFile(path).toString())); // as a file manager gives it
     QCOMPARE(h.Get<QPlainTextEdit>("mem")->toPlainText(), shown.isEmpty() ? example : shown);
@@ -105,7 +105,7 @@ void DesktopTest::shortcutsReachHandlers() {
 void DesktopTest::extensionCharactersShownAndKept() {
     test::WindowHarness h;
     const std::string bytes = "\xED\x95\xEE\xE0\x87\x9A\xFA\x5B\x81\xE6\x83\x8D\r\n";
-    WriteRaw(h.Path("in.txt"), bytes);
+    WriteBytes(h.Path("in.txt"), bytes);
     h.window->OpenScore(QString::fromStdString(h.Path("in.txt")));
     auto* area = h.Get<QPlainTextEdit>("mem");
     QCOMPARE(area->toPlainText(), QStringLiteral("﨑\uFE0C髙\uFE0C∵\uFE0C∵\uFE0D∵ロ\n"));
@@ -116,7 +116,7 @@ void DesktopTest::extensionCharactersShownAndKept() {
     QCOMPARE(characters + 1, 6); // the cursor steps over a character and its selector at once
     h.answer = QString::fromStdString(h.Path("out.txt"));
     h.window->btnSaveClick();
-    QCOMPARE(ReadRaw(h.Path("out.txt")), bytes);
+    QCOMPARE(ReadBytes(h.Path("out.txt")), bytes);
     QVERIFY(h.messages.empty());
     cursor.setPosition(4); // after 髙 and its mark: Backspace takes both
     area->setTextCursor(cursor);
@@ -131,7 +131,7 @@ void DesktopTest::recentScores() {
     recent->Clear();
     const auto path = [&](int k) { return QString::fromStdString(h.Path(std::to_string(k) + ".txt")); };
     for (int k = 0; k < 12; ++k) {
-        WriteRaw(path(k).toStdString(), k == 2 ? "\x83\x8D\r\n" : "\x83\x63\r\n");
+        WriteBytes(path(k).toStdString(), k == 2 ? "\x83\x8D\r\n" : "\x83\x63\r\n");
         h.window->OpenScore(path(k));
     }
     h.answer = path(3);

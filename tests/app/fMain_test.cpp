@@ -34,8 +34,8 @@ using namespace nagisora;
 
 namespace {
 
-using test::ReadRaw;
-using test::WriteRaw;
+using test::ReadBytes;
+using test::WriteBytes;
 
 bool Exists(const std::string& path) {
     struct stat status {};
@@ -49,7 +49,7 @@ std::string Sjis(std::string_view utf8) {
 using Harness = test::WindowHarness;
 
 std::vector<std::string> StartScoreLines() {
-    const std::string bytes = ReadRaw(NAGISORA_EXAMPLES_DIR "/start-score.txt");
+    const std::string bytes = ReadBytes(NAGISORA_EXAMPLES_DIR "/start-score.txt");
     const std::vector<std::string_view> views = SplitScoreFileLines(bytes);
     return {views.begin(), views.end()};
 }
@@ -280,7 +280,7 @@ void MainWindowTest::conversionWritesWorkFile() {
     const std::string expected = ExpectedImage(StartScoreLines(), ConversionSettings{120, -3, 100, 5, false});
     QVERIFY(!expected.empty());
     QCOMPARE(h.window->MidiData(), expected);
-    QCOMPARE(ReadRaw(h.window->WorkFilePath()), expected);
+    QCOMPARE(ReadBytes(h.window->WorkFilePath()), expected);
     QCOMPARE(h.window->WorkFilePath(), h.AppDir() + "config/work.mid");
     QVERIFY(h.Get<QPushButton>("btnMidSave")->isEnabled());
     QVERIFY(h.Get<TMediaPlayer>("mPlay")->IsOpen());
@@ -291,7 +291,7 @@ void MainWindowTest::conversionWritesWorkFile() {
     h.Get<QPushButton>("btnOk")->click();
     const std::string second = ExpectedImage(StartScoreLines(), ConversionSettings{120, -3, 100, 5, true});
     QVERIFY(second != expected);
-    QCOMPARE(ReadRaw(h.window->WorkFilePath()), second);
+    QCOMPARE(ReadBytes(h.window->WorkFilePath()), second);
     QVERIFY(h.Get<TMediaPlayer>("mPlay")->IsOpen());
 }
 
@@ -313,11 +313,11 @@ void MainWindowTest::midiSaveWritesImageAndCaption() {
     h.window->show();
     h.window->btnOkClick();
     const std::string target = h.Path("kyoku");
-    WriteRaw(target, "old contents");
+    WriteBytes(target, "old contents");
     h.answer = QString::fromStdString(target);
     h.Get<QPushButton>("btnMidSave")->click();
     QVERIFY(h.messages.empty());
-    QCOMPARE(ReadRaw(target), h.window->MidiData());
+    QCOMPARE(ReadBytes(target), h.window->MidiData());
     QCOMPARE(h.window->windowTitle(), QStringLiteral("kyoku"));
 
     QCOMPARE(h.requests.size(), std::size_t{1});
@@ -328,7 +328,7 @@ void MainWindowTest::midiSaveWritesImageAndCaption() {
     QVERIFY(request.defaultSuffix.isEmpty());
 
     // Saving touches neither the image nor the work file.
-    QCOMPARE(ReadRaw(h.window->WorkFilePath()), h.window->MidiData());
+    QCOMPARE(ReadBytes(h.window->WorkFilePath()), h.window->MidiData());
 }
 
 void MainWindowTest::midiSaveCancelChangesNothing() {
@@ -368,14 +368,14 @@ void MainWindowTest::midiSaveFailures() {
     h.window->btnOkClick();
     const std::string target = h.Path(name.toStdString());
     if (writeProtected) {
-        WriteRaw(target, "keep me");
+        WriteBytes(target, "keep me");
         ::chmod(target.c_str(), 0444);
     }
     h.answer = QString::fromStdString(target);
     h.window->btnMidSaveClick();
     QCOMPARE(h.messages, std::vector<QString>{message});
     QCOMPARE(h.window->windowTitle(), caption);
-    if (writeProtected) QCOMPARE(ReadRaw(target), std::string("keep me"));
+    if (writeProtected) QCOMPARE(ReadBytes(target), std::string("keep me"));
 }
 
 // A failed write of the work file ends the conversion there: the image is kept, the player stays closed and
@@ -384,11 +384,11 @@ void MainWindowTest::conversionFailures() {
     {
         Harness h;
         const std::string work = h.Path("config/work.mid");
-        WriteRaw(work, "previous");
+        WriteBytes(work, "previous");
         ::chmod(work.c_str(), 0444);
         h.window->btnOkClick();
         QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("ﾌｧｲﾙへのｱｸｾｽが拒否されました.")});
-        QCOMPARE(ReadRaw(work), std::string("previous"));
+        QCOMPARE(ReadBytes(work), std::string("previous"));
         QVERIFY(!h.window->MidiData().empty());
         QVERIFY(!h.Get<QPushButton>("btnMidSave")->isEnabled());
         QVERIFY(!h.Get<TMediaPlayer>("mPlay")->IsOpen());
@@ -430,7 +430,7 @@ void MainWindowTest::refusedScoreChangesNoFile() {
              std::vector<QString>{QString::fromUtf8(TooManyNotesMessage.data(), TooManyNotesMessage.size()) +
                                   u'.'});
     QCOMPARE(h.window->MidiData(), image);
-    QCOMPARE(ReadRaw(h.window->WorkFilePath()), image);
+    QCOMPARE(ReadBytes(h.window->WorkFilePath()), image);
 
     // 4096 notes are still converted; the image is written whole although it is longer than 4096 bytes.
     h.messages.clear();
@@ -439,7 +439,7 @@ void MainWindowTest::refusedScoreChangesNoFile() {
     QVERIFY(h.messages.empty());
     QCOMPARE(h.window->OnpuCount(), 4096);
     QVERIFY(h.window->MidiData().size() > 4096);
-    QCOMPARE(ReadRaw(h.window->WorkFilePath()), h.window->MidiData());
+    QCOMPARE(ReadBytes(h.window->WorkFilePath()), h.window->MidiData());
 }
 
 void MainWindowTest::configFolderAtCreation() {
@@ -447,20 +447,20 @@ void MainWindowTest::configFolderAtCreation() {
         // An existing folder stays as it is.
         Harness h([](const std::string& dir) {
             QDir().mkpath(QString::fromStdString(dir + "config"));
-            WriteRaw(dir + "config/work.mid", "left by an earlier run");
+            WriteBytes(dir + "config/work.mid", "left by an earlier run");
         });
         QVERIFY(h.messages.empty());
-        QCOMPARE(ReadRaw(h.Path("config/work.mid")), std::string("left by an earlier run"));
+        QCOMPARE(ReadBytes(h.Path("config/work.mid")), std::string("left by an earlier run"));
     }
     {
         // A plain file named config: reported, and the window opens all the same.
-        Harness h([](const std::string& dir) { WriteRaw(dir + "config", "plain"); });
+        Harness h([](const std::string& dir) { WriteBytes(dir + "config", "plain"); });
         QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("I/O ｴﾗｰ (183).")});
         h.window->show();
         QVERIFY(h.window->isVisible());
         h.window->btnOkClick();
         QCOMPARE(h.messages.size(), std::size_t{2});
-        QCOMPARE(ReadRaw(h.Path("config")), std::string("plain"));
+        QCOMPARE(ReadBytes(h.Path("config")), std::string("plain"));
     }
 }
 
@@ -613,7 +613,7 @@ void MainWindowTest::failedPlay() {
     h.answer = QString::fromStdString(h.Path("saved.mid"));
     h.window->btnMidSaveClick();
     QCOMPARE(h.messages, std::vector<QString>{});
-    QCOMPARE(ReadRaw(h.Path("saved.mid")), h.window->MidiData());
+    QCOMPARE(ReadBytes(h.Path("saved.mid")), h.window->MidiData());
     QCOMPARE(PlayerState(h), QStringLiteral("Ready"));
 
     if (!soundless) QVERIFY(QFile::remove(QString::fromStdString(h.window->WorkFilePath())));

@@ -32,8 +32,8 @@ namespace {
 
 using Bytes = std::string;
 
-using test::ReadRaw;
-using test::WriteRaw;
+using test::ReadBytes;
+using test::WriteBytes;
 
 QString Name(const std::string& path) {
     return QString::fromStdString(path);
@@ -111,10 +111,10 @@ class ScoreFilesTest : public QObject {
 void ScoreFilesTest::saveStartScore() {
     Harness h;
     const std::string target = h.Path("kyoku.txt");
-    WriteRaw(target, "an older score, replaced without a question");
+    WriteBytes(target, "an older score, replaced without a question");
     h.Save(target);
     QVERIFY(h.messages.empty());
-    QCOMPARE(ReadRaw(target), ReadRaw(NAGISORA_EXAMPLES_DIR "/start-score.txt"));
+    QCOMPARE(ReadBytes(target), ReadBytes(NAGISORA_EXAMPLES_DIR "/start-score.txt"));
 
     h.Save(h.Path("second.txt"));
     h.answer.reset();
@@ -138,7 +138,7 @@ void ScoreFilesTest::loadThenSave_data() {
     QTest::addColumn<Bytes>("saved");   // what saving the loaded score writes
     QTest::addColumn<QString>("shown"); // the score area after the load; empty: not checked
     for (const QString& example : QDir(QStringLiteral(NAGISORA_EXAMPLES_DIR)).entryList({"*.txt"})) {
-        const Bytes bytes = ReadRaw(NAGISORA_EXAMPLES_DIR "/" + example.toStdString());
+        const Bytes bytes = ReadBytes(NAGISORA_EXAMPLES_DIR "/" + example.toStdString());
         QTest::newRow(qPrintable(example)) << bytes << bytes << QString();
     }
     const Bytes pairs = AllBytePairs();
@@ -172,7 +172,7 @@ void ScoreFilesTest::loadThenSave() {
     QFETCH(Bytes, saved);
     QFETCH(QString, shown);
     Harness h;
-    WriteRaw(h.Path("in.txt"), file);
+    WriteBytes(h.Path("in.txt"), file);
     h.Load(h.Path("in.txt"));
     QVERIFY2(h.messages.empty(), qPrintable(h.messages.empty() ? QString() : h.messages.front()));
     const QString text = h.mem->toPlainText();
@@ -180,8 +180,8 @@ void ScoreFilesTest::loadThenSave() {
     QVERIFY(text.isEmpty() || text.endsWith(u'\n'));
     h.Save(h.Path("out.txt"));
     QVERIFY(h.messages.empty());
-    QCOMPARE(ReadRaw(h.Path("out.txt")), saved);
-    QCOMPARE(ReadRaw(h.Path("in.txt")), file);
+    QCOMPARE(ReadBytes(h.Path("out.txt")), saved);
+    QCOMPARE(ReadBytes(h.Path("in.txt")), file);
 }
 
 // A name that does not exist, a folder, and cancelled dialogs: the score area and the files stay as they
@@ -199,12 +199,12 @@ void ScoreFilesTest::missingFileAndCancel() {
     h.window->btnLoadClick();
     QCOMPARE(h.requests.back().proposedName, Name(h.Path("")));
 
-    WriteRaw(h.Path("old.txt"), "old");
+    WriteBytes(h.Path("old.txt"), "old");
     h.window->btnSaveClick();
     QCOMPARE(h.messages.size(), std::size_t{2});
     QCOMPARE(h.mem->toPlainText(), start);
     QCOMPARE(h.FilesInAppDir(), QStringList{"old.txt"});
-    QCOMPARE(ReadRaw(h.Path("old.txt")), Bytes("old"));
+    QCOMPARE(ReadBytes(h.Path("old.txt")), Bytes("old"));
 }
 
 enum class Before { Nothing, ProtectedFile, ReadOnlyFolder };
@@ -237,13 +237,13 @@ void ScoreFilesTest::saveFailures() {
     } else if (before == Before::ReadOnlyFolder) {
         QVERIFY(QDir().mkpath(Name(h.Path("ro"))));
     }
-    if (existing) WriteRaw(target, "keep me");
+    if (existing) WriteBytes(target, "keep me");
     if (before == Before::ProtectedFile) ::chmod(target.c_str(), 0444);
     if (existing && before == Before::ReadOnlyFolder) ::chmod(h.Path("ro").c_str(), 0555);
     h.Save(target);
     ::chmod(h.Path("ro").c_str(), 0755);
     QCOMPARE(h.messages, std::vector<QString>{message});
-    if (existing) QCOMPARE(ReadRaw(target), Bytes("keep me"));
+    if (existing) QCOMPARE(ReadBytes(target), Bytes("keep me"));
     QCOMPARE(QDir(Name(h.Path("ro"))).entryList(QDir::Files | QDir::Hidden),
              existing && before == Before::ReadOnlyFolder ? QStringList{"score.txt"} : QStringList{});
 }
@@ -271,13 +271,13 @@ void ScoreFilesTest::unsavableCharacterRefused() {
 // A UTF-8 file is converted; characters code page 932 lacks become "?" and are named in one warning.
 void ScoreFilesTest::utf8FileLoads() {
     Harness h;
-    WriteRaw(h.Path("clean.txt"), "\xEF\xBB\xBF乙ロ\r\n　＋\r\n");
+    WriteBytes(h.Path("clean.txt"), "\xEF\xBB\xBF乙ロ\r\n　＋\r\n");
     h.Load(h.Path("clean.txt"));
     QVERIFY(h.messages.empty());
     QCOMPARE(h.mem->toPlainText(), QStringLiteral("乙ロ\n　＋\n"));
     QCOMPARE(h.window->ScoreLines(), (std::vector<std::string>{"\x89\xB3\x83\x8D", "\x81\x40\x81\x7B"}));
 
-    WriteRaw(h.Path("lossy.txt"), "ロツ\n\n　＋😀é\n");
+    WriteBytes(h.Path("lossy.txt"), "ロツ\n\n　＋😀é\n");
     h.Load(h.Path("lossy.txt"));
     QCOMPARE(h.messages, std::vector<QString>{QStringLiteral(
                              "コードページ 932 にない文字を ? にしました (3 行 3 列、3 行 4 列).")});
@@ -294,11 +294,11 @@ void ScoreFilesTest::clearAndUndo() {
     QVERIFY(h.window->ScoreLines().empty());
     h.Save(h.Path("empty.txt"));
     QVERIFY(h.messages.empty());
-    QCOMPARE(ReadRaw(h.Path("empty.txt")), Bytes());
+    QCOMPARE(ReadBytes(h.Path("empty.txt")), Bytes());
     h.mem->undo();
     QCOMPARE(h.mem->toPlainText(), start);
 
-    WriteRaw(h.Path("one.txt"), "a\r\n");
+    WriteBytes(h.Path("one.txt"), "a\r\n");
     h.Load(h.Path("one.txt"));
     QCOMPARE(h.mem->toPlainText(), QStringLiteral("a\n"));
     QCOMPARE(h.mem->textCursor().position(), 0);
@@ -313,8 +313,8 @@ void ScoreFilesTest::clearAndUndo() {
 void ScoreFilesTest::dropLoadsFirstFile() {
     Harness h;
     h.window->show();
-    WriteRaw(h.Path("first.txt"), "\x83\x8D\r\n");
-    WriteRaw(h.Path("second.txt"), "\x83\x63\r\n");
+    WriteBytes(h.Path("first.txt"), "\x83\x8D\r\n");
+    WriteBytes(h.Path("second.txt"), "\x83\x63\r\n");
     const QUrl first = QUrl::fromLocalFile(Name(h.Path("first.txt")));
     const QUrl second = QUrl::fromLocalFile(Name(h.Path("second.txt")));
 
@@ -326,7 +326,7 @@ void ScoreFilesTest::dropLoadsFirstFile() {
     QCOMPARE(DragAndDrop(h.window.get(), {second}), Qt::CopyAction);
     QTRY_COMPARE(h.mem->toPlainText(), QStringLiteral("ツ\n"));
     QVERIFY(h.messages.empty());
-    QCOMPARE(ReadRaw(h.Path("first.txt")), Bytes("\x83\x8D\r\n"));
+    QCOMPARE(ReadBytes(h.Path("first.txt")), Bytes("\x83\x8D\r\n"));
 
     QVERIFY(DragAndDrop(h.window.get(), {QUrl::fromLocalFile(Name(h.Path("gone.txt")))}));
     QTRY_COMPARE(h.messages.size(), std::size_t{1});

@@ -158,7 +158,7 @@ class ScoreViewsTest : public QObject {
         QVERIFY(ok->isEnabled() && !player->IsAvailable(MPButton::Play));
 
         h.window->btnOkClick();
-        const std::string work = test::ReadRaw(h.window->WorkFilePath());
+        const std::string work = test::ReadBytes(h.window->WorkFilePath());
         const std::string midiData = h.window->MidiData();
         PutCaret(h, 4, 8, 3); // レレレ
         playback.PlaySelection();
@@ -173,7 +173,7 @@ class ScoreViewsTest : public QObject {
         player->Click(MPButton::Stop);
         QTRY_VERIFY(ok->isEnabled() && player->IsAvailable(MPButton::Play));
 
-        QCOMPARE(test::ReadRaw(h.window->WorkFilePath()), work);
+        QCOMPARE(test::ReadBytes(h.window->WorkFilePath()), work);
         QCOMPARE(h.window->MidiData(), midiData);
         QCOMPARE(h.window->windowTitle(), caption);
         QVERIFY(h.messages.empty());

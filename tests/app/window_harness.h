@@ -5,28 +5,18 @@
 
 #include "fMain.h"
 #include "message_box.h"
+#include "test_files.h"
 
 #include <QPlainTextEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace nagisora::test {
-
-inline std::string ReadRaw(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteRaw(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 class WindowHarness {
   public:

@@ -3,10 +3,9 @@
 // Score lines for the tests, written as UTF-8 in the test source and turned into code page 932 bytes.
 
 #include "cp932.h"
+#include "test_files.h"
 
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,8 +39,7 @@ class ScoreLines {
 };
 
 inline std::string ReadExample(const std::string& name) {
-    std::ifstream in(std::string(NAGISORA_EXAMPLES_DIR) + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return ReadBytes(std::string(NAGISORA_EXAMPLES_DIR) + "/" + name);
 }
 
 } // namespace nagisora::test
