@@ -15,7 +15,10 @@ std::unique_ptr<OnpuList> UnfilledList() {
 
 } // namespace
 
-Conversion ConvertScore(std::span<const std::string_view> lines, const ConversionSettings& settings) {
+namespace {
+
+template <class Lines>
+Conversion ConvertLines(const Lines& lines, const ConversionSettings& settings) {
     Conversion result;
     auto list = UnfilledList();
     const std::optional<std::int32_t> count = ReadScore(lines, settings.transpose, *list);
@@ -28,6 +31,16 @@ Conversion ConvertScore(std::span<const std::string_view> lines, const Conversio
     result.list = std::move(list);
     result.midiData = MidiImageOf(result.Events(), settings);
     return result;
+}
+
+} // namespace
+
+Conversion ConvertScore(std::span<const std::string_view> lines, const ConversionSettings& settings) {
+    return ConvertLines(lines, settings);
+}
+
+Conversion ConvertScore(const ScoreFileLines& lines, const ConversionSettings& settings) {
+    return ConvertLines(lines, settings);
 }
 
 std::string MidiImageOf(std::span<const TOnpu> events, const ConversionSettings& settings) {

@@ -4,6 +4,7 @@
 
 #include "midi_image.h"
 #include "onpu.h"
+#include "score_file_lines.h"
 
 #include <cstdint>
 #include <memory>
@@ -36,8 +37,10 @@ struct Conversion {
     }
 };
 
-// Converts the score lines (code page 932 bytes, without line ends).
+// Converts the score lines (code page 932 bytes, without line ends): a list of them, or those of a score
+// file's bytes, found as they are read.
 Conversion ConvertScore(std::span<const std::string_view> lines, const ConversionSettings& settings);
+Conversion ConvertScore(const ScoreFileLines& lines, const ConversionSettings& settings);
 
 // The image of events already read and timed: the header for the tempo, the track of the events with the
 // instrument, volume and timbre switch of the settings, and the end of track.

@@ -5,15 +5,12 @@
 #include <algorithm>
 
 namespace nagisora {
-namespace {
-
-// Appends the trimmed neighbour line, padded with ASCII spaces to at least width bytes.
-void AppendPadded(std::string& text, std::string_view neighbour, std::size_t width) {
-    text.append(neighbour);
-    if (neighbour.size() < width) text.append(width - neighbour.size(), ' ');
+void AppendNeighbour(std::string& text, std::string_view neighbour, std::size_t width, std::size_t room) {
+    const std::size_t kept = std::min(neighbour.size(), room);
+    text.append(neighbour.substr(0, kept));
+    const std::size_t padded = std::min(std::max(neighbour.size(), width), room);
+    if (padded > kept) text.append(padded - kept, ' ');
 }
-
-} // namespace
 
 std::string_view ScoreLine(std::string_view line) {
     return line.substr(0, MaxLineBytes);
@@ -67,27 +64,24 @@ void GatherLineSets(std::span<const std::string_view> lines, AlignedTexts& texts
     texts.TimbreText.clear();
     texts.DurationText.clear();
     if (sets) sets->clear();
-    const std::size_t n = lines.size();
     std::size_t bytes = 0;
     for (std::string_view line : lines)
         bytes += std::min(line.size(), MaxLineBytes);
     texts.PitchText.reserve(bytes);
     texts.TimbreText.reserve(bytes);
     texts.DurationText.reserve(bytes);
-    for (std::size_t j = 0; j < n; ++j) {
-        const std::string_view pitch = TrimLine(ScoreLine(lines[j]));
-        if (LineKind(pitch) != PitchLine) continue;
-        const std::string_view above = j == 0 ? std::string_view{} : TrimLine(ScoreLine(lines[j - 1]));
-        const std::string_view below = j + 1 == n ? std::string_view{} : TrimLine(ScoreLine(lines[j + 1]));
-        if (sets)
-            sets->push_back(LineSet{j, texts.PitchText.size(), pitch.size(), texts.TimbreText.size(),
-                                    above.size(), std::max(above.size(), pitch.size()),
-                                    texts.DurationText.size(), below.size(),
-                                    std::max(below.size(), pitch.size())});
-        texts.PitchText.append(pitch);
-        AppendPadded(texts.TimbreText, above, pitch.size());
-        AppendPadded(texts.DurationText, below, pitch.size());
-    }
+    ForEachLineSet(
+        lines, [&](std::size_t j, std::string_view above, std::string_view pitch, std::string_view below) {
+            if (sets)
+                sets->push_back(LineSet{j, texts.PitchText.size(), pitch.size(), texts.TimbreText.size(),
+                                        above.size(), std::max(above.size(), pitch.size()),
+                                        texts.DurationText.size(), below.size(),
+                                        std::max(below.size(), pitch.size())});
+            texts.PitchText.append(pitch);
+            AppendNeighbour(texts.TimbreText, above, pitch.size());
+            AppendNeighbour(texts.DurationText, below, pitch.size());
+            return true;
+        });
 }
 
 } // namespace nagisora

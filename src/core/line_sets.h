@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ranges>
 #include <span>
 #include <string>
 #include <string_view>
@@ -57,10 +58,36 @@ int LineKind(std::string_view trimmedLine);
 // The same decision, telling a comment from other text.
 LineKindOf KindOfLine(std::string_view trimmedLine);
 
+// Appends a neighbour's segment: the trimmed neighbour line, padded with ASCII spaces to at least width
+// bytes, of which only the first room bytes.
+void AppendNeighbour(std::string& text, std::string_view neighbour, std::size_t width,
+                     std::size_t room = std::string::npos);
+
 // The three texts; when sets is given, it receives one entry per gathered pitch line.
 AlignedTexts GatherLineSets(std::span<const std::string_view> lines, std::vector<LineSet>* sets = nullptr);
 
 // The same into texts (and sets) already there, replacing what they hold and keeping their storage.
 void GatherLineSets(std::span<const std::string_view> lines, AlignedTexts& texts, std::vector<LineSet>* sets);
+
+// Calls visit(index, above, pitch, below) for every pitch line of lines (a forward range of line views, read
+// once), in order, with the lines as the reader sees them trimmed; above is empty for the first line, below
+// for the last. Stops early when visit returns false.
+template <class Lines, class Visit>
+void ForEachLineSet(const Lines& lines, Visit&& visit) {
+    auto next = std::ranges::begin(lines);
+    const auto end = std::ranges::end(lines);
+    if (next == end) return;
+    std::string_view above;
+    std::string_view current = TrimLine(ScoreLine(*next));
+    for (std::size_t j = 0;; ++j) {
+        ++next;
+        const bool last = next == end;
+        const std::string_view below = last ? std::string_view{} : TrimLine(ScoreLine(*next));
+        if (LineKind(current) == PitchLine && !visit(j, above, current, below)) return;
+        if (last) return;
+        above = current;
+        current = below;
+    }
+}
 
 } // namespace nagisora

@@ -4,27 +4,45 @@
 #include <cstring>
 
 namespace nagisora {
+namespace {
+
+std::size_t Find(std::string_view text, char c, std::size_t from) {
+    const void* found = std::memchr(text.data() + from, c, text.size() - from);
+    return found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data()) : text.size();
+}
+
+} // namespace
+
+ScoreFileLines::ScoreFileLines(std::string_view bytes)
+    : text_(bytes.substr(0, std::min(bytes.find(EndOfText), bytes.size()))) {}
+
+ScoreFileLines::Iterator::Iterator(std::string_view text)
+    : text_(text), start_(text.empty() ? 1 : 0), nextCr_(Find(text, '\r', 0)), nextLf_(Find(text, '\n', 0)) {
+    if (!text.empty()) FindEnd();
+}
+
+void ScoreFileLines::Iterator::FindEnd() {
+    if (nextCr_ < start_) nextCr_ = Find(text_, '\r', start_);
+    if (nextLf_ < start_) nextLf_ = Find(text_, '\n', start_);
+    end_ = std::min(nextCr_, nextLf_);
+}
+
+ScoreFileLines::Iterator& ScoreFileLines::Iterator::operator++() {
+    std::size_t next = end_ + 1;
+    if (end_ == nextCr_ && nextLf_ == next) ++next; // CR LF is one line end
+    start_ = next;
+    if (start_ >= text_.size()) {
+        start_ = text_.size() + 1; // the end of the text ends the last line: no empty line after it
+        return *this;
+    }
+    FindEnd();
+    return *this;
+}
 
 std::vector<std::string_view> SplitScoreFileLines(std::string_view bytes) {
-    const std::string_view text = bytes.substr(0, std::min(bytes.find(EndOfText), bytes.size()));
-    // The next CR and the next LF are looked up with memchr and kept until passed, so that a file using only
-    // one of them is still scanned once.
-    const auto next = [&text](char c, std::size_t from) {
-        const void* found = std::memchr(text.data() + from, c, text.size() - from);
-        return found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data()) : text.size();
-    };
     std::vector<std::string_view> lines;
-    std::size_t nextCr = next('\r', 0);
-    std::size_t nextLf = next('\n', 0);
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        if (nextCr < pos) nextCr = next('\r', pos);
-        if (nextLf < pos) nextLf = next('\n', pos);
-        const std::size_t end = std::min(nextCr, nextLf);
-        lines.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-        if (end == nextCr && nextLf == pos) ++pos; // CR LF is one line end
-    }
+    for (const std::string_view line : ScoreFileLines(bytes))
+        lines.push_back(line);
     return lines;
 }
 

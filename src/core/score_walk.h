@@ -11,7 +11,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace nagisora::walk {
@@ -97,23 +99,28 @@ struct IgnoreUnits {
     void operator()(const UnitSeen&) const {}
 };
 
-// Walks the units of PitchText: each unit writes the entry after the last event, and only a unit that makes
-// an event moves past it, so the walk has no branch that depends on the score. Sets count to the number of
-// events and returns true, or returns false as soon as the store refuses an event.
-template <class Store, class Observer>
-bool WalkUnits(const AlignedTexts& texts, std::int32_t onteiOffset, Store& store, Observer&& observe,
-               std::size_t& count) {
-    const std::string_view pitchText = texts.PitchText;
-    const std::string_view timbreText = texts.TimbreText;
-    const std::string_view durationText = texts.DurationText;
+// Where a walk stands after the texts it has walked, to go on with the texts that follow them.
+struct WalkPosition {
     std::size_t row = StartRow;
-    std::size_t n = 0;
+    std::size_t events = 0;
+    std::size_t units = 0; // units walked
+};
+
+// Walks the units of pitchText, going on from at: each unit writes the entry after the last event, and only a
+// unit that makes an event moves past it, so the walk has no branch that depends on the score. The timbre and
+// duration texts hold at least the bytes of the pitch text. Moves at past the units and returns true, or
+// returns false as soon as the store refuses an event.
+template <class Store, class Observer>
+bool WalkUnits(std::string_view pitchText, std::string_view timbreText, std::string_view durationText,
+               std::int32_t onteiOffset, Store& store, Observer&& observe, WalkPosition& at) {
+    std::size_t row = at.row;
+    std::size_t n = at.events;
     const std::size_t units = pitchText.size() / 2;
     for (std::size_t c = 1; c <= units; ++c) {
         const std::uint8_t id = detail::SymbolIdOf(UnitAt(pitchText, c));
         const Step& step = Steps[row + id];
         if constexpr (!std::is_same_v<std::decay_t<Observer>, IgnoreUnits>)
-            observe(UnitSeen{c, id, row, step.makesEvent != 0, n});
+            observe(UnitSeen{at.units + c, id, row, step.makesEvent != 0, n});
         row = step.next;
         store.Slot(n) = TOnpu{TimbreOf(UnitAt(timbreText, c)), detail::Transposed(step.key, onteiOffset),
                               DurationOf(UnitAt(durationText, c))};
@@ -121,7 +128,20 @@ bool WalkUnits(const AlignedTexts& texts, std::int32_t onteiOffset, Store& store
         if (!store.Holds(n)) [[unlikely]]
             return false;
     }
-    count = n;
+    at = WalkPosition{row, n, at.units + units};
+    return true;
+}
+
+// The walk of whole aligned texts: sets count to the number of events and returns true, or returns false as
+// soon as the store refuses an event.
+template <class Store, class Observer>
+bool WalkUnits(const AlignedTexts& texts, std::int32_t onteiOffset, Store& store, Observer&& observe,
+               std::size_t& count) {
+    WalkPosition at;
+    if (!WalkUnits(texts.PitchText, texts.TimbreText, texts.DurationText, onteiOffset, store,
+                   std::forward<Observer>(observe), at))
+        return false;
+    count = at.events;
     return true;
 }
 

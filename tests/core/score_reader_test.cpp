@@ -204,13 +204,30 @@ TEST(ReadScore, AgreesWithAUnitByUnitReadingOnRandomScores) {
                 line += pieces[pick(random)];
         const ScoreLines score(lines);
         const std::int32_t offset = round % 33 - 16;
-        const Read read = ReadLines(score, offset);
         const std::vector<TOnpu> expected = ReadUnitByUnit(score, offset);
-        ASSERT_EQ(read.count, static_cast<std::int32_t>(expected.size())) << "round " << round;
-        for (std::size_t k = 0; k < expected.size(); ++k) {
-            ASSERT_EQ(read.list[k].Onshoku, expected[k].Onshoku) << "round " << round << ", event " << k + 1;
-            ASSERT_EQ(read.list[k].Onko, expected[k].Onko) << "round " << round << ", event " << k + 1;
-            ASSERT_EQ(read.list[k].Oncho, expected[k].Oncho) << "round " << round << ", event " << k + 1;
+        // The whole score, the lines found in its file's bytes, and pieces small enough to cut units, lines
+        // and neighbour lines that run ahead of the pitch text.
+        const std::string file = JoinScoreFileLines(lines);
+        const auto readInto = [](const auto& read) {
+            Read into;
+            into.list.fill(TOnpu{7, 7, 7});
+            into.count = read(into.list);
+            return into;
+        };
+        const Read reads[] = {
+            ReadLines(score, offset),
+            readInto([&](OnpuList& list) { return ReadScore(ScoreFileLines(file), offset, list); }),
+            readInto([&](OnpuList& list) { return detail::ReadScoreInPieces(score, offset, list, 1); }),
+            readInto([&](OnpuList& list) { return detail::ReadScoreInPieces(score, offset, list, 5); }),
+        };
+        for (const Read& read : reads) {
+            ASSERT_EQ(read.count, static_cast<std::int32_t>(expected.size())) << "round " << round;
+            for (std::size_t k = 0; k < OnpuCapacity; ++k) {
+                const TOnpu e = k < expected.size() ? expected[k] : TOnpu{};
+                ASSERT_EQ(read.list[k].Onshoku, e.Onshoku) << "round " << round << ", event " << k + 1;
+                ASSERT_EQ(read.list[k].Onko, e.Onko) << "round " << round << ", event " << k + 1;
+                ASSERT_EQ(read.list[k].Oncho, e.Oncho) << "round " << round << ", event " << k + 1;
+            }
         }
     }
 }
