@@ -28,8 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -80,15 +78,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const Options options = ParseOptions(argc, argv);
 
-    std::ifstream in(options.score, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "check_latency: cannot read %s\n", options.score.c_str());
+    nagisora::ScoreFileText score;
+    try {
+        score = nagisora::LoadScoreFile(options.score);
+    } catch (const nagisora::Failure& failure) {
+        std::fprintf(stderr, "check_latency: %s: %s\n", options.score.c_str(), failure.Message().c_str());
         return 1;
     }
-    const nagisora::ScoreFileContents score =
-        nagisora::DecodeScoreFile(std::string(std::istreambuf_iterator<char>(in), {}));
     QString text;
-    for (const std::string& line : score.lines)
+    for (const std::string_view line : score.Lines())
         text += QString::fromStdString(nagisora::DecodeCp932(line)) + u'\n';
 
     QTemporaryDir dir;

@@ -1,15 +1,19 @@
-// Feeds arbitrary bytes through the whole conversion, as a score file, and checks the image it gives and the
-// MusicXML export of the same score, and through the score checker, whose findings must stand on the
-// characters of their lines, in order.
+// Feeds arbitrary bytes through the whole conversion, as a score file, and checks the image it gives, that
+// the score read in small pieces gives the same events, and the MusicXML export of the same score; then
+// through the score checker, whose findings must stand on the characters of their lines, in order.
 
 #include "conversion.h"
 #include "musicxml.h"
 #include "score_check.h"
 #include "score_file.h"
+#include "score_reader.h"
+#include "tuplets.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -33,10 +37,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t pick = data[0];
     const nagisora::ConversionSettings settings{30 + pick % 225, pick % 33 - 16, pick % 128, (pick * 7) % 128,
                                                 (pick & 1) != 0};
-    const nagisora::ScoreFileContents contents =
-        nagisora::DecodeScoreFile(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
-    const std::vector<std::string_view> lines(contents.lines.begin(), contents.lines.end());
-    const nagisora::Conversion conversion = nagisora::ConvertScore(lines, settings);
+    const nagisora::ScoreFileText text =
+        nagisora::ScoreFileTextOf(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
+    const nagisora::Conversion conversion = nagisora::ConvertScore(text.Lines(), settings);
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(text.bytes);
+    auto pieces = std::make_unique<nagisora::OnpuList>();
+    const std::optional<std::int32_t> count =
+        nagisora::detail::ReadScoreInPieces(lines, settings.transpose, *pieces, 1 + pick % 7);
+    Check(count.has_value() != conversion.Refused());
+    if (count) {
+        nagisora::ApplyTuplets(*pieces, *count);
+        Check(*count == conversion.onpuCount && *pieces == *conversion.list);
+    }
     std::int32_t lastLine = 1;
     for (const nagisora::Finding& f : nagisora::CheckScore(lines)) {
         Check(f.place.line >= lastLine && static_cast<std::size_t>(f.place.line) <= lines.size());

@@ -38,6 +38,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 namespace nagisora {
@@ -84,14 +85,15 @@ QString DecimalText(int value) {
 }
 
 // "3 行 5 列"; of many places the first few and how many more: "3 行 5 列、4 行 1 列、9 行 2 列 ほか 2 文字".
-std::string PositionsText(const std::vector<CharPosition>& positions) {
+// count is how many places there are in all, when only the first of them are given.
+std::string PositionsText(const std::vector<CharPosition>& positions, std::size_t count) {
+    const std::size_t named = std::min(NamedPositions, positions.size());
     std::string text;
-    for (std::size_t k = 0; k < std::min(NamedPositions, positions.size()); ++k) {
+    for (std::size_t k = 0; k < named; ++k) {
         if (k > 0) text += "、";
         text += std::to_string(positions[k].line) + " 行 " + std::to_string(positions[k].column) + " 列";
     }
-    if (positions.size() > NamedPositions)
-        text += " ほか " + std::to_string(positions.size() - NamedPositions) + " 文字";
+    if (count > named) text += " ほか " + std::to_string(count - named) + " 文字";
     return text;
 }
 
@@ -225,6 +227,8 @@ void TMainF::Guarded(Handler&& handler) {
         handler();
     } catch (const Failure& failure) {
         ReportFailure(failure);
+    } catch (const std::bad_alloc&) {
+        ReportFailure(Failure(CodeNumber(IoCode::OutOfMemory), IoErrorMessage(IoCode::OutOfMemory)));
     }
 }
 
@@ -416,25 +420,34 @@ void TMainF::OpenScore(const QString& fileName) {
     LoadScore(fileName);
 }
 
-// The file is read whole before the score area changes, so a failure leaves the area as it was. A UTF-8 file
-// is loaded converted; the characters that became "?" are named once.
+// The file is read whole before the score area changes, so a failure leaves the area as it was; a file too
+// large to be a score is named in the message. A UTF-8 file is loaded converted; the characters that became
+// "?" are named once.
 void TMainF::LoadScore(const QString& fileName) {
     Guarded([&] {
-        const ScoreFileContents contents = LoadScoreFile(QFile::encodeName(fileName).toStdString());
-        ReplaceScore(contents.lines);
+        ScoreFileText text;
+        try {
+            text = LoadScoreFile(QFile::encodeName(fileName).toStdString());
+        } catch (const Failure& failure) {
+            if (failure.Code() != CodeNumber(IoCode::FileTooLarge)) throw;
+            throw Failure(failure.Code(),
+                          QFileInfo(fileName).fileName().toStdString() + ": " + failure.Message());
+        }
+        ReplaceScore(SplitScoreFileLines(text.bytes));
         emit ScoreFileUsed(fileName);
-        if (!contents.unmappable.empty())
-            ReportFailure(Failure(CharactersReplaced, "コードページ 932 にない文字を ? にしました (" +
-                                                          PositionsText(contents.unmappable) + ")"));
+        if (text.unmappableCount > 0)
+            ReportFailure(
+                Failure(CharactersReplaced, "コードページ 932 にない文字を ? にしました (" +
+                                                PositionsText(text.unmappable, text.unmappableCount) + ")"));
     });
 }
 
 // The lines, each followed by a line break, take the place of the whole text in one step that the user can
 // undo. Each line's bytes are shown as code page 932 text; bytes that are no such text are kept as characters
 // of their own, so that saving writes them back unchanged.
-void TMainF::ReplaceScore(const std::vector<std::string>& lines) {
+void TMainF::ReplaceScore(std::span<const std::string_view> lines) {
     QString text;
-    for (const std::string& line : lines) {
+    for (const std::string_view line : lines) {
         text += QString::fromStdString(DecodeCp932(line));
         text += u'\n';
     }
@@ -453,8 +466,8 @@ void TMainF::btnSaveClick() {
     Guarded([&] {
         const ScoreAreaText score = ScoreText();
         if (!score.unmappable.empty())
-            throw Failure(RefusedBySave,
-                          "保存できない文字があります (" + PositionsText(score.unmappable) + ")");
+            throw Failure(RefusedBySave, "保存できない文字があります (" +
+                                             PositionsText(score.unmappable, score.unmappable.size()) + ")");
         const std::optional<QString> chosen = Execute(dlgSave);
         if (!chosen) return;
         WriteFileAtomically(QFile::encodeName(*chosen).toStdString(), JoinScoreFileLines(score.lines));

@@ -149,7 +149,7 @@ class TMainF : public QWidget {
     void OpenWorkFileInPlayer();
     std::optional<QString> Execute(ScoreFileDialog& dialog);
     void LoadScore(const QString& fileName);
-    void ReplaceScore(const std::vector<std::string>& lines);
+    void ReplaceScore(std::span<const std::string_view> lines);
     bool TakeFileDrag(QEvent* event);
     void EndPart();
 

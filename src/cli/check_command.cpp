@@ -7,8 +7,8 @@
 #include "score_file_lines.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <tuple>
 #include <unistd.h>
@@ -18,20 +18,6 @@ namespace nagisora {
 namespace {
 
 constexpr std::string_view StandardStream = "-";
-
-std::string ReadStandardInput() {
-    std::string bytes;
-    char buffer[65536];
-    while (true) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got == 0) return bytes;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ThrowIoError(errno, std::string(StandardStream));
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-}
 
 // Places in the code page 932 text of a UTF-8 file, named by the file's own lines and columns: the lines are
 // the same, the columns count the file's characters.
@@ -113,23 +99,28 @@ std::string JsonObject(const std::string& score, const Finding& f) {
            std::string(CodeName(f.code)) + "\",\"message\":" + JsonString(f.message) + '}';
 }
 
+// Through the one write-all helper: a failed write is reported, not lost.
 void Print(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    WriteAll(STDOUT_FILENO, text, std::string(StandardStream));
 }
 
-} // namespace
-
-int RunCheck(const ConvertOptions& options) {
+int CheckAll(const ConvertOptions& options) {
     int exitCode = ExitSuccess;
     bool firstObject = true;
     if (options.checkFormat == CheckFormat::Json) Print("[");
     for (const std::string& score : options.scores) {
         std::vector<Finding> findings;
         try {
-            findings = CheckScoreText(
-                ScoreFileTextOf(score == StandardStream ? ReadStandardInput() : ReadFileBytes(score)));
+            findings = CheckScoreText(ScoreFileTextOf(
+                score == StandardStream ? ReadAll(STDIN_FILENO, ScoreFileLimit) : ReadFileBytes(score),
+                Utf8Places::All));
         } catch (const Failure& failure) {
             std::fprintf(stderr, "nagisora-convert: %s: %s.\n", score.c_str(), failure.Message().c_str());
+            exitCode = ExitFailure;
+            continue;
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "nagisora-convert: %s: %s.\n", score.c_str(),
+                         IoErrorMessage(IoCode::OutOfMemory).c_str());
             exitCode = ExitFailure;
             continue;
         }
@@ -144,8 +135,19 @@ int RunCheck(const ConvertOptions& options) {
         }
     }
     if (options.checkFormat == CheckFormat::Json) Print(firstObject ? "]\n" : "\n]\n");
-    std::fflush(stdout);
     return exitCode;
+}
+
+} // namespace
+
+int RunCheck(const ConvertOptions& options) {
+    try {
+        return CheckAll(options);
+    } catch (const Failure& failure) { // the findings could not be printed
+        std::fprintf(stderr, "nagisora-convert: %s: %s.\n", std::string(StandardStream).c_str(),
+                     failure.Message().c_str());
+        return ExitFailure;
+    }
 }
 
 } // namespace nagisora

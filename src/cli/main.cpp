@@ -7,12 +7,12 @@
 #include "file_io.h"
 #include "musicxml_output.h"
 #include "score_file.h"
-#include "score_file_lines.h"
 #include "wav_render_loader.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <new>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -22,34 +22,14 @@ namespace {
 
 constexpr std::string_view StandardStream = "-";
 
-std::string ReadStandardInput() {
-    std::string bytes;
-    char buffer[65536];
-    while (true) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got == 0) return bytes;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ThrowIoError(errno, "-");
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-}
-
-void WriteStandardOutput(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            ThrowIoError(errno, "-");
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(put));
-    }
-}
-
 std::string DefaultOutput(const std::string& score) {
     if (score == StandardStream) return std::string(StandardStream);
     return std::filesystem::path(score).replace_extension(".mid").string();
+}
+
+// Where a score is read from, or its output written to; standard input and output by their descriptors.
+std::optional<FilePlace> PlaceOfStream(const std::string& path, int standardFd) {
+    return path == StandardStream ? PlaceOfDescriptor(standardFd) : PlaceOf(path);
 }
 
 std::string EventLines(std::span<const TOnpu> events) {
@@ -65,14 +45,21 @@ void Report(const std::string& score, const std::string& message) {
     std::fprintf(stderr, "nagisora-convert: %s: %s\n", score.c_str(), message.c_str());
 }
 
-// The text of a score, from its file or from standard input; a code page 932 file, the usual case, is
-// split where it lies, without a copy.
-ScoreFileText LoadScoreText(const std::string& score) {
-    ScoreFileText text =
-        ScoreFileTextOf(score == StandardStream ? ReadStandardInput() : ReadFileBytes(score));
+// The characters that became "?", the first KeptPositions of them by place and the rest by their number.
+void WarnOfUnmappable(const std::string& score, const ScoreFileText& text) {
     for (const CharPosition& at : text.unmappable)
         Report(score, "warning: line " + std::to_string(at.line) + ", column " + std::to_string(at.column) +
                           ": character not in code page 932, read as \"?\"");
+    if (text.unmappableCount > text.unmappable.size())
+        Report(score, "warning: " + std::to_string(text.unmappableCount - text.unmappable.size()) +
+                          " more characters not in code page 932, read as \"?\"");
+}
+
+// The text of a score, from its file or from standard input.
+ScoreFileText LoadScoreText(const std::string& score) {
+    ScoreFileText text = score == StandardStream ? ScoreFileTextOf(ReadAll(STDIN_FILENO, ScoreFileLimit))
+                                                 : LoadScoreFile(score);
+    WarnOfUnmappable(score, text);
     return text;
 }
 
@@ -89,41 +76,144 @@ void WriteNaming(const std::string& path, Write&& write) {
 // Writes an output of a score: to standard output for "-", else to the file.
 void WriteOutput(const std::string& output, std::string_view bytes) {
     if (output == StandardStream)
-        WriteStandardOutput(bytes);
+        WriteAll(STDOUT_FILENO, bytes, output);
     else
         WriteNaming(output, [&] {
             WriteFileAtomically(output, bytes, Durability::Unflushed); // made again from the score
         });
 }
 
+enum class OutputKind { Midi, MusicXml, Wav };
+
+std::string_view KindName(OutputKind kind) {
+    switch (kind) {
+    case OutputKind::Midi:
+        return "MIDI";
+    case OutputKind::MusicXml:
+        return "MusicXML";
+    case OutputKind::Wav:
+        return "WAV";
+    }
+    return {};
+}
+
+// One file the call writes: a score's MIDI, MusicXML or WAV file.
+struct Output {
+    std::string path;
+    std::optional<FilePlace> place; // found before anything is written
+    std::string score;              // whose output it is
+    OutputKind kind;
+};
+
+// One score of the call with the files it writes.
+struct Job {
+    std::string score;
+    std::vector<Output> outputs;
+};
+
+// The jobs of the call, and every place the call reads from, so that no output is written over an input or
+// over another output. The places are all taken before anything is written: a file not made yet is known by
+// its folder and name until then.
+struct Plan {
+    std::vector<Job> jobs;
+    std::vector<std::pair<FilePlace, std::string>> inputs; // place and path
+};
+
+Plan PlanCall(const ConvertOptions& options) {
+    Plan plan;
+    if (!options.soundFont.empty())
+        if (const std::optional<FilePlace> place = PlaceOf(options.soundFont))
+            plan.inputs.emplace_back(*place, options.soundFont);
+    for (const std::string& score : options.scores) {
+        if (const std::optional<FilePlace> place = PlaceOfStream(score, STDIN_FILENO))
+            plan.inputs.emplace_back(*place, score);
+        Job job{score, {}};
+        if (!options.events && options.WritesMidi()) {
+            const std::string midi = options.output.value_or(DefaultOutput(score));
+            job.outputs.push_back(Output{midi, PlaceOfStream(midi, STDOUT_FILENO), score, OutputKind::Midi});
+        }
+        if (options.musicXml)
+            job.outputs.push_back(Output{*options.musicXml, PlaceOfStream(*options.musicXml, STDOUT_FILENO),
+                                         score, OutputKind::MusicXml});
+        if (options.wav)
+            job.outputs.push_back(Output{*options.wav, PlaceOf(*options.wav), score, OutputKind::Wav});
+        plan.jobs.push_back(std::move(job));
+    }
+    return plan;
+}
+
+// Why the output may not be written, empty when it may: it is an input of the call, or an earlier output of
+// the call has claimed it.
+std::string Conflict(const Output& output, const Plan& plan, const std::vector<const Output*>& claimed) {
+    for (const auto& [place, input] : plan.inputs)
+        if (place == *output.place)
+            return "出力先が入力ファイルと同じです: " + output.path + " (入力 " + input + ")";
+    for (const Output* earlier : claimed)
+        if (*earlier->place == *output.place)
+            return "出力先がほかの出力と同じです: " + output.path + " (" + earlier->score + " の " +
+                   std::string(KindName(earlier->kind)) + ")";
+    return {};
+}
+
+// Why the job may write none of its outputs, empty when it may write them all. Its outputs are claimed either
+// way, in the order of the command line.
+std::string Conflict(const Job& job, const Plan& plan, std::vector<const Output*>& claimed) {
+    std::string conflict;
+    for (const Output& output : job.outputs) {
+        if (!output.place) continue;
+        if (conflict.empty()) conflict = Conflict(output, plan, claimed);
+        claimed.push_back(&output);
+    }
+    return conflict;
+}
+
 // Converts one score and writes what was asked for. Returns false when the score was refused.
-bool ConvertOne(const std::string& score, const ConvertOptions& options) {
-    const ScoreFileText text = LoadScoreText(score);
-    const std::vector<std::string_view> lines = SplitScoreFileLines(text.bytes);
-    const Conversion conversion = ConvertScore(lines, options.settings);
+bool ConvertOne(const Job& job, const ConvertOptions& options) {
+    const ScoreFileText text = LoadScoreText(job.score);
+    const Conversion conversion = ConvertScore(text.Lines(), options.settings);
     if (conversion.Refused()) {
-        Report(score, conversion.refusal);
+        Report(job.score, conversion.refusal);
         return false;
     }
     if (options.events) {
-        WriteStandardOutput(EventLines(conversion.Events()));
+        WriteAll(STDOUT_FILENO, EventLines(conversion.Events()), "-");
         return true;
     }
-    if (options.WritesMidi()) WriteOutput(options.output.value_or(DefaultOutput(score)), conversion.midiData);
-    if (options.musicXml) WriteOutput(*options.musicXml, MusicXmlOfScore(lines, options.settings));
-    if (options.wav)
-        WriteNaming(*options.wav,
-                    [&] { RenderWavFile(conversion.midiData, *options.wav, options.soundFont); });
+    for (const Output& output : job.outputs) {
+        switch (output.kind) {
+        case OutputKind::Midi:
+            WriteOutput(output.path, conversion.midiData);
+            break;
+        case OutputKind::MusicXml:
+            WriteOutput(output.path, MusicXmlOfScore(SplitScoreFileLines(text.bytes), options.settings));
+            break;
+        case OutputKind::Wav:
+            WriteNaming(output.path,
+                        [&] { RenderWavFile(conversion.midiData, output.path, options.soundFont); });
+            break;
+        }
+    }
     return true;
 }
 
+// Every score is tried, whatever became of the ones before it.
 int Run(const ConvertOptions& options) {
+    const Plan plan = PlanCall(options);
+    std::vector<const Output*> claimed;
     int exitCode = ExitSuccess;
-    for (const std::string& score : options.scores) {
+    for (const Job& job : plan.jobs) {
         try {
-            if (!ConvertOne(score, options)) exitCode = ExitFailure;
+            if (const std::string conflict = Conflict(job, plan, claimed); !conflict.empty()) {
+                Report(job.score, conflict + ".");
+                exitCode = ExitFailure;
+            } else if (!ConvertOne(job, options)) {
+                exitCode = ExitFailure;
+            }
         } catch (const Failure& failure) {
-            Report(score, failure.Message() + ".");
+            Report(job.score, failure.Message() + ".");
+            exitCode = ExitFailure;
+        } catch (const std::bad_alloc&) {
+            Report(job.score, IoErrorMessage(IoCode::OutOfMemory) + ".");
             exitCode = ExitFailure;
         }
     }

@@ -198,10 +198,13 @@ const OtherForms& Forms() {
 // --- Encoding ---
 
 // The code page 932 bytes of one UTF-8 character, none when it has none.
-std::optional<std::string> EncodeChar(const Utf8Char& c, std::string_view sequence) {
+std::optional<std::string> EncodeChar(const Utf8Char& c, std::string_view sequence, WindowMarks marks) {
     if (!c.valid) return std::nullopt;
     if (c.codePoint < 0x80) return std::string(1, static_cast<char>(c.codePoint));
-    if (IsRawByte(c.codePoint)) return std::string(1, static_cast<char>(c.codePoint - RawByteBase));
+    if (IsRawByte(c.codePoint)) {
+        if (marks == WindowMarks::AsText) return std::nullopt;
+        return std::string(1, static_cast<char>(c.codePoint - RawByteBase));
+    }
     ConversionResult encoded = Codec().fromUtf8.Convert(sequence);
     if (encoded.error != 0) return std::nullopt;
     return std::move(encoded.output);
@@ -244,8 +247,8 @@ bool IsTrailByte(char byte) {
 }
 
 bool EncodesBackTo(std::string_view utf8, std::string_view bytes) {
-    const Cp932Text encoded = EncodeCp932(utf8);
-    return encoded.unmappable.empty() && encoded.bytes == bytes;
+    const Cp932Text encoded = EncodeCp932(utf8, {WindowMarks::Restore, 0, false});
+    return encoded.unmappableCount == 0 && encoded.bytes == bytes;
 }
 
 // The UTF-8 of a unit of one or two bytes, when it is a character that encodes back to the same bytes.
@@ -290,31 +293,36 @@ std::size_t AppendDecodedUnit(std::string& text, std::string_view bytes) {
 
 } // namespace
 
-Cp932Text EncodeCp932(std::string_view utf8) {
+Cp932Text EncodeCp932(std::string_view utf8, const Cp932Encoding& encoding) {
     Cp932Text result;
     result.bytes.reserve(utf8.size());
     PositionCounter counter;
     for (std::size_t pos = 0; pos < utf8.size();) {
-        result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
+        if (encoding.charStarts) result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
         const Utf8Char c = NextUtf8Char(utf8, pos);
-        if (const std::string* form = OtherFormAt(utf8, pos, c)) {
+        if (const std::string* form =
+                encoding.marks == WindowMarks::Restore ? OtherFormAt(utf8, pos, c) : nullptr) {
             const std::size_t selectorLength = NextUtf8Char(utf8, pos + c.length).length;
             result.bytes += *form;
-            result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
+            if (encoding.charStarts)
+                result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
             counter.Pass(c.codePoint);
             pos += c.length + selectorLength;
             continue;
         }
-        if (const std::optional<std::string> encoded = EncodeChar(c, utf8.substr(pos, c.length))) {
+        if (const std::optional<std::string> encoded =
+                EncodeChar(c, utf8.substr(pos, c.length), encoding.marks)) {
             result.bytes += *encoded;
         } else {
             result.bytes += UnmappableByte;
-            result.unmappable.push_back(counter.Current());
+            if (result.unmappable.size() < encoding.keptPositions)
+                result.unmappable.push_back(counter.Current());
+            ++result.unmappableCount;
         }
         counter.Pass(c.valid ? c.codePoint : UnmappableByte);
         pos += c.length;
     }
-    result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
+    if (encoding.charStarts) result.charStarts.push_back(static_cast<std::uint32_t>(result.bytes.size()));
     return result;
 }
 

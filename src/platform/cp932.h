@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,17 +40,36 @@ struct CharPosition {
 
 struct Cp932Text {
     std::string bytes;
-    std::vector<CharPosition> unmappable; // where "?" stands for a character that could not be encoded
+    // Where "?" stands for a character that could not be encoded: all of them, or the first ones, as many as
+    // the encoding keeps; unmappableCount counts all of them.
+    std::vector<CharPosition> unmappable;
+    std::size_t unmappableCount = 0;
     // Where each character of the input begins in bytes, in input order, and the length of bytes at the end:
-    // what lets an editor place a byte offset of the score among its own characters.
+    // what lets an editor place a byte offset of the score among its own characters. Empty when the encoding
+    // does not keep them.
     std::vector<std::uint32_t> charStarts;
 };
 
+// What the marks are that the window's text holds for what code page 932 text has and Unicode lacks
+// (U+EF00..U+EFFF for bytes that are no character, FirstFormSelector and SecondFormSelector for other forms).
+enum class WindowMarks {
+    Restore, // the bytes they stand for: text that DecodeCp932 made, as the window shows it
+    AsText,  // characters like any other, which code page 932 lacks: text from elsewhere (a UTF-8 file)
+};
+
+// How a text is encoded, besides its bytes. A file's text needs neither every place of its unmappable
+// characters nor the start of every character, which would take many times the size of the file.
+struct Cp932Encoding {
+    WindowMarks marks = WindowMarks::Restore;
+    std::size_t keptPositions = std::numeric_limits<std::size_t>::max();
+    bool charStarts = true;
+};
+
 // UTF-8 to code page 932. A character that code page 932 lacks, and every byte that is not part of valid
-// UTF-8, becomes "?" and its position is recorded. U+EF00..U+EFFF become the single byte they stand for. A
-// character followed by the selector of one of its other forms becomes that form; the selector takes no byte
-// (its charStarts entry is the end of the character) and no column.
-Cp932Text EncodeCp932(std::string_view utf8);
+// UTF-8, becomes "?" and its position is recorded. With the window's marks restored, U+EF00..U+EFFF become
+// the single byte they stand for, and a character followed by the selector of one of its other forms becomes
+// that form; the selector takes no byte (its charStarts entry is the end of the character) and no column.
+Cp932Text EncodeCp932(std::string_view utf8, const Cp932Encoding& encoding = {});
 
 // Code page 932 to UTF-8, losing nothing: EncodeCp932(DecodeCp932(b)).bytes == b for every byte string b. A
 // byte or byte pair that is no code page 932 character becomes one U+EF00+byte character per byte; another

@@ -2,44 +2,64 @@
 
 #include "failure.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
-#include <optional>
+#include <mutex>
+#include <poll.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
-#include <vector>
 
 namespace nagisora {
 namespace {
 
-constexpr int MaxSymbolicLinks = 40; // as many as the kernel follows on one path
-constexpr int TemporaryNameAttempts = 100;
 constexpr std::size_t ReadChunkSize = 64 * 1024;
-constexpr mode_t NewFileMode = 0666; // narrowed by the umask
+constexpr int TemporaryNameAttempts = 100;
+constexpr mode_t NewFileMode = 0666;     // narrowed by the umask
+constexpr mode_t ReplacementMode = 0600; // until the replacement takes the replaced file's bits
 constexpr mode_t NewFolderMode = 0777;
+constexpr int PipeWriterWaitMs = 250; // how long a named pipe's writer may take to come
+constexpr std::size_t MiB = 1024 * 1024;
 
 struct CodeMessage {
-    int code;
-    std::string_view message;
+    IoCode code;
+    std::string_view message; // empty: "I/O ｴﾗｰ (code)"
 };
 
-constexpr std::array<CodeMessage, 7> OwnMessages{{
+constexpr std::array<CodeMessage, 13> ListedCodes{{
     {IoCode::FileNotFound, "ﾌｧｲﾙが見つかりません"},
     {IoCode::InvalidFileName, "不正なﾌｧｲﾙ名です"},
     {IoCode::TooManyOpenFiles, "ｵｰﾌﾟﾝしたﾌｧｲﾙが多すぎます"},
     {IoCode::AccessDenied, "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+    {IoCode::OutOfMemory, "ﾒﾓﾘが足りません"},
+    {IoCode::FileInUse, {}},
     {IoCode::ReadBeyondEnd, "ﾌｧｲﾙの末尾以降を読み込みました"},
     {IoCode::DiskFull, "ﾃﾞｨｽｸがいっぱいです"},
     {IoCode::NotANumber, "入力値が数値ではありません"},
+    {IoCode::BrokenPipe, "ﾊﾟｲﾌﾟが閉じられています"},
+    {IoCode::AlreadyExists, {}},
+    {IoCode::FileTooLarge, "ﾌｧｲﾙが大きすぎます"},
+    {IoCode::LinkUnresolved, "ｼﾝﾎﾞﾘｯｸﾘﾝｸをたどれません"},
 }};
 
-std::optional<std::string_view> OwnMessage(int code) {
-    for (const CodeMessage& entry : OwnMessages)
-        if (entry.code == code) return entry.message;
-    return std::nullopt;
+const CodeMessage* Listed(int code) {
+    for (const CodeMessage& entry : ListedCodes)
+        if (CodeNumber(entry.code) == code) return &entry;
+    return nullptr;
+}
+
+[[noreturn]] void ThrowTooLarge(std::size_t limit) {
+    const std::string shown =
+        limit % MiB == 0 ? std::to_string(limit / MiB) + " MiB" : std::to_string(limit) + " バイト";
+    throw Failure(CodeNumber(IoCode::FileTooLarge),
+                  IoErrorMessage(IoCode::FileTooLarge) + " (上限 " + shown + ")");
 }
 
 // --- Paths ---
@@ -50,43 +70,41 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string NameOf(const std::string& path) {
+    return path.substr(FolderOf(path).size());
+}
+
+const char* FolderArgument(const std::string& folder) {
+    return folder.empty() ? "." : folder.c_str();
+}
+
 bool IsFolder(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 bool ContainingFolderExists(const std::string& path) {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
-    const std::string folder = FolderOf(trimmed);
-    return IsFolder(folder.empty() ? "." : folder);
+    return IsFolder(FolderArgument(FolderOf(path)));
 }
 
-std::string ReadLink(const std::string& path) {
-    std::string target(256, '\0');
-    for (;;) {
-        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-        if (length < 0) ThrowIoError(errno, path);
-        if (static_cast<std::size_t>(length) < target.size()) {
-            target.resize(static_cast<std::size_t>(length));
-            return target;
-        }
-        target.resize(target.size() * 2);
+// The descriptor a path names that stands for one the program was given: /dev/stdout, /dev/fd/1 and the like.
+std::optional<int> DescriptorNamed(const std::string& path) {
+    if (path == "/dev/stdin") return STDIN_FILENO;
+    if (path == "/dev/stdout") return STDOUT_FILENO;
+    if (path == "/dev/stderr") return STDERR_FILENO;
+    for (const std::string_view prefix : {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/")}) {
+        if (!path.starts_with(prefix)) continue;
+        const std::string_view digits = std::string_view(path).substr(prefix.size());
+        if (digits.empty() || digits.size() > 9 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        return std::stoi(std::string(digits));
     }
+    return std::nullopt;
 }
 
-// The path with its last component's symbolic links followed, so that a file is replaced where it really
-// lies.
-std::string FollowSymbolicLinks(const std::string& path) {
-    std::string current = path;
-    for (int hop = 0; hop < MaxSymbolicLinks; ++hop) {
-        struct stat status {};
-        if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
-        const std::string link = ReadLink(current);
-        current = link.starts_with('/') ? link : FolderOf(current) + link;
-    }
-    ThrowIoError(ELOOP, path);
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // --- Descriptors ---
@@ -94,12 +112,18 @@ std::string FollowSymbolicLinks(const std::string& path) {
 // An open file descriptor, closed with its owner.
 class FileDescriptor {
   public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) ::close(fd_);
     }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
 
     int Get() const { return fd_; }
 
@@ -114,8 +138,8 @@ class FileDescriptor {
     int fd_;
 };
 
-// open(), tried again when a signal interrupts it; -1 with errno set on failure.
-int OpenRetrying(const std::string& path, int flags, mode_t mode) {
+// open() and openat(), tried again when a signal interrupts them; -1 with errno set on failure.
+int OpenRetrying(const std::string& path, int flags, mode_t mode = 0) {
     int fd = -1;
     do
         fd = ::open(path.c_str(), flags, mode);
@@ -123,14 +147,61 @@ int OpenRetrying(const std::string& path, int flags, mode_t mode) {
     return fd;
 }
 
-void WriteAll(int fd, std::string_view bytes, const std::string& path) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0) ThrowIoError(errno, path);
-        if (written == 0) ThrowIoError(ENOSPC, path); // nothing stored and no reason given: no room left
-        bytes.remove_prefix(static_cast<std::size_t>(written));
+int OpenAtRetrying(int folder, const std::string& name, int flags, mode_t mode = 0) {
+    int fd = -1;
+    do
+        fd = ::openat(folder, name.c_str(), flags, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Waits until the descriptor can be read (events POLLIN) or written (POLLOUT).
+void AwaitReady(int fd, short events) {
+    pollfd ready{fd, events, 0};
+    while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
     }
+}
+
+// Appends what the descriptor gives until its end, keeping to the limit.
+void ReadInto(std::string& bytes, int fd, std::size_t limit) {
+    for (;;) {
+        if (bytes.size() > limit) ThrowTooLarge(limit);
+        // The room there is, so that a file read into a buffer of its own size needs no other.
+        if (bytes.size() == bytes.capacity())
+            bytes.reserve(std::min(std::max(bytes.capacity() * 2, bytes.size() + ReadChunkSize), limit + 1));
+        const std::size_t room =
+            std::min({ReadChunkSize, bytes.capacity() - bytes.size(), limit + 1 - bytes.size()});
+        const std::size_t before = bytes.size();
+        bytes.resize(before + room);
+        const ssize_t count = ::read(fd, bytes.data() + before, room);
+        bytes.resize(before + static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+        if (count == 0) return;
+        if (count > 0 || errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            AwaitReady(fd, POLLIN);
+        else
+            ThrowIoError(errno, {});
+    }
+}
+
+// A named pipe opened without waiting for a writer: gives the writer a moment to come (one that was waiting
+// for a reader comes at once). Returns what it has already sent; a pipe that nobody writes to is a broken
+// pipe.
+std::string AwaitPipeWriter(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    while (::poll(&ready, 1, PipeWriterWaitMs) < 0 && errno == EINTR) {
+    }
+    if (ready.revents != 0) return {}; // data, or a writer that came and went
+    char first = 0;
+    const ssize_t count = ::read(fd, &first, 1);
+    if (count == 1) return std::string(1, first);
+    if (count == 0) ThrowIoFailure(IoCode::BrokenPipe); // no writer
+    return {};                                          // a writer that has sent nothing yet
+}
+
+void MakeBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 std::string RandomSuffix() {
@@ -143,94 +214,129 @@ std::string RandomSuffix() {
     return suffix;
 }
 
-// --- Atomic replacement ---
+// --- Temporary files and the signals that end the program ---
 
-// The status of the existing target, none when there is none; refuses a target that may not be replaced.
-std::optional<struct stat> ReplaceableTarget(const std::string& target) {
-    struct stat status {};
-    if (::stat(target.c_str(), &status) != 0) {
-        if (errno == ENOENT) return std::nullopt;
-        ThrowIoError(errno, target);
-    }
-    if (S_ISDIR(status.st_mode)) ThrowIoError(EISDIR, target);
-    if (!S_ISREG(status.st_mode)) ThrowIoError(EACCES, target); // a device or a pipe is never renamed over
-    // The owner's write bit marks a write-protected file, also for root, whom access() lets write anything.
-    if ((status.st_mode & S_IWUSR) == 0) ThrowIoError(EACCES, target);
-    if (::access(target.c_str(), W_OK) != 0) ThrowIoError(errno, target);
-    return status;
-}
-
-// A new file beside the target that replaces it when complete, and is removed when it does not get that far.
-class TemporaryFile {
+// The temporary files being written, for the handler of SIGINT, SIGTERM and SIGHUP to remove before the
+// program ends. The handler touches only atomics and fixed buffers, and calls only unlinkat.
+class PendingTemporaries {
   public:
-    explicit TemporaryFile(const std::string& target) : target_(target), file_(Create()) {}
-    ~TemporaryFile() {
-        if (renamed_) return;
-        file_.Close();
-        ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    static constexpr std::size_t NameCapacity = 32;
 
-    // Gives the file the owner and permission bits of the file it replaces. Only root may give a file away
-    // and some file systems keep no modes, so this is done as far as the system allows; the content matters
-    // more.
-    void TakeAttributesOf(const struct stat& replaced) {
-        if (::fchown(file_.Get(), replaced.st_uid, replaced.st_gid) != 0) {
-            // Not the owner's to give: the replacement stays the writer's.
+    // The slot that holds the file, -1 when every slot is taken (the file is then removed on failures only).
+    int Add(int folder, const std::string& name) {
+        if (name.size() >= NameCapacity) return -1;
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            Slot& slot = slots_[i];
+            bool expected = false;
+            if (!slot.taken.compare_exchange_strong(expected, true)) continue;
+            std::memcpy(slot.name, name.c_str(), name.size() + 1);
+            slot.folder.store(folder, std::memory_order_release);
+            return static_cast<int>(i);
         }
-        ::fchmod(file_.Get(), replaced.st_mode & 07777); // after fchown, which clears the set-ID bits
+        return -1;
     }
 
-    void Write(std::string_view bytes) { WriteAll(file_.Get(), bytes, target_); }
+    void Remove(int slot) {
+        if (slot < 0) return;
+        slots_[static_cast<std::size_t>(slot)].folder.store(-1, std::memory_order_release);
+        slots_[static_cast<std::size_t>(slot)].taken.store(false, std::memory_order_release);
+    }
 
-    // Flushes the content to the disk, closes the file and renames it over the target.
-    void ReplaceTarget(Durability durability) {
-        if (durability == Durability::Flushed && ::fsync(file_.Get()) != 0) ThrowIoError(errno, target_);
-        if (const int error = file_.Close(); error != 0) ThrowIoError(error, target_);
-        if (::rename(path_.c_str(), target_.c_str()) != 0) ThrowIoError(errno, target_);
-        renamed_ = true;
+    void UnlinkAll() noexcept {
+        for (Slot& slot : slots_) {
+            const int folder = slot.folder.load(std::memory_order_acquire);
+            if (folder >= 0) ::unlinkat(folder, slot.name, 0);
+        }
     }
 
   private:
-    int Create() {
-        const std::string folder = FolderOf(target_);
-        for (int attempt = 0; attempt < TemporaryNameAttempts; ++attempt) {
-            path_ = folder + ".nagisora-" + RandomSuffix() + ".tmp";
-            const int fd = OpenRetrying(path_, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, NewFileMode);
-            if (fd >= 0) return fd;
-            if (errno != EEXIST) ThrowIoError(errno, target_);
-        }
-        ThrowIoError(EEXIST, target_);
-    }
-
-    std::string target_;
-    std::string path_;
-    FileDescriptor file_;
-    bool renamed_ = false;
+    struct Slot {
+        std::atomic<int> folder{-1};
+        std::atomic<bool> taken{false};
+        char name[NameCapacity]{};
+    };
+    std::array<Slot, 8> slots_{};
 };
 
-// Makes the rename itself durable. Some file systems refuse to flush a folder; the file is in place all the
-// same, so a failure here is not reported.
-void SyncFolder(const std::string& folder) {
-    const FileDescriptor handle(
-        OpenRetrying(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-    if (handle.Get() >= 0) ::fsync(handle.Get());
+constinit PendingTemporaries pending;
+
+constexpr std::array<int, 3> EndingSignals{SIGINT, SIGTERM, SIGHUP};
+std::array<struct sigaction, EndingSignals.size()> previousActions{};
+
+// Removes the temporaries, then does what was to be done before: ends the program, or calls the handler that
+// was there (another part of the program with temporaries of its own).
+void OnEndingSignal(int signal, siginfo_t* info, void* context) {
+    pending.UnlinkAll();
+    const auto at = std::find(EndingSignals.begin(), EndingSignals.end(), signal);
+    const struct sigaction& previous = previousActions[static_cast<std::size_t>(at - EndingSignals.begin())];
+    if (previous.sa_flags & SA_SIGINFO) {
+        previous.sa_sigaction(signal, info, context);
+    } else if (previous.sa_handler != SIG_DFL) {
+        previous.sa_handler(signal);
+    } else {
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        ::sigaction(signal, &byDefault, nullptr);
+        ::raise(signal); // delivered when this handler returns
+    }
+}
+
+// Installed at the first temporary file; a signal the program ignores (nohup) stays ignored.
+void WatchEndingSignals() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action {};
+        action.sa_sigaction = &OnEndingSignal;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (const int signal : EndingSignals)
+            sigaddset(&action.sa_mask, signal);
+        for (std::size_t i = 0; i < EndingSignals.size(); ++i) {
+            struct sigaction& previous = previousActions[i];
+            if (::sigaction(EndingSignals[i], nullptr, &previous) != 0) continue;
+            if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN) continue;
+            ::sigaction(EndingSignals[i], &action, nullptr);
+        }
+    });
+}
+
+// Makes a rename in the folder durable. Some file systems refuse to flush a folder; the file is in place all
+// the same, so a failure here is not reported.
+void SyncFolder(int folder) {
+    const FileDescriptor readable(OpenAtRetrying(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.Get() >= 0) ::fsync(readable.Get());
+}
+
+// Where the kernel found an open file: the path it records for the descriptor, links already followed.
+std::string KernelPathOf(int fd) {
+    const std::string record = "/proc/self/fd/" + std::to_string(fd);
+    std::string path(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(record.c_str(), path.data(), path.size());
+    if (length < 0) ThrowIoError(errno, record);
+    if (static_cast<std::size_t>(length) == path.size()) ThrowIoError(ENAMETOOLONG, record);
+    path.resize(static_cast<std::size_t>(length));
+    return path;
 }
 
 } // namespace
 
-std::string IoErrorMessage(int code) {
-    if (const std::optional<std::string_view> message = OwnMessage(code)) return std::string(*message);
+// --- Error codes ---
+
+std::string IoErrorMessage(IoCode code) {
+    const int number = CodeNumber(code);
+    if (const CodeMessage* listed = Listed(number); listed && !listed->message.empty())
+        return std::string(listed->message);
     // An unlisted error shows the system's own number, also where its code had to be moved off a listed one.
-    const int shown = code >= IoCode::UnlistedErrorBase ? code - IoCode::UnlistedErrorBase : code;
+    const int shown = number >= UnlistedErrorBase && !Listed(number) ? number - UnlistedErrorBase : number;
     return "I/O ｴﾗｰ (" + std::to_string(shown) + ")";
 }
 
-int IoErrorCode(int errnoValue, const std::string& path) {
+IoCode IoErrorCode(int errnoValue, const std::string& path) {
     switch (errnoValue) {
     case ENOENT:
-        return path.empty() || !ContainingFolderExists(path) ? IoCode::InvalidFileName : IoCode::FileNotFound;
+        // A path ending in "/" names a folder, and one that is missing.
+        return path.empty() || path.ends_with('/') || !ContainingFolderExists(path) ? IoCode::InvalidFileName
+                                                                                    : IoCode::FileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
     case EINVAL:
@@ -243,66 +349,320 @@ int IoErrorCode(int errnoValue, const std::string& path) {
     case EROFS:
     case EISDIR:
         return IoCode::AccessDenied;
-    case ENOSPC:
-    case EDQUOT:
-        return IoCode::DiskFull;
+    case ENOMEM:
+        return IoCode::OutOfMemory;
     case EBUSY:
     case ETXTBSY:
         return IoCode::FileInUse;
+    case ENOSPC:
+    case EDQUOT:
+        return IoCode::DiskFull;
+    case EPIPE:
+        return IoCode::BrokenPipe;
+    case EFBIG:
+        return IoCode::FileTooLarge;
+    case ELOOP:
+        return IoCode::LinkUnresolved;
     default:
-        return OwnMessage(errnoValue) ? IoCode::UnlistedErrorBase + errnoValue : errnoValue;
+        return static_cast<IoCode>(Listed(errnoValue) ? UnlistedErrorBase + errnoValue : errnoValue);
     }
 }
 
 void ThrowIoError(int errnoValue, const std::string& path) {
-    const int code = IoErrorCode(errnoValue, path);
-    throw Failure(code, IoErrorMessage(code));
+    ThrowIoFailure(IoErrorCode(errnoValue, path));
 }
 
-std::string ReadFileBytes(const std::string& path) {
-    const FileDescriptor file(OpenRetrying(path, O_RDONLY | O_CLOEXEC, 0));
+void ThrowIoFailure(IoCode code) {
+    throw Failure(CodeNumber(code), IoErrorMessage(code));
+}
+
+// --- Reading and writing descriptors ---
+
+std::string ReadAll(int fd, std::size_t limit, std::size_t sizeHint) {
+    std::string bytes;
+    bytes.reserve(std::min(sizeHint, limit) + 1); // one more: the end is seen without growing
+    ReadInto(bytes, fd, limit);
+    return bytes;
+}
+
+void WriteAll(int fd, std::string_view bytes, const std::string& name) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(written));
+        } else if (written == 0) {
+            ThrowIoError(ENOSPC, name); // nothing stored and no reason given: no room left
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            AwaitReady(fd, POLLOUT);
+        } else if (errno != EINTR) {
+            ThrowIoError(errno, name);
+        }
+    }
+}
+
+std::string ReadFileBytes(const std::string& path, std::size_t limit) {
+    // Not waiting in open() for a named pipe's writer, which may never come.
+    const FileDescriptor file(OpenRetrying(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.Get() < 0) ThrowIoError(errno, path);
     struct stat status {};
     if (::fstat(file.Get(), &status) != 0) ThrowIoError(errno, path);
     if (S_ISDIR(status.st_mode)) ThrowIoError(EISDIR, path);
+    const bool plainFile = S_ISREG(status.st_mode);
+    if (plainFile && static_cast<std::uintmax_t>(status.st_size) > limit) ThrowTooLarge(limit);
     std::string bytes;
-    if (S_ISREG(status.st_mode)) bytes.reserve(static_cast<std::size_t>(status.st_size));
-    std::vector<char> chunk(ReadChunkSize);
-    for (;;) {
-        const ssize_t count = ::read(file.Get(), chunk.data(), chunk.size());
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) ThrowIoError(errno, path);
-        if (count == 0) return bytes;
-        bytes.append(chunk.data(), static_cast<std::size_t>(count));
+    if (S_ISFIFO(status.st_mode)) bytes = AwaitPipeWriter(file.Get());
+    MakeBlocking(file.Get());
+    bytes.reserve(plainFile ? static_cast<std::size_t>(status.st_size) + 1 : ReadChunkSize);
+    ReadInto(bytes, file.Get(), limit);
+    return bytes;
+}
+
+// --- Output files ---
+
+struct OutputFile::Destination {
+    std::string path; // as the user gave it, for the codes that depend on it
+    Durability durability;
+    FileDescriptor file;                    // the temporary file, or the stream
+    bool stream = false;                    // written in place
+    FileDescriptor folder;                  // the folder of the file that is replaced
+    std::string name;                       // that file's name in the folder
+    std::string temporary;                  // the temporary file's name in the folder
+    std::optional<struct stat> replaced;    // the file that is replaced, none for a new one
+    std::optional<struct stat> placeholder; // an empty file made where a dangling link leads
+    int pendingSlot = -1;
+    bool done = false;
+
+    [[noreturn]] void Fail(int errnoValue) const { ThrowIoError(errnoValue, path); }
+
+    void OpenStream(int fd) {
+        file = FileDescriptor(fd);
+        stream = true;
+    }
+
+    // The folder holding the file at the kernel's path for it, checked to hold that very file by that name.
+    void FindInFolder(const std::string& filePath, const struct stat& fileStatus) {
+        folder = FileDescriptor(
+            OpenRetrying(FolderArgument(FolderOf(filePath)), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (folder.Get() < 0) Fail(errno);
+        name = NameOf(filePath);
+        struct stat entry {};
+        if (::fstatat(folder.Get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !SameFile(entry, fileStatus))
+            Fail(EBUSY); // moved or replaced meanwhile
+    }
+
+    // What the path leads to, as the kernel follows it: a stream, a file to replace, or the place of a new
+    // one.
+    void Resolve() {
+        if (const std::optional<int> given = DescriptorNamed(path)) {
+            const int fd = ::fcntl(*given, F_DUPFD_CLOEXEC, 0);
+            if (fd < 0) Fail(errno);
+            return OpenStream(fd);
+        }
+        if (path.empty() || path.ends_with('/')) Fail(IsFolder(path) ? EISDIR : ENOENT);
+        const FileDescriptor found(OpenRetrying(path, O_PATH | O_CLOEXEC));
+        if (found.Get() < 0) {
+            if (errno != ENOENT) Fail(errno);
+            return ResolveMissing();
+        }
+        struct stat status {};
+        if (::fstat(found.Get(), &status) != 0) Fail(errno);
+        if (S_ISDIR(status.st_mode)) Fail(EISDIR);
+        if (!S_ISREG(status.st_mode)) return OpenStreamAt(status);
+        struct stat own {};
+        const bool link = ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+        FindInFolder(link ? KernelPathOf(found.Get()) : path, status);
+        // The owner's write bit marks a write-protected file, also for root, whom access() lets write
+        // anything.
+        if ((status.st_mode & S_IWUSR) == 0) Fail(EACCES);
+        if (::faccessat(folder.Get(), name.c_str(), W_OK, 0) != 0) Fail(errno);
+        replaced = status;
+    }
+
+    // A pipe, a terminal or a device: opened for writing where it is.
+    void OpenStreamAt(const struct stat& status) {
+        const int fd = OpenRetrying(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) Fail(errno);
+        OpenStream(fd);
+        struct stat opened {};
+        if (::fstat(fd, &opened) != 0 || !SameFile(opened, status)) Fail(EBUSY);
+    }
+
+    // Nothing at the path: a new file in its folder, or where a dangling link leads.
+    void ResolveMissing() {
+        struct stat own {};
+        if (::lstat(path.c_str(), &own) != 0 || !S_ISLNK(own.st_mode)) {
+            folder = FileDescriptor(
+                OpenRetrying(FolderArgument(FolderOf(path)), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (folder.Get() < 0) Fail(errno);
+            name = NameOf(path);
+            return;
+        }
+        // Written through the link: the kernel makes the file it leads to, with its protections of links in
+        // shared folders. The empty file is replaced like any other, and removed again on a failure.
+        const FileDescriptor made(OpenRetrying(path, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, NewFileMode));
+        if (made.Get() < 0) {
+            if (errno == ENOENT)
+                ThrowIoFailure(IoCode::InvalidFileName); // the link leads into a missing folder
+            Fail(errno);
+        }
+        struct stat status {};
+        if (::fstat(made.Get(), &status) != 0) Fail(errno);
+        placeholder = status;
+        FindInFolder(KernelPathOf(made.Get()), status);
+    }
+
+    void CreateTemporary() {
+        for (int attempt = 0; attempt < TemporaryNameAttempts; ++attempt) {
+            temporary = ".nagisora-" + RandomSuffix() + ".tmp";
+            const int fd =
+                OpenAtRetrying(folder.Get(), temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                               replaced ? ReplacementMode : NewFileMode);
+            if (fd >= 0) {
+                file = FileDescriptor(fd);
+                WatchEndingSignals();
+                pendingSlot = pending.Add(folder.Get(), temporary);
+                return;
+            }
+            if (errno != EEXIST) {
+                temporary.clear();
+                Fail(errno);
+            }
+        }
+        temporary.clear();
+        Fail(EEXIST);
+    }
+
+    // The owner and permission bits of the file replaced. Only root may give a file away and some file
+    // systems keep no modes, so this is done as far as the system allows; the content matters more.
+    void TakeAttributesOfReplaced() {
+        if (!replaced) return;
+        if (::fchown(file.Get(), replaced->st_uid, replaced->st_gid) != 0) {
+            // Not the owner's to give: the replacement stays the writer's.
+        }
+        ::fchmod(file.Get(), replaced->st_mode & 07777); // after fchown, which clears the set-ID bits
+    }
+
+    void Commit() {
+        if (stream) {
+            if (const int error = file.Close(); error != 0) Fail(error);
+            done = true;
+            return;
+        }
+        if (durability == Durability::Flushed && ::fsync(file.Get()) != 0) Fail(errno);
+        if (const int error = file.Close(); error != 0) Fail(error);
+        if (::renameat(folder.Get(), temporary.c_str(), folder.Get(), name.c_str()) != 0) Fail(errno);
+        pending.Remove(pendingSlot);
+        done = true;
+        if (durability == Durability::Flushed) SyncFolder(folder.Get());
+    }
+
+    // Removes what a write that did not get to its end has made.
+    void Discard() {
+        file.Close();
+        if (!temporary.empty()) ::unlinkat(folder.Get(), temporary.c_str(), 0);
+        pending.Remove(pendingSlot);
+        struct stat entry {};
+        if (placeholder && ::fstatat(folder.Get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(entry, *placeholder) && entry.st_size == 0)
+            ::unlinkat(folder.Get(), name.c_str(), 0);
+    }
+};
+
+OutputFile::OutputFile(const std::string& path, Durability durability)
+    : destination_(std::make_unique<Destination>()) {
+    Destination& d = *destination_;
+    d.path = path;
+    d.durability = durability;
+    try {
+        d.Resolve();
+        if (d.stream) return;
+        d.CreateTemporary();
+        d.TakeAttributesOfReplaced();
+    } catch (...) {
+        d.Discard();
+        throw;
     }
 }
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes, Durability durability) {
-    const std::string target = FollowSymbolicLinks(path);
-    const std::optional<struct stat> replaced = ReplaceableTarget(target);
-    TemporaryFile temporary(target);
-    if (replaced) temporary.TakeAttributesOf(*replaced);
-    temporary.Write(bytes);
-    temporary.ReplaceTarget(durability);
-    if (durability == Durability::Flushed) SyncFolder(FolderOf(target));
+OutputFile::~OutputFile() {
+    if (!destination_->done) destination_->Discard();
 }
+
+void OutputFile::Write(std::string_view bytes) {
+    WriteAll(destination_->file.Get(), bytes, destination_->path);
+}
+
+bool OutputFile::Rewritable() const {
+    return !destination_->stream;
+}
+
+void OutputFile::Rewrite(std::uint64_t offset, std::string_view bytes) {
+    const Destination& d = *destination_;
+    if (d.stream) d.Fail(ESPIPE);
+    while (!bytes.empty()) {
+        const ssize_t written =
+            ::pwrite(d.file.Get(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (written > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(written));
+            offset += static_cast<std::uint64_t>(written);
+        } else if (written == 0) {
+            d.Fail(ENOSPC);
+        } else if (errno != EINTR) {
+            d.Fail(errno);
+        }
+    }
+}
+
+void OutputFile::Commit() {
+    destination_->Commit();
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes, Durability durability) {
+    OutputFile file(path, durability);
+    file.Write(bytes);
+    file.Commit();
+}
+
+// --- Places ---
+
+std::optional<FilePlace> PlaceOf(const std::string& path) {
+    if (const std::optional<int> given = DescriptorNamed(path)) return PlaceOfDescriptor(*given);
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0)
+        return S_ISREG(status.st_mode) ? std::optional(FilePlace{status.st_dev, status.st_ino, {}})
+                                       : std::nullopt;
+    if (errno != ENOENT || path.empty() || path.ends_with('/')) return std::nullopt;
+    const std::string folder = FolderOf(path);
+    if (::stat(FolderArgument(folder), &status) != 0 || !S_ISDIR(status.st_mode)) return std::nullopt;
+    return FilePlace{status.st_dev, status.st_ino, NameOf(path)};
+}
+
+std::optional<FilePlace> PlaceOfDescriptor(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return FilePlace{status.st_dev, status.st_ino, {}};
+}
+
+// --- Folders ---
 
 void EnsureFolder(const std::string& path) {
     struct stat status {};
     const bool exists = ::stat(path.c_str(), &status) == 0;
     if (exists && S_ISDIR(status.st_mode)) return;
-    const auto throwAlreadyExists = [] {
-        throw Failure(IoCode::AlreadyExists, IoErrorMessage(IoCode::AlreadyExists));
-    };
-    if (exists) throwAlreadyExists();
+    if (exists) ThrowIoFailure(IoCode::AlreadyExists);
     if (::mkdir(path.c_str(), NewFolderMode) == 0) return;
     const int error = errno;
     if (error != EEXIST) ThrowIoError(error, path);
-    if (!IsFolder(path)) throwAlreadyExists(); // a dangling symbolic link, or a file made meanwhile
+    if (!IsFolder(path)) ThrowIoFailure(IoCode::AlreadyExists); // a dangling link, or a file made meanwhile
 }
 
 std::string ExecutableDir() {
-    return FolderOf(ReadLink("/proc/self/exe"));
+    std::string program(PATH_MAX, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size());
+    if (length < 0) ThrowIoError(errno, "/proc/self/exe");
+    program.resize(static_cast<std::size_t>(length));
+    return FolderOf(program);
 }
 
 } // namespace nagisora

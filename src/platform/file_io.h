@@ -2,51 +2,130 @@
 
 // File operations of the program, reporting failures as Failure with the user-facing code and message.
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace nagisora {
 
-namespace IoCode {
-inline constexpr int FileNotFound = 2;
-inline constexpr int InvalidFileName = 3; // also a folder on the path that is missing
-inline constexpr int TooManyOpenFiles = 4;
-inline constexpr int AccessDenied = 5;
-inline constexpr int FileInUse = 32;
-inline constexpr int ReadBeyondEnd = 100;
-inline constexpr int DiskFull = 101;
-inline constexpr int NotANumber = 106;
-inline constexpr int AlreadyExists = 183;
-// An operating-system error number that would otherwise be read as one of the codes above with a message of
-// their own (EIO is 5) gets this base plus the number as its code; its message still shows the number itself.
+// The codes of file failures, as the user is shown them. An operating-system error without a code of its own
+// is reported with its own number, which these codes never take.
+enum class IoCode : int {
+    FileNotFound = 2,
+    InvalidFileName = 3, // also a folder on the path that is missing
+    TooManyOpenFiles = 4,
+    AccessDenied = 5,
+    OutOfMemory = 8,
+    FileInUse = 32,
+    ReadBeyondEnd = 100,
+    DiskFull = 101,
+    NotANumber = 106,
+    BrokenPipe = 109, // a pipe whose other end is closed, or that nobody writes to
+    AlreadyExists = 183,
+    FileTooLarge = 223,
+    LinkUnresolved = 1921, // a loop of symbolic links, or more than the system follows
+};
+
+// The number a Failure carries for the code.
+constexpr int CodeNumber(IoCode code) {
+    return static_cast<int>(code);
+}
+
+// An operating-system error number that would otherwise be read as one of the codes above gets this base plus
+// the number as its code; its message still shows the number itself.
 inline constexpr int UnlistedErrorBase = 1000;
-} // namespace IoCode
+
+// The largest score file that is read: far above any real score (4096 notes take some 30 KB), low enough that
+// reading one never strains the memory.
+inline constexpr std::size_t ScoreFileLimit = 64 * 1024 * 1024;
 
 // The message shown for a code, without the closing full stop: its own text, or "I/O ｴﾗｰ (code)".
-std::string IoErrorMessage(int code);
+std::string IoErrorMessage(IoCode code);
 
 // The code reported for an operating-system error number met on the path.
-int IoErrorCode(int errnoValue, const std::string& path);
+IoCode IoErrorCode(int errnoValue, const std::string& path);
 
 // Throws Failure(IoErrorCode(errnoValue, path), its message).
 [[noreturn]] void ThrowIoError(int errnoValue, const std::string& path);
 
-// The whole content of the file.
-std::string ReadFileBytes(const std::string& path);
+// Throws Failure(code, IoErrorMessage(code)).
+[[noreturn]] void ThrowIoFailure(IoCode code);
+
+// Reads from the descriptor until its end. More than limit bytes is refused (FileTooLarge) as soon as the
+// limit is passed; sizeHint, when known, saves growing the buffer. A descriptor without data for the moment
+// is waited for.
+std::string ReadAll(int fd, std::size_t limit, std::size_t sizeHint = 0);
+
+// Writes all the bytes to the descriptor; a write that stores nothing and gives no reason is taken for a full
+// disk instead of being tried again for ever. Failures are reported for name.
+void WriteAll(int fd, std::string_view bytes, const std::string& name);
+
+// The whole content of the file, at most limit bytes: a larger file is refused before it is read, one of
+// unknown size (a pipe, a device) once the limit is passed. A named pipe that nobody writes to is not waited
+// for: it is reported as a broken pipe.
+std::string ReadFileBytes(const std::string& path, std::size_t limit = ScoreFileLimit);
 
 enum class Durability {
-    Flushed,   // on the disk before the call returns: for what the user wrote and cannot make again
+    Flushed,   // on the disk before Commit returns: for what the user wrote and cannot make again
     Unflushed, // left to the system's own write-back: for files made again from their source at will
 };
 
-// Replaces the file with the bytes, or creates it: all is written to a temporary file in the same folder,
-// which is flushed to the disk and then renamed over the target. On any failure the temporary file is removed
-// and an existing target is left as it was. A target without its owner's write permission is refused (code
-// 5), as is anything that is not a plain file. The replacement keeps the target's permission bits; a symbolic
-// link is followed and the file it points to is replaced. Unflushed skips the flushes to the disk, which cost
-// more than the rest of a conversion; the rename still never leaves a partial file in the target's place.
+// One output file, written as its bytes come. A file (also one that a symbolic link leads to, as the system
+// follows links) is replaced atomically: the bytes go to a temporary file in the same folder, which Commit
+// puts in place of the file; until then, and on any failure, the old file stays as it was, and a temporary
+// that does not get that far is removed, also when the program is ended by SIGINT, SIGTERM or SIGHUP. The
+// replacement keeps the replaced file's owner (as far as the system lets) and permission bits. A target
+// without its owner's write permission is refused (code 5), as is a folder. A pipe, a terminal, a device or a
+// descriptor the program was given (/dev/stdout, /dev/fd/N) is written in place as a stream.
+class OutputFile {
+  public:
+    OutputFile(const std::string& path, Durability durability);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Appends the bytes.
+    void Write(std::string_view bytes);
+
+    // False for a stream, whose bytes cannot be written again once written.
+    bool Rewritable() const;
+
+    // Writes the bytes again at offset, over bytes already written. Only for a Rewritable file.
+    void Rewrite(std::uint64_t offset, std::string_view bytes);
+
+    // Puts the file in place (Unflushed skips the flushes to the disk, which cost more than the rest of a
+    // conversion; the rename still never leaves a partial file in the target's place).
+    void Commit();
+
+  private:
+    struct Destination; // the descriptors and names of the file being written
+    std::unique_ptr<Destination> destination_;
+};
+
+// Replaces the file with the bytes, or creates it, as an OutputFile.
 void WriteFileAtomically(const std::string& path, std::string_view bytes,
                          Durability durability = Durability::Flushed);
+
+// Where a path leads, to tell whether two paths name the same file: the file itself, links followed, or for a
+// file not made yet its folder and name.
+struct FilePlace {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name; // empty for an existing file
+
+    bool operator==(const FilePlace&) const = default;
+};
+
+// The place of a plain file or of one still to be made; none for what a write never replaces (a pipe, a
+// device, a folder, a path that cannot be written).
+std::optional<FilePlace> PlaceOf(const std::string& path);
+
+// The place of the file an open descriptor writes or reads, when it is a plain file.
+std::optional<FilePlace> PlaceOfDescriptor(int fd);
 
 // Creates the folder when it is missing. A file of that name that is no folder gives code 183.
 void EnsureFolder(const std::string& path);

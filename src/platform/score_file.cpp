@@ -1,39 +1,40 @@
 #include "score_file.h"
 
 #include "file_io.h"
-#include "score_file_lines.h"
+
+#include <limits>
 
 namespace nagisora {
 namespace {
 
-std::vector<std::string> CopyLines(std::string_view bytes) {
-    const std::vector<std::string_view> views = SplitScoreFileLines(bytes);
-    return {views.begin(), views.end()};
+// The text up to its end-of-text byte; 1A cannot occur inside a UTF-8 sequence.
+std::string_view BeforeEndOfText(std::string_view bytes) {
+    return bytes.substr(0, bytes.find(EndOfText));
 }
 
-// The text of a UTF-8 file up to its end-of-text byte, without the byte-order mark. Cutting before the
-// conversion keeps warnings to the lines that are read; 1A cannot occur inside a UTF-8 sequence.
+// The text of a UTF-8 file without the byte-order mark. Cutting before the conversion keeps warnings to the
+// lines that are read.
 std::string_view Utf8Text(std::string_view fileBytes) {
     if (fileBytes.starts_with(Utf8ByteOrderMark)) fileBytes.remove_prefix(Utf8ByteOrderMark.size());
-    return fileBytes.substr(0, fileBytes.find(EndOfText));
+    return BeforeEndOfText(fileBytes);
 }
 
 } // namespace
 
-ScoreFileText ScoreFileTextOf(std::string fileBytes) {
-    if (!LooksLikeUtf8(fileBytes)) return ScoreFileText{std::move(fileBytes), false, {}, {}};
-    Cp932Text converted = EncodeCp932(Utf8Text(fileBytes));
+ScoreFileText ScoreFileTextOf(std::string fileBytes, Utf8Places places) {
+    if (!LooksLikeUtf8(BeforeEndOfText(fileBytes)))
+        return ScoreFileText{std::move(fileBytes), false, {}, 0, {}};
+    const bool all = places == Utf8Places::All;
+    Cp932Text converted =
+        EncodeCp932(Utf8Text(fileBytes),
+                    Cp932Encoding{WindowMarks::AsText,
+                                  all ? std::numeric_limits<std::size_t>::max() : KeptPositions, all});
     return ScoreFileText{std::move(converted.bytes), true, std::move(converted.unmappable),
-                         std::move(converted.charStarts)};
+                         converted.unmappableCount, std::move(converted.charStarts)};
 }
 
-ScoreFileContents DecodeScoreFile(std::string_view fileBytes) {
-    ScoreFileText text = ScoreFileTextOf(std::string(fileBytes));
-    return ScoreFileContents{CopyLines(text.bytes), text.fromUtf8, std::move(text.unmappable)};
-}
-
-ScoreFileContents LoadScoreFile(const std::string& path) {
-    return DecodeScoreFile(ReadFileBytes(path));
+ScoreFileText LoadScoreFile(const std::string& path) {
+    return ScoreFileTextOf(ReadFileBytes(path));
 }
 
 } // namespace nagisora

@@ -3,11 +3,11 @@
 #include "mPlay.h"
 #include "media_errors.h"
 #include "media_layer.h"
+#include "test_files.h"
 
 #include <QImage>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -37,7 +37,7 @@ class MPlayTest : public QObject {
     std::string Path(const char* name) const { return dir_.filePath(name).toStdString(); }
 
     std::string WriteMusic(const char* name) const {
-        std::ofstream(Path(name), std::ios::binary) << ShortMusic();
+        test::WriteBytes(Path(name), ShortMusic());
         return Path(name);
     }
 

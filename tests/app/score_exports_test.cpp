@@ -44,15 +44,15 @@ void ScoreExportsTest::musicXmlOfTheTextAndSettingsInTheFolderLastChosen() {
     const std::string path = h.Path("out/score.musicxml");
     h.answer = QString::fromStdString(path);
     action->trigger();
-    QCOMPARE(test::ReadRaw(path), expected);
+    QCOMPARE(test::ReadBytes(path), expected);
     QCOMPARE(h.requests.back().folder, h.AppDirPath());
 
     // The next dialog starts where this one ended; a cancel writes nothing.
-    test::WriteRaw(path, "kept");
+    test::WriteBytes(path, "kept");
     h.answer.reset();
     action->trigger();
     QCOMPARE(h.requests.back().folder, h.AppDirPath() + QStringLiteral("/out"));
-    QCOMPARE(test::ReadRaw(path), std::string("kept"));
+    QCOMPARE(test::ReadBytes(path), std::string("kept"));
     QVERIFY(h.messages.empty());
 }
 
@@ -66,7 +66,7 @@ void ScoreExportsTest::wavRenderedBesideTheWindowAndStoppedWithoutAFile() {
     action->trigger();
     QVERIFY(exports->Rendering() && !action->isEnabled());
     QVERIFY(ended.wait(30000));
-    const std::string wav = test::ReadRaw(h.Path("start.wav"));
+    const std::string wav = test::ReadBytes(h.Path("start.wav"));
     QCOMPARE(wav.substr(0, 4), std::string("RIFF"));
     // 2192 ticks at division 90 are 12.18 s of music: 44100 frames a second of 16-bit stereo.
     QVERIFY(wav.size() - 44 >= static_cast<std::size_t>(12.17 * 44100) * 4);
@@ -74,9 +74,13 @@ void ScoreExportsTest::wavRenderedBesideTheWindowAndStoppedWithoutAFile() {
 
     // A long score shows its progress; "中止" stops it and leaves no file, not even a temporary one, as does
     // closing the window.
-    h.SetScore(QString::fromStdString(DecodeCp932(test::ReadRaw(NAGISORA_EXAMPLES_DIR "/long-4096.txt"))));
+    h.SetScore(QString::fromStdString(DecodeCp932(test::ReadBytes(NAGISORA_EXAMPLES_DIR "/long-4096.txt"))));
     h.answer = QString::fromStdString(h.Path("long.wav"));
-    const auto longFiles = [&] { return QDir(h.AppDirPath()).entryList({QStringLiteral("long.wav*")}); };
+    const auto longFiles = [&] {
+        return QDir(h.AppDirPath())
+            .entryList({QStringLiteral("long.wav"), QStringLiteral(".nagisora-*")},
+                       QDir::Files | QDir::Hidden);
+    };
     action->trigger();
     auto* progress = h.Get<QProgressDialog>("wavProgress");
     QTRY_VERIFY_WITH_TIMEOUT(progress->isVisible() && progress->value() > 0, 10000);

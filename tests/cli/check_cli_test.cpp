@@ -1,11 +1,10 @@
 // nagisora-convert --check, run as a separate process: exit status, both formats, positions in UTF-8 files.
 
 #include "cp932.h"
+#include "test_files.h"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,40 +20,32 @@ struct Outcome {
     std::string err;
 };
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadBytes;
 
 class CheckCli : public testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("nagisora-check-" + std::to_string(::getpid()) + "-" +
-                                            testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         fs::copy_file(fs::path(NAGISORA_EXAMPLES_DIR) / "start-score.txt", dir_ / "start.txt");
         Write("bad.txt", EncodeCp932("\r\nロaツ\r\n－－\r\n").bytes); // error: a half-width letter
         Write("warn.txt", EncodeCp932("\r\nロツ\r\n").bytes);         // warning: no duration line
         Write("utf8.txt", "//😀\nロaツ\n－－\n");                      // UTF-8, with a character cp932 lacks
     }
-    void TearDown() override { fs::remove_all(dir_); }
-
     void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(dir_ / name, std::ios::binary) << bytes;
+        test::WriteBytes(dir_ / name, bytes);
     }
 
     Outcome Run(const std::string& command) const {
         const int status = std::system(
             ("cd '" + dir_.string() + "' && " + command + " >stdout 2>stderr </dev/null").c_str());
-        return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir_ / "stdout"),
-                       Slurp(dir_ / "stderr")};
+        return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(dir_ / "stdout"),
+                       ReadBytes(dir_ / "stderr")};
     }
     Outcome Check(const std::string& arguments) const {
         return Run(std::string(NAGISORA_CONVERT) + " " + arguments);
     }
 
-    fs::path dir_;
+    test::TemporaryFolder folder_;
+    fs::path dir_ = folder_.Path();
 };
 
 TEST_F(CheckCli, ExitStatusAndCompilerStyleLines) {
@@ -94,7 +85,7 @@ TEST_F(CheckCli, JsonWithPositionsInTheOriginalFile) {
     if (std::system("command -v jq >/dev/null") != 0) GTEST_SKIP() << "jq is not installed";
     const Outcome run = Check("--check --format=json utf8.txt start.txt bad.txt");
     EXPECT_EQ(run.exitCode, 1);
-    std::ofstream(dir_ / "found.json") << run.out;
+    Write("found.json", run.out);
     const Outcome read =
         Run("jq -r '.[] | \"\\(.file):\\(.line):\\(.column):\\(.length):\\(.severity):\\(.code)\"' "
             "found.json");

@@ -26,6 +26,7 @@ struct EncodeCase {
     std::string utf8;
     std::string bytes;
     Positions unmappable;
+    WindowMarks marks = WindowMarks::Restore;
 };
 
 // Shown by its name in test listings.
@@ -36,9 +37,10 @@ void PrintTo(const EncodeCase& c, std::ostream* out) {
 class EncodeTest : public testing::TestWithParam<EncodeCase> {};
 
 TEST_P(EncodeTest, GivesBytesAndPositionsOfUnmappableCharacters) {
-    const Cp932Text text = EncodeCp932(GetParam().utf8);
+    const Cp932Text text = EncodeCp932(GetParam().utf8, {GetParam().marks});
     EXPECT_EQ(text.bytes, GetParam().bytes);
     EXPECT_EQ(text.unmappable, GetParam().unmappable);
+    EXPECT_EQ(text.unmappableCount, GetParam().unmappable.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -50,6 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"HalfWidthKatakana", "ﾌｧｲﾙ", "\xCC\xA7\xB2\xD9", {}},
         EncodeCase{"UserDefinedArea", "\uE000", "\xF0\x40", {}},
         EncodeCase{"RawBytes", Raw(0x80) + "ロ" + Raw(0xFF) + Raw(0x0D), "\x80\x83\x8D\xFF\x0D", {}},
+        EncodeCase{"RawBytesAsCharacters", Raw(0x80) + "ロ", "?\x83\x8D", {{1, 1}}, WindowMarks::AsText},
         EncodeCase{"UnmappableOnFirstLine", "ロé😀", "\x83\x8D??", {{1, 2}, {1, 3}}},
         EncodeCase{"OtherFormsTakeNoColumnForTheSelector", "∵\uFE0D纊\uFE0Cé", "\xFA\x5B\xED\x40?", {{1, 3}}},
         EncodeCase{"SelectorWithoutSuchForm", "ロ\uFE0C∵\uFE0E", "\x83\x8D?\x81\xE6?", {{1, 2}, {1, 4}}},

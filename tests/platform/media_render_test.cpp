@@ -139,11 +139,11 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
          "サウンドフォントを読み込めません (" + missingFont + ": ファイルがありません)", missingFont},
         {"no SoundFont", test::OneNote(60, 24), existing, CodeNumber(MediaCode::NoSoundFont),
          "サウンドフォントを読み込めません (" + textFont + ": SoundFont でないか、壊れています)", textFont},
-        {"missing folder", test::OneNote(60, 24), (folder / "no" / "x.wav").string(), IoCode::InvalidFileName,
-         "不正なﾌｧｲﾙ名です"},
-        {"write-protected target", test::OneNote(60, 24), readOnly, IoCode::AccessDenied,
+        {"missing folder", test::OneNote(60, 24), (folder / "no" / "x.wav").string(),
+         CodeNumber(IoCode::InvalidFileName), "不正なﾌｧｲﾙ名です"},
+        {"write-protected target", test::OneNote(60, 24), readOnly, CodeNumber(IoCode::AccessDenied),
          "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
-        {"a folder", test::OneNote(60, 24), folder.Path().string(), IoCode::AccessDenied,
+        {"a folder", test::OneNote(60, 24), folder.Path().string(), CodeNumber(IoCode::AccessDenied),
          "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
     };
     for (const auto& c : cases) {

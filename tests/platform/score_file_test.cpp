@@ -23,17 +23,25 @@ void PrintTo(const ScoreFileCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class DecodeScoreFileTest : public testing::TestWithParam<ScoreFileCase> {};
+std::vector<std::string> LinesOf(const ScoreFileText& text) {
+    std::vector<std::string> lines;
+    for (const std::string_view line : text.Lines())
+        lines.emplace_back(line);
+    return lines;
+}
 
-TEST_P(DecodeScoreFileTest, GivesCp932Lines) {
-    const ScoreFileContents contents = DecodeScoreFile(GetParam().fileBytes);
-    EXPECT_EQ(contents.lines, GetParam().lines);
-    EXPECT_EQ(contents.fromUtf8, GetParam().fromUtf8);
-    EXPECT_EQ(contents.unmappable, GetParam().unmappable);
+class ScoreFileTextTest : public testing::TestWithParam<ScoreFileCase> {};
+
+TEST_P(ScoreFileTextTest, GivesCp932Lines) {
+    const ScoreFileText text = ScoreFileTextOf(GetParam().fileBytes);
+    EXPECT_EQ(LinesOf(text), GetParam().lines);
+    EXPECT_EQ(text.fromUtf8, GetParam().fromUtf8);
+    EXPECT_EQ(text.unmappable, GetParam().unmappable);
+    EXPECT_EQ(text.unmappableCount, GetParam().unmappable.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    ScoreFile, DecodeScoreFileTest,
+    ScoreFile, ScoreFileTextTest,
     testing::Values(
         ScoreFileCase{"Empty", "", {}, false, {}},
         ScoreFileCase{"Cp932WithEmptyLines",
@@ -55,15 +63,18 @@ INSTANTIATE_TEST_SUITE_P(
         ScoreFileCase{
             "Utf8UnmappableReported", "ロ\r\nツé😀", {"\x83\x8D", "\x83\x63??"}, true, {{2, 2}, {2, 3}}},
         ScoreFileCase{"Utf8EndOfTextEndsWarnings", "ロ\r\n\x1Aé", {"\x83\x8D"}, true, {}},
+        ScoreFileCase{"Utf8DecidedBeforeEndOfText", "ロ\r\n\x1A\x83\x8D\xFF", {"\x83\x8D"}, true, {}},
+        ScoreFileCase{"Utf8PrivateUseIsNoRawByte", "ロ\xEE\xBE\x80", {"\x83\x8D?"}, true, {{1, 2}}},
         ScoreFileCase{"ByteOrderMarkAlone", "\xEF\xBB\xBF", {}, true, {}}),
     [](const testing::TestParamInfo<ScoreFileCase>& info) { return std::string(info.param.name); });
 
 TEST(LoadScoreFile, ExampleScoreGivesItsElevenLinesBackByteForByte) {
     const std::string path = std::string(NAGISORA_EXAMPLES_DIR) + "/start-score.txt";
-    const ScoreFileContents contents = LoadScoreFile(path);
-    EXPECT_FALSE(contents.fromUtf8);
-    EXPECT_EQ(contents.lines.size(), 11u);
-    EXPECT_EQ(JoinScoreFileLines(contents.lines), ReadFileBytes(path));
+    const ScoreFileText text = LoadScoreFile(path);
+    EXPECT_FALSE(text.fromUtf8);
+    const std::vector<std::string> lines = LinesOf(text);
+    EXPECT_EQ(lines.size(), 11u);
+    EXPECT_EQ(JoinScoreFileLines(lines), ReadFileBytes(path));
 }
 
 TEST(LoadScoreFile, MissingFileIsReported) {
