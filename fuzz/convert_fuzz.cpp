@@ -3,6 +3,7 @@
 // through the score checker, whose findings must stand on the characters of their lines, in order.
 
 #include "conversion.h"
+#include "line_sets.h"
 #include "musicxml.h"
 #include "score_check.h"
 #include "score_file.h"
@@ -72,5 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The MusicXML export takes what the conversion takes, and closes its document.
     const nagisora::MusicXmlExport musicXml = nagisora::ExportMusicXml(lines, settings, "title");
     Check(!musicXml.Refused() && musicXml.text.ends_with("</score-partwise>\n"));
+    // The lines of the line sets alone, as nagisora-convert exports them, give the same document.
+    Check(nagisora::ExportMusicXml(nagisora::LinesOfLineSets(lines), settings, "title").text ==
+          musicXml.text);
     return 0;
 }

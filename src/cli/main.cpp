@@ -185,7 +185,7 @@ bool ConvertOne(const Job& job, const ConvertOptions& options) {
             WriteOutput(output.path, conversion.midiData);
             break;
         case OutputKind::MusicXml:
-            WriteOutput(output.path, MusicXmlOfScore(SplitScoreFileLines(text.bytes), options.settings));
+            WriteOutput(output.path, MusicXmlOfScore(text.Lines(), options.settings));
             break;
         case OutputKind::Wav:
             WriteNaming(output.path,

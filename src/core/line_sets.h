@@ -90,4 +90,28 @@ void ForEachLineSet(const Lines& lines, Visit&& visit) {
     }
 }
 
+// The lines of lines (a forward range of line views, read once) that the line sets are gathered from, each
+// pitch line with the lines above and below it, trimmed, in order; an empty line stands between lines that
+// were not neighbours. They gather the same line sets as the whole score, without a list of the lines that
+// take no part: what a file of millions of blank lines would cost.
+template <class Lines>
+std::vector<std::string_view> LinesOfLineSets(const Lines& lines) {
+    std::vector<std::string_view> kept;
+    std::size_t next = 0; // the index of the line after the last one kept
+    const auto keep = [&](std::size_t index, std::string_view line) {
+        if (index < next) return; // kept already, as the neighbour of another pitch line
+        if (index > next && !kept.empty()) kept.emplace_back();
+        kept.push_back(line);
+        next = index + 1;
+    };
+    ForEachLineSet(lines, [&](std::size_t j, std::string_view above, std::string_view pitch,
+                              std::string_view below) {
+        if (j > 0) keep(j - 1, above);
+        keep(j, pitch);
+        keep(j + 1, below); // an empty line after the last line: no more than the stand-in the reader takes
+        return true;
+    });
+    return kept;
+}
+
 } // namespace nagisora

@@ -74,12 +74,22 @@ TEST(GatherLineSets, TakesNeighboursByPositionAndPadsThem) {
         {"a blank line becomes the neighbour", {"10", "", "ロ", "", "＋"}, Sjis("ロ"), "  ", "  "},
         {"comments and other lines are skipped", {"//ロ", "abc", "ー"}, Sjis("ー"), "abc", "  "},
         {"no pitch line", {"//", "", "abc"}, "", "", ""},
+        {"sets apart, with lines between them",
+         {"//", "10", "ロ", "＋", "abc", "", "", "11", "ツ", "－", "x"},
+         Sjis("ロツ"),
+         "1011",
+         Sjis("＋－")},
+        {"sets one line apart share it", {"ロ", "12", "ツ", "", ""}, Sjis("ロツ"), "  12", "12  "},
     };
     for (const Case& c : cases) {
-        const AlignedTexts texts = GatherLineSets(c.lines);
-        EXPECT_EQ(texts.PitchText, c.pitch) << c.name;
-        EXPECT_EQ(texts.TimbreText, c.timbre) << c.name;
-        EXPECT_EQ(texts.DurationText, c.duration) << c.name;
+        // The lines of the line sets alone gather the same texts.
+        const std::vector<std::string_view> kept = LinesOfLineSets(c.lines.View());
+        for (const std::span<const std::string_view> lines : {c.lines.View(), std::span(kept)}) {
+            const AlignedTexts texts = GatherLineSets(lines);
+            EXPECT_EQ(texts.PitchText, c.pitch) << c.name;
+            EXPECT_EQ(texts.TimbreText, c.timbre) << c.name;
+            EXPECT_EQ(texts.DurationText, c.duration) << c.name;
+        }
     }
 }
 
