@@ -29,6 +29,7 @@ class CheckCli : public testing::Test {
         Write("bad.txt", EncodeCp932("\r\nロaツ\r\n－－\r\n").bytes); // error: a half-width letter
         Write("warn.txt", EncodeCp932("\r\nロツ\r\n").bytes);         // warning: no duration line
         Write("utf8.txt", "//😀\nロaツ\n－－\n");                      // UTF-8, with a character cp932 lacks
+        Write("huge.txt", std::string(1024 * 1024 + 1, '\n'));        // more than is checked
     }
     void Write(const std::string& name, const std::string& bytes) const {
         test::WriteBytes(dir_ / name, bytes);
@@ -59,6 +60,7 @@ TEST_F(CheckCli, ExitStatusAndCompilerStyleLines) {
         {"--check start.txt bad.txt warn.txt", 1,
          "bad.txt:2:2: error: [half-width-in-pitch-line]\nwarn.txt:2:1: warning: [no-duration-line]\n"},
         {"--check missing.txt start.txt", 1, ""},
+        {"--check huge.txt start.txt", 1, ""},
         {"--check -o x.mid start.txt", 2, ""},
         {"--format=json start.txt", 2, ""},
         {"--check --format=xml start.txt", 2, ""},
@@ -77,6 +79,8 @@ TEST_F(CheckCli, ExitStatusAndCompilerStyleLines) {
         EXPECT_EQ(shown, c.out) << c.arguments;
     }
     EXPECT_NE(Check("--check missing.txt").err.find("missing.txt: ﾌｧｲﾙが見つかりません."), std::string::npos);
+    EXPECT_NE(Check("--check huge.txt").err.find("huge.txt: ﾌｧｲﾙが大きすぎます (上限 1 MiB)."),
+              std::string::npos);
     EXPECT_FALSE(fs::exists(dir_ / "start.mid")); // converts nothing
 }
 
