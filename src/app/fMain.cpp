@@ -427,7 +427,7 @@ void TMainF::LoadScore(const QString& fileName) {
     Guarded([&] {
         ScoreFileText text;
         try {
-            text = LoadScoreFile(QFile::encodeName(fileName).toStdString());
+            text = LoadScoreFile(QFile::encodeName(fileName).toStdString(), EditedScoreLimit);
         } catch (const Failure& failure) {
             if (failure.Code() != CodeNumber(IoCode::FileTooLarge)) throw;
             throw Failure(failure.Code(),

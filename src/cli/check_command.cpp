@@ -19,11 +19,6 @@ namespace {
 
 constexpr std::string_view StandardStream = "-";
 
-// The largest score file that is checked. The checker keeps the reader's view of every line, unit and note
-// and a message for every finding, some tens of bytes each, so it reads less than the conversion does: still
-// some thirty times the 4096-note example (30 KB), and the worst file of that size stays under 200 MB.
-constexpr std::size_t CheckedFileLimit = 1024 * 1024;
-
 // Places in the code page 932 text of a UTF-8 file, named by the file's own lines and columns: the lines are
 // the same, the columns count the file's characters.
 class Utf8Columns {
@@ -117,8 +112,8 @@ int CheckAll(const ConvertOptions& options) {
         std::vector<Finding> findings;
         try {
             findings = CheckScoreText(ScoreFileTextOf(score == StandardStream
-                                                          ? ReadAll(STDIN_FILENO, CheckedFileLimit)
-                                                          : ReadFileBytes(score, CheckedFileLimit),
+                                                          ? ReadAll(STDIN_FILENO, EditedScoreLimit)
+                                                          : ReadFileBytes(score, EditedScoreLimit),
                                                       Utf8Places::All));
         } catch (const Failure& failure) {
             std::fprintf(stderr, "nagisora-convert: %s: %s.\n", score.c_str(), failure.Message().c_str());

@@ -33,8 +33,8 @@ ScoreFileText ScoreFileTextOf(std::string fileBytes, Utf8Places places) {
                          converted.unmappableCount, std::move(converted.charStarts)};
 }
 
-ScoreFileText LoadScoreFile(const std::string& path) {
-    return ScoreFileTextOf(ReadFileBytes(path));
+ScoreFileText LoadScoreFile(const std::string& path, std::size_t limit) {
+    return ScoreFileTextOf(ReadFileBytes(path, limit));
 }
 
 } // namespace nagisora

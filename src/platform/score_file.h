@@ -3,6 +3,7 @@
 // A score file as the reader and the window take it: code page 932 text, also from a file saved as UTF-8.
 
 #include "cp932.h"
+#include "file_io.h"
 #include "score_file_lines.h"
 
 #include <cstdint>
@@ -46,7 +47,13 @@ struct ScoreFileText {
 // what they stand for in the window.
 ScoreFileText ScoreFileTextOf(std::string fileBytes, Utf8Places places = Utf8Places::Warnings);
 
-// Reads (at most ScoreFileLimit bytes, file_io.h) and decodes the file; a failure to read it throws Failure.
-ScoreFileText LoadScoreFile(const std::string& path);
+// The largest score file that the window opens and the checker checks. Both keep a view of their own of every
+// line, unit and note (the score area some hundreds of bytes a line), so they take less than the conversion
+// does: still some thirty times the 4096-note example (30 KB), and a file of nothing but line ends opens in
+// seconds instead of filling the memory.
+inline constexpr std::size_t EditedScoreLimit = 1024 * 1024;
+
+// Reads (at most limit bytes, file_io.h) and decodes the file; a failure to read it throws Failure.
+ScoreFileText LoadScoreFile(const std::string& path, std::size_t limit = ScoreFileLimit);
 
 } // namespace nagisora

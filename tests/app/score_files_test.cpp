@@ -184,13 +184,16 @@ void ScoreFilesTest::loadThenSave() {
     QCOMPARE(ReadBytes(h.Path("in.txt")), file);
 }
 
-// A name that does not exist, a folder, and cancelled dialogs: the score area and the files stay as they
+// A name that does not exist, a folder, a file too large to edit, and cancelled dialogs: the score area and the files stay as they
 // were.
 void ScoreFilesTest::missingFileAndCancel() {
     Harness h;
     const QString start = h.mem->toPlainText();
     h.Load(h.Path("no-such-score.txt"));
     QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("ﾌｧｲﾙが見つかりません.")});
+    WriteBytes(h.Path("huge.txt"), std::string(1024 * 1024 + 1, '\n'));
+    h.Load(h.Path("huge.txt"));
+    QCOMPARE(h.messages.back(), QStringLiteral("huge.txt: ﾌｧｲﾙが大きすぎます (上限 1 MiB)."));
     h.Load(h.Path(""));
     QCOMPARE(h.messages.back(), QStringLiteral("ﾌｧｲﾙへのｱｸｾｽが拒否されました."));
     QCOMPARE(h.mem->toPlainText(), start);
@@ -201,9 +204,9 @@ void ScoreFilesTest::missingFileAndCancel() {
 
     WriteBytes(h.Path("old.txt"), "old");
     h.window->btnSaveClick();
-    QCOMPARE(h.messages.size(), std::size_t{2});
+    QCOMPARE(h.messages.size(), std::size_t{3});
     QCOMPARE(h.mem->toPlainText(), start);
-    QCOMPARE(h.FilesInAppDir(), QStringList{"old.txt"});
+    QCOMPARE(h.FilesInAppDir(), (QStringList{"huge.txt", "old.txt"}));
     QCOMPARE(ReadBytes(h.Path("old.txt")), Bytes("old"));
 }
 
