@@ -113,10 +113,11 @@ class PulseOutput final : public AudioOutput {
     }
 
     void OpenStream(const OutputRequest& request) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(request.sampleRate), 2};
+        const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(request.sampleRate),
+                                          2};
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
-        stream_ = pa_stream_new_with_proplist(context_, "プレビュー", &spec, nullptr, properties);
+        stream_ = pa_stream_new_with_proplist(context_, "プレビュー", &sampleFormat, nullptr, properties);
         pa_proplist_free(properties);
         if (stream_ == nullptr) throw Refusal{pa_strerror(pa_context_errno(context_))};
         pa_stream_set_state_callback(stream_, &PulseOutput::OnStreamState, this);
@@ -124,7 +125,7 @@ class PulseOutput final : public AudioOutput {
         const auto target = std::chrono::duration_cast<std::chrono::microseconds>(request.targetLatency);
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(target.count(), &spec));
+        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(target.count(), &sampleFormat));
         attributes.prebuf = static_cast<std::uint32_t>(-1);
         attributes.minreq = static_cast<std::uint32_t>(-1);
         attributes.fragsize = static_cast<std::uint32_t>(-1);
