@@ -1,11 +1,15 @@
 #include "score_check.h"
 
+#include "score_walk.h"
 #include "symbol_tables.h"
+#include "tuplets.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -20,7 +24,7 @@ struct CodeInfo {
     Severity severity;
 };
 
-constexpr std::array<CodeInfo, 25> Codes{{
+constexpr std::array<CodeInfo, 30> Codes{{
     {"half-width-in-pitch-line", Severity::Error},
     {"half-width-in-duration-line", Severity::Error},
     {"long-timbre-line", Severity::Error},
@@ -46,8 +50,13 @@ constexpr std::array<CodeInfo, 25> Codes{{
     {"line-too-long", Severity::Error},
     {"not-a-pitch-line", Severity::Warning},
     {"not-in-cp932", Severity::Warning},
+    {"leading-characters", Severity::Error},
+    {"measure-length", Severity::Warning},
+    {"tuplet-durations", Severity::Error},
+    {"tuplet-off-beat", Severity::Warning},
+    {"bar-lines-apart", Severity::Warning},
 }};
-static_assert(Codes.size() == static_cast<std::size_t>(FindingCode::NotInCodePage932) + 1, "a row per code");
+static_assert(Codes.size() == static_cast<std::size_t>(FindingCode::BarLinesApart) + 1, "a row per code");
 
 // The messages: what happens, then what to write instead.
 namespace msg {
@@ -159,7 +168,41 @@ constexpr std::string_view NotAPitchLine =
     "も音になりません。音高行ならそれらの記号を含め、注釈なら行の先頭に「//」を付けてください";
 constexpr std::string_view NotInCodePage932 =
     "コードページ 932 にない文字のため「?」(半角) として読まれます。別の文字にしてください";
+constexpr std::string_view TupletDurations =
+    "連符の音の音長が基準の音 (印の前の音) と違いますが、連符ではすべて基準の長さで割られ、書いた長さには"
+    "なりません。連符の印は真ん中の音の下に書き、連符の音はすべて同じ音長記号にしてください";
+constexpr std::string_view TupletOffBeat =
+    "この連符は拍の頭から始まっていないため、連符の印が真ん中の音の下からずれているようです。"
+    "連符の印は連符の真ん中の音 (3 連符は 2 番目、5 連符は 3 番目、7 連符は 4 番目) の下に書いてください";
+constexpr std::string_view BarLinesApart =
+    "音高行と音長行の小節線「｜」がここから合っていません。この小節の音符か音長記号が一つ多いか足りないため、"
+    "この後の音の長さがずれます";
+constexpr std::string_view SameEvents = " (このままでも音は変わりません)";
 } // namespace msg
+
+// The beats of a number of ticks as the messages write them: "4", "3.5", "0.125".
+std::string BeatsText(std::int32_t ticks) {
+    std::string text = std::to_string(ticks / 120);
+    std::int32_t rest = std::abs(ticks % 120);
+    if (rest == 0) return text;
+    text += '.';
+    for (int digit = 0; digit < 3 && rest != 0; ++digit) {
+        rest *= 10;
+        text += static_cast<char>('0' + rest / 120);
+        rest %= 120;
+    }
+    return text;
+}
+
+std::string MeasureLengthMessage(std::int32_t expected, std::int32_t found) {
+    return "この小節は " + BeatsText(expected) + " 拍のはずが " + BeatsText(found) +
+           " 拍です。音符か音長記号が多すぎるか足りないようです";
+}
+
+std::string LeadingCharactersMessage(std::size_t notes) {
+    return "音高の記号の前に半角文字などがあるため、この行は音高行として読まれず、" + std::to_string(notes) +
+           " 個の音がすべて鳴りません。この文字を消すか全角にしてください";
+}
 
 std::string TimbreAbove7FMessage(std::string_view digits) {
     return "音色番号 " + std::string(digits) +
@@ -233,6 +276,107 @@ const std::array<std::uint8_t, 65536>& Facts() {
         return table;
     }();
     return facts;
+}
+
+// The events a conversion makes of aligned texts, tuplets timed, also past the conversion's limit.
+std::vector<TOnpu> TimedEvents(const AlignedTexts& texts) {
+    std::vector<TOnpu> events;
+    events.reserve(texts.PitchText.size() / 2 + 1);
+    walk::GrowingStore store(events);
+    std::size_t count = 0;
+    walk::WalkUnits(texts, 0, store, walk::IgnoreUnits{}, count);
+    events.resize(count);
+    ApplyTuplets(events, static_cast<std::int32_t>(count));
+    return events;
+}
+
+// How the events of a mended score differ from those of the score as written.
+struct EventChange {
+    std::size_t silent = 0; // the mended score has more events: as written, they do not sound
+    std::size_t extra = 0;  // the mended score has fewer: as written, they are extra notes
+    std::size_t durations = 0;
+    std::size_t keys = 0;
+    std::size_t timbres = 0;
+
+    bool Any() const { return silent + extra + durations + keys + timbres != 0; }
+};
+
+EventChange CompareEvents(const std::vector<TOnpu>& written, const std::vector<TOnpu>& mended) {
+    EventChange change;
+    if (mended.size() > written.size()) change.silent = mended.size() - written.size();
+    if (written.size() > mended.size()) change.extra = written.size() - mended.size();
+    for (std::size_t k = 0, n = std::min(written.size(), mended.size()); k < n; ++k) {
+        change.durations += written[k].Oncho != mended[k].Oncho;
+        change.keys += written[k].Onko != mended[k].Onko;
+        change.timbres += written[k].Onshoku != mended[k].Onshoku;
+    }
+    return change;
+}
+
+// What moves, in the words of the messages.
+std::string ChangeText(const EventChange& change) {
+    std::vector<std::string> parts;
+    if (change.silent) parts.push_back(std::to_string(change.silent) + " 音が鳴りません");
+    if (change.extra) parts.push_back("余分な音が " + std::to_string(change.extra) + " 個できます");
+    if (change.durations)
+        parts.push_back("この後の " + std::to_string(change.durations) + " 音の長さがずれます");
+    if (change.keys) parts.push_back(std::to_string(change.keys) + " 音の高さが変わります");
+    if (change.timbres) parts.push_back(std::to_string(change.timbres) + " 音の音色がずれます");
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : "、") + part;
+    return " (" + text + ")";
+}
+
+// The full-width twin of a one-byte character, as the writer most likely meant it: the duration and pitch
+// symbols first, then the other printable ASCII characters; anything else becomes a full-width space.
+std::string_view FullWidthOf(char byte) {
+    static constexpr std::string_view Ascii[] = {
+        "\x81\x40", "\x81\x49", "\x81\x68", "\x81\x94", "\x81\x90", "\x81\x93", "\x81\x95",
+        "\x81\x66", "\x81\x69", "\x81\x6A", "\x81\x96", "\x81\x7B", "\x81\x43", "\x81\x7C",
+        "\x81\x44", "\x81\x5E", "\x82\x4F", "\x82\x50", "\x82\x51", "\x82\x52", "\x82\x53",
+        "\x82\x54", "\x82\x55", "\x82\x56", "\x82\x57", "\x82\x58", "\x81\x46", "\x81\x47",
+        "\x81\x83", "\x81\x81", "\x81\x84", "\x81\x48", "\x81\x97"};
+    const auto c = static_cast<unsigned char>(byte);
+    if (c >= 0x20 && c <= 0x40) return Ascii[c - 0x20];
+    static const std::array<std::string, 26> upper = [] {
+        std::array<std::string, 26> letters;
+        for (int i = 0; i < 26; ++i)
+            letters[static_cast<std::size_t>(i)] = {'\x82', static_cast<char>(0x60 + i)};
+        return letters;
+    }();
+    static const std::array<std::string, 26> lower = [] {
+        std::array<std::string, 26> letters;
+        for (int i = 0; i < 26; ++i)
+            letters[static_cast<std::size_t>(i)] = {'\x82', static_cast<char>(0x81 + i)};
+        return letters;
+    }();
+    if (c >= 'A' && c <= 'Z') return upper[c - 'A'];
+    if (c >= 'a' && c <= 'z') return lower[c - 'a'];
+    switch (c) {
+    case '[':
+        return "\x81\x6D";
+    case '\\':
+        return "\x81\x8F";
+    case ']':
+        return "\x81\x6E";
+    case '^':
+        return "\x81\x4F";
+    case '_':
+        return "\x81\x51";
+    case '`':
+        return "\x81\x4D";
+    case '{':
+        return "\x81\x6F";
+    case '|':
+        return "\x81\x62";
+    case '}':
+        return "\x81\x70";
+    case '~':
+        return "\x81\x60";
+    default:
+        return "\x81\x40";
+    }
 }
 
 struct ByteRun {
@@ -464,6 +608,8 @@ class Checker {
         CheckEvents();
         CheckTuplets();
         CheckLimits();
+        CheckMeasures();
+        ProveSeverities();
         PlaceFindings();
         return std::move(findings_);
     }
@@ -723,15 +869,54 @@ class Checker {
             if (run.length % 2 == 1 && run.start < std::min(set.pitchBytes, set.durationBytes))
                 Add(FindingCode::HalfWidthInDurationLine, line, run.start, run.length,
                     msg::HalfWidthInDurations);
+        if (CheckBarLines(s)) return;
         // Past the pitch line of the last set nothing is read. (Of an earlier set it shifts the later sets,
-        // and is reported as a long line.)
+        // and is reported as a long line.) A full-width space there counts when the pitch line ends in a
+        // note: most likely the duration of a note that is not written.
         if (s + 1 < sets_.size()) return;
+        const bool endsInNote =
+            set.pitchBytes >= 2 && (Facts()[UnitOfLine(facts.pitch, set.pitchBytes - 2)] & NoteSymbol);
         for (std::size_t b = set.pitchBytes; b + 1 < set.durationBytes; ++b)
-            if (facts.durationGrid.WholeAt(b) && IsMarkedDuration(UnitOfLine(facts.duration, b))) {
+            if (facts.durationGrid.WholeAt(b) &&
+                (Facts()[UnitOfLine(facts.duration, b)] & (endsInNote ? AnyDuration : MarkedDuration))) {
                 Add(FindingCode::DurationUnderNoNote, line, set.pitchBytes,
                     set.durationBytes - set.pitchBytes, msg::DurationsPastPitchLine);
                 return;
             }
+    }
+
+    // Where a duration line writes bar lines, they stand under those of its pitch line: the first place where
+    // one line has ｜ and the other not is where a unit is missing or surplus. A duration line longer than
+    // its pitch line is reported there; otherwise that place is reported on its own. Returns whether it was.
+    bool CheckBarLines(std::size_t s) {
+        const LineSet& set = Set(s);
+        const SetFacts& facts = sets_[s];
+        const std::string_view pitch = facts.pitch;
+        const std::string_view duration = facts.duration.substr(0, set.durationBytes);
+        if (duration.find("\x81\x62") == std::string_view::npos || !HoldsDoubleBytesOnly(pitch) ||
+            !HoldsDoubleBytesOnly(duration))
+            return false;
+        const auto barAt = [](std::string_view line, std::size_t b) {
+            return b + 1 < line.size() && UnitOfLine(line, b) == symbol::BarLine;
+        };
+        // Up to the end of the shorter line: notes past the end of the duration line have findings of
+        // their own, and a bar line there is the duration line's closing one left out.
+        const std::size_t end = std::min(pitch.size(), duration.size());
+        std::size_t b = 0;
+        for (; b < end; b += 2)
+            if (barAt(pitch, b) != barAt(duration, b)) break;
+        if (b >= end) return false;
+        for (Finding& f : findings_)
+            if (f.code == FindingCode::LongDurationLine &&
+                static_cast<std::size_t>(f.place.line) == set.pitchLine + 2) {
+                f.place.byte = static_cast<std::uint32_t>(b);
+                f.place.bytes = 2;
+                return true;
+            }
+        // A bar line under a note is a duration outside the table, reported as such.
+        if (Facts()[UnitOfLine(pitch, b)] & NoteSymbol) return true;
+        Add(FindingCode::BarLinesApart, set.pitchLine + (barAt(pitch, b) ? 0 : 1), b, 2, msg::BarLinesApart);
+        return true;
     }
 
     // One pass over the units of the pitch lines, in the reader's order: ♯, units that are no notation
@@ -850,8 +1035,12 @@ class Checker {
                 : previous != nullptr && previous->last >= group.k - 1
                     ? std::pair{FindingCode::TupletBaseInTuplet, msg::TupletBaseInTuplet}
                     : std::pair{FindingCode::TupletCut, std::string_view()};
-            if (!message.empty())
+            if (!message.empty()) {
                 if (const std::optional<SourcePlace> place = durationOf(group.k)) Add(code, *place, message);
+            } else if (!WrittenAsBase(group)) {
+                if (const std::optional<SourcePlace> place = durationOf(group.k))
+                    Add(FindingCode::TupletDurations, *place, msg::TupletDurations);
+            }
             const std::int32_t nextMarker = g + 1 < map_.tuplets.size()
                                                 ? map_.tuplets[g + 1].k
                                                 : std::numeric_limits<std::int32_t>::max();
@@ -865,6 +1054,193 @@ class Checker {
         }
     }
 
+    // The mended line of a finding about text that may be harmless, or nothing for the other findings.
+    std::optional<std::string> MendedLine(const Finding& f) const {
+        const auto j = static_cast<std::size_t>(f.place.line - 1);
+        const std::string_view line = ScoreLine(lines_[j]);
+        const auto cut = [&](std::int32_t set) -> std::optional<std::string> {
+            if (set < 0) return std::nullopt;
+            return std::string(TrimLine(line.substr(0, std::min(line.size(), Set(set).pitchBytes))));
+        };
+        switch (f.code) {
+        case FindingCode::HalfWidthInPitchLine:
+        case FindingCode::HalfWidthInDurationLine: {
+            std::string mended(line.substr(0, f.place.byte));
+            for (std::size_t b = f.place.byte;
+                 b < std::min<std::size_t>(line.size(), f.place.byte + f.place.bytes); ++b)
+                mended += FullWidthOf(line[b]);
+            mended += line.substr(std::min<std::size_t>(line.size(), f.place.byte + f.place.bytes));
+            return mended;
+        }
+        case FindingCode::LongTimbreLine:
+            return cut(map_.lines[j].timbreOf);
+        case FindingCode::LongDurationLine:
+            return cut(map_.lines[j].durationOf);
+        case FindingCode::CommentAfterPitch:
+            return std::string(TrimLine(line.substr(0, f.place.byte)));
+        case FindingCode::MusicSharp:
+            return std::string(line.substr(0, f.place.byte)) + "\x81\x94" +
+                   std::string(line.substr(f.place.byte + 2));
+        default:
+            return std::nullopt;
+        }
+    }
+
+    // The events of the score with line j replaced by mended.
+    std::vector<TOnpu> MendedEvents(std::size_t j, std::string_view mended) const {
+        std::vector<std::string_view> lines(lines_.begin(), lines_.end());
+        lines[j] = mended;
+        return TimedEvents(GatherLineSets(lines));
+    }
+
+    const std::vector<TOnpu>& WrittenEvents() {
+        if (!written_) written_ = TimedEvents(map_.texts);
+        return *written_;
+    }
+
+    // Each finding about text that may be harmless is proven: converted with the text mended, the score
+    // gives other events (an error, saying what moves) or the same (a warning, or nothing for a long line
+    // above a pitch line, which only shifts timbre numbers that are not there). Past a bound the rest keep
+    // the severity of their code, so that a score full of such text is still checked at once.
+    void ProveSeverities() {
+        constexpr std::size_t MaxMends = 64;
+        std::size_t mends = 0;
+        std::vector<Finding> kept;
+        kept.reserve(findings_.size());
+        for (Finding& f : findings_) {
+            const std::optional<std::string> mended = mends < MaxMends ? MendedLine(f) : std::nullopt;
+            if (mended) {
+                ++mends;
+                const EventChange change = CompareEvents(
+                    WrittenEvents(), MendedEvents(static_cast<std::size_t>(f.place.line - 1), *mended));
+                if (change.Any()) {
+                    f.severity = Severity::Error;
+                    f.message += ChangeText(change);
+                } else if (f.code == FindingCode::LongTimbreLine) {
+                    continue;
+                } else {
+                    f.severity = Severity::Warning;
+                    f.message += msg::SameEvents;
+                }
+            }
+            kept.push_back(std::move(f));
+        }
+        findings_ = std::move(kept);
+    }
+
+    // Where bar lines are written, every measure of a group of line sets (sets not parted by a comment line)
+    // should last as long as most of its measures; the first (a pickup) may be shorter, and the last, often
+    // a long closing note, is left alone. A measure that overflows is reported at the duration of the note
+    // that first passes the length, a short one at its closing bar line.
+    void CheckMeasures() {
+        if (map_.bars.empty() || map_.events.empty()) return;
+        std::size_t bar = 0;
+        for (std::size_t s = 0; s < sets_.size();) {
+            std::size_t end = s + 1; // the group's sets: s to end - 1
+            while (end < sets_.size() && !CommentBetween(end))
+                ++end;
+            std::vector<std::size_t> cuts; // event indexes that begin a measure
+            const auto firstEvent = static_cast<std::size_t>(
+                std::lower_bound(map_.events.begin(), map_.events.end(), static_cast<std::int32_t>(s),
+                                 [](const EventPlace& e, std::int32_t set) { return e.set < set; }) -
+                map_.events.begin());
+            const auto endEvent = static_cast<std::size_t>(
+                std::lower_bound(map_.events.begin(), map_.events.end(), static_cast<std::int32_t>(end),
+                                 [](const EventPlace& e, std::int32_t set) { return e.set < set; }) -
+                map_.events.begin());
+            std::vector<const BarPlace*> closing; // the bar line that closes measure i
+            for (; bar < map_.bars.size() && static_cast<std::size_t>(map_.bars[bar].set) < end; ++bar) {
+                const auto at = static_cast<std::size_t>(map_.bars[bar].eventsBefore);
+                if (at <= firstEvent || at >= endEvent || (!cuts.empty() && cuts.back() == at)) continue;
+                cuts.push_back(at);
+                closing.push_back(&map_.bars[bar]);
+            }
+            if (cuts.size() >= 2) CheckGroupMeasures(firstEvent, endEvent, cuts, closing);
+            s = end;
+        }
+    }
+
+    // Whether a comment line stands between set s and the set before it.
+    bool CommentBetween(std::size_t s) const {
+        for (std::size_t j = Set(s - 1).pitchLine + 1; j < Set(s).pitchLine; ++j)
+            if (map_.lines[j].kind == LineKindOf::Comment) return true;
+        return false;
+    }
+
+    void CheckGroupMeasures(std::size_t first, std::size_t end, const std::vector<std::size_t>& cuts,
+                            const std::vector<const BarPlace*>& closing) {
+        constexpr std::int32_t Slack = 4; // ticks a nested tuplet may lose
+        const auto lengthOf = [&](std::size_t from, std::size_t to) {
+            std::int64_t ticks = 0;
+            for (std::size_t k = from; k < to; ++k)
+                ticks += map_.timed[k].Oncho;
+            return static_cast<std::int32_t>(std::min<std::int64_t>(ticks, 1 << 30));
+        };
+        // The measures between two bar lines decide the length: the most common, the longer on a tie.
+        std::map<std::int32_t, std::size_t> counts;
+        for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
+            ++counts[lengthOf(cuts[i], cuts[i + 1])];
+        std::int32_t length = 0;
+        std::size_t most = 0;
+        for (const auto& [ticks, count] : counts)
+            if (count >= most) std::tie(length, most) = std::pair{ticks, count};
+        // A length that fewer than half of the measures have is no metre: then nothing is told.
+        if (length <= 0 || most < 2 || 2 * most <= cuts.size() - 1) return;
+        const auto check = [&](std::size_t from, std::size_t to, const BarPlace* bar, bool mayBeShort) {
+            std::int32_t ticks = 0;
+            for (std::size_t k = from; k < to; ++k) {
+                ticks += map_.timed[k].Oncho;
+                if (ticks <= length + Slack) continue;
+                const EventPlace& e = map_.events[k];
+                const SourcePlace& at = e.duration.IsNone() ? e.pitch : e.duration;
+                return Add(FindingCode::MeasureLength, at, MeasureLengthMessage(length, lengthOf(from, to)));
+            }
+            if (!mayBeShort && ticks < length - Slack && bar != nullptr)
+                Add(FindingCode::MeasureLength, bar->at, MeasureLengthMessage(length, ticks));
+        };
+        check(first, cuts.front(), closing.front(), true);
+        for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
+            check(cuts[i], cuts[i + 1], closing[i + 1], false);
+        CheckTupletBeats(first, end, cuts, length);
+    }
+
+    // A tuplet group begins on a beat, or on a multiple of its own length when that is shorter: one that
+    // does not has its marker off the middle note. The pickup counts from where its measure would begin.
+    void CheckTupletBeats(std::size_t first, std::size_t end, const std::vector<std::size_t>& cuts,
+                          std::int32_t length) {
+        constexpr std::int64_t Slack = 4;
+        std::vector<std::int64_t> starts(end - first + 1, 0);
+        for (std::size_t k = first; k < end; ++k)
+            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
+        const std::int64_t pickup = length - starts[cuts.front() - first];
+        for (const TupletGroup& group : map_.tuplets) {
+            const auto k0 = static_cast<std::size_t>(group.first - 1);
+            if (!group.Whole() || k0 < first || static_cast<std::size_t>(group.last) > end) continue;
+            const auto measure = std::upper_bound(cuts.begin(), cuts.end(), k0);
+            const std::int64_t offset = measure == cuts.begin()
+                                            ? pickup + starts[k0 - first]
+                                            : starts[k0 - first] - starts[*(measure - 1) - first];
+            const std::int64_t span =
+                starts[static_cast<std::size_t>(group.last) - first] - starts[k0 - first];
+            const std::int64_t beat = std::min<std::int64_t>(span, 120);
+            if (beat <= 2 * Slack) continue;
+            const std::int64_t off = ((offset % beat) + beat) % beat;
+            if (off <= Slack || beat - off <= Slack) continue;
+            const EventPlace& e = map_.events[static_cast<std::size_t>(group.k - 1)];
+            if (!e.duration.IsNone()) Add(FindingCode::TupletOffBeat, e.duration, msg::TupletOffBeat);
+        }
+    }
+
+    // Whether the notes of a whole group are written with the duration of its base, as the pass times them.
+    bool WrittenAsBase(const TupletGroup& group) const {
+        const std::int32_t base = map_.read[static_cast<std::size_t>(group.k - 2)].Oncho;
+        for (std::int32_t k = group.first; k <= group.last; ++k) {
+            const std::int32_t written = map_.read[static_cast<std::size_t>(k - 1)].Oncho;
+            if (k != group.k && written != base && written != 3 && written != 5 && written != 7) return false;
+        }
+        return true;
+    }
+
     // What the conversion cannot take at all: too many notes, and bytes past a line's limit. And lines the
     // reader passes over although they hold notes.
     void CheckLimits() {
@@ -872,12 +1248,50 @@ class Checker {
             Add(FindingCode::TooManyNotes, map_.events[OnpuCapacity].pitch,
                 TooManyNotesMessage(map_.read.size()));
         for (std::size_t j = 0; j < lines_.size(); ++j) {
-            if (map_.lines[j].Role() == LineRole::Other) CheckUnreadLine(j);
+            if (map_.lines[j].kind == LineKindOf::Other && !CheckLeadingCharacters(j) &&
+                map_.lines[j].Role() == LineRole::Other)
+                CheckUnreadLine(j);
             if (lines_[j].size() <= MaxLineBytes || map_.lines[j].kind == LineKindOf::Comment) continue;
             const std::size_t end = TrimLine(lines_[j]).size();
             if (end > MaxLineBytes)
                 Add(FindingCode::LineTooLong, j, MaxLineBytes, end - MaxLineBytes, msg::LineTooLong);
         }
+    }
+
+    // A line above a duration line that would be a pitch line but for one-byte characters before its first
+    // pitch-line symbol, which put that symbol and all after it across two units: the whole line is not
+    // read. Proven like the other findings: without those characters the score has more notes. A "//"
+    // among them makes the line a comment, as it was most likely meant.
+    bool CheckLeadingCharacters(std::size_t j) {
+        const std::string_view line = Seen(j);
+        bool ascii = false;
+        bool wide = false;
+        for (const char byte : line)
+            (static_cast<unsigned char>(byte) < 0x80 ? ascii : wide) = true;
+        if (!ascii || !wide || j + 1 >= lines_.size() || !HasMarkedDurations(Seen(j + 1))) return false;
+        std::size_t firstSingle = None;
+        std::string mended;
+        for (std::size_t b = 0; b < line.size();) {
+            if (!IsDoubleByteAt(line, b)) {
+                if (line[b] == '/' && b + 1 < line.size() && line[b + 1] == '/') return false;
+                if (firstSingle == None) firstSingle = b;
+                ++b;
+                continue;
+            }
+            if (IsPitchLineSymbol(UnitOfLine(line, b))) {
+                if (firstSingle == None || b % 2 == 0) return false;
+                mended += line.substr(b);
+                const std::vector<TOnpu> events = MendedEvents(j, mended);
+                const std::size_t written = WrittenEvents().size();
+                if (events.size() <= written) return false;
+                Add(FindingCode::LeadingCharacters, j, firstSingle, 1,
+                    LeadingCharactersMessage(events.size() - written));
+                return true;
+            }
+            mended += line.substr(b, 2);
+            b += 2;
+        }
+        return false;
     }
 
     // ○ and ヰ make notes but no pitch line: a line of them alone is not read.
@@ -943,6 +1357,7 @@ class Checker {
     std::vector<SetFacts> sets_;
     std::vector<Entry> entries_;
     std::vector<Finding> findings_;
+    std::optional<std::vector<TOnpu>> written_; // the events as written, made once when a finding is proven
 };
 
 } // namespace

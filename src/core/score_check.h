@@ -15,7 +15,9 @@
 
 namespace nagisora {
 
-// error: the music will not be what is written; warning: probably not what was meant.
+// error: the music will not be what is written; warning: probably not what was meant. A finding about text
+// that may be harmless (a half-width character, a long neighbour line, "//" after a note, ♯) is an error only
+// when the score with that text mended converts to other events than the score as it is.
 enum class Severity : std::uint8_t { Error, Warning };
 
 enum class FindingCode : std::uint8_t {
@@ -44,6 +46,11 @@ enum class FindingCode : std::uint8_t {
     LineTooLong,                 // bytes past 4096 of a line are not seen
     NotAPitchLine,               // ○ or ヰ in a line that no pitch-line symbol makes a pitch line
     NotInCodePage932,            // a character code page 932 lacks, read as "?"
+    LeadingCharacters,           // characters before the first symbol keep a line from being a pitch line
+    MeasureLength,               // a measure of another length than the score's other measures
+    TupletDurations,             // the notes of a tuplet group written with other durations than its base
+    TupletOffBeat,               // a tuplet group that starts off the beat its length needs
+    BarLinesApart,               // bar lines of a duration line not under those of its pitch line
 };
 
 // The stable name of a code, in kebab case ("half-width-in-pitch-line").
