@@ -1167,6 +1167,12 @@ class Checker {
         return false;
     }
 
+    struct Measure {
+        std::size_t from = 0; // its events: from to to - 1
+        std::size_t to = 0;
+        const BarPlace* bar = nullptr; // the bar line that closes it; none at the end of a line
+    };
+
     void CheckGroupMeasures(std::size_t first, std::size_t end, const std::vector<std::size_t>& cuts,
                             const std::vector<const BarPlace*>& closing) {
         constexpr std::int32_t Slack = 4; // ticks a nested tuplet may lose
@@ -1186,42 +1192,62 @@ class Checker {
             if (count >= most) std::tie(length, most) = std::pair{ticks, count};
         // A length that fewer than half of the measures have is no metre: then nothing is told.
         if (length <= 0 || most < 2 || 2 * most <= cuts.size() - 1) return;
-        const auto check = [&](std::size_t from, std::size_t to, const BarPlace* bar, bool mayBeShort) {
+
+        // The end of a line closes a measure without a bar line when the measure is full there.
+        std::vector<Measure> measures{{first, cuts.front(), closing.front()}};
+        for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
+            measures.push_back({cuts[i], cuts[i + 1], closing[i + 1]});
+        measures.push_back({cuts.back(), end, nullptr});
+        std::vector<Measure> split;
+        for (std::size_t i = 0; i < measures.size(); ++i) {
+            Measure m = measures[i];
+            for (std::size_t k = m.from + 1; k < m.to; ++k) {
+                if (map_.events[k].set == map_.events[k - 1].set) continue;
+                const std::int32_t before = lengthOf(m.from, k);
+                if (std::abs(lengthOf(m.from, m.to) - length) <= Slack) break;
+                if (std::abs(before - length) <= Slack || (split.empty() && before < length)) {
+                    split.push_back({m.from, k, nullptr});
+                    m.from = k;
+                }
+            }
+            split.push_back(m);
+        }
+        const auto check = [&](const Measure& m, bool mayBeShort) {
             std::int32_t ticks = 0;
-            for (std::size_t k = from; k < to; ++k) {
+            for (std::size_t k = m.from; k < m.to; ++k) {
                 ticks += map_.timed[k].Oncho;
                 if (ticks <= length + Slack) continue;
                 const EventPlace& e = map_.events[k];
                 const SourcePlace& at = e.duration.IsNone() ? e.pitch : e.duration;
-                return Add(FindingCode::MeasureLength, at, MeasureLengthMessage(length, lengthOf(from, to)));
+                return Add(FindingCode::MeasureLength, at, MeasureLengthMessage(length, lengthOf(m.from, m.to)));
             }
-            if (!mayBeShort && ticks < length - Slack && bar != nullptr)
-                Add(FindingCode::MeasureLength, bar->at, MeasureLengthMessage(length, ticks));
+            if (!mayBeShort && ticks < length - Slack && m.bar != nullptr)
+                Add(FindingCode::MeasureLength, m.bar->at, MeasureLengthMessage(length, ticks));
         };
-        check(first, cuts.front(), closing.front(), true);
-        for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
-            check(cuts[i], cuts[i + 1], closing[i + 1], false);
-        CheckTupletBeats(first, end, cuts, length);
+        for (std::size_t i = 0; i + 1 < split.size(); ++i)
+            check(split[i], i == 0);
+        CheckTupletBeats(first, end, split, length);
     }
 
     // A tuplet group begins on a beat, or on a multiple of its own length when that is shorter: one that
     // does not has its marker off the middle note. The pickup counts from where its measure would begin.
-    void CheckTupletBeats(std::size_t first, std::size_t end, const std::vector<std::size_t>& cuts,
+    void CheckTupletBeats(std::size_t first, std::size_t end, const std::vector<Measure>& measures,
                           std::int32_t length) {
         constexpr std::int64_t Slack = 4;
         std::vector<std::int64_t> starts(end - first + 1, 0);
         for (std::size_t k = first; k < end; ++k)
             starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
-        const std::int64_t pickup = length - starts[cuts.front() - first];
+        const std::int64_t pickup = length - (starts[measures.front().to - first]);
         for (const TupletGroup& group : map_.tuplets) {
             const auto k0 = static_cast<std::size_t>(group.first - 1);
             if (!group.Whole() || k0 < first || static_cast<std::size_t>(group.last) > end) continue;
-            const auto measure = std::upper_bound(cuts.begin(), cuts.end(), k0);
-            const std::int64_t offset = measure == cuts.begin()
+            const auto measure = std::partition_point(measures.begin(), measures.end(),
+                                                      [&](const Measure& m) { return m.to <= k0; });
+            if (measure == measures.end()) continue;
+            const std::int64_t offset = measure == measures.begin()
                                             ? pickup + starts[k0 - first]
-                                            : starts[k0 - first] - starts[*(measure - 1) - first];
-            const std::int64_t span =
-                starts[static_cast<std::size_t>(group.last) - first] - starts[k0 - first];
+                                            : starts[k0 - first] - starts[measure->from - first];
+            const std::int64_t span = starts[static_cast<std::size_t>(group.last) - first] - starts[k0 - first];
             const std::int64_t beat = std::min<std::int64_t>(span, 120);
             if (beat <= 2 * Slack) continue;
             const std::int64_t off = ((offset % beat) + beat) % beat;

@@ -71,7 +71,27 @@ TEST(CheckScore, FindsEachPitfallWhereItIsTyped) {
          {"  16", "", "ロ", "－"},
          {{F::TimbreLineNotAdjacent, 'E', 1, 3, 2}}},
         {"music sharp", {"", "♯ロ", "　－"}, {{F::MusicSharp, 'E', 2, 1, 1}}},
-        {"// after a pitch symbol", {"", "ロ//メモ", "－"}, {{F::CommentAfterPitch, 'E', 2, 2, 4}}},
+        {"// after a pitch symbol, changing nothing", {"", "ロ//メモ", "－"}, {{F::CommentAfterPitch, 'W', 2, 2, 4}}},
+        {"// after a pitch symbol, before a note", {"", "ロ//ツ", "－"}, {{F::CommentAfterPitch, 'E', 2, 2, 3}}},
+        {"half-width after the last unit, changing nothing", {"", "ロツa", "－－"},
+         {{F::HalfWidthInPitchLine, 'W', 2, 3, 1}}},
+        {"a long comment over a pitch line shifts nothing",
+         {"//長いタイトルのコメント行", "ロツ", "－－", "", "レチ", "－－"},
+         {}},
+        {"a space before the first symbol", {"", " ロツレ", "－－－"}, {{F::LeadingCharacters, 'E', 2, 1, 1}}},
+        {"a measure that overflows",
+         {"", "ロ｜ツレ｜チハレ｜ヒロ｜ロ", "－｜－－｜－－－｜－－｜－"},
+         {{F::MeasureLength, 'W', 3, 8, 1}}},
+        {"tuplet notes written unlike the base", {"", "ロツレチハ", "－３＋＋＋"},
+         {{F::TupletDurations, 'E', 3, 2, 1}}},
+        {"tuplet off the beat",
+         {"", "ロ｜ツレチハ｜ロツレチハ｜ロツ｜ロ", "－｜＋３＋－｜＋＋３＋＋｜－－｜－"},
+         {{F::TupletOffBeat, 'W', 3, 10, 1}}},
+        {"bar lines apart in the last set", {"", "ロレ｜", "－－　｜"}, {{F::BarLinesApart, 'W', 2, 3, 1}}},
+        {"a dropped note, where the lines first part",
+         {"", "ロレ｜チ", "－－－｜－", "", "ロ", "＋"},
+         {{F::LongDurationLine, 'E', 3, 3, 1}, {F::DurationUnderNoNote, 'W', 3, 3, 1}, {F::UnknownDuration, 'E', 3, 4, 1}}},
+        {"a surplus space past the last pitch line", {"", "ロレ", "－－　"}, {{F::DurationUnderNoNote, 'W', 3, 3, 1}}},
         {"no notation symbol, one finding a word",
          {"", "ロ漢字ツ", "－　　－"},
          {{F::UnknownSymbol, 'W', 2, 2, 2}}},
@@ -102,7 +122,7 @@ TEST(CheckScore, FindsEachPitfallWhereItIsTyped) {
         for (const Expected& e : c.expected)
             covered.insert(e.code);
     }
-    EXPECT_EQ(covered.size(), static_cast<std::size_t>(F::NotInCodePage932)); // every code the checker gives
+    EXPECT_EQ(covered.size(), static_cast<std::size_t>(F::BarLinesApart)); // every code but not-in-cp932
 }
 
 // The findings that say units are read shifted from where they stand. Without them, every event takes the
