@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     std::map<std::string, nagisora::test::MutationTally> perKind;
     const std::string shown = argc > 3 ? argv[3] : "";
     int printed = 0;
-    const auto show = [&](const nagisora::test::GeneratedScore& score, const nagisora::test::Mutation* mutation,
+    const auto show = [&](const nagisora::test::GeneratedScore& score,
+                          const nagisora::test::Mutation* mutation,
                           const nagisora::test::MutationOutcome& outcome) {
         if (shown.empty() || printed >= 8 || (mutation ? shown != mutation->kind : shown != "none")) return;
         ++printed;
@@ -41,7 +42,8 @@ int main(int argc, char** argv) {
         if (mutation) {
             lines[mutation->line] = mutation->Applied(lines[mutation->line], mutation->byte);
             std::printf("--- %s at %zu:%d, changes %d found %d column %d first %d\n", mutation->kind,
-                        mutation->line + 1, nagisora::ColumnOfByte(score.lines[mutation->line], mutation->byte),
+                        mutation->line + 1,
+                        nagisora::ColumnOfByte(score.lines[mutation->line], mutation->byte),
                         outcome.changesEvents, outcome.found, outcome.columnOnLine, outcome.firstOnOrBefore);
         } else {
             std::printf("--- as generated\n");

@@ -52,11 +52,11 @@ constexpr std::array<CodeInfo, 30> Codes{{
     {"not-in-cp932", Severity::Warning},
     {"leading-characters", Severity::Error},
     {"measure-length", Severity::Warning},
-    {"tuplet-durations", Severity::Error},
+    {"tuplet-durations", Severity::Warning},
     {"tuplet-off-beat", Severity::Warning},
-    {"bar-lines-apart", Severity::Warning},
+    {"lines-apart", Severity::Warning},
 }};
-static_assert(Codes.size() == static_cast<std::size_t>(FindingCode::BarLinesApart) + 1, "a row per code");
+static_assert(Codes.size() == static_cast<std::size_t>(FindingCode::LinesApart) + 1, "a row per code");
 
 // The messages: what happens, then what to write instead.
 namespace msg {
@@ -174,9 +174,9 @@ constexpr std::string_view TupletDurations =
 constexpr std::string_view TupletOffBeat =
     "この連符は拍の頭から始まっていないため、連符の印が真ん中の音の下からずれているようです。"
     "連符の印は連符の真ん中の音 (3 連符は 2 番目、5 連符は 3 番目、7 連符は 4 番目) の下に書いてください";
-constexpr std::string_view BarLinesApart =
-    "音高行と音長行の小節線「｜」がここから合っていません。この小節の音符か音長記号が一つ多いか足りないため、"
-    "この後の音の長さがずれます";
+constexpr std::string_view LinesApart =
+    "音高行と音長行がここから合っていません (小節線や記号の下に音長記号があります)。この前の音符か音長記号が"
+    "多いか足りないため、この後の音の長さがずれます";
 constexpr std::string_view SameEvents = " (このままでも音は変わりません)";
 } // namespace msg
 
@@ -869,7 +869,7 @@ class Checker {
             if (run.length % 2 == 1 && run.start < std::min(set.pitchBytes, set.durationBytes))
                 Add(FindingCode::HalfWidthInDurationLine, line, run.start, run.length,
                     msg::HalfWidthInDurations);
-        if (CheckBarLines(s)) return;
+        if (CheckLinesApart(s)) return;
         // Past the pitch line of the last set nothing is read. (Of an earlier set it shifts the later sets,
         // and is reported as a long line.) A full-width space there counts when the pitch line ends in a
         // note: most likely the duration of a note that is not written.
@@ -885,37 +885,41 @@ class Checker {
             }
     }
 
-    // Where a duration line writes bar lines, they stand under those of its pitch line: the first place where
-    // one line has ｜ and the other not is where a unit is missing or surplus. A duration line longer than
-    // its pitch line is reported there; otherwise that place is reported on its own. Returns whether it was.
-    bool CheckBarLines(std::size_t s) {
+    // Under a bar line of a pitch line stands ｜ or a space, under a register mark or an accidental a space,
+    // and ｜ of a duration line stands under a bar line: the first place where the two lines break this is
+    // where a unit is missing or surplus, reported on the pitch line. A duration line longer than its pitch
+    // line is reported there too. Returns whether there was such a place.
+    bool CheckLinesApart(std::size_t s) {
         const LineSet& set = Set(s);
         const SetFacts& facts = sets_[s];
         const std::string_view pitch = facts.pitch;
         const std::string_view duration = facts.duration.substr(0, set.durationBytes);
-        if (duration.find("\x81\x62") == std::string_view::npos || !HoldsDoubleBytesOnly(pitch) ||
-            !HoldsDoubleBytesOnly(duration))
+        if (Set(s).pitchStart % 2 != 0 || !HoldsDoubleBytesOnly(pitch) || !HoldsDoubleBytesOnly(duration))
             return false;
-        const auto barAt = [](std::string_view line, std::size_t b) {
-            return b + 1 < line.size() && UnitOfLine(line, b) == symbol::BarLine;
-        };
+        const std::array<std::uint8_t, 65536>& facts932 = Facts();
         // Up to the end of the shorter line: notes past the end of the duration line have findings of
         // their own, and a bar line there is the duration line's closing one left out.
         const std::size_t end = std::min(pitch.size(), duration.size());
+        bool barsBelow = false; // the duration line writes ｜ under bar lines: then nothing else stands there
+        for (std::size_t b = 0; b < duration.size() && !barsBelow; b += 2)
+            barsBelow = UnitOfLine(duration, b) == symbol::BarLine;
         std::size_t b = 0;
-        for (; b < end; b += 2)
-            if (barAt(pitch, b) != barAt(duration, b)) break;
+        for (; b < end; b += 2) {
+            const std::uint8_t above = facts932[UnitOfLine(pitch, b)];
+            const std::uint8_t below = facts932[UnitOfLine(duration, b)];
+            if ((above & Bar) != (below & Bar) && (barsBelow || (below & MarkedDuration))) break;
+            if (!(above & (NoteSymbol | Bar)) && (below & MarkedDuration) &&
+                map_.units[UnitOf(s, b) - 1] != UnitKind::Other)
+                break;
+        }
         if (b >= end) return false;
         for (Finding& f : findings_)
             if (f.code == FindingCode::LongDurationLine &&
                 static_cast<std::size_t>(f.place.line) == set.pitchLine + 2) {
                 f.place.byte = static_cast<std::uint32_t>(b);
                 f.place.bytes = 2;
-                return true;
             }
-        // A bar line under a note is a duration outside the table, reported as such.
-        if (Facts()[UnitOfLine(pitch, b)] & NoteSymbol) return true;
-        Add(FindingCode::BarLinesApart, set.pitchLine + (barAt(pitch, b) ? 0 : 1), b, 2, msg::BarLinesApart);
+        Add(FindingCode::LinesApart, set.pitchLine, b, 2, msg::LinesApart);
         return true;
     }
 
@@ -1219,7 +1223,8 @@ class Checker {
                 if (ticks <= length + Slack) continue;
                 const EventPlace& e = map_.events[k];
                 const SourcePlace& at = e.duration.IsNone() ? e.pitch : e.duration;
-                return Add(FindingCode::MeasureLength, at, MeasureLengthMessage(length, lengthOf(m.from, m.to)));
+                return Add(FindingCode::MeasureLength, at,
+                           MeasureLengthMessage(length, lengthOf(m.from, m.to)));
             }
             if (!mayBeShort && ticks < length - Slack && m.bar != nullptr)
                 Add(FindingCode::MeasureLength, m.bar->at, MeasureLengthMessage(length, ticks));
@@ -1247,7 +1252,8 @@ class Checker {
             const std::int64_t offset = measure == measures.begin()
                                             ? pickup + starts[k0 - first]
                                             : starts[k0 - first] - starts[measure->from - first];
-            const std::int64_t span = starts[static_cast<std::size_t>(group.last) - first] - starts[k0 - first];
+            const std::int64_t span =
+                starts[static_cast<std::size_t>(group.last) - first] - starts[k0 - first];
             const std::int64_t beat = std::min<std::int64_t>(span, 120);
             if (beat <= 2 * Slack) continue;
             const std::int64_t off = ((offset % beat) + beat) % beat;

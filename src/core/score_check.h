@@ -50,7 +50,7 @@ enum class FindingCode : std::uint8_t {
     MeasureLength,               // a measure of another length than the score's other measures
     TupletDurations,             // the notes of a tuplet group written with other durations than its base
     TupletOffBeat,               // a tuplet group that starts off the beat its length needs
-    BarLinesApart,               // bar lines of a duration line not under those of its pitch line
+    LinesApart, // a duration symbol under a bar line or a mark, or ｜ under a note: a unit missing
 };
 
 // The stable name of a code, in kebab case ("half-width-in-pitch-line").

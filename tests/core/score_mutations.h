@@ -35,9 +35,16 @@ inline GeneratedScore GenerateScore(std::mt19937& random) {
         int length; // beats
     };
     static const std::vector<Beat> patterns = {
-        {{"－"}, 1},           {{"＋", "＋"}, 1},         {{"＋", "＝", "＝"}, 1},    {{"＝", "＝", "＋"}, 1},
-        {{"＝", "＝", "＝", "＝"}, 1}, {{"＋", "３", "＋"}, 1}, {{"＝", "＝", "５", "＝", "＝"}, 1},
-        {{"　"}, 2},           {{"－", "３", "－"}, 2},   {{"－", "＋", "＋"}, 2},
+        {{"－"}, 1},
+        {{"＋", "＋"}, 1},
+        {{"＋", "＝", "＝"}, 1},
+        {{"＝", "＝", "＋"}, 1},
+        {{"＝", "＝", "＝", "＝"}, 1},
+        {{"＋", "３", "＋"}, 1},
+        {{"＝", "＝", "５", "＝", "＝"}, 1},
+        {{"　"}, 2},
+        {{"－", "３", "－"}, 2},
+        {{"－", "＋", "＋"}, 2},
     };
     static const std::array<const char*, 7> notes = {"ロ", "ツ", "レ", "チ", "ハ", "ヒ", "リ"};
     GeneratedScore score;
@@ -52,7 +59,8 @@ inline GeneratedScore GenerateScore(std::mt19937& random) {
         for (int m = 0; m < measures; ++m) {
             int left = first && pick(3) == 0 ? 1 + pick(beats - 1) : beats;
             while (left > 0) {
-                const Beat* beat = &patterns[static_cast<std::size_t>(pick(static_cast<int>(patterns.size())))];
+                const Beat* beat =
+                    &patterns[static_cast<std::size_t>(pick(static_cast<int>(patterns.size())))];
                 if (beat->length > left) continue;
                 left -= beat->length;
                 for (std::size_t n = 0; n < beat->durations.size(); ++n) {
@@ -108,15 +116,18 @@ struct Mutation {
 
 inline const std::vector<const char*>& MutationKinds() {
     static const std::vector<const char*> kinds = {
-        "leading-half-width", "half-width-in-pitch", "half-width-in-duration", "dropped-note",
-        "extra-duration",     "dropped-duration",    "extra-note",             "tuplet-marker-moved",
-        "comment-after-pitch", "long-comment-above", "music-sharp",            "hold-in-duration"};
+        "leading-half-width", "half-width-in-pitch", "half-width-in-duration",
+        "dropped-note",       "extra-duration",      "dropped-duration",
+        "extra-note",         "tuplet-marker-moved", "comment-after-pitch",
+        "long-comment-above", "music-sharp",         "hold-in-duration"};
     return kinds;
 }
 
 // A mistake of the given kind in a random line set, or nothing when the score offers no place for it.
 inline std::optional<Mutation> Mutate(const GeneratedScore& score, std::size_t kind, std::mt19937& random) {
-    const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
     const std::size_t p = score.pitchLines[pick(score.pitchLines.size())];
     const std::string& pitch = score.lines[p];
     const std::string& duration = score.lines[p + 1];
@@ -156,7 +167,8 @@ inline std::optional<Mutation> Mutate(const GeneratedScore& score, std::size_t k
     }
     case 4: {
         static const char* extra[] = {"－", "＋", "＝"};
-        return Mutation{MutationKinds()[kind], p + 1, 2 * pick(duration.size() / 2 + 1), 0, Sjis(extra[pick(3)])};
+        return Mutation{MutationKinds()[kind], p + 1, 2 * pick(duration.size() / 2 + 1), 0,
+                        Sjis(extra[pick(3)])};
     }
     case 5: {
         std::vector<std::size_t> under;
@@ -171,9 +183,8 @@ inline std::optional<Mutation> Mutate(const GeneratedScore& score, std::size_t k
         return Mutation{MutationKinds()[kind], p, 2 * pick(pitch.size() / 2 + 1), 0, Sjis(extra[pick(5)])};
     }
     case 7: {
-        const auto at = any(unitsWhere(duration, [](const std::string& u) {
-            return u == Sjis("３") || u == Sjis("５");
-        }));
+        const auto at = any(
+            unitsWhere(duration, [](const std::string& u) { return u == Sjis("３") || u == Sjis("５"); }));
         if (!at) return std::nullopt;
         const bool left = pick(2) == 0;
         const std::size_t from = left ? *at - 2 : *at;
@@ -203,7 +214,7 @@ inline std::optional<Mutation> Mutate(const GeneratedScore& score, std::size_t k
 
 struct MutationOutcome {
     bool changesEvents = false;
-    bool found = false;           // some finding the score without the mistake does not have
+    bool found = false; // some finding the score without the mistake does not have
     bool anyError = false;
     bool columnOnLine = false;    // a finding on the mistaken line within one column of the mistake
     bool columnInSet = false;     // the same on any line of the mistaken line set
@@ -238,15 +249,16 @@ inline MutationOutcome Judge(const GeneratedScore& score, const Mutation& mutati
     std::vector<std::int32_t> columns; // columns of the places that give the same text, from 1
     const std::string& original = score.lines[mutation.line];
     for (std::size_t at = 0; at <= original.size(); ++at)
-        if (at + mutation.removed <= original.size() && mutation.Applied(original, at) == mutated[mutation.line])
+        if (at + mutation.removed <= original.size() &&
+            mutation.Applied(original, at) == mutated[mutation.line])
             columns.push_back(ColumnOfByte(original, at));
     const auto line = static_cast<std::int32_t>(mutation.line + 1);
     std::int32_t setFirst = line;
     std::int32_t setLast = line;
     for (const std::size_t p : score.pitchLines)
         if (mutation.line + 2 >= p && mutation.line <= p + 1) {
-            setFirst = static_cast<std::int32_t>(p);     // the timbre line, from 1
-            setLast = static_cast<std::int32_t>(p + 2);  // the duration line
+            setFirst = static_cast<std::int32_t>(p);    // the timbre line, from 1
+            setLast = static_cast<std::int32_t>(p + 2); // the duration line
         }
     bool first = true;
     for (const Finding& f : CheckScore(after)) {
@@ -255,9 +267,8 @@ inline MutationOutcome Judge(const GeneratedScore& score, const Mutation& mutati
         if (first) outcome.firstOnOrBefore = f.span.line <= line;
         first = false;
         outcome.found = true;
-        const bool near = std::any_of(columns.begin(), columns.end(), [&](std::int32_t c) {
-            return std::abs(f.span.column - c) <= 1;
-        });
+        const bool near = std::any_of(columns.begin(), columns.end(),
+                                      [&](std::int32_t c) { return std::abs(f.span.column - c) <= 1; });
         outcome.columnOnLine = outcome.columnOnLine || (near && f.span.line == line);
         outcome.columnInSet =
             outcome.columnInSet || (near && f.span.line >= setFirst && f.span.line <= setLast);
@@ -316,8 +327,9 @@ MutationTally RunMutations(unsigned seed, int rounds, std::map<std::string, Muta
             tally.Add(outcome);
             if (perKind) (*perKind)[mutation->kind].Add(outcome);
             if constexpr (!std::is_same_v<Show, std::nullptr_t>)
-                if (outcome.changesEvents ? !(outcome.columnOnLine && outcome.firstOnOrBefore && outcome.found)
-                                          : outcome.anyError)
+                if (outcome.changesEvents
+                        ? !(outcome.columnOnLine && outcome.firstOnOrBefore && outcome.found)
+                        : outcome.anyError)
                     show(score, &*mutation, outcome);
         }
     }
