@@ -4,8 +4,9 @@
 // mistake (on its line, and on any line of its line set), how many with the first finding on or above the
 // mistaken line; over the mistakes that change nothing, how many still give an error.
 //
-//   checker_mutations [ROUNDS [SEED [KIND]]]     KIND: also print each miss of that kind ("none": the scores
-//                                                that have a finding without a mistake)
+//   checker_mutations [ROUNDS [SEED [KIND [unfound|errors]]]]   KIND: also print misses of that kind ("none":
+//       the scores that have a finding without a mistake); unfound: only those not found, errors: only those
+//       that change nothing and still give an error
 
 #include "score_mutations.h"
 
@@ -37,6 +38,10 @@ int main(int argc, char** argv) {
                           const nagisora::test::Mutation* mutation,
                           const nagisora::test::MutationOutcome& outcome) {
         if (shown.empty() || printed >= 8 || (mutation ? shown != mutation->kind : shown != "none")) return;
+        const std::string only = argc > 4 ? argv[4] : "";
+        if ((only == "unfound" && outcome.found) ||
+            (only == "errors" && (outcome.changesEvents || !outcome.anyError)))
+            return;
         ++printed;
         std::vector<std::string> lines = score.lines;
         if (mutation) {

@@ -1015,6 +1015,11 @@ class Checker {
                 openEvent = k;
             } else if (onpu.Oncho == 0 && facts.durationGrid.WholeAt(b)) {
                 Add(FindingCode::UnknownDuration, e.duration, msg::UnknownDuration);
+                // Inside a tuplet group the pass gives the note its length all the same.
+                if (map_.timed[k].Oncho != 0) {
+                    findings_.back().severity = Severity::Warning;
+                    findings_.back().message += msg::SameEvents;
+                }
             }
         }
     }
@@ -1133,9 +1138,9 @@ class Checker {
     }
 
     // Where bar lines are written, every measure of a group of line sets (sets not parted by a comment line)
-    // should last as long as most of its measures; the first (a pickup) may be shorter, and the last, often
-    // a long closing note, is left alone. A measure that overflows is reported at the duration of the note
-    // that first passes the length, a short one at its closing bar line.
+    // should last as long as most of its measures; the first (a pickup) and the last may be shorter, and
+    // the last may close with a long held note. A measure that overflows is reported at the duration of the
+    // note that first passes the length, a short one at its closing bar line.
     void CheckMeasures() {
         if (map_.bars.empty() || map_.events.empty()) return;
         std::size_t bar = 0;
@@ -1231,6 +1236,9 @@ class Checker {
         };
         for (std::size_t i = 0; i + 1 < split.size(); ++i)
             check(split[i], i == 0);
+        // The last measure may be shorter, or end in a note held well past the measure (at least twice
+        // its length); a little longer is a unit too many.
+        if (lengthOf(split.back().from, split.back().to) < 2 * length) check(split.back(), true);
         CheckTupletBeats(first, end, split, length);
     }
 
