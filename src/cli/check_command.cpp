@@ -1,5 +1,6 @@
 #include "check_command.h"
 
+#include "cp932.h"
 #include "failure.h"
 #include "file_io.h"
 #include "score_check.h"
@@ -69,10 +70,31 @@ std::vector<Finding> CheckScoreText(const ScoreFileText& text) {
     return findings;
 }
 
+// A file name as text: a UTF-8 name as it is, any other decoded from code page 932 as a score's text is, so
+// that a name from an archive made on Windows reads as it was written. A byte that is no character there
+// becomes U+EF00 + the byte, as in the window, which JsonString writes escaped.
+std::string NameText(std::string_view name) {
+    const bool ascii =
+        std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii || LooksLikeUtf8(name) ? std::string(name) : DecodeCp932(name);
+}
+
+// JSON text of UTF-8 text: quotes, backslashes, control characters and the stand-ins for bytes that are no
+// character (U+EF00..U+EFFF, three bytes EE BC..BF xx) escaped.
 std::string JsonString(std::string_view text) {
     std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto lead = static_cast<unsigned char>(c);
+        if (lead == 0xEE && i + 2 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xFC) == 0xBC) {
+            const unsigned codePoint = ((lead & 0x0Fu) << 12) |
+                                       ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+                                       (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", codePoint);
+            quoted += escaped;
+            i += 2;
+        } else if (c == '"' || c == '\\') {
             quoted += '\\';
             quoted += c;
         } else if (static_cast<unsigned char>(c) < 0x20) {
@@ -93,7 +115,7 @@ std::string GccLine(const std::string& score, const Finding& f) {
 }
 
 std::string JsonObject(const std::string& score, const Finding& f) {
-    return "{\"file\":" + JsonString(score) + ",\"line\":" + std::to_string(f.span.line) +
+    return "{\"file\":" + JsonString(NameText(score)) + ",\"line\":" + std::to_string(f.span.line) +
            ",\"column\":" + std::to_string(f.span.column) + ",\"length\":" + std::to_string(f.span.length) +
            ",\"severity\":\"" + std::string(SeverityName(f.severity)) + "\",\"code\":\"" +
            std::string(CodeName(f.code)) + "\",\"message\":" + JsonString(f.message) + '}';

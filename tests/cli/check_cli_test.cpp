@@ -98,6 +98,14 @@ TEST_F(CheckCli, JsonWithPositionsInTheOriginalFile) {
                         "utf8.txt:2:2:1:error:half-width-in-pitch-line\n"
                         "bad.txt:2:2:1:error:half-width-in-pitch-line\n");
     EXPECT_EQ(Check("--check --format=json start.txt").out, "[]\n");
+
+    // Names that are no UTF-8: a Shift-JIS name reads as written, a byte that is no character is escaped.
+    Write("\x83\x8D.txt", EncodeCp932("\r\nロaツ\r\n－－\r\n").bytes);
+    Write("\xFF.txt", EncodeCp932("\r\nロaツ\r\n－－\r\n").bytes);
+    Write("names.json",
+          Check("--check --format=json \"$(printf '\\203\\215.txt')\" \"$(printf '\\377.txt')\"").out);
+    EXPECT_EQ(Run("jq -r '.[].file' names.json").out, "ロ.txt\n\uEFFF.txt\n");
+    EXPECT_NE(ReadBytes(dir_ / "names.json").find("\\uEFFF.txt"), std::string::npos);
 }
 
 } // namespace
