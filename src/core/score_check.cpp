@@ -1185,42 +1185,77 @@ class Checker {
     void CheckGroupMeasures(std::size_t first, std::size_t end, const std::vector<std::size_t>& cuts,
                             const std::vector<const BarPlace*>& closing) {
         constexpr std::int32_t Slack = 4; // ticks a nested tuplet may lose
+        std::vector<std::int64_t> starts(end - first + 1, 0);
+        for (std::size_t k = first; k < end; ++k)
+            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
         const auto lengthOf = [&](std::size_t from, std::size_t to) {
-            std::int64_t ticks = 0;
-            for (std::size_t k = from; k < to; ++k)
-                ticks += map_.timed[k].Oncho;
-            return static_cast<std::int32_t>(std::min<std::int64_t>(ticks, 1 << 30));
+            return static_cast<std::int32_t>(
+                std::min<std::int64_t>(starts[to - first] - starts[from - first], 1 << 30));
         };
-        // The measures between two bar lines decide the length: the most common, the longer on a tie.
-        std::map<std::int32_t, std::size_t> counts;
-        for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
-            ++counts[lengthOf(cuts[i], cuts[i + 1])];
-        std::int32_t length = 0;
-        std::size_t most = 0;
-        for (const auto& [ticks, count] : counts)
-            if (count >= most) std::tie(length, most) = std::pair{ticks, count};
-        // A length that fewer than half of the measures have is no metre: then nothing is told.
-        if (length <= 0 || most < 2 || 2 * most <= cuts.size() - 1) return;
-
-        // The end of a line closes a measure without a bar line when the measure is full there.
         std::vector<Measure> measures{{first, cuts.front(), closing.front()}};
         for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
             measures.push_back({cuts[i], cuts[i + 1], closing[i + 1]});
         measures.push_back({cuts.back(), end, nullptr});
-        std::vector<Measure> split;
-        for (std::size_t i = 0; i < measures.size(); ++i) {
-            Measure m = measures[i];
-            for (std::size_t k = m.from + 1; k < m.to; ++k) {
-                if (map_.events[k].set == map_.events[k - 1].set) continue;
-                const std::int32_t before = lengthOf(m.from, k);
-                if (std::abs(lengthOf(m.from, m.to) - length) <= Slack) break;
-                if (std::abs(before - length) <= Slack || (split.empty() && before < length)) {
-                    split.push_back({m.from, k, nullptr});
-                    m.from = k;
+        // The end of a line closes a measure without a bar line where the measure is full there.
+        const auto splitWith = [&](std::int32_t length) {
+            std::vector<Measure> split;
+            for (Measure m : measures) {
+                for (std::size_t k = m.from + 1; k < m.to; ++k) {
+                    if (map_.events[k].set == map_.events[k - 1].set) continue;
+                    if (std::abs(lengthOf(m.from, m.to) - length) <= Slack) break;
+                    const std::int32_t before = lengthOf(m.from, k);
+                    if (std::abs(before - length) <= Slack || (split.empty() && before < length)) {
+                        split.push_back({m.from, k, nullptr});
+                        m.from = k;
+                    }
                 }
+                split.push_back(m);
             }
-            split.push_back(m);
+            return split;
+        };
+        // The length is the one that most measures have, between the first and the last, once the lines
+        // are cut where such measures end; the longer on a tie. Candidates: every length of a measure or of
+        // a line's part of one.
+        std::vector<std::int32_t> candidates;
+        for (const Measure& m : measures) {
+            std::size_t from = m.from;
+            for (std::size_t k = m.from + 1; k <= m.to; ++k)
+                if (k == m.to || map_.events[k].set != map_.events[k - 1].set) {
+                    candidates.push_back(lengthOf(from, k));
+                    from = k;
+                }
+            candidates.push_back(lengthOf(m.from, m.to));
         }
+        // The three lengths met most often are tried, each met at least twice.
+        std::map<std::int32_t, std::size_t> met;
+        for (const std::int32_t candidate : candidates)
+            ++met[candidate];
+        std::vector<std::pair<std::size_t, std::int32_t>> often;
+        for (const auto& [candidate, times] : met)
+            if (times >= 2) often.emplace_back(times, candidate);
+        std::sort(often.rbegin(), often.rend());
+        often.resize(std::min<std::size_t>(often.size(), 3));
+        candidates.clear();
+        for (const auto& [times, candidate] : often)
+            candidates.push_back(candidate);
+        std::sort(candidates.begin(), candidates.end());
+        std::int32_t length = 0;
+        std::size_t most = 0;
+        std::size_t inner = 0;
+        std::vector<Measure> split;
+        for (const std::int32_t candidate : candidates) {
+            if (candidate <= 0) continue;
+            std::vector<Measure> tried = splitWith(candidate);
+            std::size_t count = 0;
+            for (std::size_t i = 1; i + 1 < tried.size(); ++i)
+                count += std::abs(lengthOf(tried[i].from, tried[i].to) - candidate) <= Slack;
+            if (count >= most) {
+                std::tie(length, most, inner) = std::tuple{candidate, count, tried.size() - 2};
+                split = std::move(tried);
+            }
+        }
+        // A length that no more than half of the measures have is no metre: then nothing is told.
+        if (length <= 0 || most < 2 || 2 * most <= inner) return;
         const auto check = [&](const Measure& m, bool mayBeShort) {
             std::int32_t ticks = 0;
             for (std::size_t k = m.from; k < m.to; ++k) {
