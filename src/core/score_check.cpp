@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -583,6 +582,7 @@ struct SetFacts {
     bool timbreAligned = false;   // its timbre segment starts where the pitch segment does, on an even byte
     bool durationAligned = false; // the same for the duration segment
     bool longTimbre = false;      // later sets are shifted by this set's timbre line
+    bool pitchDoubleBytes = false; // every unit of the pitch segment is one two-byte character
     CharGrid durationGrid;
     std::size_t entriesBegin = 0; // the timbre numbers' entries among the checker's entries
     std::size_t entriesEnd = 0;
@@ -694,6 +694,7 @@ class Checker {
         const std::uint8_t whole = sets_[s].suppressed ? Whole | Suppressed : Whole;
         // Two-byte characters from an even byte of PitchText: every character is one unit.
         if (Set(s).pitchStart % 2 == 0 && HoldsDoubleBytesOnly(line)) {
+            sets_[s].pitchDoubleBytes = true;
             std::fill(flags_.begin() + static_cast<std::ptrdiff_t>(FirstUnit(s) - 1),
                       flags_.begin() + static_cast<std::ptrdiff_t>(LastUnit(s)), whole);
             return;
@@ -894,20 +895,28 @@ class Checker {
         const SetFacts& facts = sets_[s];
         const std::string_view pitch = facts.pitch;
         const std::string_view duration = facts.duration.substr(0, set.durationBytes);
-        if (Set(s).pitchStart % 2 != 0 || !HoldsDoubleBytesOnly(pitch) || !HoldsDoubleBytesOnly(duration))
+        if (!facts.pitchDoubleBytes || !facts.durationGrid.Runs().empty() || duration.size() % 2 != 0)
             return false;
         const std::array<std::uint8_t, 65536>& facts932 = Facts();
         // Up to the end of the shorter line: notes past the end of the duration line have findings of
         // their own, and a bar line there is the duration line's closing one left out.
         const std::size_t end = std::min(pitch.size(), duration.size());
-        bool barsBelow = false; // the duration line writes ｜ under bar lines: then nothing else stands there
-        for (std::size_t b = 0; b < duration.size() && !barsBelow; b += 2)
-            barsBelow = UnitOfLine(duration, b) == symbol::BarLine;
+        // Whether the duration line writes ｜ under bar lines: then nothing else may stand there. Asked only
+        // where a bar line stands over something else, which is seldom.
+        std::optional<bool> barsBelow;
+        const auto writesBars = [&] {
+            if (!barsBelow) {
+                barsBelow = false;
+                for (std::size_t at = 0; at + 1 < duration.size() && !*barsBelow; at += 2)
+                    barsBelow = UnitOfLine(duration, at) == symbol::BarLine;
+            }
+            return *barsBelow;
+        };
         std::size_t b = 0;
         for (; b < end; b += 2) {
             const std::uint8_t above = facts932[UnitOfLine(pitch, b)];
             const std::uint8_t below = facts932[UnitOfLine(duration, b)];
-            if ((above & Bar) != (below & Bar) && (barsBelow || (below & MarkedDuration))) break;
+            if ((above & Bar) != (below & Bar) && ((below & MarkedDuration) || writesBars())) break;
             if (!(above & (NoteSymbol | Bar)) && (below & MarkedDuration) &&
                 map_.units[UnitOf(s, b) - 1] != UnitKind::Other)
                 break;
@@ -1196,12 +1205,30 @@ class Checker {
         for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
             measures.push_back({cuts[i], cuts[i + 1], closing[i + 1]});
         measures.push_back({cuts.back(), end, nullptr});
+        std::vector<std::size_t> lineStarts; // the events that begin a line set, after the group's first
+        for (std::int32_t set = map_.events[first].set + 1; set <= map_.events[end - 1].set; ++set) {
+            const auto k = static_cast<std::size_t>(
+                std::lower_bound(map_.events.begin() + static_cast<std::ptrdiff_t>(first),
+                                 map_.events.begin() + static_cast<std::ptrdiff_t>(end), set,
+                                 [](const EventPlace& e, std::int32_t s) { return e.set < s; }) -
+                map_.events.begin());
+            if (lineStarts.empty() || lineStarts.back() != k) lineStarts.push_back(k);
+        }
+        // The line starts inside each measure (after its first event), found in one walk: both are in order.
+        std::vector<std::span<const std::size_t>> inside(measures.size());
+        for (std::size_t i = 0, l = 0; i < measures.size(); ++i) {
+            while (l < lineStarts.size() && lineStarts[l] <= measures[i].from) ++l;
+            std::size_t e = l;
+            while (e < lineStarts.size() && lineStarts[e] < measures[i].to) ++e;
+            inside[i] = std::span<const std::size_t>(lineStarts.data() + l, e - l);
+            l = e;
+        }
         // The end of a line closes a measure without a bar line where the measure is full there.
         const auto splitWith = [&](std::int32_t length) {
             std::vector<Measure> split;
-            for (Measure m : measures) {
-                for (std::size_t k = m.from + 1; k < m.to; ++k) {
-                    if (map_.events[k].set == map_.events[k - 1].set) continue;
+            for (std::size_t i = 0; i < measures.size(); ++i) {
+                Measure m = measures[i];
+                for (const std::size_t k : inside[i]) {
                     if (std::abs(lengthOf(m.from, m.to) - length) <= Slack) break;
                     const std::int32_t before = lengthOf(m.from, k);
                     if (std::abs(before - length) <= Slack || (split.empty() && before < length)) {
@@ -1213,48 +1240,52 @@ class Checker {
             }
             return split;
         };
-        // The length is the one that most measures have, between the first and the last, once the lines
-        // are cut where such measures end; the longer on a tie. Candidates: every length of a measure or of
-        // a line's part of one.
-        std::vector<std::int32_t> candidates;
-        for (const Measure& m : measures) {
-            std::size_t from = m.from;
-            for (std::size_t k = m.from + 1; k <= m.to; ++k)
-                if (k == m.to || map_.events[k].set != map_.events[k - 1].set) {
-                    candidates.push_back(lengthOf(from, k));
-                    from = k;
+        // The length is the one that most measures between the first and the last have, once the lines are
+        // cut where such measures end; the longer on a tie. Tried: the length that more than half of those
+        // measures have, and the one that more than half of their parts in one line have (where every line
+        // closes a measure), found by a majority vote without a list of lengths.
+        const auto majority = [&](bool parts) -> std::int32_t {
+            std::int32_t candidate = 0;
+            std::size_t votes = 0;
+            std::size_t all = 0;
+            const auto pass = [&](auto&& visit) {
+                for (std::size_t i = 1; i + 1 < measures.size(); ++i) {
+                    const Measure& m = measures[i];
+                    std::size_t from = m.from;
+                    if (parts)
+                        for (const std::size_t k : inside[i]) {
+                            visit(lengthOf(from, k));
+                            from = k;
+                        }
+                    visit(lengthOf(from, m.to));
                 }
-            candidates.push_back(lengthOf(m.from, m.to));
-        }
-        // The three lengths met most often are tried, each met at least twice.
-        std::map<std::int32_t, std::size_t> met;
-        for (const std::int32_t candidate : candidates)
-            ++met[candidate];
-        std::vector<std::pair<std::size_t, std::int32_t>> often;
-        for (const auto& [candidate, times] : met)
-            if (times >= 2) often.emplace_back(times, candidate);
-        std::sort(often.rbegin(), often.rend());
-        often.resize(std::min<std::size_t>(often.size(), 3));
-        candidates.clear();
-        for (const auto& [times, candidate] : often)
-            candidates.push_back(candidate);
-        std::sort(candidates.begin(), candidates.end());
+            };
+            pass([&](std::int32_t length) {
+                if (votes == 0) candidate = length;
+                votes += candidate == length ? 1 : std::size_t(-1);
+            });
+            std::size_t count = 0;
+            pass([&](std::int32_t length) {
+                count += std::abs(length - candidate) <= Slack;
+                ++all;
+            });
+            return 2 * count > all ? candidate : 0;
+        };
         std::int32_t length = 0;
         std::size_t most = 0;
         std::size_t inner = 0;
         std::vector<Measure> split;
-        for (const std::int32_t candidate : candidates) {
+        for (const std::int32_t candidate : {majority(false), majority(true)}) {
             if (candidate <= 0) continue;
             std::vector<Measure> tried = splitWith(candidate);
             std::size_t count = 0;
             for (std::size_t i = 1; i + 1 < tried.size(); ++i)
                 count += std::abs(lengthOf(tried[i].from, tried[i].to) - candidate) <= Slack;
-            if (count >= most) {
+            if (count > most || (count == most && candidate > length)) {
                 std::tie(length, most, inner) = std::tuple{candidate, count, tried.size() - 2};
                 split = std::move(tried);
             }
         }
-        // A length that no more than half of the measures have is no metre: then nothing is told.
         if (length <= 0 || most < 2 || 2 * most <= inner) return;
         const auto check = [&](const Measure& m, bool mayBeShort) {
             std::int32_t ticks = 0;
@@ -1323,9 +1354,7 @@ class Checker {
             Add(FindingCode::TooManyNotes, map_.events[OnpuCapacity].pitch,
                 TooManyNotesMessage(map_.read.size()));
         for (std::size_t j = 0; j < lines_.size(); ++j) {
-            if (map_.lines[j].kind == LineKindOf::Other && !CheckLeadingCharacters(j) &&
-                map_.lines[j].Role() == LineRole::Other)
-                CheckUnreadLine(j);
+            if (map_.lines[j].Role() == LineRole::Other && !CheckLeadingCharacters(j)) CheckUnreadLine(j);
             if (lines_[j].size() <= MaxLineBytes || map_.lines[j].kind == LineKindOf::Comment) continue;
             const std::size_t end = TrimLine(lines_[j]).size();
             if (end > MaxLineBytes)
