@@ -895,7 +895,9 @@ class Checker {
         const SetFacts& facts = sets_[s];
         const std::string_view pitch = facts.pitch;
         const std::string_view duration = facts.duration.substr(0, set.durationBytes);
-        if (!facts.pitchDoubleBytes || !facts.durationGrid.Runs().empty() || duration.size() % 2 != 0)
+        // A unit missing or surplus makes the lines of different lengths.
+        if (pitch.size() == duration.size() || !facts.pitchDoubleBytes || !facts.durationGrid.Runs().empty() ||
+            duration.size() % 2 != 0)
             return false;
         const std::array<std::uint8_t, 65536>& facts932 = Facts();
         // Up to the end of the shorter line: notes past the end of the duration line have findings of
@@ -1194,24 +1196,38 @@ class Checker {
     void CheckGroupMeasures(std::size_t first, std::size_t end, const std::vector<std::size_t>& cuts,
                             const std::vector<const BarPlace*>& closing) {
         constexpr std::int32_t Slack = 4; // ticks a nested tuplet may lose
-        std::vector<std::int64_t> starts(end - first + 1, 0);
-        for (std::size_t k = first; k < end; ++k)
-            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
+        std::vector<std::int64_t> starts; // the time of each event from the group's start, made when needed
         const auto lengthOf = [&](std::size_t from, std::size_t to) {
             return static_cast<std::int32_t>(
                 std::min<std::int64_t>(starts[to - first] - starts[from - first], 1 << 30));
         };
-        std::vector<Measure> measures{{first, cuts.front(), closing.front()}};
+        std::vector<Measure> measures;
+        measures.reserve(cuts.size() + 1);
+        measures.push_back({first, cuts.front(), closing.front()});
         for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
             measures.push_back({cuts[i], cuts[i + 1], closing[i + 1]});
         measures.push_back({cuts.back(), end, nullptr});
         std::vector<std::size_t> lineStarts; // the events that begin a line set, after the group's first
-        for (std::int32_t set = map_.events[first].set + 1; set <= map_.events[end - 1].set; ++set) {
-            const auto k = static_cast<std::size_t>(
-                std::lower_bound(map_.events.begin() + static_cast<std::ptrdiff_t>(first),
-                                 map_.events.begin() + static_cast<std::ptrdiff_t>(end), set,
-                                 [](const EventPlace& e, std::int32_t s) { return e.set < s; }) -
-                map_.events.begin());
+        lineStarts.reserve(static_cast<std::size_t>(map_.events[end - 1].set - map_.events[first].set));
+        // Each found by galloping on from the one before: the sets lie close together.
+        for (std::size_t k = first, set = static_cast<std::size_t>(map_.events[first].set) + 1;
+             set <= static_cast<std::size_t>(map_.events[end - 1].set); ++set) {
+            const auto before = [&](std::size_t e) { return static_cast<std::size_t>(map_.events[e].set) < set; };
+            std::size_t low = k;
+            std::size_t high = k;
+            for (std::size_t step = 1; high < end && before(high); step *= 2) {
+                low = high + 1;
+                high = low + step;
+            }
+            high = std::min(high, end);
+            while (low < high) {
+                const std::size_t middle = low + (high - low) / 2;
+                if (before(middle))
+                    low = middle + 1;
+                else
+                    high = middle;
+            }
+            k = low;
             if (lineStarts.empty() || lineStarts.back() != k) lineStarts.push_back(k);
         }
         // The line starts inside each measure (after its first event), found in one walk: both are in order.
@@ -1243,39 +1259,68 @@ class Checker {
         // The length is the one that most measures between the first and the last have, once the lines are
         // cut where such measures end; the longer on a tie. Tried: the length that more than half of those
         // measures have, and the one that more than half of their parts in one line have (where every line
-        // closes a measure), found by a majority vote without a list of lengths.
-        const auto majority = [&](bool parts) -> std::int32_t {
+        // closes a measure), found by majority votes without a list of lengths.
+        struct Vote {
             std::int32_t candidate = 0;
             std::size_t votes = 0;
+            std::size_t count = 0;
             std::size_t all = 0;
-            const auto pass = [&](auto&& visit) {
-                for (std::size_t i = 1; i + 1 < measures.size(); ++i) {
-                    const Measure& m = measures[i];
-                    std::size_t from = m.from;
-                    if (parts)
-                        for (const std::size_t k : inside[i]) {
-                            visit(lengthOf(from, k));
-                            from = k;
-                        }
-                    visit(lengthOf(from, m.to));
-                }
-            };
-            pass([&](std::int32_t length) {
+            void Cast(std::int32_t length) {
                 if (votes == 0) candidate = length;
                 votes += candidate == length ? 1 : std::size_t(-1);
-            });
-            std::size_t count = 0;
-            pass([&](std::int32_t length) {
+            }
+            void Count(std::int32_t length) {
                 count += std::abs(length - candidate) <= Slack;
                 ++all;
-            });
-            return 2 * count > all ? candidate : 0;
+            }
+            std::int32_t Winner() const { return 2 * count > all ? candidate : 0; }
         };
+        Vote wholes;
+        Vote parts;
+        // The lengths of the measures between the first and the last, and of their parts, in one walk over
+        // their events.
+        {
+            const TOnpu* const timed = map_.timed.data();
+            std::vector<std::int32_t> wholeLengths;
+            std::vector<std::int32_t> partLengths;
+            wholeLengths.reserve(measures.size());
+            partLengths.reserve(measures.size() + lineStarts.size());
+            for (std::size_t i = 1; i + 1 < measures.size(); ++i) {
+                const Measure& m = measures[i];
+                std::int64_t whole = 0;
+                std::int64_t part = 0;
+                const std::size_t* cut = inside[i].data();
+                const std::size_t* const cutsEnd = cut + inside[i].size();
+                for (std::size_t k = m.from; k < m.to; ++k) {
+                    if (cut != cutsEnd && *cut == k) {
+                        partLengths.push_back(static_cast<std::int32_t>(std::min<std::int64_t>(part, 1 << 30)));
+                        part = 0;
+                        ++cut;
+                    }
+                    part += timed[k].Oncho;
+                    whole += timed[k].Oncho;
+                }
+                partLengths.push_back(static_cast<std::int32_t>(std::min<std::int64_t>(part, 1 << 30)));
+                wholeLengths.push_back(static_cast<std::int32_t>(std::min<std::int64_t>(whole, 1 << 30)));
+            }
+            for (const std::int32_t l : wholeLengths)
+                wholes.Cast(l);
+            for (const std::int32_t l : partLengths)
+                parts.Cast(l);
+            for (const std::int32_t l : wholeLengths)
+                wholes.Count(l);
+            for (const std::int32_t l : partLengths)
+                parts.Count(l);
+        }
+        if (wholes.Winner() <= 0 && parts.Winner() <= 0) return;
+        starts.assign(end - first + 1, 0);
+        for (std::size_t k = first; k < end; ++k)
+            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
         std::int32_t length = 0;
         std::size_t most = 0;
         std::size_t inner = 0;
         std::vector<Measure> split;
-        for (const std::int32_t candidate : {majority(false), majority(true)}) {
+        for (const std::int32_t candidate : {wholes.Winner(), parts.Winner()}) {
             if (candidate <= 0) continue;
             std::vector<Measure> tried = splitWith(candidate);
             std::size_t count = 0;
