@@ -577,11 +577,11 @@ struct SetFacts {
     std::string_view timbre;   // the trimmed, seen line above; empty for the stand-in
     std::string_view duration; // the trimmed, seen line below; empty for the stand-in
     DurationLine durationLine = DurationLine::Real;
-    bool suppressed = false;      // the pitch line is a duration line read as a pitch line
-    bool timbreNumbers = false;   // the line above is written as timbre numbers
-    bool timbreAligned = false;   // its timbre segment starts where the pitch segment does, on an even byte
-    bool durationAligned = false; // the same for the duration segment
-    bool longTimbre = false;      // later sets are shifted by this set's timbre line
+    bool suppressed = false;       // the pitch line is a duration line read as a pitch line
+    bool timbreNumbers = false;    // the line above is written as timbre numbers
+    bool timbreAligned = false;    // its timbre segment starts where the pitch segment does, on an even byte
+    bool durationAligned = false;  // the same for the duration segment
+    bool longTimbre = false;       // later sets are shifted by this set's timbre line
     bool pitchDoubleBytes = false; // every unit of the pitch segment is one two-byte character
     CharGrid durationGrid;
     std::size_t entriesBegin = 0; // the timbre numbers' entries among the checker's entries
@@ -896,8 +896,8 @@ class Checker {
         const std::string_view pitch = facts.pitch;
         const std::string_view duration = facts.duration.substr(0, set.durationBytes);
         // A unit missing or surplus makes the lines of different lengths.
-        if (pitch.size() == duration.size() || !facts.pitchDoubleBytes || !facts.durationGrid.Runs().empty() ||
-            duration.size() % 2 != 0)
+        if (pitch.size() == duration.size() || !facts.pitchDoubleBytes ||
+            !facts.durationGrid.Runs().empty() || duration.size() % 2 != 0)
             return false;
         const std::array<std::uint8_t, 65536>& facts932 = Facts();
         // Up to the end of the shorter line: notes past the end of the duration line have findings of
@@ -1212,7 +1212,9 @@ class Checker {
         // Each found by galloping on from the one before: the sets lie close together.
         for (std::size_t k = first, set = static_cast<std::size_t>(map_.events[first].set) + 1;
              set <= static_cast<std::size_t>(map_.events[end - 1].set); ++set) {
-            const auto before = [&](std::size_t e) { return static_cast<std::size_t>(map_.events[e].set) < set; };
+            const auto before = [&](std::size_t e) {
+                return static_cast<std::size_t>(map_.events[e].set) < set;
+            };
             std::size_t low = k;
             std::size_t high = k;
             for (std::size_t step = 1; high < end && before(high); step *= 2) {
@@ -1233,9 +1235,11 @@ class Checker {
         // The line starts inside each measure (after its first event), found in one walk: both are in order.
         std::vector<std::span<const std::size_t>> inside(measures.size());
         for (std::size_t i = 0, l = 0; i < measures.size(); ++i) {
-            while (l < lineStarts.size() && lineStarts[l] <= measures[i].from) ++l;
+            while (l < lineStarts.size() && lineStarts[l] <= measures[i].from)
+                ++l;
             std::size_t e = l;
-            while (e < lineStarts.size() && lineStarts[e] < measures[i].to) ++e;
+            while (e < lineStarts.size() && lineStarts[e] < measures[i].to)
+                ++e;
             inside[i] = std::span<const std::size_t>(lineStarts.data() + l, e - l);
             l = e;
         }
@@ -1293,7 +1297,8 @@ class Checker {
                 const std::size_t* const cutsEnd = cut + inside[i].size();
                 for (std::size_t k = m.from; k < m.to; ++k) {
                     if (cut != cutsEnd && *cut == k) {
-                        partLengths.push_back(static_cast<std::int32_t>(std::min<std::int64_t>(part, 1 << 30)));
+                        partLengths.push_back(
+                            static_cast<std::int32_t>(std::min<std::int64_t>(part, 1 << 30)));
                         part = 0;
                         ++cut;
                     }
