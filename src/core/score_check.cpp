@@ -1150,8 +1150,9 @@ class Checker {
 
     // Where bar lines are written, every measure of a group of line sets (sets not parted by a comment line)
     // should last as long as most of its measures; the first (a pickup) and the last may be shorter, and
-    // the last may close with a long held note. A measure that overflows is reported at the duration of the
-    // note that first passes the length, a short one at its closing bar line.
+    // the last may close with a long held note. A measure that overflows is reported at the note that first
+    // passes the length (on the pitch line, where a note too many or too few is written), a short one at its
+    // closing bar line.
     void CheckMeasures() {
         if (map_.bars.empty() || map_.events.empty()) return;
         std::size_t bar = 0;
@@ -1343,8 +1344,7 @@ class Checker {
                 ticks += map_.timed[k].Oncho;
                 if (ticks <= length + Slack) continue;
                 const EventPlace& e = map_.events[k];
-                const SourcePlace& at = e.duration.IsNone() ? e.pitch : e.duration;
-                return Add(FindingCode::MeasureLength, at,
+                return Add(FindingCode::MeasureLength, e.pitch,
                            MeasureLengthMessage(length, lengthOf(m.from, m.to)));
             }
             if (!mayBeShort && ticks < length - Slack && m.bar != nullptr)

@@ -110,7 +110,7 @@ TEST(CheckScore, FindsEachPitfallWhereItIsTyped) {
          {{F::LeadingCharacters, 'E', 2, 1, 1}}},
         {"a measure that overflows",
          {"", "ロ｜ツレ｜チハレ｜ヒロ｜ロ", "－｜－－｜－－－｜－－｜－"},
-         {{F::MeasureLength, 'W', 3, 8, 1}}},
+         {{F::MeasureLength, 'W', 2, 8, 1}}},
         {"tuplet notes written unlike the base",
          {"", "ロツレチハ", "－３＋＋＋"},
          {{F::TupletDurations, 'W', 3, 2, 1}}},
