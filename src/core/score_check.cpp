@@ -1123,6 +1123,20 @@ class Checker {
     // above a pitch line, which only shifts timbre numbers that are not there). Past a bound the rest keep
     // the severity of their code, so that a score full of such text is still checked at once.
     void ProveSeverities() {
+        const auto provable = [](const Finding& f) {
+            switch (f.code) {
+            case FindingCode::HalfWidthInPitchLine:
+            case FindingCode::HalfWidthInDurationLine:
+            case FindingCode::LongTimbreLine:
+            case FindingCode::LongDurationLine:
+            case FindingCode::CommentAfterPitch:
+            case FindingCode::MusicSharp:
+                return true;
+            default:
+                return false;
+            }
+        };
+        if (std::none_of(findings_.begin(), findings_.end(), provable)) return;
         constexpr std::size_t MaxMends = 64;
         std::size_t mends = 0;
         std::vector<Finding> kept;
