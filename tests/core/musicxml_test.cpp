@@ -34,34 +34,43 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Case{"SpellingFollowsTheWrittenAccidental",
              {"", "＃ロ♭ハ↓ツ↓チウリ♭ツツ", "－－－－－－－－－－－－－"},
-             "D#3(s)=120q Cb4(f)=120q Eb4(f)=120q G4=120q Ab4(f)=120q C#4(s)=120q Fb4(f)=120q F4(n)=120q"},
+             "D#3(s)=120q B3=120q Eb4(f)=120q G4=120q Ab4(f)=120q C#4(s)=120q E4(n)=120q F4=120q"},
         Case{"TranspositionSpellsWithoutAccidentalsAsUsual",
              {"", "ロ＃ロ", "－－－"},
              "Eb3(f)=120q E3(n)=120q",
              {.transpose = 1}},
-        Case{"HoldsTieRestsAndLongValuesSplit",
+        Case{"HoldsTieRestsAndValuesSplitByBeat",
              {"", "ーローー○ー", "＋　－＋＋－"},
-             "r=60e D3=240h~ D3=120q~ D3=60e r=60e r=120q"},
-        Case{"NotesOfNoTimeAreGraceNotesOrStartTheirHold",
+             "r=60e D3=60e~ D3=180q.~ D3=60e~ (D3=60e~ D3=60e) r=60e r=60e r=60e"},
+        Case{"NotesOfNoTimeAreLeftOutOrStartTheirHold",
              {"", "ロツーー○ーレ", "｜｜｜－｜－＋"},
-             "gD3e F3=120q r=120q G3=60e"},
+             "F3=120q r=120q G3=60e"},
+        Case{"CourtesyAccidentalsAfterATieOverABar",
+             {"", "＃ツ｜ーツ＃ツ", "　＋｜＋＋"},
+             "F#3(s)=60e~ | (F#3=60e F3(n)=60e) F#3(s)=240h"},
         Case{"WholeTupletsOfAPlainValue",
              {"", "ロツレ｜チチチチチ｜ロツレチハロツ", "＋３＋｜＝＝５＝＝｜＋＋＋７＋＋＋"},
-             "[D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}] | [A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} "
-             "A3=24s{5:4}] | [D3=69e{7:8} F3=69e{7:8} G3=69e{7:8} A3=69e{7:8} C4=68e{7:8} D4=68e{7:8} "
-             "F4=68e{7:8}]"},
-        Case{"TruncatedTripletsKeepTheirTicks",
+             "([D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}]) | ([A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} "
+             "A3=24s{5:4}]) | ([D3=69e{7:8} F3=69e{7:8} G3=69e{7:8} A3=69e{7:8} C4=68e{7:8} D4=68e{7:8} "
+             "F4=68e{7:8}])"},
+        // Onsets 0 40 80 106 132 (158) written at 0 41.25 78.75 105 131.25 (157.5).
+        Case{"TruncatedTripletsAsNearestTiedValues",
              {"", "ロツレチハ", "＋３＋３＋"},
-             "D3=40e{3:2} F3=40e{3:2} G3=26s{15:13} A3=26s{15:13} C4=26s{15:13}"},
-        Case{"GroupCutByTheStartKeepsItsTicks",
+             "(D3=30s~ D3=11.25x. F3=30s~ F3=7.5x G3=22.5t.~ G3=3.75y A3=15t~) (A3=11.25x. C4=22.5t.~ "
+             "C4=3.75y)"},
+        Case{"GroupCutByTheStartAsNearestTiedValues",
              {"", "ロツレチ", "＋５＋＋"},
-             "D3=48e{5:4} F3=48e{5:4} G3=48e{5:4} A3=48e{5:4}"},
+             "(D3=45s.~ D3=3.75y F3=45s.~ F3=3.75y G3=22.5t.~) (G3=22.5t. A3=45s.~ A3=7.5x)"},
         Case{"GroupCutByTheEndIsCompletedWithRests",
              {"", "ロツ", "＋３"},
-             "[D3=40e{3:2} F3=40e{3:2} r=40e{3:2}]"},
-        Case{"BarsAndLineSetsCutMeasuresButNotTuplets",
+             "([D3=40e{3:2} F3=40e{3:2}) r=40e{3:2}]"},
+        // The bar line inside the triplet stays: the measure of 80 ticks is written as 78.75, the next one
+        // begins with a 128th rest to put its first note 1.25 ticks early.
+        Case{"BarsAndLineSetsCutMeasuresAndTuplets",
              {"", "ロ｜ツ｜｜レ", "－｜－｜｜－", "", "ロツ｜レチ", "＋３｜＋－", "", "ハ", "－"},
-             "D3=120q | F3=120q | G3=120q | [D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}] | A3=120q | C4=120q"},
+             "D3=120q | F3=120q | G3=120q | (D3=30s~ D3=11.25x. F3=30s~ F3=3.75y) | r=3.75y (G3=30s~ "
+             "G3=11.25x. "
+             "A3=60e~ A3=15t~) A3=45s. | C4=120q"},
         Case{"ProgramChangesWhereTheTimbreChanges",
              {"161620FF", "ロツレチ", "－－－－"},
              "P22 D3=120q F3=120q P32 G3=120q A3=120q"},
