@@ -530,7 +530,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 // The text of one note element, written without a check of its room: the longest element, with a program
-// change and every mark, takes some 700 bytes, and the numbers in it have at most 11 characters.
+// change, a timbre text and every mark, takes some 1000 bytes, and the numbers in it have at most 11
+// characters.
 class NoteText {
   public:
     template <std::size_t N>
@@ -547,7 +548,7 @@ class NoteText {
     std::string_view Text() const { return {text_, static_cast<std::size_t>(end_ - text_)}; }
 
   private:
-    char text_[1024];
+    char text_[1536];
     char* end_ = text_;
 };
 
@@ -868,7 +869,19 @@ MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const Con
     const std::vector<std::size_t> starts = MeasureStarts(map);
     std::vector<std::int32_t> tupletOf(map.timed.size(), -1);
     const std::vector<WrittenTuplet> tuplets = WrittenTuplets(map, starts, tupletOf);
-    const Pieces pieces = PiecesOf(map.timed, map.events, tuplets, tupletOf, starts, settings);
+    Pieces pieces = PiecesOf(map.timed, map.events, tuplets, tupletOf, starts, settings);
+    // The part's first instrument is the one its first note plays: a reader that takes no instrument change
+    // plays that one throughout, and names the part after it.
+    const auto firstNote = std::find_if(pieces.pieces.begin(), pieces.pieces.end(),
+                                        [](const Piece& piece) { return piece.kind == PieceKind::Note; });
+    if (firstNote != pieces.pieces.end() && firstNote->instrument > 0) {
+        const std::int32_t first = firstNote->instrument;
+        std::swap(pieces.programs.front(), pieces.programs[static_cast<std::size_t>(first)]);
+        for (Piece& piece : pieces.pieces)
+            piece.instrument = piece.instrument == first ? 0
+                               : piece.instrument == 0   ? first
+                                                         : piece.instrument;
+    }
 
     Document document(pieces.pieces.size());
     document.Head(title, pieces.programs);

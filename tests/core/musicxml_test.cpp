@@ -87,13 +87,48 @@ TEST(MusicXml, DocumentCarriesTitleInstrumentTempoAndVolume) {
     const ScoreLines score{"ロ//x", "//　", "//　 尺八 \"1\" & <2>　", "//y", "", "ロ", "－"};
     EXPECT_EQ(FirstCommentText(score), test::Sjis("尺八 \"1\" & <2>"));
     const ConversionSettings settings{.tempo = 120, .volume = 100, .instrument = 0x51};
-    const std::string text = ExportMusicXml(score, settings, "A&B <\"x\"> 'y'\x01\xFF\xEF\xBF\xBE").text;
-    for (const char* part :
-         {"<work-title>A&amp;B &lt;&quot;x&quot;&gt; &apos;y&apos;\xEF\xBF\xBD\xEF\xBF\xBD</",
-          "<part-name>Lead2(sawtooth</part-name>", "<midi-program>82</midi-program>",
-          "<per-minute>120</per-minute>", "<sound tempo=\"120\" dynamics=\"111.11\"/>"})
+    // Bytes that are no UTF-8 and the window's marks for bytes that are no code page 932 (U+EF01) become
+    // U+FFFD; variation selectors (﨑 with VS13) are left out.
+    const std::string text =
+        ExportMusicXml(score, settings,
+                       "A&B <\"x\"> 'y'\x01\xFF\xEF\xBF\xBE\xEE\xBC\x81\xEF\xA8\x91\xEF\xB8\x8C")
+            .text;
+    for (const char* part : {"<work-title>A&amp;B &lt;&quot;x&quot;&gt; "
+                             "&apos;y&apos;\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xA8\x91</",
+                             "<part-name>Lead2(sawtooth</part-name>", "<midi-program>82</midi-program>",
+                             "<per-minute>120</per-minute>", "<sound tempo=\"120\" dynamics=\"111.11\"/>"})
         EXPECT_TRUE(test::Has(text, part)) << part;
     EXPECT_FALSE(test::Has(ExportMusicXml(score, settings).text, "<work>"));
+    const std::string longTitle =
+        ExportMusicXml(score, settings, std::string(20, 'a') + "尺八尺八尺八尺八尺八尺八尺八尺八尺八尺八")
+            .text;
+    EXPECT_TRUE(test::Has(longTitle,
+                          "<movement-title>aaaaaaaaaaaaaaaaaaaa尺八尺八尺八尺八尺八尺八尺八尺八尺八尺八</"));
+    const std::string longerTitle =
+        ExportMusicXml(score, settings, std::string(20, 'a') + "尺八尺八尺八尺八尺八尺八尺八尺八尺八尺八尺")
+            .text;
+    EXPECT_TRUE(test::Has(longerTitle,
+                          "<movement-title>aaaaaaaaaaaaaaaaaaaa尺八尺八尺八尺八尺八尺八尺八尺八尺八尺八…</"));
+}
+
+// The clef that needs the fewest ledger lines: the treble clef an octave down (乙 and 甲: D3 to D5), the bass
+// clef an octave lower.
+TEST(MusicXml, ClefFitsTheNotes) {
+    const struct {
+        ScoreLines score;
+        std::int32_t transpose;
+        const char* clef;
+    } cases[] = {
+        {{"", "ロツレチハ", "－－－－－"},
+         0,
+         "<sign>G</sign>\n          <line>2</line>\n          <clef-octave-change>-1<"},
+        {{"", "ロツレチハ甲ロツレ", "－－－－－－－－"}, 0, "<sign>G</sign>"},
+        {{"", "ロツレチハ", "－－－－－"}, -12, "<sign>F</sign>\n          <line>4</line>"},
+        {{"", "ロツレチハ", "－－－－－"}, -5, "<sign>F</sign>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(test::Has(ExportMusicXml(c.score, {.transpose = c.transpose}).text, c.clef))
+            << c.transpose;
 }
 
 TEST(MusicXml, RefusesWhatTheConversionRefuses) {
