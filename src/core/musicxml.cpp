@@ -174,12 +174,13 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
 }
 
 // The values of tied notes that together last units (a multiple of a 128th note) from at: up to the next
-// beat of the measure where a note begins off the beat and runs past it, then the longest plain or dotted
-// values first.
+// beat of the measure where a note begins off the beat on the grid of 32nd notes and runs past it, then the
+// longest plain or dotted values first. A note off that grid (after durations that the grid only comes near)
+// is not cut at the beats, which it would only cut into more pieces.
 template <class Emit>
 void SplitUnits(std::int32_t at, std::int32_t units, Emit&& emit) {
     const std::int32_t intoBeat = at % Beat;
-    if (intoBeat != 0 && intoBeat + units > Beat) {
+    if (intoBeat != 0 && intoBeat % NoteTypes[ShortestTupletType].units == 0 && intoBeat + units > Beat) {
         SplitUnits(at, Beat - intoBeat, emit);
         SplitUnits(at + Beat - intoBeat, units - (Beat - intoBeat), emit);
         return;
