@@ -608,14 +608,18 @@ std::vector<Beams> BeamsOf(std::span<const Piece> pieces, std::int32_t origin) {
 constexpr std::array<std::string_view, 6> BeamNames{"",    "begin",        "continue",
                                                     "end", "forward hook", "backward hook"};
 
-// The title as the page shows it: at most this many characters, with "…" where it is cut.
-constexpr std::size_t ShownTitleCharacters = 40;
+// The title as the page shows it: at most this many columns, a wide (East Asian) character taking two, with
+// "…" where it is cut.
+constexpr std::size_t ShownTitleColumns = 48;
 
 std::string ShortTitle(std::string_view title) {
-    std::size_t characters = 0;
-    for (std::size_t b = 0; b < title.size(); ++b) {
-        if ((static_cast<unsigned char>(title[b]) & 0xC0) == 0x80) continue;
-        if (++characters > ShownTitleCharacters) return std::string(title.substr(0, b)) + "\xE2\x80\xA6";
+    std::size_t columns = 0;
+    for (std::size_t b = 0; b < title.size();) {
+        const std::size_t used = std::max<std::size_t>(Utf8SequenceAt(title.substr(b)), 1);
+        const char32_t c = used > 1 ? CodePoint(title.substr(b, used)) : static_cast<unsigned char>(title[b]);
+        columns += c >= 0x1100 && c != 0xFFFD && !(c >= 0xFE00 && c <= 0xFE0F) ? 2 : 1;
+        if (columns > ShownTitleColumns) return std::string(title.substr(0, b)) + "\xE2\x80\xA6";
+        b += used;
     }
     return std::string(title);
 }

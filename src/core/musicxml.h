@@ -50,8 +50,8 @@ std::string_view FirstCommentText(std::span<const std::string_view> lines);
 
 // The score lines (code page 932 bytes, without line ends) as MusicXML, with the tempo, transposition,
 // volume, instrument and timbre switch of the settings; title is UTF-8 (empty: no title), kept whole as the
-// work title and shown shortened to 40 characters. Text that is not UTF-8 or that XML cannot hold is written
-// as U+FFFD or left out, and so are variation selectors.
+// work title and shown as the movement title, shortened to 48 columns (a wide character takes two). Text
+// that is not UTF-8 or that XML cannot hold is written as U+FFFD or left out, and so are variation selectors.
 MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const ConversionSettings& settings,
                               std::string_view title = {});
 
