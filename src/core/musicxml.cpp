@@ -626,7 +626,7 @@ std::string ShortTitle(std::string_view title) {
 
 class Document {
   public:
-    explicit Document(std::size_t pieces) { out_.reserve(4096 + pieces * 320); }
+    explicit Document(std::size_t pieces) { out_.reserve(4096 + pieces * 450); }
 
     void Head(std::string_view title, std::span<const std::int32_t> programs) {
         programs_ = programs;
