@@ -10,10 +10,12 @@
 //   keys as the MIDI file plays them), or the bass clef where that needs fewer ledger lines;
 // - ○ a rest; ー a note tied from the sounding note before it, or a rest after a rest or at the start;
 // - measures at the bar lines ｜ and at the start of every line set, inside a tuplet too; a bar line that
-//   would leave a measure without time moves to the next event that has time;
+//   would leave a measure without time moves to the next event that has time. Measures last whole 64th notes
+//   (notation programs round other lengths up): one that the music begins off that grid begins at the 64th
+//   note before, with a rest up to its first note;
 // - a tuplet group whose durations are those of a whole group over a plain note value (＋３＋ over an
 //   eighth, ＝＝５＝＝ over a sixteenth, ＋＋＋７＋＋＋ over an eighth...), that no bar line cuts and that
-//   begins on the grid of written notes is written as a tuplet of that value with its bracket; a group cut
+//   begins on a 64th note is written as a tuplet of that value with its bracket; a group cut
 //   short by the end of the score is completed with rests of the group;
 // - any other duration (a truncated triplet over a triplet's value, a group cut at the start of the score, a
 //   group that shares events with another or that a bar line cuts) is written as tied plain notes: exactly
