@@ -221,48 +221,51 @@ std::int32_t GridBelow(std::int32_t units) {
 
 // Where every event and every measure begins in written units. A written tuplet's events at their exact
 // offsets from the tuplet's start, every other event at WrittenAt, never less than a 128th note after an
-// event with time. A measure at the nearest 64th note if that is at most 1.75 ticks away, else (for a note
-// that begins it) at the 64th note before, with a rest up to the note.
+// event with time. A measure at the nearest 64th note if that is at most 1.75 ticks away, else at the 64th
+// note before, with a rest up to a note that begins it (a rest or ー begins with the measure).
 void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>& tuplets,
                  const std::vector<std::int32_t>& tupletOf, const std::vector<std::size_t>& measureStarts,
                  Pieces& placed) {
+    const std::size_t n = events.size();
     std::vector<std::int32_t>& at = placed.writtenAt;
-    at.assign(events.size() + 1, 0);
+    at.assign(n + 1, 0);
+    std::vector<std::int32_t>& measureAt = placed.measureAt;
+    measureAt.assign(measureStarts.size() + 1, 0);
     std::int64_t tick = 0;
-    for (std::size_t e = 0; e <= events.size(); ++e) {
-        const std::int32_t tuplet = e < events.size() ? tupletOf[e] : -1;
+    std::size_t lastTimed = n; // the last event with time so far, n for none
+    std::size_t m = 1;         // the next measure to place
+    bool held = false;         // a note of no time since the last event with time
+    for (std::size_t e = 0; e <= n; ++e) {
+        const std::int32_t tuplet = e < n ? tupletOf[e] : -1;
         if (e > 0 && tuplet >= 0 &&
             tuplets[static_cast<std::size_t>(tuplet)].first != static_cast<std::int32_t>(e))
             at[e] = at[e - 1] + std::max(events[e - 1].Oncho, 0) * UnitsPerTick;
-        else if (e == events.size() && e > 0 && tupletOf[e - 1] >= 0)
+        else if (e == n && e > 0 && tupletOf[e - 1] >= 0)
             at[e] = at[e - 1] + events[e - 1].Oncho * UnitsPerTick; // a group completed with rests
         else
             at[e] = WrittenAt(tick);
-        if (e > 0 && events[e - 1].Oncho > 0) at[e] = std::max(at[e], at[e - 1] + NoteTypes.back().units);
-        if (e < events.size()) tick += std::max(events[e].Oncho, 0);
-    }
-
-    std::vector<std::int32_t>& measureAt = placed.measureAt;
-    measureAt.assign(measureStarts.size() + 1, 0);
-    for (std::size_t m = 1; m <= measureStarts.size(); ++m) {
-        // The measure's first event with time, and whether a note begins to sound there (a ー too, where it
-        // holds a note of no time before it).
-        std::size_t e = m < measureStarts.size() ? measureStarts[m] : events.size();
-        bool note = false;
-        for (; e < events.size() && events[e].Oncho <= 0; ++e)
-            note = note || events[e].Onko > 0;
-        note = e < events.size() && (events[e].Onko > 0 || (events[e].Onko == -1 && note));
-        const std::int32_t units = at[e];
-        std::int32_t begins = (units + MeasureGrid / 2) / MeasureGrid * MeasureGrid;
-        if (note && std::abs(begins - units) > 7) begins = GridBelow(units);
-        if (e == events.size() && events.size() > 0 && tupletOf[e - 1] >= 0) begins = units;
-        std::size_t before = m < measureStarts.size() ? measureStarts[m] : events.size();
-        while (before > 0 && events[before - 1].Oncho <= 0)
-            --before;
-        const std::int32_t least = before > 0 ? at[before - 1] + NoteTypes.back().units : 0;
-        if (begins < least) begins = GridBelow(least + MeasureGrid - 1);
-        measureAt[m] = begins;
-        if (!note || begins > units) at[e] = begins;
+        if (lastTimed < n) at[e] = std::max(at[e], at[lastTimed] + NoteTypes.back().units);
+        if (e < n && events[e].Oncho <= 0) {
+            held = held || events[e].Onko > 0;
+            continue;
+        }
+        // The first event with time of the next measure, or the end: where the measure begins.
+        if (m <= measureStarts.size() && (m == measureStarts.size() ? e == n : e >= measureStarts[m])) {
+            const bool note = e < n && (events[e].Onko > 0 || (events[e].Onko == -1 && held));
+            std::int32_t begins = (at[e] + MeasureGrid / 2) / MeasureGrid * MeasureGrid;
+            if (std::abs(begins - at[e]) > 7) begins = GridBelow(at[e]);
+            if (e == n && n > 0 && tupletOf[n - 1] >= 0) begins = at[e];
+            if (lastTimed < n)
+                begins =
+                    std::max(begins, GridBelow(at[lastTimed] + NoteTypes.back().units + MeasureGrid - 1));
+            measureAt[m++] = begins;
+            if (!note || begins > at[e]) at[e] = begins;
+        }
+        held = false;
+        if (e < n) {
+            tick += events[e].Oncho;
+            lastTimed = e;
+        }
     }
     measureAt.back() = std::max(measureAt.back(), GridBelow(at.back() + MeasureGrid - 1));
 }

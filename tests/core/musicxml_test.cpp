@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
              "C4=3.75y)"},
         Case{"GroupCutByTheStartAsNearestTiedValues",
              {"", "ロツレチ", "＋５＋＋"},
-             "(D3=45s.~ D3=3.75y F3=45s.~ F3=3.75y G3=45s.) (A3=45s.~ A3=7.5x)"},
+             "(D3=45s.~ D3=3.75y F3=45s.~ F3=3.75y G3=45s.) A3=45s."},
         Case{"GroupCutByTheEndIsCompletedWithRests",
              {"", "ロツ", "＋３"},
              "([D3=40e{3:2} F3=40e{3:2}) r=40e{3:2}]"},
