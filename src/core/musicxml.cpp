@@ -19,18 +19,31 @@
 namespace nagisora {
 namespace {
 
-// The note types the notation's durations reach, longest first: ＊ is a 32nd note.
+// Written time: 480 divisions a quarter note, four to a tick, so that a 128th note (3.75 ticks) is whole.
+constexpr std::int32_t UnitsPerTick = 4;
+constexpr std::int32_t Divisions = MusicXmlDivisions;
+constexpr std::int32_t Beat = Divisions;
+
+// The note types, longest first, in written units: the notation's own durations reach the 32nd note (＊);
+// the 64th and 128th notes write what falls between them.
 struct NoteType {
-    std::int32_t ticks;
+    std::int32_t units;
     std::string_view name;
 };
-constexpr std::array<NoteType, 6> NoteTypes{
-    {{480, "whole"}, {240, "half"}, {120, "quarter"}, {60, "eighth"}, {30, "16th"}, {15, "32nd"}}};
-constexpr std::int32_t WholeTicks = NoteTypes.front().ticks;
-constexpr std::int32_t ShortestTicks = NoteTypes.back().ticks;
-constexpr std::uint8_t GraceType = 3; // an eighth
+constexpr std::array<NoteType, 8> NoteTypes{{{1920, "whole"},
+                                             {960, "half"},
+                                             {480, "quarter"},
+                                             {240, "eighth"},
+                                             {120, "16th"},
+                                             {60, "32nd"},
+                                             {30, "64th"},
+                                             {15, "128th"}}};
+constexpr std::uint8_t QuarterType = 2;
+// A measure lasts a whole number of 64th notes: notation programs round other lengths up.
+constexpr std::int32_t MeasureGrid = 30;
+constexpr std::uint8_t ShortestTupletType = 5; // a tuplet's base is at least a 32nd note
 
-// How a written note shows its ticks: a type, maybe dotted, in the time modification actual:normal.
+// How a written note shows its length: a type, maybe dotted, in the time modification actual:normal.
 struct NoteValue {
     std::uint8_t type = 0; // index in NoteTypes
     bool dotted = false;
@@ -38,7 +51,7 @@ struct NoteValue {
     std::int32_t normal = 1;
 };
 
-enum class PieceKind : std::uint8_t { Note, Rest, Grace };
+enum class PieceKind : std::uint8_t { Note, Rest };
 
 // One note element of the document.
 struct Piece {
@@ -48,9 +61,12 @@ struct Piece {
     bool tieStart = false;
     bool tupletStart = false;
     bool tupletStop = false;
+    std::int32_t tuplet = -1; // the written tuplet it belongs to
     std::int32_t key = 0;
-    std::int32_t ticks = 0;
-    std::int32_t program = -1; // the MIDI program (0..127) that changes at this note
+    std::int32_t at = 0;         // where it begins in written units
+    std::int32_t duration = 0;   // its written units
+    std::int32_t program = -1;   // the MIDI program (0..127) that changes at this note
+    std::int32_t instrument = 0; // the score instrument it is played with (index of the programs used)
     NoteValue value;
 };
 
@@ -67,10 +83,58 @@ std::int32_t NormalNotesOf(std::int32_t marker) {
     return marker == 3 ? 2 : marker == 5 ? 4 : 8;
 }
 
+// Where a tick of the music is written: on the 32nd-note grid where that is exact, else on the coarsest grid
+// down to 128th notes with a point at most 1.75 ticks away, so that a duration no tuplet can express becomes
+// tied notated values and every note still begins within two ticks of where it sounds, also for a reader
+// that plays in whole ticks.
+std::int32_t WrittenAt(std::int64_t tick) {
+    const std::int64_t units = tick * UnitsPerTick;
+    for (const std::int32_t grid : {60, 30, 15}) {
+        const std::int64_t nearest = (units + grid / 2) / grid * grid;
+        if (std::abs(nearest - units) <= 7) return static_cast<std::int32_t>(nearest);
+    }
+    return static_cast<std::int32_t>(units);
+}
+
+// The events (from 0) that begin measures: the first, those after a bar line and those that begin a line set;
+// inside a tuplet too; never leaving a measure without time, and before the events of no time that lead into
+// a note.
+std::vector<std::size_t> MeasureStarts(const ScoreMap& map) {
+    const std::span<const TOnpu> events = map.timed;
+    const std::size_t n = events.size();
+    std::vector<std::int64_t> ticksBefore(n + 1, 0);
+    for (std::size_t e = 0; e < n; ++e)
+        ticksBefore[e + 1] = ticksBefore[e] + std::max(events[e].Oncho, 0);
+
+    std::vector<std::size_t> cuts;
+    cuts.reserve(map.bars.size() + map.sets.size());
+    for (const BarPlace& bar : map.bars)
+        cuts.push_back(static_cast<std::size_t>(bar.eventsBefore));
+    for (std::size_t e = 1; e < n; ++e)
+        if (map.events[e].set != map.events[e - 1].set) cuts.push_back(e);
+    std::sort(cuts.begin(), cuts.end());
+
+    std::vector<std::size_t> starts{0};
+    for (std::size_t cut : cuts) {
+        if (cut == 0 || cut >= n) continue;
+        while (cut > starts.back() && events[cut - 1].Oncho <= 0)
+            --cut;
+        if (cut >= n || ticksBefore[cut] == ticksBefore[starts.back()]) continue;
+        starts.push_back(cut);
+    }
+    if (starts.size() > 1 && ticksBefore[n] == ticksBefore[starts.back()]) starts.pop_back();
+    return starts;
+}
+
 // The groups that are whole tuplets of a plain note value, or such tuplets cut short by the end of the score.
 // A group cut at the start of the score, one whose durations fit no note value (a base that was itself part
-// of a tuplet) and one that shares events with a group already written are left to the plain durations.
-std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, std::vector<std::int32_t>& tupletOf) {
+// of a tuplet), one that shares events with a group already written, one that a measure begins inside and one
+// that begins where the grid of written notes has no point are written in plain notes.
+std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector<std::size_t>& measureStarts,
+                                          std::vector<std::int32_t>& tupletOf) {
+    std::vector<std::int64_t> ticksBefore(map.timed.size() + 1, 0);
+    for (std::size_t e = 0; e < map.timed.size(); ++e)
+        ticksBefore[e + 1] = ticksBefore[e] + std::max(map.timed[e].Oncho, 0);
     std::vector<WrittenTuplet> written;
     for (const TupletGroup& group : map.tuplets) {
         const std::int32_t start = group.k - group.marker / 2; // the group's first place, from 1
@@ -79,10 +143,17 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, std::vector<std::
         bool free = true;
         for (std::int32_t e = group.first; e <= group.last; ++e)
             free = free && !claimed(e);
+        const auto cut = std::upper_bound(measureStarts.begin(), measureStarts.end(),
+                                          static_cast<std::size_t>(group.first - 1));
+        free = free && (cut == measureStarts.end() || *cut > static_cast<std::size_t>(group.last - 1));
+        // A bracket begins where the music does, on the grid of 64th notes that measures keep: after
+        // durations that the grid only comes near, its notes are plain too.
+        const std::int64_t begins = ticksBefore[static_cast<std::size_t>(group.first - 1)];
+        free = free && begins * UnitsPerTick % MeasureGrid == 0;
         if (!free) continue;
-        for (std::uint8_t type = 0; type < NoteTypes.size(); ++type) {
+        for (std::uint8_t type = 0; type <= ShortestTupletType; ++type) {
             std::int32_t values[7];
-            tuplets_detail::GroupValues(group.marker, NoteTypes[type].ticks, values);
+            tuplets_detail::GroupValues(group.marker, NoteTypes[type].units / UnitsPerTick, values);
             bool fits = true;
             for (std::int32_t e = group.first; e <= group.last && fits; ++e)
                 fits = map.timed[static_cast<std::size_t>(e - 1)].Oncho == values[e - start];
@@ -102,43 +173,27 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, std::vector<std::
     return written;
 }
 
-std::optional<NoteValue> PlainValue(std::int32_t ticks) {
-    for (std::uint8_t type = 0; type < NoteTypes.size(); ++type) {
-        const std::int32_t t = NoteTypes[type].ticks;
-        if (ticks == t) return NoteValue{type};
-        if (t % 2 == 0 && ticks == t + t / 2) return NoteValue{type, true};
-    }
-    return std::nullopt;
-}
-
-// The values of tied notes that together last exactly ticks (more than 0): whole notes for what is longer
-// than a whole note, then one plain or dotted note, else plain and dotted notes down to 32nd notes, else one
-// note of the shortest type at least as long, in the time modification that makes it last exactly ticks.
+// The values of tied notes that together last units (a multiple of a 128th note) from at: up to the next
+// beat of the measure where a note begins off the beat on the grid of 32nd notes and runs past it, then the
+// longest plain or dotted values first. A note off that grid (after durations that the grid only comes near)
+// is not cut at the beats, which it would only cut into more pieces.
 template <class Emit>
-void SplitTicks(std::int32_t ticks, Emit&& emit) {
-    for (; ticks > WholeTicks; ticks -= WholeTicks)
-        emit(WholeTicks, NoteValue{0});
-    if (const std::optional<NoteValue> plain = PlainValue(ticks)) {
-        emit(ticks, *plain);
+void SplitUnits(std::int32_t at, std::int32_t units, Emit&& emit) {
+    const std::int32_t intoBeat = at % Beat;
+    if (intoBeat != 0 && intoBeat % NoteTypes[ShortestTupletType].units == 0 && intoBeat + units > Beat) {
+        SplitUnits(at, Beat - intoBeat, emit);
+        SplitUnits(at + Beat - intoBeat, units - (Beat - intoBeat), emit);
         return;
     }
-    if (ticks % ShortestTicks == 0) {
-        for (std::uint8_t type = 0; type < NoteTypes.size() && ticks > 0; ++type) {
-            const std::int32_t t = NoteTypes[type].ticks;
-            if (t % 2 == 0 && ticks >= t + t / 2) {
-                emit(t + t / 2, NoteValue{type, true});
-                ticks -= t + t / 2;
-            }
-            for (; ticks >= t; ticks -= t)
-                emit(t, NoteValue{type});
+    for (std::uint8_t type = 0; type < NoteTypes.size() && units > 0; ++type) {
+        const std::int32_t t = NoteTypes[type].units;
+        if (t >= 30 && units >= t + t / 2) { // dotted down to a 128th note
+            emit(t + t / 2, NoteValue{type, true});
+            units -= t + t / 2;
         }
-        return;
+        for (; units >= t; units -= t)
+            emit(t, NoteValue{type});
     }
-    std::uint8_t type = 0;
-    while (type + 1u < NoteTypes.size() && NoteTypes[type + 1u].ticks >= ticks)
-        ++type;
-    const std::int32_t common = std::gcd(NoteTypes[type].ticks, ticks);
-    emit(ticks, NoteValue{type, false, NoteTypes[type].ticks / common, ticks / common});
 }
 
 // Whether a note of no time is held on by a ー with time after it (ー of no time between them hold nothing).
@@ -148,19 +203,84 @@ bool HeldAfter(std::span<const TOnpu> events, std::size_t e) {
     return false;
 }
 
+// At most this many score instruments: MuseScore 3 plays notes more than once in a part of some hundred.
+// Programs after them are shown where they change but played with the instrument before.
+constexpr std::size_t MaxScoreInstruments = 64;
+
 struct Pieces {
     std::vector<Piece> pieces;
-    std::vector<std::size_t> firstOf; // per event, the first piece it wrote (or the next piece written)
+    std::vector<std::size_t> firstOf;    // per event, the first piece it wrote (or the next piece written)
+    std::vector<std::int32_t> writtenAt; // per event and one past the last, where it begins in written units
+    std::vector<std::int32_t> measureAt; // per measure and one past the last, where it begins
+    std::vector<std::int32_t> programs;  // the programs played, the instrument's first
 };
 
-// The note elements of the events, in order: notes, tied notes for ー, rests, grace notes, tuplets.
+std::int32_t GridBelow(std::int32_t units) {
+    return units / MeasureGrid * MeasureGrid;
+}
+
+// Where every event and every measure begins in written units. A written tuplet's events at their exact
+// offsets from the tuplet's start, every other event at WrittenAt, never less than a 128th note after an
+// event with time. A measure at the nearest 64th note if that is at most 1.75 ticks away, else at the 64th
+// note before, with a rest up to a note that begins it (a rest or ー begins with the measure).
+void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>& tuplets,
+                 const std::vector<std::int32_t>& tupletOf, const std::vector<std::size_t>& measureStarts,
+                 Pieces& placed) {
+    const std::size_t n = events.size();
+    std::vector<std::int32_t>& at = placed.writtenAt;
+    at.assign(n + 1, 0);
+    std::vector<std::int32_t>& measureAt = placed.measureAt;
+    measureAt.assign(measureStarts.size() + 1, 0);
+    std::int64_t tick = 0;
+    std::size_t lastTimed = n; // the last event with time so far, n for none
+    std::size_t m = 1;         // the next measure to place
+    bool held = false;         // a note of no time since the last event with time
+    for (std::size_t e = 0; e <= n; ++e) {
+        const std::int32_t tuplet = e < n ? tupletOf[e] : -1;
+        if (e > 0 && tuplet >= 0 &&
+            tuplets[static_cast<std::size_t>(tuplet)].first != static_cast<std::int32_t>(e))
+            at[e] = at[e - 1] + std::max(events[e - 1].Oncho, 0) * UnitsPerTick;
+        else if (e == n && e > 0 && tupletOf[e - 1] >= 0)
+            at[e] = at[e - 1] + events[e - 1].Oncho * UnitsPerTick; // a group completed with rests
+        else
+            at[e] = WrittenAt(tick);
+        if (lastTimed < n) at[e] = std::max(at[e], at[lastTimed] + NoteTypes.back().units);
+        if (e < n && events[e].Oncho <= 0) {
+            held = held || events[e].Onko > 0;
+            continue;
+        }
+        // The first event with time of the next measure, or the end: where the measure begins.
+        if (m <= measureStarts.size() && (m == measureStarts.size() ? e == n : e >= measureStarts[m])) {
+            const bool note = e < n && (events[e].Onko > 0 || (events[e].Onko == -1 && held));
+            std::int32_t begins = (at[e] + MeasureGrid / 2) / MeasureGrid * MeasureGrid;
+            if (std::abs(begins - at[e]) > 7) begins = GridBelow(at[e]);
+            if (e == n && n > 0 && tupletOf[n - 1] >= 0) begins = at[e];
+            if (lastTimed < n)
+                begins =
+                    std::max(begins, GridBelow(at[lastTimed] + NoteTypes.back().units + MeasureGrid - 1));
+            measureAt[m++] = begins;
+            if (!note || begins > at[e]) at[e] = begins;
+        }
+        held = false;
+        if (e < n) {
+            tick += events[e].Oncho;
+            lastTimed = e;
+        }
+    }
+    measureAt.back() = std::max(measureAt.back(), GridBelow(at.back() + MeasureGrid - 1));
+}
+
+// The note elements of the events, in order: notes, tied notes for ー, rests, tuplets. Notes of no time make
+// no sound in the MIDI file (the checker reports them) and are left out, unless a ー holds them on.
 Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& places,
                 const std::vector<WrittenTuplet>& tuplets, const std::vector<std::int32_t>& tupletOf,
-                const ConversionSettings& settings) {
+                const std::vector<std::size_t>& measureStarts, const ConversionSettings& settings) {
     Pieces result;
     std::vector<Piece>& pieces = result.pieces;
     pieces.reserve(events.size() + events.size() / 4);
     result.firstOf.resize(events.size());
+    PlaceEvents(events, tuplets, tupletOf, measureStarts, result);
+    result.programs.push_back(settings.instrument);
 
     // The note that sounds: its key and spelling, and its last piece, which a ー ties on from.
     bool sounding = false;
@@ -168,21 +288,40 @@ Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& pl
     std::ptrdiff_t tieFrom = -1;
     std::int32_t program = settings.instrument;
     std::int32_t programChange = -1;
+    std::int32_t instrument = 0;
 
     const auto add = [&](Piece piece) {
         piece.program = std::exchange(programChange, -1);
+        piece.instrument = instrument;
         pieces.push_back(piece);
     };
 
+    std::size_t measure = 0;
     for (std::size_t e = 0; e < events.size(); ++e) {
         result.firstOf[e] = pieces.size();
+        while (measure + 1 < measureStarts.size() && measureStarts[measure + 1] <= e)
+            ++measure;
+        const std::int32_t origin = result.measureAt[measure];
+        // Where the event's written time ends: at the next event, or where the next measure begins.
+        const std::int32_t ends = measure + 1 < measureStarts.size() && measureStarts[measure + 1] == e + 1
+                                      ? result.measureAt[measure + 1]
+                                  : e + 1 == events.size() && tupletOf[e] < 0 ? result.measureAt.back()
+                                                                              : result.writtenAt[e + 1];
         const TOnpu& event = events[e];
         const bool isNote = event.Onko > 0;
         const bool isHold = event.Onko == -1;
         if (isNote) {
             if (settings.useScoreTimbres && event.Onshoku >= 0 && event.Onshoku <= 127 &&
-                event.Onshoku != program)
+                event.Onshoku != program) {
                 programChange = program = event.Onshoku;
+                const auto used = std::find(result.programs.begin(), result.programs.end(), program);
+                if (used != result.programs.end()) {
+                    instrument = static_cast<std::int32_t>(used - result.programs.begin());
+                } else if (result.programs.size() < MaxScoreInstruments) {
+                    instrument = static_cast<std::int32_t>(result.programs.size());
+                    result.programs.push_back(program);
+                }
+            }
             sounding = true;
             note = Piece{};
             note.kind = PieceKind::Note;
@@ -193,28 +332,38 @@ Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& pl
             sounding = false;
         }
         if (event.Oncho <= 0) {
-            if (isNote && !HeldAfter(events, e)) {
-                Piece grace = note;
-                grace.kind = PieceKind::Grace;
-                grace.value = NoteValue{GraceType};
-                add(grace);
-            }
+            if (isNote && !HeldAfter(events, e)) sounding = false;
             continue;
         }
 
+        const std::int32_t tuplet = tupletOf[e];
+        const std::int32_t at = result.writtenAt[e];
+        if (pieces.size() == result.firstOf[measureStarts[measure]] &&
+            at > origin) // a note after its measure
+            SplitUnits(0, at - origin, [&](std::int32_t units, NoteValue value) {
+                Piece rest;
+                rest.at = at - units;
+                rest.duration = units;
+                rest.value = value;
+                add(rest);
+            });
         Piece piece = sounding ? note : Piece{};
         const std::size_t first = pieces.size();
-        const std::int32_t tuplet = tupletOf[e];
         if (tuplet >= 0) {
-            piece.ticks = event.Oncho;
+            piece.at = at;
+            piece.duration = ends - at;
+            piece.tuplet = tuplet;
             piece.value = tuplets[static_cast<std::size_t>(tuplet)].value;
             piece.tupletStart =
                 tuplets[static_cast<std::size_t>(tuplet)].first == static_cast<std::int32_t>(e);
             add(piece);
         } else {
-            SplitTicks(event.Oncho, [&](std::int32_t ticks, NoteValue value) {
-                piece.ticks = ticks;
+            std::int32_t from = at;
+            SplitUnits(at - origin, ends - at, [&](std::int32_t units, NoteValue value) {
+                piece.at = from;
+                piece.duration = units;
                 piece.value = value;
+                from += units;
                 add(piece);
             });
         }
@@ -227,16 +376,21 @@ Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& pl
         tieFrom = static_cast<std::ptrdiff_t>(pieces.size() - 1);
     }
 
-    for (const WrittenTuplet& tuplet : tuplets) {
+    for (std::size_t t = 0; t < tuplets.size(); ++t) {
+        const WrittenTuplet& tuplet = tuplets[t];
         Piece& last = pieces[result.firstOf[static_cast<std::size_t>(tuplet.last)]];
         if (tuplet.completion.empty()) {
             last.tupletStop = true;
             continue;
         }
+        std::int32_t at = last.at + last.duration;
         for (const std::int32_t ticks : tuplet.completion) {
             Piece rest;
-            rest.ticks = ticks;
+            rest.at = at;
+            rest.duration = ticks * UnitsPerTick;
+            rest.tuplet = static_cast<std::int32_t>(t);
             rest.value = tuplet.value;
+            at += rest.duration;
             add(rest);
         }
         pieces.back().tupletStop = true;
@@ -244,50 +398,15 @@ Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& pl
     return result;
 }
 
-// The events (from 0) that begin measures: the first, those after a bar line and those that begin a line set;
-// never inside a written tuplet, never leaving a measure without time, and before the events of no time that
-// lead into a note.
-std::vector<std::size_t> MeasureStarts(const ScoreMap& map, const std::vector<WrittenTuplet>& tuplets,
-                                       const std::vector<std::int32_t>& tupletOf) {
-    const std::span<const TOnpu> events = map.timed;
-    const std::size_t n = events.size();
-    std::vector<std::int64_t> ticksBefore(n + 1, 0);
-    for (std::size_t e = 0; e < n; ++e)
-        ticksBefore[e + 1] = ticksBefore[e] + std::max(events[e].Oncho, 0);
-
-    std::vector<std::size_t> cuts;
-    cuts.reserve(map.bars.size() + map.sets.size());
-    for (const BarPlace& bar : map.bars)
-        cuts.push_back(static_cast<std::size_t>(bar.eventsBefore));
-    for (std::size_t e = 1; e < n; ++e)
-        if (map.events[e].set != map.events[e - 1].set) cuts.push_back(e);
-    std::sort(cuts.begin(), cuts.end());
-
-    std::vector<std::size_t> starts{0};
-    for (std::size_t cut : cuts) {
-        if (cut == 0 || cut >= n) continue;
-        const std::int32_t tuplet = tupletOf[cut];
-        if (tuplet >= 0 && tuplet == tupletOf[cut - 1])
-            cut = static_cast<std::size_t>(tuplets[static_cast<std::size_t>(tuplet)].last) + 1;
-        while (cut > starts.back() && events[cut - 1].Oncho <= 0)
-            --cut;
-        if (cut >= n || ticksBefore[cut] == ticksBefore[starts.back()]) continue;
-        starts.push_back(cut);
-    }
-    if (starts.size() > 1 && ticksBefore[n] == ticksBefore[starts.back()]) starts.pop_back();
-    return starts;
-}
-
-// The letter, alteration and octave of a key: with a sharp after ＃ and a flat after ♭ or ↓ where one names
-// it, else the usual names without a key signature.
+// The letter, alteration and octave of a key, without a key signature: a white key by its plain letter (F,
+// not E♯; B, not C♭), a black key with a sharp after ＃ and a flat after ♭ or ↓, else by its usual name.
 struct Spelled {
     std::uint8_t step; // C D E F G A B: 0 to 6
     std::int8_t alter;
     std::int32_t octave;
 };
 
-// Per pitch class from C: the letter of a white key (-1 for a black one), and the usual name of every key.
-constexpr std::array<std::int8_t, 12> WhiteStep{0, -1, 1, -1, 2, 3, -1, 4, -1, 5, -1, 6};
+// Per pitch class from C: the usual name of every key.
 constexpr std::array<std::uint8_t, 12> UsualStep{0, 0, 1, 2, 2, 3, 3, 4, 5, 5, 6, 6};    // C C# D Eb E F F#
 constexpr std::array<std::int8_t, 12> UsualAlter{0, 1, 0, -1, 0, 0, 1, 0, -1, 0, -1, 0}; // G Ab A Bb B
 
@@ -296,13 +415,39 @@ std::size_t PitchClass(std::int32_t key) {
 }
 
 Spelled Spell(std::int32_t key, std::uint8_t accidental) {
-    Spelled spelled{UsualStep[PitchClass(key)], UsualAlter[PitchClass(key)], 0};
-    const std::int8_t below = WhiteStep[PitchClass(key - 1)];
-    const std::int8_t above = WhiteStep[PitchClass(key + 1)];
-    if (accidental == 1 && below >= 0) spelled = {static_cast<std::uint8_t>(below), 1, 0};
-    if (accidental >= 2 && above >= 0) spelled = {static_cast<std::uint8_t>(above), -1, 0};
+    const std::size_t pitchClass = PitchClass(key);
+    Spelled spelled{UsualStep[pitchClass], UsualAlter[pitchClass], 0};
+    if (spelled.alter != 0 && accidental == 1) spelled = {UsualStep[PitchClass(key - 1)], 1, 0};
+    if (spelled.alter != 0 && accidental >= 2) spelled = {UsualStep[PitchClass(key + 1)], -1, 0};
     spelled.octave = (key - spelled.alter) / 12 - 1;
     return spelled;
+}
+
+// The position of a key on the staff in diatonic steps from C-1, as it is spelled without an accidental.
+std::int32_t StaffStep(std::int32_t key) {
+    const Spelled spelled = Spell(key, 0);
+    return spelled.octave * 7 + spelled.step + 7;
+}
+
+enum class Clef : std::uint8_t { TrebleOctaveDown, Bass };
+
+// The clef that needs the fewest ledger lines for the notes: the treble clef an octave down, which writes the
+// keys of the MIDI file an octave above where they sound, or the bass clef where most notes are low.
+Clef ClefOf(std::span<const Piece> pieces) {
+    // The lowest and highest line of each staff, as StaffStep counts: E3 to F4 sounding, G2 to A3.
+    constexpr std::int32_t TrebleLow = 4 * 7 + 2, TrebleHigh = 5 * 7 + 3, BassLow = 3 * 7 + 4,
+                           BassHigh = 4 * 7 + 5;
+    const auto ledgers = [](std::int32_t step, std::int32_t low, std::int32_t high) {
+        return step < low ? (low - step) / 2 : step > high ? (step - high) / 2 : 0;
+    };
+    std::int64_t treble = 0, bass = 0;
+    for (const Piece& piece : pieces) {
+        if (piece.kind != PieceKind::Note || piece.tieStop) continue;
+        const std::int32_t step = StaffStep(piece.key);
+        treble += ledgers(step, TrebleLow, TrebleHigh);
+        bass += ledgers(step, BassLow, BassHigh);
+    }
+    return bass < treble ? Clef::Bass : Clef::TrebleOctaveDown;
 }
 
 void AppendNumber(std::string& out, std::int64_t value) {
@@ -335,8 +480,20 @@ std::size_t Utf8SequenceAt(std::string_view text) {
     return length;
 }
 
-// Text as XML character data: markup characters escaped, control characters that XML cannot hold left out,
-// and every byte that is no UTF-8 character (or no XML character) written as U+FFFD.
+// The code point of a valid UTF-8 sequence of length bytes.
+char32_t CodePoint(std::string_view sequence) {
+    const auto byte = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(sequence[i]));
+    };
+    if (sequence.size() == 2) return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+    if (sequence.size() == 3) return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+}
+
+// Text as XML character data: markup characters escaped, control characters that XML cannot hold and
+// variation selectors (which the window's text puts after characters that code page 932 holds in two forms)
+// left out, and every byte that is no UTF-8 character, no XML character or one of the marks that the window's
+// text keeps for bytes that are no code page 932 text (U+EF00..U+EFFF) written as U+FFFD.
 void AppendEscaped(std::string& out, std::string_view text) {
     while (!text.empty()) {
         const auto byte = static_cast<unsigned char>(text.front());
@@ -360,12 +517,12 @@ void AppendEscaped(std::string& out, std::string_view text) {
         default:
             if (byte >= 0x80) {
                 used = Utf8SequenceAt(text);
+                const char32_t c = used == 0 ? 0xFFFD : CodePoint(text.substr(0, used));
+                const bool selector = (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF);
                 // U+FFFE and U+FFFF are no XML characters either.
-                const bool noCharacter = used == 3 && text.substr(0, 2) == "\xEF\xBF" &&
-                                         static_cast<unsigned char>(text[2]) >= 0xBE;
-                if (used == 0 || noCharacter)
+                if (used == 0 || c == 0xFFFE || c == 0xFFFF || (c >= 0xEF00 && c <= 0xEFFF))
                     out += "\xEF\xBF\xBD";
-                else
+                else if (!selector)
                     out.append(text.substr(0, used));
                 used = std::max<std::size_t>(used, 1);
             } else if (byte >= 0x20 || byte == '\t' || byte == '\n' || byte == '\r') {
@@ -377,7 +534,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 // The text of one note element, written without a check of its room: the longest element, with a program
-// change and every mark, takes some 700 bytes, and the numbers in it have at most 11 characters.
+// change, a timbre text and every mark, takes some 1000 bytes, and the numbers in it have at most 11
+// characters.
 class NoteText {
   public:
     template <std::size_t N>
@@ -394,17 +552,87 @@ class NoteText {
     std::string_view Text() const { return {text_, static_cast<std::size_t>(end_ - text_)}; }
 
   private:
-    char text_[1024];
+    char text_[1536];
     char* end_ = text_;
 };
 
 constexpr std::string_view Steps = "CDEFGAB";
 
+// The beams of the notes of one measure: notes shorter than a quarter beamed together within a beat, or
+// within their tuplet, each level of beam (eighth, 16th, 32nd...) over the notes that have it, a lone short
+// note with a hook. Rests end a group.
+enum class BeamMark : std::uint8_t { None, Begin, Continue, End, ForwardHook, BackwardHook };
+constexpr std::size_t BeamLevels = 5; // eighth to 128th
+using Beams = std::array<BeamMark, BeamLevels>;
+
+std::vector<Beams> BeamsOf(std::span<const Piece> pieces, std::int32_t origin) {
+    std::vector<Beams> beams(pieces.size(), Beams{});
+    const auto levels = [&](std::size_t p) {
+        const Piece& piece = pieces[p];
+        return piece.kind == PieceKind::Note && piece.value.type > QuarterType
+                   ? piece.value.type - QuarterType
+                   : 0;
+    };
+    const auto groupOf = [&](std::size_t p) {
+        const Piece& piece = pieces[p];
+        return piece.tuplet >= 0 ? -1 - piece.tuplet : (piece.at - origin) / Beat;
+    };
+    for (std::size_t begin = 0; begin < pieces.size();) {
+        std::size_t end = begin;
+        while (end < pieces.size() && levels(end) > 0 && groupOf(end) == groupOf(begin))
+            ++end;
+        if (end - begin >= 2) {
+            for (std::size_t level = 1; level <= BeamLevels; ++level) {
+                for (std::size_t p = begin; p < end;) {
+                    if (levels(p) < static_cast<int>(level)) {
+                        ++p;
+                        continue;
+                    }
+                    std::size_t q = p;
+                    while (q < end && levels(q) >= static_cast<int>(level))
+                        ++q;
+                    if (q - p == 1) {
+                        beams[p][level - 1] = p + 1 < end ? BeamMark::ForwardHook : BeamMark::BackwardHook;
+                    } else {
+                        beams[p][level - 1] = BeamMark::Begin;
+                        for (std::size_t r = p + 1; r + 1 < q; ++r)
+                            beams[r][level - 1] = BeamMark::Continue;
+                        beams[q - 1][level - 1] = BeamMark::End;
+                    }
+                    p = q;
+                }
+            }
+        }
+        begin = std::max(end, begin + 1);
+    }
+    return beams;
+}
+
+constexpr std::array<std::string_view, 6> BeamNames{"",    "begin",        "continue",
+                                                    "end", "forward hook", "backward hook"};
+
+// The title as the page shows it: at most this many columns, a wide (East Asian) character taking two, with
+// "…" where it is cut.
+constexpr std::size_t ShownTitleColumns = 48;
+
+std::string ShortTitle(std::string_view title) {
+    std::size_t columns = 0;
+    for (std::size_t b = 0; b < title.size();) {
+        const std::size_t used = std::max<std::size_t>(Utf8SequenceAt(title.substr(b)), 1);
+        const char32_t c = used > 1 ? CodePoint(title.substr(b, used)) : static_cast<unsigned char>(title[b]);
+        columns += c >= 0x1100 && c != 0xFFFD && !(c >= 0xFE00 && c <= 0xFE0F) ? 2 : 1;
+        if (columns > ShownTitleColumns) return std::string(title.substr(0, b)) + "\xE2\x80\xA6";
+        b += used;
+    }
+    return std::string(title);
+}
+
 class Document {
   public:
-    explicit Document(std::size_t pieces) { out_.reserve(2048 + pieces * 300); }
+    explicit Document(std::size_t pieces) { out_.reserve(4096 + pieces * 450); }
 
-    void Head(const ConversionSettings& settings, std::string_view title) {
+    void Head(std::string_view title, std::span<const std::int32_t> programs) {
+        programs_ = programs;
         out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
                 "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
                 "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
@@ -412,29 +640,51 @@ class Document {
         if (!title.empty()) {
             out_ += "  <work>\n    <work-title>";
             AppendEscaped(out_, title);
-            out_ += "</work-title>\n  </work>\n";
+            out_ += "</work-title>\n  </work>\n  <movement-title>";
+            AppendEscaped(out_, ShortTitle(title));
+            out_ += "</movement-title>\n";
         }
-        const std::string_view name = InstrumentName(static_cast<std::size_t>(settings.instrument));
+        const std::string_view name = InstrumentName(static_cast<std::size_t>(programs.front()));
         out_ += "  <identification>\n    <encoding>\n      <software>nagisora</software>\n    </encoding>\n"
                 "  </identification>\n  <part-list>\n    <score-part id=\"P1\">\n      <part-name>";
         AppendEscaped(out_, name);
-        out_ += "</part-name>\n      <score-instrument id=\"P1-I1\">\n        <instrument-name>";
-        AppendEscaped(out_, name);
-        out_ += "</instrument-name>\n      </score-instrument>\n      <midi-instrument id=\"P1-I1\">\n"
-                "        <midi-channel>1</midi-channel>\n        <midi-program>";
-        AppendNumber(out_, settings.instrument + 1);
-        out_ += "</midi-program>\n      </midi-instrument>\n    </score-part>\n  </part-list>\n"
-                "  <part id=\"P1\">\n";
+        out_ += "</part-name>\n";
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            out_ += "      <score-instrument id=\"P1-I";
+            AppendNumber(out_, static_cast<std::int64_t>(i + 1));
+            out_ += "\">\n        <instrument-name>";
+            AppendEscaped(out_, InstrumentName(static_cast<std::size_t>(programs[i])));
+            out_ += "</instrument-name>\n      </score-instrument>\n";
+        }
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            out_ += "      <midi-instrument id=\"P1-I";
+            AppendNumber(out_, static_cast<std::int64_t>(i + 1));
+            // A channel of its own, as far as there are channels (10 being the drums').
+            const std::size_t channel = i % 15 + 1;
+            out_ += "\">\n        <midi-channel>";
+            AppendNumber(out_, static_cast<std::int64_t>(channel < 10 ? channel : channel + 1));
+            out_ += "</midi-channel>\n        <midi-program>";
+            AppendNumber(out_, programs[i] + 1);
+            out_ += "</midi-program>\n      </midi-instrument>\n";
+        }
+        out_ += "    </score-part>\n  </part-list>\n  <part id=\"P1\">\n";
     }
 
-    // The first measure's attributes: the divisions, no key, no time signature, the treble clef; then the
-    // tempo as a metronome mark and for playback, with the volume as dynamics (100 is a velocity of 90).
-    void Opening(const ConversionSettings& settings) {
+    // The first measure's attributes: the divisions, no key, no time signature, the clef; then the tempo as a
+    // metronome mark and for playback, with the volume as dynamics (100 is a velocity of 90).
+    void Opening(const ConversionSettings& settings, Clef clef) {
+        out_ += "      <attributes>\n        <divisions>";
+        AppendNumber(out_, Divisions);
+        out_ += "</divisions>\n        <key>\n"
+                "          <fifths>0</fifths>\n        </key>\n        <time>\n          <senza-misura/>\n"
+                "        </time>\n";
+        out_ += clef == Clef::Bass
+                    ? "        <clef>\n          <sign>F</sign>\n          <line>4</line>\n"
+                      "        </clef>\n"
+                    : "        <clef>\n          <sign>G</sign>\n          <line>2</line>\n"
+                      "          <clef-octave-change>-1</clef-octave-change>\n        </clef>\n";
         out_ +=
-            "      <attributes>\n        <divisions>120</divisions>\n        <key>\n"
-            "          <fifths>0</fifths>\n        </key>\n        <time>\n          <senza-misura/>\n"
-            "        </time>\n        <clef>\n          <sign>G</sign>\n          <line>2</line>\n"
-            "        </clef>\n      </attributes>\n      <direction placement=\"above\">\n"
+            "      </attributes>\n      <direction placement=\"above\">\n"
             "        <direction-type>\n          <metronome>\n            <beat-unit>quarter</beat-unit>\n"
             "            <per-minute>";
         AppendNumber(out_, settings.tempo);
@@ -449,15 +699,16 @@ class Document {
         out_ += "\"/>\n      </direction>\n";
     }
 
-    void Measure(std::size_t number, std::span<const Piece> pieces, const ConversionSettings& settings,
-                 bool last) {
+    void Measure(std::size_t number, std::span<const Piece> pieces, std::int32_t origin,
+                 const ConversionSettings& settings, Clef clef, bool last) {
         out_ += "    <measure number=\"";
         AppendNumber(out_, static_cast<std::int64_t>(number));
         out_ += "\">\n";
-        if (number == 1) Opening(settings);
+        if (number == 1) Opening(settings, clef);
         shown_.fill(0);
-        for (const Piece& piece : pieces)
-            Note(piece);
+        const std::vector<Beams> beams = BeamsOf(pieces, origin);
+        for (std::size_t p = 0; p < pieces.size(); ++p)
+            Note(pieces[p], beams[p]);
         if (last)
             out_ += "      <barline location=\"right\">\n        <bar-style>light-heavy</bar-style>\n"
                     "      </barline>\n";
@@ -470,21 +721,31 @@ class Document {
     }
 
   private:
-    // One note element, with the program change before it, put together in a buffer of its own and appended
+    // One note element, with the timbre change before it, put together in a buffer of its own and appended
     // at once: a long score has thousands of them, and the pieces are small.
-    void Note(const Piece& piece) {
+    void Note(const Piece& piece, const Beams& beams) {
         NoteText t;
+        const bool instruments = programs_.size() > 1;
         if (piece.program >= 0) {
-            t << "      <sound>\n        <midi-instrument id=\"P1-I1\">\n          <midi-program>";
-            t.Number(piece.program + 1);
-            t << "</midi-program>\n        </midi-instrument>\n      </sound>\n";
+            // The timbre number as the score writes it and the instrument's name, and the program for
+            // players.
+            t << "      <direction placement=\"above\">\n        <direction-type>\n          <words>";
+            t.Put(GakkiRows[static_cast<std::size_t>(piece.program)]);
+            t << "</words>\n        </direction-type>\n";
+            if (programs_[static_cast<std::size_t>(piece.instrument)] == piece.program) {
+                t << "        <sound>\n          <midi-instrument id=\"P1-I";
+                t.Number(piece.instrument + 1);
+                t << "\">\n            <midi-program>";
+                t.Number(piece.program + 1);
+                t << "</midi-program>\n          </midi-instrument>\n        </sound>\n";
+            }
+            t << "      </direction>\n";
         }
         t << "      <note>\n";
         std::string_view accidental;
         if (piece.kind == PieceKind::Rest) {
             t << "        <rest/>\n";
         } else {
-            if (piece.kind == PieceKind::Grace) t << "        <grace slash=\"yes\"/>\n";
             const Spelled pitch = Spell(piece.key, piece.accidental);
             t << "        <pitch>\n          <step>";
             t.Put(Steps.substr(pitch.step, 1));
@@ -497,15 +758,18 @@ class Document {
             }
             t.Number(pitch.octave);
             t << "</octave>\n        </pitch>\n";
-            if (!piece.tieStop) accidental = AccidentalShown(pitch);
+            accidental = AccidentalShown(pitch, piece.tieStop);
         }
-        if (piece.kind != PieceKind::Grace) {
-            t << "        <duration>";
-            t.Number(piece.ticks);
-            t << "</duration>\n";
-        }
+        t << "        <duration>";
+        t.Number(piece.duration);
+        t << "</duration>\n";
         if (piece.tieStop) t << "        <tie type=\"stop\"/>\n";
         if (piece.tieStart) t << "        <tie type=\"start\"/>\n";
+        if (instruments && piece.kind == PieceKind::Note) {
+            t << "        <instrument id=\"P1-I";
+            t.Number(piece.instrument + 1);
+            t << "\"/>\n";
+        }
         t << "        <type>";
         t.Put(NoteTypes[piece.value.type].name);
         t << "</type>\n";
@@ -522,6 +786,14 @@ class Document {
             t.Number(piece.value.normal);
             t << "</normal-notes>\n        </time-modification>\n";
         }
+        for (std::size_t level = 0; level < BeamLevels; ++level) {
+            if (beams[level] == BeamMark::None) continue;
+            t << "        <beam number=\"";
+            t.Number(static_cast<std::int32_t>(level + 1));
+            t << "\">";
+            t.Put(BeamNames[static_cast<std::size_t>(beams[level])]);
+            t << "</beam>\n";
+        }
         if (piece.tieStop || piece.tieStart || piece.tupletStart || piece.tupletStop) {
             t << "        <notations>\n";
             if (piece.tieStop) t << "          <tied type=\"stop\"/>\n";
@@ -535,17 +807,24 @@ class Document {
     }
 
     // The accidental sign a note needs in its measure: where its letter in its octave was last shown with
-    // another alteration (none at the start of every measure, there being no key signature).
-    std::string_view AccidentalShown(const Spelled& pitch) {
+    // another alteration (none at the start of every measure, there being no key signature). A note tied
+    // over from the measure before shows none, and the next note of its letter shows its sign, a natural too.
+    std::string_view AccidentalShown(const Spelled& pitch, bool tiedOver) {
+        constexpr std::int8_t Unsure = 9;
         const std::size_t octave = static_cast<std::size_t>(std::clamp(pitch.octave, 0, 9));
         std::int8_t& shown = shown_[octave * 7 + pitch.step];
         if (shown == pitch.alter) return {};
+        if (tiedOver) {
+            shown = Unsure;
+            return {};
+        }
         shown = pitch.alter;
         return pitch.alter > 0 ? "sharp" : pitch.alter < 0 ? "flat" : "natural";
     }
 
     std::string out_;
     std::array<std::int8_t, 70> shown_{};
+    std::span<const std::int32_t> programs_;
 };
 
 bool IsSpace(std::string_view character) {
@@ -595,19 +874,32 @@ MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const Con
         result.refusal = TooManyNotesMessage;
         return result;
     }
+    const std::vector<std::size_t> starts = MeasureStarts(map);
     std::vector<std::int32_t> tupletOf(map.timed.size(), -1);
-    const std::vector<WrittenTuplet> tuplets = WrittenTuplets(map, tupletOf);
-    const Pieces pieces = PiecesOf(map.timed, map.events, tuplets, tupletOf, settings);
-    const std::vector<std::size_t> starts = MeasureStarts(map, tuplets, tupletOf);
+    const std::vector<WrittenTuplet> tuplets = WrittenTuplets(map, starts, tupletOf);
+    Pieces pieces = PiecesOf(map.timed, map.events, tuplets, tupletOf, starts, settings);
+    // The part's first instrument is the one its first note plays: a reader that takes no instrument change
+    // plays that one throughout, and names the part after it.
+    const auto firstNote = std::find_if(pieces.pieces.begin(), pieces.pieces.end(),
+                                        [](const Piece& piece) { return piece.kind == PieceKind::Note; });
+    if (firstNote != pieces.pieces.end() && firstNote->instrument > 0) {
+        const std::int32_t first = firstNote->instrument;
+        std::swap(pieces.programs.front(), pieces.programs[static_cast<std::size_t>(first)]);
+        for (Piece& piece : pieces.pieces)
+            piece.instrument = piece.instrument == first ? 0
+                               : piece.instrument == 0   ? first
+                                                         : piece.instrument;
+    }
 
     Document document(pieces.pieces.size());
-    document.Head(settings, title);
+    document.Head(title, pieces.programs);
     const std::span<const Piece> all = pieces.pieces;
+    const Clef clef = ClefOf(all);
     for (std::size_t m = 0; m < starts.size(); ++m) {
         const bool last = m + 1 == starts.size();
         const std::size_t begin = m == 0 ? 0 : pieces.firstOf[starts[m]];
         const std::size_t end = last ? all.size() : pieces.firstOf[starts[m + 1]];
-        document.Measure(m + 1, all.subspan(begin, end - begin), settings, last);
+        document.Measure(m + 1, all.subspan(begin, end - begin), pieces.measureAt[m], settings, clef, last);
     }
     result.text = document.Finish();
     return result;

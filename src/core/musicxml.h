@@ -1,27 +1,33 @@
 #pragma once
 
 // MusicXML 4.0 (score-partwise) for notation programs: the events of the conversion written as staff
-// notation, one part for the selected instrument, in the time of the conversion itself (120 divisions a
-// beat, so that every tick is a whole division and every measure sums exactly to the ticks it holds).
+// notation, one part with a score instrument for every program it plays, in divisions of a quarter note that
+// make every tick and every 128th note whole.
 //
-// How the notation's events become notes:
-// - keys after the transposition, spelled with a sharp where the score wrote ＃ and with a flat where it
-//   wrote ♭ or ↓, as far as a letter with a single sharp or flat names the key; otherwise, and for notes
-//   without an accidental, C C♯ D E♭ E F F♯ G A♭ A B♭ B;
+// How the notation's events become notes, as a musician would write them:
+// - keys after the transposition, a white key by its plain letter, a black key with a sharp where the score
+//   wrote ＃ and a flat where it wrote ♭ or ↓, else C♯ E♭ F♯ A♭ B♭; in the treble clef an octave down (the
+//   keys as the MIDI file plays them), or the bass clef where that needs fewer ledger lines;
 // - ○ a rest; ー a note tied from the sounding note before it, or a rest after a rest or at the start;
-// - measures at the bar lines ｜ and at the start of every line set. A bar line inside a tuplet moves to the
-//   tuplet's end, and one that would leave a measure without time moves to the next event that has time;
+// - measures at the bar lines ｜ and at the start of every line set, inside a tuplet too; a bar line that
+//   would leave a measure without time moves to the next event that has time. Measures last whole 64th notes
+//   (notation programs round other lengths up): one that the music begins off that grid begins at the 64th
+//   note before, with a rest up to its first note;
 // - a tuplet group whose durations are those of a whole group over a plain note value (＋３＋ over an
-//   eighth, ＝＝５＝＝ over a sixteenth, ＋＋＋７＋＋＋ over an eighth...) is written as a tuplet of that
-//   value with its bracket; a group cut short by the end of the score is completed with rests of the group;
+//   eighth, ＝＝５＝＝ over a sixteenth, ＋＋＋７＋＋＋ over an eighth...), that no bar line cuts and that
+//   begins on a 64th note is written as a tuplet of that value with its bracket; a group cut
+//   short by the end of the score is completed with rests of the group;
 // - any other duration (a truncated triplet over a triplet's value, a group cut at the start of the score, a
-//   group that shares events with another) keeps its exact ticks: one plain note, or tied plain notes, where
-//   that many ticks are sums of 32nd notes, else one note of the shortest type at least as long with the
-//   time modification that gives exactly its ticks (26 ticks: a sixteenth at 15:13);
-// - a note of no time (a duration unit the notation does not know, a tuplet marker without a base) is a
-//   grace note, or starts the tied note of the ー after it; a rest or ー of no time writes nothing;
-// - a timbre number 0 to 127 of a note changes the MIDI program at that note when the score's timbres are
-//   used and the program differs; numbers above 127 change nothing, as in the MIDI file's players.
+//   group that shares events with another or that a bar line cuts) is written as tied plain notes: exactly
+//   where its ticks fall on the grid of 32nd notes, else between the nearest points of the coarsest grid down
+//   to 128th notes, so that every note begins within two ticks of where the MIDI file plays it and every
+//   measure adds up;
+// - notes shorter than a quarter are beamed by beat (a tuplet's notes together);
+// - a note of no time (a duration unit the notation does not know, a tuplet marker without a base) makes no
+//   sound and is left out, unless a ー with time holds it on; a rest or ー of no time writes nothing;
+// - a timbre number 0 to 127 of a note, when the score's timbres are used and the program differs, is shown
+//   above the note as the instrument list's row (number and name), and the note and those after it are
+//   played by a score instrument of that program; numbers above 127 change nothing, as in the MIDI players.
 
 #include "conversion.h"
 
@@ -31,7 +37,7 @@
 
 namespace nagisora {
 
-inline constexpr std::int32_t MusicXmlDivisions = 120; // per quarter note: one beat, one tick
+inline constexpr std::int32_t MusicXmlDivisions = 480; // per quarter note: one beat, four to a tick
 
 struct MusicXmlExport {
     std::string text;    // the whole document, UTF-8; empty when the score was refused
@@ -45,8 +51,9 @@ struct MusicXmlExport {
 std::string_view FirstCommentText(std::span<const std::string_view> lines);
 
 // The score lines (code page 932 bytes, without line ends) as MusicXML, with the tempo, transposition,
-// volume, instrument and timbre switch of the settings; title is UTF-8 (empty: no title). Text that is not
-// UTF-8 or that XML cannot hold is written as U+FFFD or left out.
+// volume, instrument and timbre switch of the settings; title is UTF-8 (empty: no title), kept whole as the
+// work title and shown as the movement title, shortened to 48 columns (a wide character takes two). Text
+// that is not UTF-8 or that XML cannot hold is written as U+FFFD or left out, and so are variation selectors.
 MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const ConversionSettings& settings,
                               std::string_view title = {});
 

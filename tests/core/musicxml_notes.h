@@ -23,16 +23,18 @@ inline bool Has(std::string_view element, std::string_view text) {
 
 struct ReadBack {
     // "|" between measures, "P23" where the MIDI program becomes 23 (from 0), and per note [g]STEP[#|b]OCTAVE
-    // or r, the accidental shown as (s) (f) (n), "=" and the duration, the type's initial (w h q e s, t for
-    // the 32nd), "." for a dot, {actual:normal}, "~" for a tie to the next, "[" and "]" around a tuplet.
+    // or r, the accidental shown as (s) (f) (n), "=" and the duration in ticks, the type's initial (w h q e
+    // s, t for the 32nd, x for the 64th, y for the 128th), "." for a dot, {actual:normal}, "~" for a tie to
+    // the next, "[" and "]" around a tuplet, "(" and ")" around the notes of a beam.
     std::string part;
     // (tick, key) where a note begins to sound: not tied from the one before; grace notes at the next note's.
-    std::vector<std::pair<std::int64_t, std::int32_t>> attacks;
+    std::vector<std::pair<double, std::int32_t>> attacks;
 };
 
 inline ReadBack ReadPart(std::string_view xml) {
     ReadBack read;
-    std::int64_t tick = 0;
+    double tick = 0;
+    const double ticksPerDivision = 120.0 / std::stoi(Inner(xml, "divisions"));
     xml.remove_prefix(xml.find("<part id"));
     for (std::size_t at = xml.find('<', 1); at != std::string_view::npos; at = xml.find('<', at + 1)) {
         const std::string_view rest = xml.substr(at);
@@ -55,16 +57,26 @@ inline ReadBack ReadPart(std::string_view xml) {
         }
         if (Has(n, "<accidental>")) t += "(" + Inner(n, "accidental").substr(0, 1) + ")";
         if (!duration.empty()) {
-            t += "=" + duration;
-            tick += std::stoll(duration);
+            const double ticks = std::stoll(duration) * ticksPerDivision;
+            std::string shown = std::to_string(ticks);
+            shown.erase(shown.find_last_not_of('0') + 1);
+            if (shown.back() == '.') shown.pop_back();
+            t += "=" + shown;
+            tick += ticks;
         }
-        t += type == "32nd" ? 't' : type == "16th" ? 's' : type.front();
+        t += type == "32nd"    ? 't'
+             : type == "16th"  ? 's'
+             : type == "64th"  ? 'x'
+             : type == "128th" ? 'y'
+                               : type.front();
         if (Has(n, "<dot/>")) t += '.';
         if (Has(n, "<time-modification>"))
             t += "{" + Inner(n, "actual-notes") + ":" + Inner(n, "normal-notes") + "}";
         if (Has(n, "<tie type=\"start\"/>")) t += '~';
         if (Has(n, "<tuplet type=\"start\"")) t = "[" + t;
         if (Has(n, "<tuplet type=\"stop\"/>")) t += ']';
+        if (Has(n, "<beam number=\"1\">begin")) t = "(" + t;
+        if (Has(n, "<beam number=\"1\">end")) t += ')';
         read.part += t + " ";
     }
     if (!read.part.empty()) read.part.pop_back();

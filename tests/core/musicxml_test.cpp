@@ -34,34 +34,43 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Case{"SpellingFollowsTheWrittenAccidental",
              {"", "＃ロ♭ハ↓ツ↓チウリ♭ツツ", "－－－－－－－－－－－－－"},
-             "D#3(s)=120q Cb4(f)=120q Eb4(f)=120q G4=120q Ab4(f)=120q C#4(s)=120q Fb4(f)=120q F4(n)=120q"},
+             "D#3(s)=120q B3=120q Eb4(f)=120q G4=120q Ab4(f)=120q C#4(s)=120q E4(n)=120q F4=120q"},
         Case{"TranspositionSpellsWithoutAccidentalsAsUsual",
              {"", "ロ＃ロ", "－－－"},
              "Eb3(f)=120q E3(n)=120q",
              {.transpose = 1}},
-        Case{"HoldsTieRestsAndLongValuesSplit",
+        Case{"HoldsTieRestsAndValuesSplitByBeat",
              {"", "ーローー○ー", "＋　－＋＋－"},
-             "r=60e D3=240h~ D3=120q~ D3=60e r=60e r=120q"},
-        Case{"NotesOfNoTimeAreGraceNotesOrStartTheirHold",
+             "r=60e D3=60e~ D3=180q.~ D3=60e~ (D3=60e~ D3=60e) r=60e r=60e r=60e"},
+        Case{"NotesOfNoTimeAreLeftOutOrStartTheirHold",
              {"", "ロツーー○ーレ", "｜｜｜－｜－＋"},
-             "gD3e F3=120q r=120q G3=60e"},
+             "F3=120q r=120q G3=60e"},
+        Case{"CourtesyAccidentalsAfterATieOverABar",
+             {"", "＃ツ｜ーツ＃ツ", "　＋｜＋＋"},
+             "F#3(s)=60e~ | (F#3=60e F3(n)=60e) F#3(s)=240h"},
         Case{"WholeTupletsOfAPlainValue",
              {"", "ロツレ｜チチチチチ｜ロツレチハロツ", "＋３＋｜＝＝５＝＝｜＋＋＋７＋＋＋"},
-             "[D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}] | [A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} "
-             "A3=24s{5:4}] | [D3=69e{7:8} F3=69e{7:8} G3=69e{7:8} A3=69e{7:8} C4=68e{7:8} D4=68e{7:8} "
-             "F4=68e{7:8}]"},
-        Case{"TruncatedTripletsKeepTheirTicks",
+             "([D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}]) | ([A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} "
+             "A3=24s{5:4}]) | ([D3=69e{7:8} F3=69e{7:8} G3=69e{7:8} A3=69e{7:8} C4=68e{7:8} D4=68e{7:8} "
+             "F4=68e{7:8}])"},
+        // Onsets 0 40 80 106 132 (158) written at 0 41.25 78.75 105 131.25 (157.5).
+        Case{"TruncatedTripletsAsNearestTiedValues",
              {"", "ロツレチハ", "＋３＋３＋"},
-             "D3=40e{3:2} F3=40e{3:2} G3=26s{15:13} A3=26s{15:13} C4=26s{15:13}"},
-        Case{"GroupCutByTheStartKeepsItsTicks",
+             "(D3=30s~ D3=11.25x. F3=30s~ F3=7.5x G3=22.5t.~ G3=3.75y A3=15t~) (A3=11.25x. C4=22.5t.~ "
+             "C4=3.75y)"},
+        Case{"GroupCutByTheStartAsNearestTiedValues",
              {"", "ロツレチ", "＋５＋＋"},
-             "D3=48e{5:4} F3=48e{5:4} G3=48e{5:4} A3=48e{5:4}"},
+             "(D3=45s.~ D3=3.75y F3=45s.~ F3=3.75y G3=45s.) A3=45s."},
         Case{"GroupCutByTheEndIsCompletedWithRests",
              {"", "ロツ", "＋３"},
-             "[D3=40e{3:2} F3=40e{3:2} r=40e{3:2}]"},
-        Case{"BarsAndLineSetsCutMeasuresButNotTuplets",
+             "([D3=40e{3:2} F3=40e{3:2}) r=40e{3:2}]"},
+        // The bar line inside the triplet stays: the measure of 80 ticks is written as 78.75, the next one
+        // begins with a 128th rest to put its first note 1.25 ticks early.
+        Case{"BarsAndLineSetsCutMeasuresAndTuplets",
              {"", "ロ｜ツ｜｜レ", "－｜－｜｜－", "", "ロツ｜レチ", "＋３｜＋－", "", "ハ", "－"},
-             "D3=120q | F3=120q | G3=120q | [D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}] | A3=120q | C4=120q"},
+             "D3=120q | F3=120q | G3=120q | (D3=30s~ D3=11.25x. F3=30s~ F3=3.75y) | r=3.75y (G3=30s~ "
+             "G3=11.25x. "
+             "A3=60e~ A3=15t~) A3=45s. | C4=120q"},
         Case{"ProgramChangesWhereTheTimbreChanges",
              {"161620FF", "ロツレチ", "－－－－"},
              "P22 D3=120q F3=120q P32 G3=120q A3=120q"},
@@ -78,13 +87,43 @@ TEST(MusicXml, DocumentCarriesTitleInstrumentTempoAndVolume) {
     const ScoreLines score{"ロ//x", "//　", "//　 尺八 \"1\" & <2>　", "//y", "", "ロ", "－"};
     EXPECT_EQ(FirstCommentText(score), test::Sjis("尺八 \"1\" & <2>"));
     const ConversionSettings settings{.tempo = 120, .volume = 100, .instrument = 0x51};
-    const std::string text = ExportMusicXml(score, settings, "A&B <\"x\"> 'y'\x01\xFF\xEF\xBF\xBE").text;
-    for (const char* part :
-         {"<work-title>A&amp;B &lt;&quot;x&quot;&gt; &apos;y&apos;\xEF\xBF\xBD\xEF\xBF\xBD</",
-          "<part-name>Lead2(sawtooth</part-name>", "<midi-program>82</midi-program>",
-          "<per-minute>120</per-minute>", "<sound tempo=\"120\" dynamics=\"111.11\"/>"})
+    // Bytes that are no UTF-8 and the window's marks for bytes that are no code page 932 (U+EF01) become
+    // U+FFFD; variation selectors (﨑 with VS13) are left out.
+    const std::string text =
+        ExportMusicXml(score, settings,
+                       "A&B <\"x\"> 'y'\x01\xFF\xEF\xBF\xBE\xEE\xBC\x81\xEF\xA8\x91\xEF\xB8\x8C")
+            .text;
+    for (const char* part : {"<work-title>A&amp;B &lt;&quot;x&quot;&gt; "
+                             "&apos;y&apos;\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xA8\x91</",
+                             "<part-name>Lead2(sawtooth</part-name>", "<midi-program>82</midi-program>",
+                             "<per-minute>120</per-minute>", "<sound tempo=\"120\" dynamics=\"111.11\"/>"})
         EXPECT_TRUE(test::Has(text, part)) << part;
     EXPECT_FALSE(test::Has(ExportMusicXml(score, settings).text, "<work>"));
+    // 48 columns shown, a kanji taking two.
+    const std::string title = std::string(20, 'a') + "尺八尺八尺八尺八尺八尺八尺八";
+    EXPECT_TRUE(test::Has(ExportMusicXml(score, settings, title).text, "<movement-title>" + title + "</"));
+    EXPECT_TRUE(test::Has(ExportMusicXml(score, settings, title + "x").text,
+                          "<movement-title>" + title + "…</movement-title>\n"));
+}
+
+// The clef that needs the fewest ledger lines: the treble clef an octave down (乙 and 甲: D3 to D5), the bass
+// clef an octave lower.
+TEST(MusicXml, ClefFitsTheNotes) {
+    const struct {
+        ScoreLines score;
+        std::int32_t transpose;
+        const char* clef;
+    } cases[] = {
+        {{"", "ロツレチハ", "－－－－－"},
+         0,
+         "<sign>G</sign>\n          <line>2</line>\n          <clef-octave-change>-1<"},
+        {{"", "ロツレチハ甲ロツレ", "－－－－－－－－"}, 0, "<sign>G</sign>"},
+        {{"", "ロツレチハ", "－－－－－"}, -12, "<sign>F</sign>\n          <line>4</line>"},
+        {{"", "ロツレチハ", "－－－－－"}, -5, "<sign>F</sign>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(test::Has(ExportMusicXml(c.score, {.transpose = c.transpose}).text, c.clef))
+            << c.transpose;
 }
 
 TEST(MusicXml, RefusesWhatTheConversionRefuses) {
