@@ -67,7 +67,7 @@ int RunImport(const ConvertOptions& options) {
                 throw Failure(failure.Code(), output + ": " + failure.Message());
             }
         for (const ImportFinding& f : result.findings)
-            std::fprintf(stderr, "%s:%d:%d: warning: %s（元の %s）[%s]\n", output.c_str(), f.line, f.column,
+            std::fprintf(stderr, "%s:%d:%d: warning: %s（元の %s） [%s]\n", output.c_str(), f.line, f.column,
                          f.message.c_str(), SourcePlaceText(f).c_str(),
                          std::string(IssueCode(f.issue)).c_str());
         const PipeLength& pipe = result.pipe;

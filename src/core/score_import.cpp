@@ -80,7 +80,7 @@ constexpr std::array<Unit, 4> Accidentals{0, symbol::Sharp, symbol::Flat, symbol
 
 int AccidentalCost(std::size_t accidental, Spelling spelling) {
     static constexpr std::array<std::array<int, 4>, 3> costs{{
-        {0, 2, 2, 3}, // none: natural first
+        {0, 3, 2, 4}, // none: natural first, then the flat (meri) before the sharp (kari)
         {1, 0, 3, 4}, // sharp
         {2, 3, 0, 1}, // flat
     }};
