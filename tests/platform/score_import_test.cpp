@@ -9,6 +9,7 @@
 #include "score_import.h"
 #include "score_import_file.h"
 #include "score_text.h"
+#include "sounds.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -18,30 +19,8 @@
 namespace nagisora {
 namespace {
 
-// What a listener hears of events: each note with the holds after it, rests left out.
-struct Sound {
-    std::int64_t start, length;
-    std::int32_t key;
-    bool operator==(const Sound&) const = default;
-};
-
-void PrintTo(const Sound& s, std::ostream* out) {
-    *out << s.key << "@" << s.start << "+" << s.length;
-}
-
-std::vector<Sound> Sounds(std::span<const TOnpu> events) {
-    std::vector<Sound> sounds;
-    std::int64_t at = 0;
-    bool sounding = false;
-    for (const TOnpu& e : events) {
-        if (e.Onko > 0) sounds.push_back(Sound{at, 0, e.Onko});
-        if (e.Onko == 0) sounding = false;
-        if (e.Onko > 0) sounding = true;
-        if (sounding) sounds.back().length += e.Oncho;
-        at += e.Oncho;
-    }
-    return sounds;
-}
+using test::Sound;
+using test::Sounds;
 
 // Well-formed scores: every symbol of the notation, whole tuplets over the notation's units, bar lines and
 // timbre numbers, in one to four line sets.
