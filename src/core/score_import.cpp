@@ -11,6 +11,8 @@
 #include <limits>
 #include <span>
 #include <string_view>
+#include <tuple>
+#include <unordered_map>
 
 namespace nagisora {
 namespace {
@@ -66,6 +68,10 @@ struct Group {
     std::int32_t n;
     std::int32_t base;
 };
+
+// The ends of the slots of every tuplet the notation writes: [size][base].
+using SlotTable = std::array<std::array<std::array<std::int64_t, 7>, 5>, 3>;
+const SlotTable& Slots();
 
 // What one unit of the pitch line spells: the symbols the reader needs for a key from its state.
 struct Spelled {
@@ -201,6 +207,12 @@ class Importer {
     void SpellAndLayOut();
     void PlaceFindings();
 
+    // The cut of a raw boundary, found onward from a cursor, for boundaries asked for in rising order.
+    std::int64_t SnapOnward(std::size_t& cursor, std::int64_t raw) const {
+        while (cursor + 1 < snapped_.size() && snapped_[cursor + 1].first <= raw)
+            ++cursor;
+        return cursor < snapped_.size() && snapped_[cursor].first <= raw ? snapped_[cursor].second : 0;
+    }
     std::int64_t Snap(std::int64_t raw) const {
         const auto at = std::lower_bound(snapped_.begin(), snapped_.end(), std::pair{raw, std::int64_t{0}});
         if (at != snapped_.end() && at->first == raw) return at->second;
@@ -360,8 +372,6 @@ void Importer::ChoosePipe() {
     }
 }
 
-// The ends of the slots of every tuplet the notation writes: [size][base].
-using SlotTable = std::array<std::array<std::array<std::int64_t, 7>, UnitTicks.size()>, TupletSizes.size()>;
 const SlotTable& Slots() {
     static const SlotTable slots = [] {
         SlotTable table{};
@@ -373,40 +383,48 @@ const SlotTable& Slots() {
     return slots;
 }
 
-// The tuplet from start that holds the raw boundaries from raw[i] on, each within the tolerance of one of its
-// slots' ends, up to its own end, and that holds the most of them (the shortest of those): its size, base and
-// the boundaries it holds with their cuts. None when no tuplet holds them.
+const std::array<std::int64_t, 7>& SlotsOf(const Group& g) {
+    const auto n = std::size_t(std::find(TupletSizes.begin(), TupletSizes.end(), g.n) - TupletSizes.begin());
+    const auto b = std::size_t(std::find(UnitTicks.begin(), UnitTicks.end(), g.base) - UnitTicks.begin());
+    return Slots()[n][b];
+}
+
+std::int64_t GroupEnd(const Group& g) {
+    return g.start + SlotsOf(g)[std::size_t(g.n - 1)];
+}
+
+// A tuplet that holds the raw boundaries from raw[i] on, each within the tolerance of one of its slots'
+// ends, up to its own end: the group, its span, how many boundaries it holds and the first one after it.
 struct GroupFit {
     Group group{};
     std::int64_t span = 0;
-    std::size_t next = 0; // the first raw boundary after the group
-    std::vector<std::pair<std::int64_t, std::int64_t>> fits;
+    std::size_t held = 0;
+    std::size_t next = 0;
 };
 
-std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size_t i, std::int64_t start,
-                                 std::int64_t tolerance, std::int64_t limit) {
-    std::optional<GroupFit> best;
-    for (std::size_t b = 0; b < UnitTicks.size(); ++b)
-        for (std::size_t n = 0; n < TupletSizes.size(); ++n) {
-            const std::int32_t size = TupletSizes[n];
-            const std::array<std::int64_t, 7>& slotEnds = Slots()[n][b];
-            const std::int64_t span = slotEnds[std::size_t(size - 1)];
-            if (start + span > limit + tolerance || start + span < raw[i] - tolerance) continue;
-            GroupFit fit{Group{start, size, UnitTicks[b]}, span, i, {}};
-            for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next) {
-                const auto slot =
-                    std::find_if(slotEnds.begin(), slotEnds.begin() + size, [&](std::int64_t e) {
-                        return std::abs(raw[fit.next] - (start + e)) <= tolerance;
-                    });
-                if (slot == slotEnds.begin() + size) break;
-                fit.fits.emplace_back(raw[fit.next], start + *slot);
-            }
-            if (fit.fits.empty() || (fit.next < raw.size() && raw[fit.next] <= start + span + tolerance))
-                continue;
-            if (!best || fit.fits.size() > best->fits.size() ||
-                (fit.fits.size() == best->fits.size() && span < best->span))
-                best = std::move(fit);
-        }
+std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size_t i, std::size_t n,
+                                 std::size_t b, std::int64_t start, std::int64_t tolerance,
+                                 std::int64_t limit) {
+    const std::int32_t size = TupletSizes[n];
+    const std::array<std::int64_t, 7>& slotEnds = Slots()[n][b];
+    const std::int64_t span = slotEnds[std::size_t(size - 1)];
+    if (start + span > limit + tolerance || start + span < raw[i] - tolerance) return std::nullopt;
+    GroupFit fit{Group{start, size, UnitTicks[b]}, span, 0, i};
+    for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held)
+        if (std::none_of(slotEnds.begin(), slotEnds.begin() + size,
+                         [&](std::int64_t e) { return std::abs(raw[fit.next] - (start + e)) <= tolerance; }))
+            return std::nullopt;
+    if (fit.held == 0) return std::nullopt;
+    return fit;
+}
+
+// The slot end of the group nearest to a raw boundary it holds.
+std::int64_t SlotCut(const Group& group, std::int64_t raw) {
+    const std::array<std::int64_t, 7>& ends = SlotsOf(group);
+    std::int64_t best = group.start + ends[0];
+    for (std::int32_t k = 1; k < group.n; ++k)
+        if (std::abs(raw - (group.start + ends[std::size_t(k)])) < std::abs(raw - best))
+            best = group.start + ends[std::size_t(k)];
     return best;
 }
 
@@ -451,25 +469,34 @@ void Importer::BuildTimeline() {
         // the rounding of a file's ticks.
         bool grouped = false;
         if (r != onGrid) {
-            std::vector<std::int64_t> starts{t};
-            for (std::int64_t start = anchor + (r - anchor) / Grid * Grid; start > t; start -= Grid)
-                starts.push_back(start);
+            // The group holds r at the end of one of its slots: its start lies that far before r, on the grid
+            // and not before t. Of the groups that hold the boundaries, the one that holds the most, then
+            // the one starting at t, then the shortest.
+            const std::int64_t limit = Hard() ? measureEnd : end_;
             std::optional<GroupFit> best;
+            const auto rank = [&](const GroupFit& f) {
+                return std::tuple(f.held, f.group.start == t, -f.span);
+            };
             for (std::int64_t tolerance = 0; tolerance <= Tolerance && !best; ++tolerance)
-                for (const std::int64_t start : starts) {
-                    std::optional<GroupFit> fit =
-                        FitGroup(raw, i, start, tolerance, Hard() ? measureEnd : end_);
-                    if (fit && (!best || fit->fits.size() > best->fits.size())) best = std::move(fit);
-                }
+                for (std::size_t n = 0; n < TupletSizes.size(); ++n)
+                    for (std::size_t b = 0; b < UnitTicks.size(); ++b)
+                        for (std::int32_t k = 0; k < TupletSizes[n]; ++k)
+                            for (std::int64_t d = -tolerance; d <= tolerance; ++d) {
+                                const std::int64_t start = r - Slots()[n][b][std::size_t(k)] + d;
+                                if (start < t || (start - anchor) % Grid != 0) continue;
+                                std::optional<GroupFit> fit = FitGroup(raw, i, n, b, start, tolerance, limit);
+                                if (fit && (!best || rank(*fit) > rank(*best))) best = fit;
+                            }
             if (best) {
                 grouped = true;
                 const Group& g = best->group;
                 if (g.start > t) cuts_.push_back(g.start);
                 groups_.push_back(g);
-                const std::array<std::int64_t, 7>& slotEnds = TupletEnds(g.n, g.base);
+                const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
                 for (std::int32_t k = 0; k < g.n; ++k)
                     cuts_.push_back(g.start + slotEnds[std::size_t(k)]);
-                snapped_.insert(snapped_.end(), best->fits.begin(), best->fits.end());
+                for (std::size_t j = i; j < best->next; ++j)
+                    snapped_.emplace_back(raw[j], SlotCut(g, raw[j]));
                 t = g.start + best->span;
                 i = best->next;
             }
@@ -489,9 +516,12 @@ void Importer::BuildTimeline() {
 
 void Importer::BuildEvents() {
     std::vector<MelodyNote> notes;
+    notes.reserve(melody_.size());
+    std::size_t startCursor = 0;
+    std::size_t endCursor = 0;
     for (const MelodyNote& n : melody_) {
-        const std::int64_t start = Snap(n.start);
-        const std::int64_t end = Snap(n.end);
+        const std::int64_t start = SnapOnward(startCursor, n.start);
+        const std::int64_t end = SnapOnward(endCursor, n.end);
         if (start != n.start || end != n.end) {
             if (end <= start) {
                 Find(ImportIssue::TooShort, n.start,
@@ -535,7 +565,7 @@ void Importer::BuildEvents() {
             ++group;
         if (group < groups_.size() && groups_[group].start <= a) {
             const Group& g = groups_[group];
-            const std::array<std::int64_t, 7> slotEnds = TupletEnds(g.n, g.base);
+            const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
             e.tupletN = g.n;
             e.base = g.base;
             e.slot =
@@ -584,12 +614,17 @@ void Importer::SpellAndLayOut() {
     };
     std::vector<Measure> measures;
     std::size_t row = walk::StartRow;
+    std::unordered_map<std::uint32_t, std::optional<Spelled>> spelled; // by state, key and spelling
     for (std::size_t i = 0; i < events_.size(); ++i) {
         Event& ev = events_[i];
         if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, {}, 0});
         std::vector<Unit> units;
         if (ev.kind == Kind::Note) {
-            const std::optional<Spelled> s = Spell(row, ev.key, ev.spelling);
+            const std::uint32_t at =
+                std::uint32_t((row * 128 + std::size_t(ev.key)) * 3 + std::size_t(ev.spelling));
+            auto known = spelled.find(at);
+            if (known == spelled.end()) known = spelled.emplace(at, Spell(row, ev.key, ev.spelling)).first;
+            const std::optional<Spelled>& s = known->second;
             units.assign(s->units.begin(), s->units.begin() + std::ptrdiff_t(s->count));
             row = s->nextRow;
         } else {
