@@ -3,33 +3,47 @@
 #include "cp932.h"
 #include "failure.h"
 #include "file_io.h"
-#include "score_file_lines.h"
-#include "score_import.h"
-#include "score_import_file.h"
+#include "import_module.h"
 
-#include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <string>
 #include <unistd.h>
+
+#ifndef NAGISORA_IMPORT_MODULE_DIR
+#error "NAGISORA_IMPORT_MODULE_DIR: the module's install folder relative to the program's folder"
+#endif
 
 namespace nagisora {
 namespace {
 
 constexpr std::string_view StandardStream = "-";
 
-std::string_view IssueCode(ImportIssue issue) {
-    static constexpr std::array<std::string_view, 10> codes{
-        "import-other-parts",  "import-chord",           "import-overlap",    "import-out-of-range",
-        "import-quantised",    "import-too-short",       "import-grace-note", "import-key-change",
-        "import-tempo-change", "import-too-many-events",
-    };
-    return codes[static_cast<std::size_t>(issue)];
-}
-
 void Report(const std::string& file, const std::string& message) {
     std::fprintf(stderr, "nagisora-convert: %s: %s\n", file.c_str(), message.c_str());
+}
+
+struct Freed {
+    void operator()(char* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<char, Freed>;
+
+// The module's entry: beside the running program (the build tree), then in the install's library folder.
+ImportEntry LoadImport(std::string& errors) {
+    const std::string programDir = ExecutableDir();
+    for (const std::string& candidate :
+         {programDir + ImportModuleFileName,
+          programDir + NAGISORA_IMPORT_MODULE_DIR "/" + ImportModuleFileName}) {
+        // Kept loaded for the rest of the run: the converter imports one file and ends.
+        if (void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
+            if (void* entry = ::dlsym(handle, ImportEntryName)) return reinterpret_cast<ImportEntry>(entry);
+        if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -46,17 +60,28 @@ int RunImport(const ConvertOptions& options) {
             Report(input, "出力先が入力ファイルと同じです: " + output + ".");
             return ExitFailure;
         }
-        const ImportRead read = ReadImportSource(ReadFileBytes(input));
-        if (!read.Read()) {
-            Report(input, read.problem + ".");
+        const std::string bytes = ReadFileBytes(input);
+        std::string errors;
+        const ImportEntry entry = LoadImport(errors);
+        if (!entry) {
+            Report(input, "読込のモジュール " + std::string(ImportModuleFileName) +
+                              " を読み込めません: " + errors + ".");
             return ExitFailure;
         }
-        const ImportResult result = ImportScore(*read.source, ImportOptions{options.part, options.pipe});
-        if (result.Refused()) {
-            Report(input, result.refusal + ".");
+        char* scoreBytes = nullptr;
+        char* reportBytes = nullptr;
+        std::size_t scoreSize = 0;
+        const int status =
+            entry(bytes.data(), bytes.size(), options.part.value_or(0), options.pipe.value_or(0),
+                  output.c_str(), &scoreBytes, &scoreSize, &reportBytes);
+        const Buffer scoreBuffer(scoreBytes);
+        const Buffer reportBuffer(reportBytes);
+        const std::string report = reportBytes ? reportBytes : "";
+        if (status != 0) {
+            Report(input, report + ".");
             return ExitFailure;
         }
-        std::string text = JoinScoreFileLines(result.lines);
+        std::string text(scoreBytes, scoreSize);
         if (options.utf8) text = DecodeCp932(text);
         if (output == StandardStream)
             WriteAll(STDOUT_FILENO, text, output);
@@ -66,15 +91,9 @@ int RunImport(const ConvertOptions& options) {
             } catch (const Failure& failure) {
                 throw Failure(failure.Code(), output + ": " + failure.Message());
             }
-        for (const ImportFinding& f : result.findings)
-            std::fprintf(stderr, "%s:%d:%d: warning: %s（元の %s） [%s]\n", output.c_str(), f.line, f.column,
-                         f.message.c_str(), SourcePlaceText(f).c_str(),
-                         std::string(IssueCode(f.issue)).c_str());
-        const PipeLength& pipe = result.pipe;
-        Report(input, "パート " + std::to_string(result.part) + "、尺八 " + std::to_string(pipe.tenths / 10) +
-                          "." + std::to_string(pipe.tenths % 10) + "尺（" + std::string(pipe.note) +
-                          "）、音程 " + std::to_string(result.settings.transpose) + "、テンポ " +
-                          std::to_string(result.settings.tempo) + (options.pipe ? "" : "（管は自動で選択）"));
+        const std::size_t summary = report.rfind('\n');
+        if (summary != std::string::npos) std::fputs(report.substr(0, summary + 1).c_str(), stderr);
+        Report(input, summary == std::string::npos ? report : report.substr(summary + 1));
         return ExitSuccess;
     } catch (const Failure& failure) {
         Report(input, failure.Message() + ".");

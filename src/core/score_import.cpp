@@ -558,10 +558,7 @@ void Importer::BuildEvents() {
         } else {
             e.kind = std::binary_search(holds.begin(), holds.end(), a) ? Kind::Hold : Kind::Rest;
         }
-        while (group < groups_.size() &&
-               groups_[group].start +
-                       TupletEnds(groups_[group].n, groups_[group].base)[std::size_t(groups_[group].n - 1)] <=
-                   a)
+        while (group < groups_.size() && GroupEnd(groups_[group]) <= a)
             ++group;
         if (group < groups_.size() && groups_[group].start <= a) {
             const Group& g = groups_[group];
