@@ -343,7 +343,7 @@ void Importer::ChoosePipe() {
     };
     Choice chosen{};
     if (options_.pipe) {
-        chosen = evaluate(*PipeOfLength(*options_.pipe), 0);
+        chosen = evaluate(PipeOfLength(*options_.pipe).value_or(*PipeOfLength(StandardPipeTenths)), 0);
     } else {
         chosenPipe_ = true;
         bool any = false;

@@ -187,6 +187,14 @@ TEST(ScoreImport, SmallFilesOfOtherProgramsAsAPlayerWritesThem) {
          {},
          "\nチレツ｜\n－－　｜\n",
          {{ImportIssue::Chord, 4, 1, 1}}},
+        {"a MIDI file's chord on channel 1 beside channel 2",
+         std::string("MThd\0\0\0\6\0\0\0\1\0\x78MTrk\0\0\0\x1D", 22) +
+             std::string("\0\x90\x39\x40\0\x90\x32\x40\0\x91\x3C\x40\x83\x60\x80\x39\x40\0\x80\x32\x40"
+                         "\0\x81\x3C\x40\0\xFF\x2F\0",
+                         29),
+         {},
+         "\nチー｜\n　　｜\n",
+         {{ImportIssue::OtherParts, 4, 1, 1}, {ImportIssue::Chord, 4, 1, 1}}},
         {"the first part of two",
          MusicXml({{N("D3", 480)}, {N("A3", 480)}}),
          {},
