@@ -1,6 +1,7 @@
 #include "convert_options.h"
 
 #include "instruments.h"
+#include "pipe_lengths.h"
 #include "sound_font.h"
 
 #include <CLI/CLI.hpp>
@@ -26,7 +27,29 @@ std::string ParseInstrument(const std::string& text, std::int32_t& program) {
     return "'" + text + "' is neither a program number 0..127 nor an instrument name (e.g. Shakuhachi)";
 }
 
+// --pipe: a length of the pipe table in 尺 (1.8) or "auto".
+std::string ParsePipe(const std::string& text, std::optional<std::int32_t>& pipe) {
+    if (text == "auto") {
+        pipe.reset();
+        return {};
+    }
+    for (const PipeLength& p : PipeLengths)
+        if (text == std::to_string(p.tenths / 10) + "." + std::to_string(p.tenths % 10)) {
+            pipe = p.tenths;
+            return {};
+        }
+    return "'" + text + "' is no pipe length: 1.3 to 2.4 (尺) or auto";
+}
+
 void CheckCombinations(const ConvertOptions& options) {
+    if (options.import) {
+        if (!options.scores.empty()) throw CLI::ValidationError("--import", "takes no SCORE");
+        if (options.wav || options.musicXml || options.events || options.check)
+            throw CLI::ValidationError("--import",
+                                       "writes a score only; drop --wav, --musicxml, --events and --check");
+        return;
+    }
+    if (options.scores.empty()) throw CLI::ValidationError("SCORE", "is required");
     if (options.output && options.scores.size() != 1)
         throw CLI::ValidationError("--output", "can only be used with one SCORE");
     if (options.wav && options.scores.size() != 1)
@@ -52,7 +75,7 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
                  "into Standard MIDI Files.",
                  "nagisora-convert"};
     app.set_version_flag("--version", std::string(NAGISORA_VERSION));
-    app.add_option("SCORE", options.scores, "Score files; \"-\" reads standard input")->required();
+    app.add_option("SCORE", options.scores, "Score files; \"-\" reads standard input");
     app.add_option(
         "-o,--output", options.output,
         "Output file (only with one SCORE); \"-\" writes standard output; default: SCORE with .mid");
@@ -89,6 +112,23 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
     app.add_option("--musicxml", options.musicXml,
                    "Write the notation as MusicXML to this file (only with one SCORE); \"-\" writes standard "
                    "output; MIDI is then written only when --output is given");
+
+    CLI::Option* import = app.add_option(
+        "--import", options.import,
+        "Write a MIDI (.mid) or MusicXML (.musicxml, .xml, .mxl) file as a score (to --output, default: the "
+        "file with .txt) instead of converting scores");
+    app.add_option("--part", options.part, "The part to import, from 1; default: the first melodic part")
+        ->check(CLI::PositiveNumber)
+        ->needs(import);
+    std::string pipe = "1.8";
+    app.add_option("--pipe", pipe, "Length of the pipe the score is written for, 1.3 to 2.4 (尺), or auto")
+        ->check(CLI::Validator([&options](std::string& text) { return ParsePipe(text, options.pipe); },
+                               "1.8|auto"))
+        ->capture_default_str()
+        ->needs(import);
+    app.add_option("--encoding", options.utf8, "Encoding of the imported score: cp932 (CR LF) or utf-8")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, bool>{{"cp932", false}, {"utf-8", true}}))
+        ->needs(import);
 
     try {
         app.parse(argc, argv);

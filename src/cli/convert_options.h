@@ -23,6 +23,13 @@ struct ConvertOptions {
     bool events = false; // print the events instead of writing MIDI
     bool check = false;  // report the findings of the score checker instead of converting
     CheckFormat checkFormat = CheckFormat::Gcc;
+    // --import: a MIDI or MusicXML file written as a score (to -o, default: the file with .txt), for the part
+    // (1-based; none: the first melodic one) and the pipe (tenths of a 尺; none: chosen), in code page 932 or
+    // UTF-8.
+    std::optional<std::string> import;
+    std::optional<std::int32_t> part;
+    std::optional<std::int32_t> pipe = 18;
+    bool utf8 = false;
 
     // MIDI is written unless only MusicXML is asked for.
     bool WritesMidi() const { return output || !musicXml; }

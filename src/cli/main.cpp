@@ -5,6 +5,7 @@
 #include "convert_options.h"
 #include "failure.h"
 #include "file_io.h"
+#include "import_command.h"
 #include "musicxml_output.h"
 #include "score_file.h"
 #include "wav_render_loader.h"
@@ -227,5 +228,6 @@ int main(int argc, char** argv) {
     const nagisora::ParsedCommandLine parsed = nagisora::ParseCommandLine(argc, argv);
     if (!parsed.options) return parsed.exitCode;
     if (parsed.options->check) return nagisora::RunCheck(*parsed.options);
+    if (parsed.options->import) return nagisora::RunImport(*parsed.options);
     return nagisora::Run(*parsed.options);
 }

@@ -73,7 +73,12 @@ struct TrackEvent {
     bool endOfTrack = false;
     std::optional<MidiChannelEvent> channel;
     std::optional<std::uint32_t> tempo; // microseconds a quarter note
+    std::optional<MidiMetaEvent> meta;
 };
+
+bool DescribesMusic(unsigned char type) {
+    return type == 0x03 || type == 0x58 || type == 0x59;
+}
 
 // The data bytes of a channel message whose status is known; the first may have been read already (running
 // status).
@@ -114,6 +119,7 @@ std::optional<TrackEvent> ReadEvent(ByteReader& track, unsigned char& runningSta
         if (!body) return std::nullopt;
         event.endOfTrack = *type == EndOfTrackType;
         if (*type == SetTempoType) event.tempo = BigEndian(*body);
+        if (DescribesMusic(*type)) event.meta = MidiMetaEvent{0, 0, *type, std::string(*body)};
         return event;
     }
     if (status == SysExStatus || status == SysExContinuation) {
@@ -130,7 +136,7 @@ std::optional<TrackEvent> ReadEvent(ByteReader& track, unsigned char& runningSta
 
 // Reads one track into the file's events and tempo changes; returns its length in ticks, or nothing when it
 // cannot be read. Events after the end of track are ignored, as the sequencer ignores them.
-std::optional<std::int64_t> ReadTrack(std::string_view body, MidiFile& file) {
+std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackIndex, MidiFile& file) {
     ByteReader track(body);
     std::int64_t ticks = 0;
     unsigned char runningStatus = 0;
@@ -145,6 +151,11 @@ std::optional<std::int64_t> ReadTrack(std::string_view body, MidiFile& file) {
             file.events.back().tick = ticks;
         }
         if (event->tempo) file.tempos.push_back(MidiTempoChange{ticks, *event->tempo});
+        if (event->meta) {
+            file.metas.push_back(*event->meta);
+            file.metas.back().tick = ticks;
+            file.metas.back().track = trackIndex;
+        }
         if (event->endOfTrack) break;
     }
     return ticks;
@@ -184,7 +195,7 @@ std::optional<MidiFile> ReadMidiFile(std::string_view bytes) {
         const std::optional<std::string_view> body = reader.Take(BigEndian(head->substr(4, 4)));
         if (!body) return std::nullopt;
         if (head->substr(0, 4) != "MTrk") continue; // a chunk of another kind is passed over
-        const std::optional<std::int64_t> ticks = ReadTrack(*body, file);
+        const std::optional<std::int64_t> ticks = ReadTrack(*body, facts.trackCount, file);
         if (!ticks) return std::nullopt;
         facts.totalTicks = std::max(facts.totalTicks, *ticks);
         ++facts.trackCount;
@@ -192,6 +203,7 @@ std::optional<MidiFile> ReadMidiFile(std::string_view bytes) {
     if (facts.trackCount > 1) {
         SortByTick(file.events);
         SortByTick(file.tempos);
+        SortByTick(file.metas);
     }
     return file;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,10 +36,20 @@ struct MidiTempoChange {
     std::uint32_t microsecondsPerQuarter = 0;
 };
 
+// A meta event that describes the music rather than plays it: a track name (03), a time signature (58) or a
+// key signature (59), with its data bytes.
+struct MidiMetaEvent {
+    std::int64_t tick = 0;
+    std::int32_t track = 0; // from 0
+    std::uint8_t type = 0;
+    std::string data;
+};
+
 struct MidiFile {
     MidiFileFacts facts;
     std::vector<MidiChannelEvent> events; // every track's, in tick order; at the same tick, in track order
     std::vector<MidiTempoChange> tempos;  // in tick order
+    std::vector<MidiMetaEvent> metas;     // in tick order
 };
 
 // The most tracks the sequencer plays from one file.

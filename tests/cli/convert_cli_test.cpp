@@ -122,6 +122,9 @@ TEST_F(ConvertCli, UsageErrorsNameTheOption) {
         {"--musicxml - -o - start.txt", "--musicxml"},
         {"--events --musicxml x.musicxml start.txt", "--events"},
         {"--bogus start.txt", "--bogus"},
+        {"--pipe 1.6 start.txt", "--pipe"},
+        {"--import start.mid --pipe 1.85", "--pipe"},
+        {"--import start.mid start.txt", "--import"},
         {"", "SCORE"},
     };
     for (const auto& [arguments, option] : cases) {
@@ -131,6 +134,31 @@ TEST_F(ConvertCli, UsageErrorsNameTheOption) {
     }
     EXPECT_FALSE(fs::exists(work_ / "start.mid"));
     EXPECT_EQ(Convert("--help").exitCode, 0);
+}
+
+TEST_F(ConvertCli, ImportWritesAScoreThatConvertsBackToTheSameMidi) {
+    ASSERT_EQ(Convert("--tempo 120 start.txt").exitCode, 0);
+    const std::string midi = ReadBytes(work_ / "start.mid");
+    const Outcome imported = Convert("--import start.mid");
+    EXPECT_EQ(imported.exitCode, 0) << imported.err;
+    const std::string score = ReadBytes(work_ / "start.txt");
+    EXPECT_FALSE(LooksLikeUtf8(score));
+    EXPECT_TRUE(score.ends_with("\r\n"));
+    EXPECT_EQ(Convert("--tempo 120 -o again.mid start.txt").exitCode, 0);
+    EXPECT_EQ(ReadBytes(work_ / "again.mid"), midi);
+    EXPECT_EQ(Convert("--import start.mid --encoding utf-8 -o -").out, DecodeCp932(score));
+    // A chosen pipe is named with the transposition that makes it sound at the file's pitch.
+    EXPECT_NE(Convert("--import start.mid --encoding utf-8 --pipe auto -o -").out.find("（自動で選択）"),
+              std::string::npos);
+    // Refused, and nothing written: the input as output, a broken file.
+    WriteBytes(work_ / "broken.mid", "MThd");
+    for (const char* arguments : {"--import start.mid -o start.mid", "--import broken.mid"}) {
+        const Outcome refused = Convert(arguments);
+        EXPECT_EQ(refused.exitCode, 1) << arguments;
+        EXPECT_NE(refused.err.find(".mid: "), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(ReadBytes(work_ / "start.mid"), midi);
+    EXPECT_FALSE(fs::exists(work_ / "broken.txt"));
 }
 
 TEST_F(ConvertCli, MusicXmlAloneOrBesideTheMidiOutput) {

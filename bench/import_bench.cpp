@@ -1,0 +1,59 @@
+// Importing MIDI and MusicXML files, beside the conversion of the 4096-note example (README "Measuring":
+// ImportMidi ≤ 5 × ConvertLongScore, ImportMusicXml ≤ 20 ms). The files are the conversion's own MIDI file
+// and MusicXML export of that example, read from memory.
+
+#include "conversion.h"
+#include "musicxml.h"
+#include "score_file_lines.h"
+#include "score_import.h"
+#include "score_import_file.h"
+
+#include <benchmark/benchmark.h>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string& LongScore() {
+    static const std::string file = [] {
+        std::ifstream in(std::string(NAGISORA_EXAMPLES_DIR) + "/long-4096.txt", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    return file;
+}
+
+void ConvertLongScore(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(nagisora::ConvertScore(lines, {}));
+}
+
+void Import(benchmark::State& state, const std::string& bytes) {
+    std::size_t lines = 0;
+    for (auto _ : state) {
+        const nagisora::ImportRead read = nagisora::ReadImportSource(bytes);
+        const nagisora::ImportResult result = nagisora::ImportScore(*read.source);
+        lines = result.lines.size();
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["lines"] = static_cast<double>(lines);
+}
+
+void ImportMidi(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    Import(state, nagisora::ConvertScore(lines, {}).midiData);
+}
+
+void ImportMusicXml(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    Import(state, nagisora::ExportMusicXml(lines, {}).text);
+}
+
+} // namespace
+
+BENCHMARK(ConvertLongScore);
+BENCHMARK(ImportMidi)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ImportMusicXml)->Unit(benchmark::kMicrosecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,106 @@
+#include "import_command.h"
+
+#include "cp932.h"
+#include "failure.h"
+#include "file_io.h"
+#include "import_module.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string>
+#include <unistd.h>
+
+#ifndef NAGISORA_IMPORT_MODULE_DIR
+#error "NAGISORA_IMPORT_MODULE_DIR: the module's install folder relative to the program's folder"
+#endif
+
+namespace nagisora {
+namespace {
+
+constexpr std::string_view StandardStream = "-";
+
+void Report(const std::string& file, const std::string& message) {
+    std::fprintf(stderr, "nagisora-convert: %s: %s\n", file.c_str(), message.c_str());
+}
+
+struct Freed {
+    void operator()(char* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<char, Freed>;
+
+// The module's entry: beside the running program (the build tree), then in the install's library folder.
+ImportEntry LoadImport(std::string& errors) {
+    const std::string programDir = ExecutableDir();
+    for (const std::string& candidate :
+         {programDir + ImportModuleFileName,
+          programDir + NAGISORA_IMPORT_MODULE_DIR "/" + ImportModuleFileName}) {
+        // Kept loaded for the rest of the run: the converter imports one file and ends.
+        if (void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
+            if (void* entry = ::dlsym(handle, ImportEntryName)) return reinterpret_cast<ImportEntry>(entry);
+        if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int RunImport(const ConvertOptions& options) {
+    const std::string& input = *options.import;
+    const std::string output =
+        options.output.value_or(std::filesystem::path(input).replace_extension(".txt").string());
+    try {
+        const std::optional<FilePlace> inputPlace = PlaceOf(input);
+        const std::optional<FilePlace> outputPlace =
+            output == StandardStream ? PlaceOfDescriptor(STDOUT_FILENO) : PlaceOf(output);
+        if (inputPlace && outputPlace && *inputPlace == *outputPlace) {
+            Report(input, "出力先が入力ファイルと同じです: " + output + ".");
+            return ExitFailure;
+        }
+        const std::string bytes = ReadFileBytes(input);
+        std::string errors;
+        const ImportEntry entry = LoadImport(errors);
+        if (!entry) {
+            Report(input, "読込のモジュール " + std::string(ImportModuleFileName) +
+                              " を読み込めません: " + errors + ".");
+            return ExitFailure;
+        }
+        char* scoreBytes = nullptr;
+        char* reportBytes = nullptr;
+        std::size_t scoreSize = 0;
+        const int status =
+            entry(bytes.data(), bytes.size(), options.part.value_or(0), options.pipe.value_or(0),
+                  output.c_str(), &scoreBytes, &scoreSize, &reportBytes);
+        const Buffer scoreBuffer(scoreBytes);
+        const Buffer reportBuffer(reportBytes);
+        const std::string report = reportBytes ? reportBytes : "";
+        if (status != 0) {
+            Report(input, report + ".");
+            return ExitFailure;
+        }
+        std::string text(scoreBytes, scoreSize);
+        if (options.utf8) text = DecodeCp932(text);
+        if (output == StandardStream)
+            WriteAll(STDOUT_FILENO, text, output);
+        else
+            try {
+                WriteFileAtomically(output, text);
+            } catch (const Failure& failure) {
+                throw Failure(failure.Code(), output + ": " + failure.Message());
+            }
+        const std::size_t summary = report.rfind('\n');
+        if (summary != std::string::npos) std::fputs(report.substr(0, summary + 1).c_str(), stderr);
+        Report(input, summary == std::string::npos ? report : report.substr(summary + 1));
+        return ExitSuccess;
+    } catch (const Failure& failure) {
+        Report(input, failure.Message() + ".");
+    } catch (const std::bad_alloc&) {
+        Report(input, IoErrorMessage(IoCode::OutOfMemory) + ".");
+    }
+    return ExitFailure;
+}
+
+} // namespace nagisora

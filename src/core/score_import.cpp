@@ -1,0 +1,781 @@
+#include "score_import.h"
+
+#include "score_walk.h"
+#include "symbol_tables.h"
+#include "tuplets.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <span>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+
+namespace nagisora {
+namespace {
+
+using walk::Steps;
+
+constexpr std::int64_t Grid = 15; // the shortest unit, ＊: every plain boundary lies on it
+constexpr std::int64_t SoftMeasureTicks = 4 * ImportTicksPerQuarter;
+constexpr std::array<std::int32_t, 5> UnitTicks{240, 120, 60, 30, 15};
+constexpr std::array<std::int32_t, 3> TupletSizes{3, 5, 7};
+constexpr std::int64_t Tolerance = 1; // ticks a tuplet's boundary may stray in a file's rounding
+constexpr std::size_t MaxUnitsPerSet = 40;
+
+// Words of the comment lines, code page 932.
+constexpr std::string_view CommentStart = "// ";
+constexpr std::string_view TempoWord = "\x83\x65\x83\x93\x83\x7C ";             // "テンポ "
+constexpr std::string_view PipeWord = "\x8E\xDA\x94\xAA ";                      // "尺八 "
+constexpr std::string_view ShakuOpen = "\x8E\xDA\x81\x69";                      // "尺（"
+constexpr std::string_view TransposeWord = "\x81\x6A\x81\x45\x89\xB9\x92\xF6 "; // "）・音程 "
+constexpr std::string_view ChosenWord =
+    "\x81\x69\x8E\xA9\x93\xAE\x82\xC5\x91\x49\x91\xF0\x81\x6A"; // "（自動で選択）"
+
+// The duration unit that the reader reads as these ticks (or as the tuplet marker 3, 5, 7): the reader's
+// table inverted over the full-width units, the later of two (－ before ―).
+Unit DurationUnitOf(std::int32_t ticks) {
+    static const std::array<Unit, 241> units = [] {
+        std::array<Unit, 241> found{};
+        for (unsigned u = 0x82FF; u >= 0x8100; --u) {
+            const std::int32_t t = DurationOf(Unit(u));
+            if (t > 0 && t <= 240 && found[std::size_t(t)] == 0) found[std::size_t(t)] = Unit(u);
+        }
+        return found;
+    }();
+    return units[std::size_t(ticks)];
+}
+
+// The ends of the slots of a tuplet of n over the base, from its start, as the tuplet pass times them.
+std::array<std::int64_t, 7> TupletEnds(std::int32_t n, std::int32_t base) {
+    std::array<TOnpu, 7> group{};
+    for (std::int32_t i = 0; i < n; ++i)
+        group[std::size_t(i)].Oncho = base;
+    group[std::size_t(n / 2)].Oncho = n;
+    ApplyTuplets(group, n);
+    std::array<std::int64_t, 7> ends{};
+    std::int64_t at = 0;
+    for (std::int32_t i = 0; i < n; ++i)
+        ends[std::size_t(i)] = at += group[std::size_t(i)].Oncho;
+    return ends;
+}
+
+struct Group {
+    std::int64_t start;
+    std::int32_t n;
+    std::int32_t base;
+};
+
+// The ends of the slots of every tuplet the notation writes: [size][base].
+using SlotTable = std::array<std::array<std::array<std::int64_t, 7>, 5>, 3>;
+const SlotTable& Slots();
+
+// What one unit of the pitch line spells: the symbols the reader needs for a key from its state.
+struct Spelled {
+    std::array<Unit, 3> units{};
+    std::size_t count = 0;
+    std::size_t nextRow = 0;
+    bool dai = false;
+};
+
+constexpr std::array<Unit, 4> Markers{0, symbol::Otsu, symbol::Kan, symbol::Dai};
+constexpr std::array<Unit, 4> Accidentals{0, symbol::Sharp, symbol::Flat, symbol::Down};
+
+int AccidentalCost(std::size_t accidental, Spelling spelling) {
+    static constexpr std::array<std::array<int, 4>, 3> costs{{
+        {0, 3, 2, 4}, // none: natural first, then the flat (meri) before the sharp (kari)
+        {1, 0, 3, 4}, // sharp
+        {2, 3, 0, 1}, // flat
+    }};
+    return costs[std::size_t(spelling)][accidental];
+}
+
+// The fewest symbols that make the reader, in the state of the row, give the key: no register mark where
+// the register in force or the reader's own rules reach the key, the source's accidental where it has one.
+std::optional<Spelled> Spell(std::size_t row, std::int32_t key, Spelling spelling) {
+    std::optional<Spelled> best;
+    int bestCost = std::numeric_limits<int>::max();
+    const std::uint8_t registerBefore = walk::StateOfRow(row).CurRegister;
+    for (std::size_t m = 0; m < Markers.size(); ++m) {
+        const std::size_t afterMark = m ? Steps[row + detail::SymbolIdOf(Markers[m])].next : row;
+        for (std::size_t a = 0; a < Accidentals.size(); ++a) {
+            const std::size_t afterAccidental =
+                a ? Steps[afterMark + detail::SymbolIdOf(Accidentals[a])].next : afterMark;
+            for (const detail::SymbolRow& symbolRow : detail::SymbolRows) {
+                if (symbolRow.info.symbolClass != ClassNoteSymbol ||
+                    (symbolRow.info.traits & detail::IsRestOrHold))
+                    continue;
+                const walk::Step& step = Steps[afterAccidental + detail::SymbolIdOf(symbolRow.unit)];
+                if (!step.makesEvent || step.key != key) continue;
+                const std::uint8_t registerAfter = walk::StateOfRow(step.next).CurRegister;
+                const int cost =
+                    (m ? 10 : 0) + 6 * AccidentalCost(a, spelling) + (registerAfter != registerBefore);
+                if (cost >= bestCost) continue;
+                bestCost = cost;
+                Spelled s;
+                if (m) s.units[s.count++] = Markers[m];
+                if (a) s.units[s.count++] = Accidentals[a];
+                s.units[s.count++] = symbolRow.unit;
+                s.nextRow = step.next;
+                s.dai = registerAfter == 2 && symbolRow.info.keys[2] != symbolRow.info.keys[0];
+                best = s;
+            }
+        }
+    }
+    return best;
+}
+
+// Whether some spelling reaches the key from the start of a score (a mark makes every register reachable).
+bool Writable(std::int32_t key) {
+    static const std::array<bool, 128> writable = [] {
+        std::array<bool, 128> w{};
+        for (std::int32_t k = 0; k < 128; ++k)
+            w[std::size_t(k)] = Spell(walk::StartRow, k, Spelling::None).has_value();
+        return w;
+    }();
+    return key >= 0 && key < 128 && writable[std::size_t(key)];
+}
+
+// A key written back into the pipe's range by whole octaves; the octaves moved.
+std::int32_t OctavesIntoRange(std::int32_t key) {
+    std::int32_t octaves = 0;
+    while (!Writable(key + 12 * octaves) && key + 12 * octaves < 60)
+        ++octaves;
+    while (!Writable(key + 12 * octaves) && key + 12 * octaves > 60)
+        --octaves;
+    return octaves;
+}
+
+std::string NoteName(std::int32_t key) {
+    static constexpr std::array<std::string_view, 12> names{"C",  "C#", "D",  "D#", "E",  "F",
+                                                            "F#", "G",  "G#", "A",  "A#", "B"};
+    return std::string(names[std::size_t(((key % 12) + 12) % 12)]) + std::to_string(key / 12 - 1);
+}
+
+std::string Format(const char* format, auto... values) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, format, values...);
+    return buffer;
+}
+
+enum class Kind : std::uint8_t { Note, Hold, Rest };
+
+struct Event {
+    std::int64_t start = 0;
+    std::int32_t ticks = 0;
+    Kind kind = Kind::Rest;
+    std::int32_t key = 0;
+    std::int32_t program = -1;
+    Spelling spelling = Spelling::None;
+    std::int32_t tupletN = 0; // the group's size, 0 for a plain event
+    std::int32_t slot = 0;    // place in the group
+    std::int32_t base = 0;
+    bool barBefore = false;
+    std::int32_t line = 0;   // of its symbol in the text, from 1
+    std::int32_t column = 0; // from 1
+};
+
+struct MelodyNote {
+    std::int64_t start;
+    std::int64_t end;
+    std::int32_t key;
+    std::int32_t program;
+    Spelling spelling;
+};
+
+struct PendingFinding {
+    ImportIssue issue;
+    std::int64_t tick;
+    std::string message;
+};
+
+class Importer {
+  public:
+    Importer(const ImportSource& source, const ImportOptions& options) : source_(source), options_(options) {}
+
+    ImportResult Run();
+
+  private:
+    bool ChoosePart();
+    void TakeMelody();
+    void ChoosePipe();
+    void BuildTimeline();
+    void BuildEvents();
+    void SpellAndLayOut();
+    void PlaceFindings();
+
+    // The cut of a raw boundary, found onward from a cursor, for boundaries asked for in rising order.
+    std::int64_t SnapOnward(std::size_t& cursor, std::int64_t raw) const {
+        while (cursor + 1 < snapped_.size() && snapped_[cursor + 1].first <= raw)
+            ++cursor;
+        return cursor < snapped_.size() && snapped_[cursor].first <= raw ? snapped_[cursor].second : 0;
+    }
+    std::int64_t Snap(std::int64_t raw) const {
+        const auto at = std::lower_bound(snapped_.begin(), snapped_.end(), std::pair{raw, std::int64_t{0}});
+        if (at != snapped_.end() && at->first == raw) return at->second;
+        return at == snapped_.begin() ? 0 : std::prev(at)->second;
+    }
+    void Find(ImportIssue issue, std::int64_t tick, std::string message) {
+        pending_.push_back(PendingFinding{issue, tick, std::move(message)});
+    }
+    bool Hard() const { return !measures_.empty(); }
+    std::int64_t MeasureStartAt(std::int64_t tick) const;
+
+    const ImportSource& source_;
+    const ImportOptions& options_;
+    ImportResult result_;
+    std::int32_t part_ = 0;
+    std::vector<MelodyNote> melody_;
+    std::vector<std::int64_t> measures_;
+    std::int64_t end_ = 0;
+    std::vector<std::pair<std::int64_t, std::int64_t>> snapped_; // raw boundary, its cut
+    std::vector<std::int64_t> cuts_;
+    std::vector<Group> groups_;
+    std::vector<Event> events_;
+    std::vector<PendingFinding> pending_;
+    bool chosenPipe_ = false;
+};
+
+std::int64_t Importer::MeasureStartAt(std::int64_t tick) const {
+    if (!Hard()) return tick - tick % SoftMeasureTicks;
+    const auto after = std::upper_bound(measures_.begin(), measures_.end(), tick);
+    return after == measures_.begin() ? 0 : *std::prev(after);
+}
+
+bool Importer::ChoosePart() {
+    const auto melodic = [&](std::int32_t part) {
+        return !source_.parts[std::size_t(part)].drums &&
+               std::any_of(source_.notes.begin(), source_.notes.end(),
+                           [&](const ImportNote& n) { return n.part == part && !n.grace; });
+    };
+    const auto partCount = std::int32_t(source_.parts.size());
+    if (options_.part) {
+        if (*options_.part < 1 || *options_.part > partCount) {
+            result_.refusal = Format("パート %d はありません（1 から %d）", *options_.part, partCount);
+            return false;
+        }
+        part_ = *options_.part - 1;
+        if (!melodic(part_)) {
+            result_.refusal = Format("パート %d に読み込める音符がありません", *options_.part);
+            return false;
+        }
+    } else {
+        part_ = 0;
+        while (part_ < partCount && !melodic(part_))
+            ++part_;
+        if (part_ == partCount) {
+            const bool drums =
+                std::any_of(source_.notes.begin(), source_.notes.end(),
+                            [&](const ImportNote& n) { return source_.parts[std::size_t(n.part)].drums; });
+            result_.refusal = drums ? "打楽器のパートしかありません" : "音符がありません";
+            return false;
+        }
+    }
+    result_.part = part_ + 1;
+    result_.settings.instrument = source_.parts[std::size_t(part_)].program;
+    result_.settings.volume = source_.parts[std::size_t(part_)].velocity;
+    std::string others;
+    for (std::int32_t p = 0; p < partCount; ++p) {
+        if (p == part_ || !std::any_of(source_.notes.begin(), source_.notes.end(),
+                                       [&](const ImportNote& n) { return n.part == p; }))
+            continue;
+        others += Format("%s%d「%s」", others.empty() ? "" : "、", p + 1,
+                         source_.parts[std::size_t(p)].name.c_str());
+    }
+    if (!others.empty())
+        Find(ImportIssue::OtherParts, 0,
+             "パート " + std::to_string(part_ + 1) + " だけを読み込みました。ほかのパート: " + others +
+                 "（--part N で選べます）");
+    return true;
+}
+
+void Importer::TakeMelody() {
+    std::vector<const ImportNote*> notes;
+    for (const ImportNote& n : source_.notes) {
+        if (n.part != part_) continue;
+        if (n.grace) {
+            Find(ImportIssue::Grace, n.start, "装飾音 " + NoteName(n.key) + " を省きました");
+            continue;
+        }
+        if (n.length <= 0) continue;
+        notes.push_back(&n);
+    }
+    std::stable_sort(notes.begin(), notes.end(), [](const ImportNote* a, const ImportNote* b) {
+        return a->start != b->start ? a->start < b->start : a->key > b->key;
+    });
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const ImportNote& n = *notes[i];
+        if (!melody_.empty() && melody_.back().start == n.start) {
+            Find(ImportIssue::Chord, n.start,
+                 "和音: いちばん高い " + NoteName(melody_.back().key) + " だけを残し、" + NoteName(n.key) +
+                     " を省きました");
+            continue;
+        }
+        if (!melody_.empty() && melody_.back().end > n.start) {
+            Find(ImportIssue::Overlap, n.start,
+                 NoteName(melody_.back().key) + " が次の音 " + NoteName(n.key) +
+                     " と重なるので、次の音の始まりで切りました（" +
+                     std::to_string(melody_.back().end - n.start) + " ティック）");
+            melody_.back().end = n.start;
+        }
+        melody_.push_back(MelodyNote{n.start, n.start + n.length, n.key, n.program, n.spelling});
+    }
+}
+
+void Importer::ChoosePipe() {
+    struct Choice {
+        PipeLength pipe;
+        std::int32_t octave;
+        std::size_t outOfRange;
+        std::size_t dai;
+    };
+    const auto evaluate = [&](const PipeLength& pipe, std::int32_t octave) {
+        Choice c{pipe, octave, 0, 0};
+        for (const MelodyNote& n : melody_) {
+            const std::int32_t key = n.key - pipe.semitones + octave;
+            c.outOfRange += !Writable(key);
+            c.dai += key > 77 && Writable(key);
+        }
+        return c;
+    };
+    Choice chosen{};
+    if (options_.pipe) {
+        chosen = evaluate(PipeOfLength(*options_.pipe).value_or(*PipeOfLength(StandardPipeTenths)), 0);
+    } else {
+        chosenPipe_ = true;
+        bool any = false;
+        for (const PipeLength& pipe : PipeLengths)
+            for (const std::int32_t octave : {0, -12, 12, -24, 24}) {
+                if (std::abs(pipe.semitones - octave) > 16) continue;
+                const Choice c = evaluate(pipe, octave);
+                const auto rank = [](const Choice& x) {
+                    return std::tuple(x.outOfRange, x.dai, std::abs(x.octave), std::abs(x.pipe.semitones));
+                };
+                if (!any || rank(c) < rank(chosen)) chosen = c;
+                any = true;
+            }
+    }
+    result_.pipe = chosen.pipe;
+    result_.octaveShift = chosen.octave;
+    result_.settings.transpose = chosen.pipe.semitones - chosen.octave;
+    for (MelodyNote& n : melody_) {
+        const std::int32_t written = n.key - chosen.pipe.semitones + chosen.octave;
+        const std::int32_t octaves = OctavesIntoRange(written);
+        if (octaves != 0)
+            Find(ImportIssue::OutOfRange, n.start,
+                 NoteName(n.key) + " は管の音域の外なので、" + std::to_string(std::abs(octaves)) +
+                     " オクターブ" + (octaves > 0 ? "上げて" : "下げて") + "書きました");
+        n.key = written + 12 * octaves;
+    }
+}
+
+const SlotTable& Slots() {
+    static const SlotTable slots = [] {
+        SlotTable table{};
+        for (std::size_t n = 0; n < TupletSizes.size(); ++n)
+            for (std::size_t b = 0; b < UnitTicks.size(); ++b)
+                table[n][b] = TupletEnds(TupletSizes[n], UnitTicks[b]);
+        return table;
+    }();
+    return slots;
+}
+
+const std::array<std::int64_t, 7>& SlotsOf(const Group& g) {
+    const auto n = std::size_t(std::find(TupletSizes.begin(), TupletSizes.end(), g.n) - TupletSizes.begin());
+    const auto b = std::size_t(std::find(UnitTicks.begin(), UnitTicks.end(), g.base) - UnitTicks.begin());
+    return Slots()[n][b];
+}
+
+std::int64_t GroupEnd(const Group& g) {
+    return g.start + SlotsOf(g)[std::size_t(g.n - 1)];
+}
+
+// A tuplet that holds the raw boundaries from raw[i] on, each within the tolerance of one of its slots'
+// ends, up to its own end: the group, its span, how many boundaries it holds and the first one after it.
+struct GroupFit {
+    Group group{};
+    std::int64_t span = 0;
+    std::size_t held = 0;
+    std::size_t next = 0;
+};
+
+std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size_t i, std::size_t n,
+                                 std::size_t b, std::int64_t start, std::int64_t tolerance,
+                                 std::int64_t limit) {
+    const std::int32_t size = TupletSizes[n];
+    const std::array<std::int64_t, 7>& slotEnds = Slots()[n][b];
+    const std::int64_t span = slotEnds[std::size_t(size - 1)];
+    if (start + span > limit + tolerance || start + span < raw[i] - tolerance) return std::nullopt;
+    GroupFit fit{Group{start, size, UnitTicks[b]}, span, 0, i};
+    for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held)
+        if (std::none_of(slotEnds.begin(), slotEnds.begin() + size,
+                         [&](std::int64_t e) { return std::abs(raw[fit.next] - (start + e)) <= tolerance; }))
+            return std::nullopt;
+    if (fit.held == 0) return std::nullopt;
+    return fit;
+}
+
+// The slot end of the group nearest to a raw boundary it holds.
+std::int64_t SlotCut(const Group& group, std::int64_t raw) {
+    const std::array<std::int64_t, 7>& ends = SlotsOf(group);
+    std::int64_t best = group.start + ends[0];
+    for (std::int32_t k = 1; k < group.n; ++k)
+        if (std::abs(raw - (group.start + ends[std::size_t(k)])) < std::abs(raw - best))
+            best = group.start + ends[std::size_t(k)];
+    return best;
+}
+
+void Importer::BuildTimeline() {
+    end_ = source_.end;
+    for (const MelodyNote& n : melody_)
+        end_ = std::max(end_, n.end);
+    if (!source_.measures.empty()) {
+        for (const std::int64_t m : source_.measures)
+            if (m < end_ && (measures_.empty() || m > measures_.back())) measures_.push_back(m);
+        if (measures_.empty() || measures_.front() > 0) measures_.insert(measures_.begin(), 0);
+    }
+    std::vector<std::int64_t> raw;
+    for (const MelodyNote& n : melody_) {
+        raw.push_back(n.start);
+        raw.push_back(n.end);
+    }
+    for (const ImportMark& m : source_.marks)
+        if (m.part == part_ && m.tick < end_) raw.push_back(m.tick);
+    raw.insert(raw.end(), measures_.begin(), measures_.end());
+    raw.push_back(end_);
+    std::sort(raw.begin(), raw.end());
+    raw.erase(std::unique(raw.begin(), raw.end()), raw.end());
+
+    std::int64_t t = 0;
+    cuts_.push_back(0);
+    std::size_t i = 0;
+    while (i < raw.size()) {
+        const std::int64_t r = raw[i];
+        if (r <= t) {
+            snapped_.emplace_back(r, t);
+            ++i;
+            continue;
+        }
+        const std::int64_t anchor = MeasureStartAt(t);
+        const auto nextMeasure =
+            Hard() ? std::upper_bound(measures_.begin(), measures_.end(), t) : measures_.end();
+        const std::int64_t measureEnd = nextMeasure == measures_.end() ? end_ : *nextMeasure;
+        const std::int64_t onGrid = anchor + (r - anchor + Grid / 2) / Grid * Grid;
+        // A boundary off the grid lies in a tuplet: the group starts at t or, inside a note that goes on into
+        // it, at a later point of the grid, the nearest to the boundary first; exact fits before fits within
+        // the rounding of a file's ticks.
+        bool grouped = false;
+        if (r != onGrid) {
+            // The group holds r at the end of one of its slots: its start lies that far before r, on the grid
+            // and not before t. Of the groups that hold the boundaries, the one that holds the most, then
+            // the one starting at t, then the shortest.
+            const std::int64_t limit = Hard() ? measureEnd : end_;
+            std::optional<GroupFit> best;
+            const auto rank = [&](const GroupFit& f) {
+                return std::tuple(f.held, f.group.start == t, -f.span);
+            };
+            for (std::int64_t tolerance = 0; tolerance <= Tolerance && !best; ++tolerance)
+                for (std::size_t n = 0; n < TupletSizes.size(); ++n)
+                    for (std::size_t b = 0; b < UnitTicks.size(); ++b)
+                        for (std::int32_t k = 0; k < TupletSizes[n]; ++k)
+                            for (std::int64_t d = -tolerance; d <= tolerance; ++d) {
+                                const std::int64_t start = r - Slots()[n][b][std::size_t(k)] + d;
+                                if (start < t || (start - anchor) % Grid != 0) continue;
+                                std::optional<GroupFit> fit = FitGroup(raw, i, n, b, start, tolerance, limit);
+                                if (fit && (!best || rank(*fit) > rank(*best))) best = fit;
+                            }
+            if (best) {
+                grouped = true;
+                const Group& g = best->group;
+                if (g.start > t) cuts_.push_back(g.start);
+                groups_.push_back(g);
+                const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
+                for (std::int32_t k = 0; k < g.n; ++k)
+                    cuts_.push_back(g.start + slotEnds[std::size_t(k)]);
+                for (std::size_t j = i; j < best->next; ++j)
+                    snapped_.emplace_back(raw[j], SlotCut(g, raw[j]));
+                t = g.start + best->span;
+                i = best->next;
+            }
+        }
+        if (grouped) continue;
+        std::int64_t cut = onGrid;
+        if (Hard() && (r == measureEnd || cut > measureEnd)) cut = std::min(r, measureEnd);
+        snapped_.emplace_back(r, std::max(cut, t));
+        if (cut > t) {
+            cuts_.push_back(cut);
+            t = cut;
+        }
+        ++i;
+    }
+    end_ = cuts_.back();
+}
+
+void Importer::BuildEvents() {
+    std::vector<MelodyNote> notes;
+    notes.reserve(melody_.size());
+    std::size_t startCursor = 0;
+    std::size_t endCursor = 0;
+    for (const MelodyNote& n : melody_) {
+        const std::int64_t start = SnapOnward(startCursor, n.start);
+        const std::int64_t end = SnapOnward(endCursor, n.end);
+        if (start != n.start || end != n.end) {
+            if (end <= start) {
+                Find(ImportIssue::TooShort, n.start,
+                     NoteName(n.key) + " は短すぎて書けないので省きました（" +
+                         std::to_string(n.end - n.start) + " ティック）");
+                continue;
+            }
+            Find(ImportIssue::Quantised, n.start,
+                 Format("長さを記譜の単位に丸めました（始まり %+lld、終わり %+lld ティック、4 分音符 = 120）",
+                        static_cast<long long>(start - n.start), static_cast<long long>(end - n.end)));
+        }
+        notes.push_back(MelodyNote{start, end, n.key, n.program, n.spelling});
+    }
+    std::vector<std::int64_t> holds;
+    for (const ImportMark& m : source_.marks)
+        if (m.part == part_ && m.kind == MarkKind::Hold) holds.push_back(Snap(m.tick));
+    std::sort(holds.begin(), holds.end());
+
+    std::size_t note = 0;
+    std::size_t group = 0;
+    for (std::size_t c = 0; c + 1 < cuts_.size(); ++c) {
+        const std::int64_t a = cuts_[c];
+        const std::int64_t b = cuts_[c + 1];
+        while (note < notes.size() && notes[note].end <= a)
+            ++note;
+        Event e;
+        e.start = a;
+        if (note < notes.size() && notes[note].start <= a) {
+            const MelodyNote& n = notes[note];
+            e.kind = n.start == a ? Kind::Note : Kind::Hold;
+            e.key = n.key;
+            e.program = e.kind == Kind::Note ? n.program : -1;
+            e.spelling = n.spelling;
+        } else {
+            e.kind = std::binary_search(holds.begin(), holds.end(), a) ? Kind::Hold : Kind::Rest;
+        }
+        while (group < groups_.size() && GroupEnd(groups_[group]) <= a)
+            ++group;
+        if (group < groups_.size() && groups_[group].start <= a) {
+            const Group& g = groups_[group];
+            const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
+            e.tupletN = g.n;
+            e.base = g.base;
+            e.slot =
+                std::int32_t(std::find(slotEnds.begin(), slotEnds.end(), b - g.start) - slotEnds.begin());
+            e.ticks = std::int32_t(b - a);
+            events_.push_back(e);
+            continue;
+        }
+        std::int64_t left = b - a;
+        for (const std::int32_t unit : UnitTicks)
+            while (left >= unit) {
+                e.ticks = unit;
+                events_.push_back(e);
+                e.start += unit;
+                left -= unit;
+                if (e.kind == Kind::Note) e.kind = Kind::Hold;
+                e.program = -1;
+            }
+    }
+    if (events_.size() > OnpuCapacity)
+        Find(ImportIssue::TooManyEvents, events_[OnpuCapacity].start,
+             Format("音符・休符が %zu 個あり、%zu 個を超える分は変換されません", events_.size(),
+                    OnpuCapacity));
+}
+
+void Importer::SpellAndLayOut() {
+    // Bar lines: at each measure's start, or, where the source has no measures or a tuplet spans one, before
+    // the first event after it that begins outside a tuplet.
+    std::vector<std::int64_t> starts = measures_;
+    if (!Hard())
+        for (std::int64_t m = SoftMeasureTicks; m < end_; m += SoftMeasureTicks)
+            starts.push_back(m);
+    std::size_t e = 0;
+    for (const std::int64_t m : starts) {
+        if (m == 0) continue;
+        while (e < events_.size() && (events_[e].start < m || events_[e].slot > 0))
+            ++e;
+        if (e < events_.size()) events_[e].barBefore = true;
+    }
+
+    struct Measure {
+        std::size_t first;
+        std::size_t last; // past
+        std::vector<std::vector<Unit>> pitch;
+        std::size_t units = 0;
+    };
+    std::vector<Measure> measures;
+    std::size_t row = walk::StartRow;
+    std::unordered_map<std::uint32_t, std::optional<Spelled>> spelled; // by state, key and spelling
+    for (std::size_t i = 0; i < events_.size(); ++i) {
+        Event& ev = events_[i];
+        if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, {}, 0});
+        std::vector<Unit> units;
+        if (ev.kind == Kind::Note) {
+            const std::uint32_t at =
+                std::uint32_t((row * 128 + std::size_t(ev.key)) * 3 + std::size_t(ev.spelling));
+            auto known = spelled.find(at);
+            if (known == spelled.end()) known = spelled.emplace(at, Spell(row, ev.key, ev.spelling)).first;
+            const std::optional<Spelled>& s = known->second;
+            units.assign(s->units.begin(), s->units.begin() + std::ptrdiff_t(s->count));
+            row = s->nextRow;
+        } else {
+            const Unit symbol = ev.kind == Kind::Hold ? symbol::Hold : symbol::Rest;
+            units.push_back(symbol);
+            row = Steps[row + detail::SymbolIdOf(symbol)].next;
+        }
+        measures.back().units += units.size();
+        measures.back().pitch.push_back(std::move(units));
+        measures.back().last = i + 1;
+    }
+
+    // Line sets of one measure, or two where they are short; a set whose pitch line would hold no symbol
+    // that makes a line a pitch line (only ○, ヰ, 大, ＃...) goes with the set before it, or the one after.
+    std::vector<std::pair<std::size_t, std::size_t>> sets; // first measure, measures
+    for (std::size_t m = 0; m < measures.size();) {
+        const std::size_t count =
+            m + 1 < measures.size() && measures[m].units + measures[m + 1].units + 2 <= MaxUnitsPerSet ? 2
+                                                                                                       : 1;
+        sets.emplace_back(m, count);
+        m += count;
+    }
+    const auto marksPitchLine = [&](const std::pair<std::size_t, std::size_t>& set) {
+        for (std::size_t k = set.first; k < set.first + set.second; ++k)
+            for (const std::vector<Unit>& units : measures[k].pitch)
+                if (std::any_of(units.begin(), units.end(), IsPitchLineSymbol)) return true;
+        return false;
+    };
+    for (std::size_t k = 0; k < sets.size() && sets.size() > 1;) {
+        if (marksPitchLine(sets[k])) {
+            ++k;
+            continue;
+        }
+        const std::size_t into = k > 0 ? k - 1 : k;
+        sets[into] = {sets[into].first, sets[into].second + sets[into + 1].second};
+        sets.erase(sets.begin() + std::ptrdiff_t(into + 1));
+        k = into;
+    }
+
+    std::vector<std::string>& lines = result_.lines;
+    for (const auto& [m, count] : sets) {
+        std::string timbre, pitch, duration;
+        const auto put = [](std::string& line, Unit unit) {
+            line += char(unit >> 8);
+            line += char(unit & 0xFF);
+        };
+        const std::int32_t pitchLine = std::int32_t(lines.size()) + 2;
+        std::int32_t column = 1;
+        for (std::size_t k = m; k < m + count; ++k) {
+            const Measure& measure = measures[k];
+            for (std::size_t i = measure.first; i < measure.last; ++i) {
+                Event& ev = events_[i];
+                const std::vector<Unit>& units = measure.pitch[i - measure.first];
+                for (std::size_t u = 0; u < units.size(); ++u) {
+                    const bool symbolUnit = u + 1 == units.size();
+                    put(pitch, units[u]);
+                    if (!symbolUnit) {
+                        timbre += "  ";
+                        put(duration, symbol::Space);
+                        ++column;
+                        continue;
+                    }
+                    timbre += ev.program >= 0 ? Format("%02X", ev.program & 0xFF) : std::string("  ");
+                    const std::int32_t ticks = ev.tupletN == 0             ? ev.ticks
+                                               : ev.slot == ev.tupletN / 2 ? ev.tupletN
+                                                                           : ev.base;
+                    put(duration, DurationUnitOf(ticks));
+                    ev.line = pitchLine;
+                    ev.column = column++;
+                }
+            }
+            put(pitch, symbol::BarLine);
+            put(duration, symbol::BarLine);
+            timbre += "  ";
+            ++column;
+        }
+        while (!timbre.empty() && timbre.back() == ' ')
+            timbre.pop_back();
+        lines.push_back(std::move(timbre));
+        lines.push_back(std::move(pitch));
+        lines.push_back(std::move(duration));
+    }
+}
+
+void Importer::PlaceFindings() {
+    for (const ImportChange& k : source_.keys)
+        if (k.tick > 0)
+            Find(ImportIssue::KeyChange, k.tick,
+                 Format("調号が変わります（%+d）: 臨時記号で書きました", k.value));
+    for (const ImportChange& t : source_.tempoChanges)
+        Find(ImportIssue::TempoChange, t.tick,
+             Format("テンポが %d に変わりますが、楽譜はテンポ %d のままです", t.value,
+                    result_.settings.tempo));
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [](const PendingFinding& a, const PendingFinding& b) { return a.tick < b.tick; });
+    for (PendingFinding& p : pending_) {
+        ImportFinding f;
+        f.issue = p.issue;
+        const std::int64_t measureStart = MeasureStartAt(p.tick);
+        f.measure = Hard() ? std::int32_t(std::upper_bound(measures_.begin(), measures_.end(), p.tick) -
+                                          measures_.begin())
+                           : std::int32_t(p.tick / SoftMeasureTicks + 1);
+        f.tickInMeasure = p.tick - measureStart;
+        const std::int64_t at = Snap(p.tick);
+        auto ev = std::upper_bound(events_.begin(), events_.end(), at,
+                                   [](std::int64_t t, const Event& x) { return t < x.start; });
+        if (ev != events_.begin()) --ev;
+        if (ev != events_.end()) {
+            f.line = ev->line;
+            f.column = ev->column;
+        }
+        f.message = std::move(p.message);
+        result_.findings.push_back(std::move(f));
+    }
+}
+
+ImportResult Importer::Run() {
+    result_.settings = source_.settings;
+    if (!ChoosePart()) return std::move(result_);
+    TakeMelody();
+    ChoosePipe();
+    BuildTimeline();
+    BuildEvents();
+    if (events_.empty()) {
+        result_.refusal = "音符がありません";
+        return std::move(result_);
+    }
+    std::vector<std::string> head;
+    if (!source_.title.empty()) head.push_back(std::string(CommentStart) + source_.title);
+    head.push_back(std::string(CommentStart) + std::string(TempoWord) +
+                   std::to_string(result_.settings.tempo));
+    const PipeLength& pipe = result_.pipe;
+    head.push_back(std::string(CommentStart) + std::string(PipeWord) +
+                   Format("%d.%d", pipe.tenths / 10, pipe.tenths % 10) + std::string(ShakuOpen) +
+                   std::string(pipe.note) + std::string(TransposeWord) +
+                   std::to_string(result_.settings.transpose) + (chosenPipe_ ? std::string(ChosenWord) : ""));
+    result_.lines = head;
+    SpellAndLayOut();
+    PlaceFindings();
+    return std::move(result_);
+}
+
+} // namespace
+
+std::string SourcePlaceText(const ImportFinding& finding) {
+    const std::int64_t whole = finding.tickInMeasure / ImportTicksPerQuarter + 1;
+    const std::int64_t part = finding.tickInMeasure % ImportTicksPerQuarter;
+    if (part == 0) return Format("%d 小節 %lld 拍", finding.measure, static_cast<long long>(whole));
+    return Format("%d 小節 %lld 拍 + %lld/120", finding.measure, static_cast<long long>(whole),
+                  static_cast<long long>(part));
+}
+
+ImportResult ImportScore(const ImportSource& source, const ImportOptions& options) {
+    return Importer(source, options).Run();
+}
+
+} // namespace nagisora
