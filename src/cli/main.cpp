@@ -6,6 +6,7 @@
 #include "failure.h"
 #include "file_io.h"
 #include "musicxml_output.h"
+#include "pdf_output.h"
 #include "score_file.h"
 #include "wav_render_loader.h"
 
@@ -83,7 +84,7 @@ void WriteOutput(const std::string& output, std::string_view bytes) {
         });
 }
 
-enum class OutputKind { Midi, MusicXml, Wav };
+enum class OutputKind { Midi, MusicXml, Wav, Pdf };
 
 std::string_view KindName(OutputKind kind) {
     switch (kind) {
@@ -93,6 +94,8 @@ std::string_view KindName(OutputKind kind) {
         return "MusicXML";
     case OutputKind::Wav:
         return "WAV";
+    case OutputKind::Pdf:
+        return "PDF";
     }
     return {};
 }
@@ -137,6 +140,9 @@ Plan PlanCall(const ConvertOptions& options) {
                                          score, OutputKind::MusicXml});
         if (options.wav)
             job.outputs.push_back(Output{*options.wav, PlaceOf(*options.wav), score, OutputKind::Wav});
+        if (options.pdf)
+            job.outputs.push_back(
+                Output{*options.pdf, PlaceOfStream(*options.pdf, STDOUT_FILENO), score, OutputKind::Pdf});
         plan.jobs.push_back(std::move(job));
     }
     return plan;
@@ -190,6 +196,9 @@ bool ConvertOne(const Job& job, const ConvertOptions& options) {
         case OutputKind::Wav:
             WriteNaming(output.path,
                         [&] { RenderWavFile(conversion.midiData, output.path, options.soundFont); });
+            break;
+        case OutputKind::Pdf:
+            WriteOutput(output.path, PdfOfScore(text.Lines(), options.paper));
             break;
         }
     }
