@@ -82,14 +82,18 @@ void TVerticalView::SetHeardEvent(std::int32_t event) {
     viewport()->update();
 }
 
-void TVerticalView::SetZoom(double zoom) {
+void TVerticalView::SetZoom(double zoom, std::optional<QPoint> anchor) {
     zoom = std::clamp(zoom, MinZoom, MaxZoom);
     if (zoom == zoom_) return;
-    // The point at the middle of the view stays there.
-    const double middle = (verticalScrollBar()->value() + viewport()->height() / 2.0) / PageStride();
+    // The point under the anchor (the middle of the view) stays there.
+    const QPoint at = anchor.value_or(viewport()->rect().center());
+    const double ratio = zoom / zoom_;
+    const double x = horizontalScrollBar()->value() + at.x() - PageGap;
+    const double y = verticalScrollBar()->value() + at.y() - PageGap;
     zoom_ = zoom;
     UpdateRange();
-    verticalScrollBar()->setValue(int(middle * PageStride() - viewport()->height() / 2.0));
+    horizontalScrollBar()->setValue(int(x * ratio + PageGap - at.x()));
+    verticalScrollBar()->setValue(int(y * ratio + PageGap - at.y()));
     viewport()->update();
 }
 
@@ -195,7 +199,7 @@ void TVerticalView::mousePressEvent(QMouseEvent* event) {
 
 void TVerticalView::wheelEvent(QWheelEvent* event) {
     if (event->modifiers() & Qt::ControlModifier) {
-        SetZoom(zoom_ * (event->angleDelta().y() > 0 ? ZoomStep : 1 / ZoomStep));
+        SetZoom(zoom_ * (event->angleDelta().y() > 0 ? ZoomStep : 1 / ZoomStep), event->position().toPoint());
         event->accept();
         return;
     }
@@ -304,8 +308,9 @@ void TVerticalScoreF::showEvent(QShowEvent* event) {
     Refresh();
     // The pages as wide as the view at first.
     if (view_->Zoom() == 1.0 && view_->viewport()->width() > 0)
-        view_->SetZoom((view_->viewport()->width() - 2.0 * PageGap) /
-                       PageLayoutOf(PageSettings()).fullRect(QPageLayout::Point).width());
+        view_->SetZoom(
+            (view_->viewport()->width() - view_->verticalScrollBar()->sizeHint().width() - 2.0 * PageGap) /
+            PageLayoutOf(PageSettings()).fullRect(QPageLayout::Point).width());
 }
 
 void TVerticalScoreF::QueueRefresh() {

@@ -43,8 +43,8 @@ class TVerticalView : public QAbstractScrollArea {
     std::int32_t CaretEvent() const { return caretEvent_; }
     std::int32_t HeardEvent() const { return heardEvent_; }
 
-    // Pixels a point of the page.
-    void SetZoom(double zoom);
+    // Pixels a point of the page; the point under anchor (else the middle of the view) stays where it is.
+    void SetZoom(double zoom, std::optional<QPoint> anchor = std::nullopt);
     double Zoom() const { return zoom_; }
 
     // The event of the note drawn nearest a point of the viewport, in the column there.
