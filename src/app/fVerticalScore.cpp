@@ -9,6 +9,7 @@
 #include "musicxml.h"
 #include "playing_cursor.h"
 #include "score_area.h"
+#include "score_checker.h"
 #include "score_model.h"
 #include "score_part.h"
 #include "score_views.h"
@@ -79,6 +80,12 @@ void TVerticalView::SetHeardEvent(std::int32_t event) {
     if (event == heardEvent_) return;
     heardEvent_ = event;
     EnsureVisible(event);
+    viewport()->update();
+}
+
+void TVerticalView::SetFlaggedEvents(std::vector<std::int32_t> events) {
+    if (events == flagged_) return;
+    flagged_ = std::move(events);
     viewport()->update();
 }
 
@@ -175,6 +182,13 @@ void TVerticalView::paintEvent(QPaintEvent*) {
         renderer_->DrawPage(painter, page);
         painter.restore();
     }
+    // The checker's errors: a red bar at the left edge of the note's column, outside what is printed.
+    for (const std::int32_t event : flagged_)
+        if (const QRect note = EventRect(event); !note.isNull()) {
+            const int x = note.left() - int(note.width() * 0.9);
+            painter.fillRect(QRect(x, note.top(), std::max(3, note.width() / 6), note.height()),
+                             QColor(220, 30, 30));
+        }
     // The marks, over the notes: the caret's note outlined in blue, the heard one filled in amber.
     if (const QRect heard = EventRect(heardEvent_); !heard.isNull())
         painter.fillRect(heard, QColor(255, 170, 0, 110));
@@ -292,6 +306,8 @@ TVerticalScoreF::TVerticalScoreF(TMainF& window, PlayingCursor& cursor)
     connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, &TVerticalScoreF::FollowCaret);
     connect(&cursor, &PlayingCursor::HeardAt, this, &TVerticalScoreF::FollowPlaying);
     connect(view_, &TVerticalView::NoteClicked, this, &TVerticalScoreF::GoToNote);
+    if (auto* checker = window.findChild<TScoreChecker*>())
+        connect(checker, &TScoreChecker::Checked, this, &TVerticalScoreF::FollowFindings);
 }
 
 VerticalPageSettings TVerticalScoreF::PageSettings() const {
@@ -336,6 +352,22 @@ void TVerticalScoreF::FollowCaret() {
     const std::size_t event =
         EventAtOrAfter(model_.Map(), TextPointAt(model_, area_.textCursor().position()));
     view_->SetCaretEvent(event < model_.Map().events.size() ? std::int32_t(event) : -1);
+}
+
+void TVerticalScoreF::FollowFindings() {
+    const auto* checker = window_.findChild<TScoreChecker*>();
+    if (!isVisible() || !checker) return;
+    const ScoreMap& map = model_.Map();
+    std::vector<std::int32_t> events;
+    for (const Finding& finding : checker->Findings()) {
+        if (finding.severity != Severity::Error || finding.place.IsNone()) continue;
+        // The note at or after the finding; after the last note, the last note.
+        const std::size_t at = EventAtOrAfter(map, TextPoint{finding.place.line, finding.place.byte});
+        if (map.events.empty()) break;
+        const auto event = std::int32_t(std::min(at, map.events.size() - 1));
+        if (events.empty() || events.back() != event) events.push_back(event);
+    }
+    view_->SetFlaggedEvents(std::move(events));
 }
 
 void TVerticalScoreF::FollowPlaying(qint64 tick) {

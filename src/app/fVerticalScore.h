@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -41,6 +42,10 @@ class TVerticalView : public QAbstractScrollArea {
     void SetCaretEvent(std::int32_t event);
     void SetHeardEvent(std::int32_t event);
     std::int32_t CaretEvent() const { return caretEvent_; }
+    // The events that the checker finds errors at: marked in the margin beside their columns, on the screen
+    // only.
+    void SetFlaggedEvents(std::vector<std::int32_t> events);
+    const std::vector<std::int32_t>& FlaggedEvents() const { return flagged_; }
     std::int32_t HeardEvent() const { return heardEvent_; }
 
     // Pixels a point of the page; the point under anchor (else the middle of the view) stays where it is.
@@ -74,6 +79,7 @@ class TVerticalView : public QAbstractScrollArea {
     double zoom_ = 1.0;
     std::int32_t caretEvent_ = -1;
     std::int32_t heardEvent_ = -1;
+    std::vector<std::int32_t> flagged_;
 };
 
 class TVerticalScoreF : public QWidget {
@@ -98,6 +104,7 @@ class TVerticalScoreF : public QWidget {
     void QueueRefresh();
     void FollowCaret();
     void FollowPlaying(qint64 tick);
+    void FollowFindings();
     void GoToNote(std::int32_t event);
     void PrintOn(QPrinter& printer) const;
 

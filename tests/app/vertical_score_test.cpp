@@ -4,6 +4,7 @@
 #include "fVerticalScore.h"
 #include "playing_cursor.h"
 #include "score_area.h"
+#include "score_checker.h"
 #include "score_model.h"
 #include "score_views.h"
 #include "window_harness.h"
@@ -69,9 +70,12 @@ class VerticalScoreTest : public QObject {
             QCOMPARE(view.HeardEvent(), event);
         }
 
-        // An edit is laid out again.
+        // An edit is laid out again; the checker's errors are marked at their notes, its warnings not.
         h.SetScore(QStringLiteral("//題\nロツ\n－－"));
         QTRY_COMPARE(vertical->Score().cellOfEvent.size(), 2u);
+        QVERIFY(view.FlaggedEvents().empty());
+        h.SetScore(QStringLiteral("ロツレチaハ\n－－－－－－"));
+        QTRY_COMPARE(view.FlaggedEvents(), (std::vector<std::int32_t>{3}));
 
         h.answer = QString::fromStdString(h.Path("score.pdf"));
         vertical->findChild<QAction*>("actPdfSave")->trigger();
