@@ -52,15 +52,30 @@ QString FontFromFiles() {
     return QStringLiteral("IPAexMincho");
 }
 
-// A font size points high in the painter's coordinates, which are points of the page: a point size is turned
-// into pixels at the device's resolution before the painter's scale applies.
-QFont FontOfSize(const QString& family, double points, const QPainter& painter) {
+// Text is drawn with one font of a fixed pixel size that the painter scales to the size wanted: the same on
+// every device (screen, printer, its preview, PDF) whatever resolution each reports.
+constexpr int NominalPixels = 100;
+
+QFont NominalFont(const QString& family) {
     QFont font(family);
-    const int dpi = painter.device() ? painter.device()->logicalDpiY() : 72;
-    font.setPointSizeF(std::max(points, 0.5) * 72.0 / std::max(dpi, 1));
+    font.setPixelSize(NominalPixels);
     font.setStyleStrategy(QFont::PreferOutline);
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
+}
+
+// Text size points high, placed in rect by flags, turned by degrees about the rect's centre.
+void DrawTextIn(QPainter& painter, const QFont& nominal, const QRectF& rect, int flags, const QString& text,
+                double size, double degrees = 0) {
+    const double scale = std::max(size, 0.5) / NominalPixels;
+    const QSizeF box = rect.size() / scale;
+    painter.save();
+    painter.translate(rect.center());
+    if (degrees != 0) painter.rotate(degrees);
+    painter.scale(scale, scale);
+    painter.setFont(nominal);
+    painter.drawText(QRectF(QPointF(-box.width() / 2, -box.height() / 2), box), flags, text);
+    painter.restore();
 }
 
 QString Text(const InlineText<4>& text) {
@@ -92,7 +107,7 @@ QString ScoreFontFamily() {
 
 VerticalRenderer::VerticalRenderer(const VerticalScore& score, const VerticalPageSettings& settings)
     : score_(score), font_(std::clamp(settings.fontPoints, 4.0, 48.0)), family_(ScoreFontFamily()),
-      title_(QString::fromStdString(DecodeCp932(score.title))) {
+      nominal_(NominalFont(family_)), title_(QString::fromStdString(DecodeCp932(score.title))) {
     const QPageLayout layout = PageLayoutOf(settings);
     page_ = layout.fullRect(QPageLayout::Point).size();
     const QRectF paint = layout.paintRect(QPageLayout::Point);
@@ -136,14 +151,10 @@ VerticalHit VerticalRenderer::HitAt(QPointF point) const {
 // One character centred on centre; the characters that vertical writing turns are turned a quarter clockwise.
 void VerticalRenderer::DrawGlyph(QPainter& painter, const QString& glyph, QPointF centre, double size) const {
     if (glyph.isEmpty()) return;
-    painter.setFont(FontOfSize(family_, size, painter));
-    const QRectF box(-size, -size, 2 * size, 2 * size);
     const std::u32string code = glyph.toStdU32String();
-    painter.save();
-    painter.translate(centre);
-    if (code.size() == 1 && TurnsInVerticalWriting(code.front())) painter.rotate(90);
-    painter.drawText(box, Qt::AlignCenter, glyph);
-    painter.restore();
+    const bool turned = code.size() == 1 && TurnsInVerticalWriting(code.front());
+    DrawTextIn(painter, nominal_, QRectF(centre - QPointF(size, size), QSizeF(2 * size, 2 * size)),
+               Qt::AlignCenter, glyph, size, turned ? 90 : 0);
 }
 
 void VerticalRenderer::DrawCell(QPainter& painter, const VerticalCell& cell) const {
@@ -162,10 +173,10 @@ void VerticalRenderer::DrawCell(QPainter& painter, const VerticalCell& cell) con
         return;
     case VerticalCellKind::Timbre:
         painter.save();
-        painter.setFont(FontOfSize(family_, font_ * 0.4, painter));
         painter.setPen(Qt::darkGray);
-        painter.drawText(QRectF(right - columnWidth_ * 0.2, RowY(cell.tick), columnWidth_ * 0.2, font_ * 0.5),
-                         Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, Text(cell.glyph));
+        DrawTextIn(painter, nominal_,
+                   QRectF(right - columnWidth_ * 0.2, RowY(cell.tick), columnWidth_ * 0.2, font_ * 0.5),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, Text(cell.glyph), font_ * 0.4);
         painter.restore();
         return;
     default:
@@ -221,9 +232,9 @@ void VerticalRenderer::DrawPage(QPainter& painter, std::int32_t page) const {
         const double gap = font_ * 0.22;
         painter.drawLine(QPointF(x, RowY(line->from) + gap), QPointF(x, RowY(line->to) - gap));
     }
-    painter.setFont(FontOfSize(family_, font_ * 0.8, painter));
-    painter.drawText(QRectF(0, page_.height() - area_.top() * 0.9, page_.width(), area_.top() * 0.8),
-                     Qt::AlignCenter, QString::number(page + 1));
+    DrawTextIn(painter, nominal_,
+               QRectF(0, page_.height() - area_.top() * 0.9, page_.width(), area_.top() * 0.8),
+               Qt::AlignCenter, QString::number(page + 1), font_ * 0.8);
     painter.restore();
 }
 

@@ -77,6 +77,7 @@ class VerticalRenderer {
     double columnWidth_;
     double beatHeight_;
     QString family_;
+    QFont nominal_;
     QString title_;
 };
 
