@@ -122,7 +122,11 @@ class Layouter {
         const std::int32_t ticks = std::max(map_.timed[i].Oncho, 0);
         if (ticks > 0 && at_ > 0 && at_ + ticks > capacity_) NewColumn();
 
-        VerticalCell cell;
+        const std::size_t index = out_.cells.size();
+        out_.cellOfEvent[i] = std::int32_t(index);
+        VerticalCell& cell = out_.cells.emplace_back();
+        cell.page = page_;
+        cell.column = pageColumn_;
         cell.tick = at_;
         cell.ticks = ticks;
         cell.glyph = UnitBytes(map_.texts.PitchText, place.unit);
@@ -135,9 +139,7 @@ class Layouter {
         const std::int32_t written = WrittenValue(map_, i);
         cell.lines = cell.small ? 0 : LinesOfValue(written);
         cell.event = std::int32_t(i);
-        out_.cellOfEvent[i] = std::int32_t(out_.cells.size());
-        const std::size_t index = Push(cell);
-        JoinLines(index, ticks, out_.cells[index].lines, written);
+        JoinLines(index, ticks, cell.lines, written);
 
         for (const TupletGroup& group : TupletsStartingAt(std::int32_t(i) + 1))
             Push(Mark(VerticalCellKind::Tuplet, out_.cells[index].tick,

@@ -50,7 +50,8 @@ class InlineText {
     InlineText(std::string_view text) { Assign(text); } // NOLINT: converts like the string it stands for
     void Assign(std::string_view text) {
         size_ = std::uint8_t(std::min(text.size(), Capacity));
-        std::copy_n(text.data(), size_, bytes_.data());
+        for (std::size_t i = 0; i < size_; ++i) // a unit's two bytes: no call to copy them
+            bytes_[i] = text[i];
     }
     // Appends as much as fits; a text longer than the capacity keeps its first bytes.
     void Append(std::string_view text) {
