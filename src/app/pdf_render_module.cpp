@@ -29,6 +29,22 @@ void CopyMessage(const std::string& text, char* out, std::size_t capacity) {
     out[length] = '\0';
 }
 
+// Qt's own notes (a runtime folder it would like to have, a font it looked for) are no concern of the
+// converter's user: only critical messages go on to the handler before.
+QtMessageHandler previousHandler = nullptr;
+
+void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if ((type == QtCriticalMsg || type == QtFatalMsg) && previousHandler)
+        previousHandler(type, context, message);
+}
+
+struct QuietQt {
+    QuietQt() { previousHandler = qInstallMessageHandler(QuietHandler); }
+    ~QuietQt() { qInstallMessageHandler(previousHandler); }
+    QuietQt(const QuietQt&) = delete;
+    QuietQt& operator=(const QuietQt&) = delete;
+};
+
 // The application the drawing needs, for the call: made when there is none, and taken down again before the
 // call returns, so that nothing of Qt is left to tear down when the program exits.
 std::unique_ptr<QGuiApplication> ApplicationForCall() {
@@ -51,6 +67,7 @@ extern "C" int nagisora_render_pdf_v1(const char* const* lines, const std::size_
         views.reserve(count);
         for (std::size_t i = 0; i < count; ++i)
             views.emplace_back(lines[i], lengths[i]);
+        const QuietQt quiet;
         const std::unique_ptr<QGuiApplication> application = ApplicationForCall();
         const nagisora::VerticalPageSettings page{
             paper == 1 ? nagisora::VerticalPaper::B5 : nagisora::VerticalPaper::A4, marginMm, fontPoints};

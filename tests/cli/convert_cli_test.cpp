@@ -213,6 +213,7 @@ TEST_F(ConvertCli, PdfOfTheVerticalScore) {
         SCOPED_TRACE(c.arguments);
         const Outcome run = Convert(c.arguments);
         ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, ""); // nothing of Qt's own notes
         EXPECT_FALSE(fs::exists(work_ / "start.mid"));
         const std::string pdf = std::string(c.pdf);
         const Outcome fonts = Shell("pdffonts " + pdf + " | grep IPA");
