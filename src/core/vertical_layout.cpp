@@ -139,7 +139,7 @@ class Layouter {
         const std::int32_t written = WrittenValue(map_, i);
         cell.lines = cell.small ? 0 : LinesOfValue(written);
         cell.event = std::int32_t(i);
-        JoinLines(index, ticks, cell.lines, written);
+        JoinLines(index, ticks, cell.lines, written, GroupOf(i));
 
         for (const TupletGroup& group : TupletsStartingAt(std::int32_t(i) + 1))
             Push(Mark(VerticalCellKind::Tuplet, out_.cells[index].tick,
@@ -176,8 +176,23 @@ class Layouter {
         return out_.cells.size() - 1;
     }
 
-    // Extends or starts the open line of each level the note has; the levels it lacks end there.
-    void JoinLines(std::size_t cellIndex, std::int32_t ticks, std::uint8_t lines, std::int32_t written) {
+    // The tuplet group (an index into the map's list) that times event i, or -1; the later group where two
+    // share an event.
+    std::int32_t GroupOf(std::size_t i) {
+        if (groupOf_.size() != map_.events.size()) {
+            groupOf_.assign(map_.events.size(), -1);
+            for (std::size_t g = 0; g < map_.tuplets.size(); ++g)
+                for (std::int32_t e = std::max(map_.tuplets[g].first, 1);
+                     e <= map_.tuplets[g].last && std::size_t(e) <= groupOf_.size(); ++e)
+                    groupOf_[std::size_t(e - 1)] = std::int32_t(g);
+        }
+        return groupOf_[i];
+    }
+
+    // Extends or starts the open line of each level the note has; the levels it lacks end there. Notes join
+    // within a beat, and the notes of one tuplet group join across beats.
+    void JoinLines(std::size_t cellIndex, std::int32_t ticks, std::uint8_t lines, std::int32_t written,
+                   std::int32_t group) {
         if (lines == 0) {
             CloseLines(0);
             return;
@@ -187,13 +202,15 @@ class Layouter {
         CloseLines(lines);
         for (std::int32_t level = 1; level <= lines; ++level) {
             Open& open = open_[level - 1];
-            if (open.active && open.joinable && withinBeat && open.beat == beat && open.to == at_) {
+            const bool sameBeat = open.joinable && withinBeat && open.beat == beat;
+            const bool sameGroup = group >= 0 && open.group == group;
+            if (open.active && open.to == at_ && (sameBeat || sameGroup)) {
                 open.to = at_ + ticks;
                 ++open.notes;
                 continue;
             }
             Close(level);
-            open = Open{true, withinBeat, beat, at_, at_ + ticks, 1, cellIndex, written};
+            open = Open{true, withinBeat, beat, at_, at_ + ticks, 1, cellIndex, written, group};
         }
     }
 
@@ -207,7 +224,8 @@ class Layouter {
         Open& open = open_[level - 1];
         if (!open.active) return;
         open.active = false;
-        if (level == 1 && open.notes == 1 && out_.cells[open.cell].lines == 1 && open.written < Beat)
+        if (level == 1 && open.notes == 1 && open.group < 0 && out_.cells[open.cell].lines == 1 &&
+            open.written < Beat)
             out_.cells[open.cell].tickMark = true;
         const VerticalCell& cell = out_.cells[open.cell];
         out_.lines.push_back(VerticalLine{cell.page, cell.column, level, open.from, open.to});
@@ -222,6 +240,7 @@ class Layouter {
         std::int32_t notes = 0;
         std::size_t cell = 0;
         std::int32_t written = 0;
+        std::int32_t group = -1;
     };
 
     const ScoreMap& map_;
@@ -234,6 +253,7 @@ class Layouter {
     std::int32_t at_ = 0;
     std::int32_t sinceMeasure_ = 0;
     std::vector<TupletGroup> tuplets_;
+    std::vector<std::int32_t> groupOf_;
     std::size_t nextTuplet_ = 0;
     std::array<Open, 3> open_{};
 };
