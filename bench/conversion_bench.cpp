@@ -10,6 +10,7 @@
 #include "score_map.h"
 #include "score_reader.h"
 #include "tuplets.h"
+#include "vertical_layout.h"
 
 #include <benchmark/benchmark.h>
 #include <fstream>
@@ -176,6 +177,28 @@ void ExportMusicXml(benchmark::State& state, const std::string& example) {
     state.counters["bytes"] = static_cast<double>(bytes);
 }
 
+// The vertical score of the long score from its map, as the 縦譜 window lays it out again after an edit
+// (target: at most twice ConvertLines), and with the map made too, as --pdf runs it.
+void LayOutLongScore(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    const nagisora::ScoreMap map = nagisora::MapScore(lines);
+    nagisora::VerticalScore score;
+    for (auto _ : state) {
+        nagisora::LayOutVertical(map, {}, {}, score);
+        benchmark::DoNotOptimize(score.cells.data());
+    }
+}
+
+void MapAndLayOutLongScore(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    nagisora::ScoreMap map;
+    for (auto _ : state) {
+        nagisora::MapScore(lines, 0, map);
+        nagisora::VerticalScore score = nagisora::LayOutVertical(map, {});
+        benchmark::DoNotOptimize(score.cells.data());
+    }
+}
+
 } // namespace
 
 BENCHMARK(DecodeLongScore);
@@ -194,5 +217,7 @@ BENCHMARK(CheckLongScoreFresh);
 BENCHMARK(CheckMappedLongScore);
 BENCHMARK_CAPTURE(ExportMusicXml, StartScore, std::string("start-score.txt"));
 BENCHMARK_CAPTURE(ExportMusicXml, Mixed4096Notes, std::string("long-4096.txt"));
+BENCHMARK(LayOutLongScore);
+BENCHMARK(MapAndLayOutLongScore);
 
 BENCHMARK_MAIN();

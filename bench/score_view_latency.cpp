@@ -1,7 +1,7 @@
 // score_view_latency: what the score area's views cost on a long score (default examples/long-4096.txt), in
 // the real main window on Qt's offscreen platform.
 //
-//   score_view_latency [--runs N] [--score FILE] [--only keys|cursor|roll]
+//   score_view_latency [--runs N] [--score FILE] [--only keys|cursor|roll|vertical]
 //
 // 1. Recolouring after a keystroke: one key typed into the score area the way the keyboard sends it, timed
 //    to the end of its handling (the edit, the model's new map, the colours, the column guide), then taken
@@ -15,12 +15,15 @@
 // 3. The piano roll's paint of the whole score in a 1000 x 360 view: the full picture of every visible note
 //    (what a change of the notes, the view or the selection costs), and a frame of the playhead over the kept
 //    picture.
+// 4. The 縦譜 window after a keystroke: a note typed into a pitch line in the middle, timed until the window
+//    has laid the score out again and painted its view (A4, 12 pt, the pages as wide as the window).
 // Prints the median, the 90th percentile and the largest time of each, in milliseconds.
 
 #include "cp932.h"
 #include "event_timeline.h"
 #include "fMain.h"
 #include "fPianoRoll.h"
+#include "fVerticalScore.h"
 #include "file_io.h"
 #include "mPlay.h"
 #include "playing_cursor.h"
@@ -30,6 +33,7 @@
 #include "score_model.h"
 #include "score_views.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -237,6 +241,34 @@ void PianoRollPaint(TMainF& window, int runs) {
     Report("piano roll, playhead frame (whole view kept)", frames);
 }
 
+void VerticalKeystrokes(TMainF& window, int runs) {
+    window.findChild<QAction*>(QStringLiteral("actVerticalScore"))->trigger();
+    auto* vertical = window.findChild<TVerticalScoreF*>();
+    QApplication::processEvents();
+    TScoreArea& area = window.ScoreArea();
+    QTextDocument& document = *area.document();
+    const int line = FindLine(document, document.blockCount() / 2,
+                              [](const QString& l) { return l.contains(u'ロ') && !l.startsWith(u"//"); });
+    std::vector<double> times;
+    for (int run = 0; run < runs && line >= 0; ++run) {
+        QTextCursor caret(document.findBlockByNumber(line));
+        caret.setPosition(caret.position() + 6);
+        area.setTextCursor(caret);
+        QApplication::processEvents();
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, u"ロ"_qs);
+        const Clock::time_point start = Clock::now();
+        QApplication::sendEvent(&area, &press);
+        QApplication::processEvents(); // the queued layout
+        vertical->View().viewport()->repaint();
+        times.push_back(Ms(Clock::now() - start));
+        area.undo();
+        QApplication::processEvents();
+    }
+    char label[96];
+    std::snprintf(label, sizeof label, "縦譜, key to view redrawn (%d pages)", vertical->Score().pages);
+    Report(label, times);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -264,5 +296,6 @@ int main(int argc, char** argv) {
     if (wanted("keys")) Keystrokes(window, views.Colours(), options.runs);
     if (wanted("cursor")) CursorFrames(window, views.Cursor(), options.runs);
     if (wanted("roll")) PianoRollPaint(window, options.runs);
+    if (wanted("vertical")) VerticalKeystrokes(window, options.runs);
     return 0;
 }

@@ -18,8 +18,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The xcb platform plugin comes with libqt6gui6, the SVG icon engine with libqt6svg6; the SoundFont, a font
-# with the Japanese characters and Qt's Japanese texts are files the program reads.
+# with the Japanese characters, the vertical score's font and Qt's Japanese texts are files the program reads.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6svg6, qt6-translations-l10n, timgm6mb-soundfont | fluid-soundfont-gm, fonts-ipafont-gothic | fonts-noto-cjk")
+    "libqt6svg6, qt6-translations-l10n, timgm6mb-soundfont | fluid-soundfont-gm, fonts-ipafont-gothic | fonts-noto-cjk, fonts-ipaexfont-mincho | fonts-ipafont-mincho")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

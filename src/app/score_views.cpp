@@ -3,6 +3,7 @@
 #include "column_guide.h"
 #include "fMain.h"
 #include "fPianoRoll.h"
+#include "fVerticalScore.h"
 #include "playing_cursor.h"
 #include "score_area.h"
 #include "score_colours.h"
@@ -26,6 +27,7 @@ ScoreViews::ScoreViews(TMainF& window)
     connect(pianoRoll_, &QAction::triggered, pianoRollF_, &TPianoRollF::ShowInFront);
     window.ScoreArea().AddCommand(CommandGroup::Views, pianoRoll_);
     window.addAction(pianoRoll_);
+    InstallVerticalScore(window, *cursor_);
     // The play commands work from the piano roll too.
     for (QAction* action :
          {playback_->FromHereAction(), playback_->SelectionAction(), playback_->LoopAction()})

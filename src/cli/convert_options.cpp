@@ -58,12 +58,16 @@ void CheckCombinations(const ConvertOptions& options) {
         throw CLI::ValidationError("--musicxml", "can only be used with one SCORE");
     if (options.musicXml == "-" && options.output == "-")
         throw CLI::ValidationError("--musicxml", "and the MIDI output cannot both go to standard output");
-    if (options.events && (options.output || options.wav || options.musicXml))
+    if (options.pdf && options.scores.size() != 1)
+        throw CLI::ValidationError("--pdf", "can only be used with one SCORE");
+    if (options.pdf == "-" && (options.output == "-" || options.musicXml == "-"))
+        throw CLI::ValidationError("--pdf", "and another output cannot both go to standard output");
+    if (options.events && (options.output || options.wav || options.musicXml || options.pdf))
         throw CLI::ValidationError(
-            "--events", "prints the events and writes no file; drop --output, --wav and --musicxml");
-    if (options.check && (options.output || options.wav || options.events || options.musicXml))
+            "--events", "prints the events and writes no file; drop --output, --wav, --musicxml and --pdf");
+    if (options.check && (options.output || options.wav || options.events || options.musicXml || options.pdf))
         throw CLI::ValidationError("--check",
-                                   "converts nothing; drop --output, --wav, --events and --musicxml");
+                                   "converts nothing; drop --output, --wav, --events, --musicxml and --pdf");
 }
 
 } // namespace
@@ -112,6 +116,14 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
     app.add_option("--musicxml", options.musicXml,
                    "Write the notation as MusicXML to this file (only with one SCORE); \"-\" writes standard "
                    "output; MIDI is then written only when --output is given");
+    CLI::Option* pdf = app.add_option(
+        "--pdf", options.pdf,
+        "Write the vertical score (縦譜) as PDF to this file (only with one SCORE); \"-\" writes standard "
+        "output; MIDI is then written only when --output is given");
+    app.add_option("--paper", options.paper, "Paper of --pdf: A4 or B5 (portrait)")
+        ->transform(
+            CLI::CheckedTransformer(std::map<std::string, int>{{"A4", 0}, {"B5", 1}}, CLI::ignore_case))
+        ->needs(pdf);
 
     CLI::Option* import = app.add_option(
         "--import", options.import,

@@ -19,6 +19,8 @@ struct ConvertOptions {
     std::optional<std::string> wav;      // also render what the score sounds like
     std::string soundFont;               // the SoundFont of the WAV file; empty: the program's own search
     std::optional<std::string> musicXml; // also, or only, the notation; "-" writes standard output
+    std::optional<std::string> pdf;      // also, or only, the vertical score; "-" writes standard output
+    int paper = 0;                       // of the PDF: 0 A4, 1 B5
     ConversionSettings settings;
     bool events = false; // print the events instead of writing MIDI
     bool check = false;  // report the findings of the score checker instead of converting
@@ -31,8 +33,8 @@ struct ConvertOptions {
     std::optional<std::int32_t> pipe = 18;
     bool utf8 = false;
 
-    // MIDI is written unless only MusicXML is asked for.
-    bool WritesMidi() const { return output || !musicXml; }
+    // MIDI is written unless only MusicXML or PDF is asked for.
+    bool WritesMidi() const { return output || (!musicXml && !pdf); }
 };
 
 inline constexpr int ExitSuccess = 0;

@@ -7,6 +7,7 @@
 #include "file_io.h"
 #include "import_command.h"
 #include "musicxml_output.h"
+#include "pdf_output.h"
 #include "score_file.h"
 #include "wav_render_loader.h"
 
@@ -84,7 +85,7 @@ void WriteOutput(const std::string& output, std::string_view bytes) {
         });
 }
 
-enum class OutputKind { Midi, MusicXml, Wav };
+enum class OutputKind { Midi, MusicXml, Wav, Pdf };
 
 std::string_view KindName(OutputKind kind) {
     switch (kind) {
@@ -94,6 +95,8 @@ std::string_view KindName(OutputKind kind) {
         return "MusicXML";
     case OutputKind::Wav:
         return "WAV";
+    case OutputKind::Pdf:
+        return "PDF";
     }
     return {};
 }
@@ -138,6 +141,9 @@ Plan PlanCall(const ConvertOptions& options) {
                                          score, OutputKind::MusicXml});
         if (options.wav)
             job.outputs.push_back(Output{*options.wav, PlaceOf(*options.wav), score, OutputKind::Wav});
+        if (options.pdf)
+            job.outputs.push_back(
+                Output{*options.pdf, PlaceOfStream(*options.pdf, STDOUT_FILENO), score, OutputKind::Pdf});
         plan.jobs.push_back(std::move(job));
     }
     return plan;
@@ -191,6 +197,9 @@ bool ConvertOne(const Job& job, const ConvertOptions& options) {
         case OutputKind::Wav:
             WriteNaming(output.path,
                         [&] { RenderWavFile(conversion.midiData, output.path, options.soundFont); });
+            break;
+        case OutputKind::Pdf:
+            WriteOutput(output.path, PdfOfScore(text.Lines(), options.paper));
             break;
         }
     }

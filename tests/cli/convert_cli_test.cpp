@@ -121,6 +121,10 @@ TEST_F(ConvertCli, UsageErrorsNameTheOption) {
         {"--musicxml x.musicxml start.txt start.txt", "--musicxml"},
         {"--musicxml - -o - start.txt", "--musicxml"},
         {"--events --musicxml x.musicxml start.txt", "--events"},
+        {"--pdf x.pdf start.txt start.txt", "--pdf"},
+        {"--pdf - --musicxml - start.txt", "--pdf"},
+        {"--paper B5 start.txt", "--paper"},
+        {"--pdf x.pdf --paper Letter start.txt", "--paper"},
         {"--bogus start.txt", "--bogus"},
         {"--pipe 1.6 start.txt", "--pipe"},
         {"--import start.mid --pipe 1.85", "--pipe"},
@@ -194,8 +198,69 @@ TEST_F(ConvertCli, FailuresNameTheFileAndTheOthersStillConvert) {
     EXPECT_NE(run.err.find("big.txt: 音符の数が 4096 を超えています"), std::string::npos) << run.err;
     EXPECT_EQ(ReadBytes(work_ / "big.mid"), "old"); // a refused score writes nothing
     EXPECT_TRUE(fs::exists(work_ / "start.mid"));
-    EXPECT_EQ(Convert("--musicxml big.musicxml big.txt").exitCode, 1);
+    for (const char* output : {"--musicxml big.musicxml", "--pdf big.pdf"})
+        EXPECT_EQ(Convert(std::string(output) + " big.txt").exitCode, 1) << output;
     EXPECT_FALSE(fs::exists(work_ / "big.musicxml"));
+    EXPECT_FALSE(fs::exists(work_ / "big.pdf"));
+}
+
+// The katakana and rests of a text, in order: what the notes of a vertical score's extracted text read as.
+std::string KatakanaOf(const std::string& utf8) {
+    std::string kept;
+    for (std::size_t i = 0; i + 2 < utf8.size(); ++i) {
+        const auto b = [&](std::size_t k) { return static_cast<unsigned char>(utf8[i + k]); };
+        const bool katakana = b(0) == 0xE3 && ((b(1) == 0x82 && b(2) >= 0xA0) || b(1) == 0x83);
+        if (katakana || utf8.compare(i, 3, "○") == 0) {
+            kept += utf8.substr(i, 3);
+            i += 2;
+        }
+    }
+    return kept;
+}
+
+// The vertical score as PDF, checked with poppler's tools: the Japanese font embedded, the pages and their
+// paper, and the text, extracted in the order it was drawn, in playing order.
+TEST_F(ConvertCli, PdfOfTheVerticalScore) {
+    if (std::system("command -v pdffonts >/dev/null && command -v pdftotext >/dev/null") != 0)
+        GTEST_SKIP() << "poppler-utils are not installed";
+    if (!fs::exists(fs::path(NAGISORA_CONVERT).parent_path() / "libnagisora_pdf.so"))
+        GTEST_SKIP() << "the PDF module is built with the desktop program";
+    const std::string notes =
+        "ロツツレレレチチチチハハハハハロロロロロロローー○ローツ○レチーハピツレーチーー○";
+    struct Case {
+        const char* arguments;
+        const char* pdf;
+        const char* pages;
+        const char* paper;
+    };
+    const Case cases[] = {
+        {"--pdf start.pdf start.txt", "start.pdf", "1", "(A4)"},
+        {"--pdf - --paper b5 - <start.txt >b5.pdf", "b5.pdf", "1", "516 x 729 pts"},
+        {"--pdf long.pdf long.txt", "long.pdf", "10", "(A4)"},
+    };
+    fs::copy_file(fs::path(NAGISORA_EXAMPLES_DIR) / "long-4096.txt", work_ / "long.txt");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Outcome run = Convert(c.arguments);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, ""); // nothing of Qt's own notes
+        EXPECT_FALSE(fs::exists(work_ / "start.mid"));
+        const std::string pdf = std::string(c.pdf);
+        const Outcome fonts = Shell("pdffonts " + pdf + " | grep IPA");
+        EXPECT_NE(fonts.out.find("CID TrueType      Identity-H       yes"), std::string::npos) << fonts.out;
+        const Outcome info = Shell("pdfinfo " + pdf);
+        EXPECT_NE(info.out.find(c.paper), std::string::npos) << info.out;
+        EXPECT_NE(info.out.find("Pages:           " + std::string(c.pages) + "\n"), std::string::npos);
+        const Outcome text = Shell("pdftotext -raw " + pdf + " -");
+        if (pdf != "long.pdf") {
+            std::string flat = text.out; // one character a line, as the columns run
+            std::erase(flat, '\n');
+            EXPECT_NE(flat.find("がセットになっている例"), std::string::npos) << flat;
+            EXPECT_EQ(KatakanaOf(text.out), "セット" + notes);
+        } else {
+            EXPECT_LE(fs::file_size(work_ / pdf), 1u << 20);
+        }
+    }
 }
 
 // One path through the converter: the shell's setup and command in a fresh work/ holding start.txt, then the
@@ -226,6 +291,9 @@ TEST_F(ConvertCli, NothingIsLostOnAnyPath) {
                  {{"start.txt", "<S>"}}),
         PathCase("MusicXML over the score, beside MIDI", "",
                  "convert -o out.mid --musicxml start.txt start.txt", 1,
+                 "start.txt: 出力先が入力ファイルと同じです: start.txt (入力 start.txt)",
+                 {{"start.txt", "<S>"}}),
+        PathCase("PDF over the score", "", "convert --pdf start.txt start.txt", 1,
                  "start.txt: 出力先が入力ファイルと同じです: start.txt (入力 start.txt)",
                  {{"start.txt", "<S>"}}),
         PathCase("MIDI and WAV to one file", "", "convert -o x.mid --wav x.mid start.txt", 1,

@@ -15,10 +15,11 @@ diff -u - "$out/files" <<'LIST'
 ./usr/share/metainfo/org.nagisora.nagisora.metainfo.xml
 LIB/libnagisora_app.so
 LIB/libnagisora_import.so
+LIB/libnagisora_pdf.so
 LIB/libnagisora_render.so
 LIST
 depends=", $(dpkg-deb -f "$deb" Depends)"
-for package in libc6 libqt6widgets6 libfluidsynth3 libxml2 libzip4 libxcb1 libqt6svg6 qt6-translations-l10n timgm6mb-soundfont \
-    fonts-ipafont-gothic; do
+for package in libc6 libqt6widgets6 libqt6printsupport6 libfluidsynth3 libxml2 libzip4 libxcb1 libqt6svg6 \
+    qt6-translations-l10n timgm6mb-soundfont fonts-ipafont-gothic fonts-ipaexfont-mincho; do
     case "$depends" in *", $package"*) ;; *) echo "Depends lacks $package:$depends"; exit 1 ;; esac
 done
