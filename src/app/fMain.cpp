@@ -373,9 +373,11 @@ void TMainF::btnOkClick() {
     });
 }
 
+// The player plays the window's own image, the one the work file got at this window's last conversion:
+// another window of the program converting meanwhile rewrites the work file, not what this one plays.
 void TMainF::OpenWorkFileInPlayer() {
     ui->mPlay->SetFileName(WorkFilePath());
-    ui->mPlay->Open();
+    ui->mPlay->OpenImage(midiData_);
 }
 
 void TMainF::btnMidSaveClick() {
@@ -483,15 +485,17 @@ void TMainF::btnHelpClick() {
     helpF_->ShowInFront();
 }
 
-// Play opens the work file anew and, the first time, the audio output, which then stays open: a press that
-// finds no sound device reports why and leaves the player without a file, as a failed open does.
+// Play opens the image of the last conversion anew and, the first time, the audio output, which then stays
+// open: a press that finds no sound device reports why, and the timer's next tick makes the window Ready
+// again. "MIDI 作成" is shown greyed as soon as the music has started, before anything else is drawn.
 void TMainF::mPlayClick(TMediaPlayer& player, MPButton button, bool& /*doDefault*/) {
     if (button == MPButton::Play) {
         Trace("play-click");
         ui->btnOk->setEnabled(false);
+        QMetaObject::invokeMethod(ui->btnOk, qOverload<>(&QWidget::repaint), Qt::QueuedConnection);
         timStop->start();
         player.SetFileName(WorkFilePath());
-        player.OpenForPlay();
+        player.OpenImageForPlay(midiData_);
         playingPart_ = false;
         emit WorkFilePlaying();
     } else if (button == MPButton::Stop) {
@@ -513,9 +517,10 @@ void TMainF::PlayPart(std::string_view image, Repeat repeat) {
     });
 }
 
-// After a part, the player is left as the last conversion left it: the work file ready for ▶, or no file.
+// After a part, or a Play that could not sound, the player is left as the last conversion left it: its image
+// ready for ▶, or no file.
 void TMainF::EndPart() {
-    if (!playingPart_ || ui->mPlay->Mode() == MediaMode::Playing) return;
+    if (ui->mPlay->Mode() == MediaMode::Playing) return;
     playingPart_ = false;
     if (!workFileOpen_)
         ui->mPlay->Close();

@@ -26,6 +26,14 @@ struct Refusal {
     std::string reason;
 };
 
+// A reason as one item of a list joined with "; ": without the full stops and line ends that drivers' own
+// messages end with ("... server.; oss: ...").
+std::string ListItem(std::string reason) {
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n' || reason.back() == ' '))
+        reason.pop_back();
+    return reason;
+}
+
 // The audio threads run before anything else on a busy machine, where the system allows it (FluidSynth asks
 // the same for its own drivers); below PulseAudio's own threads, which get 5 through RealtimeKit.
 constexpr int RealtimePriority = 4;
@@ -306,7 +314,7 @@ class FluidLogCapture {
     }
     static void Collect(int /*level*/, const char* message, void* /*data*/) {
         if (Target() == nullptr || message == nullptr) return;
-        *Target() += (Target()->empty() ? "" : "; ") + std::string(message);
+        *Target() += (Target()->empty() ? "" : "; ") + ListItem(message);
     }
 
     std::lock_guard<std::mutex> lock_;
@@ -425,7 +433,7 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(const OutputRequest& request, Audio
         try {
             return OpenDriver(request, name, source);
         } catch (const Refusal& refusal) {
-            reasons += (reasons.empty() ? "" : "; ") + name + ": " + refusal.reason;
+            reasons += (reasons.empty() ? "" : "; ") + name + ": " + ListItem(refusal.reason);
         }
     }
     ThrowMediaError(MediaCode::NoAudioDevice, reasons.empty() ? "出力先の指定がありません" : reasons);

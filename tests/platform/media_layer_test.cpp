@@ -107,6 +107,8 @@ TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
     noDrivers.audioDrivers = {};
     MediaOptions noServer;
     noServer.audioDrivers = {"pulseaudio"};
+    MediaOptions noServerOrJack; // a driver's own message ends with a full stop, which the list leaves off
+    noServerOrJack.audioDrivers = {"pulseaudio", "jack"};
     MediaOptions unwritableOutput = MediaOptions::ToWavFile((folder / "no" / "out.wav").string());
     MediaOptions noSoundFont = MediaOptions::ToWavFile((folder / "out.wav").string());
     noSoundFont.soundFont = (folder / "none.sf2").string();
@@ -119,6 +121,8 @@ TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
         {"no driver", noDrivers, MediaCode::NoAudioDevice,
          "音を出せません: サウンド デバイスが使えません (出力先の指定がありません)"},
         {"no sound server", noServer, MediaCode::NoAudioDevice,
+         "音を出せません: サウンド デバイスが使えません (pulseaudio: "},
+        {"no sound server and no JACK", noServerOrJack, MediaCode::NoAudioDevice,
          "音を出せません: サウンド デバイスが使えません (pulseaudio: "},
         {"output cannot be opened", unwritableOutput, MediaCode::NoAudioDevice,
          "音を出せません: サウンド デバイスが使えません (file: " + (folder / "no" / "out.wav").string()},
@@ -136,6 +140,8 @@ TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
         for (const auto& command : commands) {
             const std::string message = FailureOf(command, c.code);
             EXPECT_TRUE(message.starts_with(c.message)) << message;
+            EXPECT_EQ(message.find(".;"), std::string::npos) << message;
+            EXPECT_FALSE(message.ends_with(".)")) << message;
         }
         EXPECT_EQ(layer.LastError(), c.code);
         EXPECT_FALSE(layer.IsOutputOpen());
