@@ -1,5 +1,6 @@
 #include "fMain.h"
 
+#include "bench_trace.h"
 #include "cp932.h"
 #include "fHelp.h"
 #include "file_io.h"
@@ -51,11 +52,6 @@ constexpr int StopPollMs = 100;
 constexpr int RefusedByConversion = 0;
 constexpr int RefusedBySave = 0;      // the score holds characters a score file cannot hold
 constexpr int CharactersReplaced = 0; // a loaded UTF-8 file held characters code page 932 lacks
-
-// The file named by this variable gets a line "<CLOCK_MONOTONIC nanoseconds> <event>" for each press of ▶
-// and each time the end of the music enables "MIDI 作成" again: the clock that the preview's latency bench
-// shares with its recorder of the sound (bench/preview-latency.sh).
-constexpr char TraceVariable[] = "NAGISORA_TRACE";
 
 // How many places a message names before it counts the rest.
 constexpr std::size_t NamedPositions = 3;
@@ -126,23 +122,6 @@ std::optional<QAbstractSlider::SliderAction> ScrollKeyAction(int key) {
     default:
         return std::nullopt;
     }
-}
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-void Trace(const char* event) {
-    static const std::unique_ptr<std::FILE, FileCloser> file = [] {
-        const char* path = std::getenv(TraceVariable);
-        return std::unique_ptr<std::FILE, FileCloser>(path != nullptr ? std::fopen(path, "a") : nullptr);
-    }();
-    if (!file) return;
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    std::fprintf(file.get(), "%lld %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
-                 event);
-    std::fflush(file.get());
 }
 
 } // namespace

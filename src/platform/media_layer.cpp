@@ -411,10 +411,11 @@ struct MediaLayer::Impl {
         try {
             const media::Synthesizer& synthesizer = WaitForSynthesizer();
             renderer.SetSynth(synthesizer.synth.get());
-            output = media::OpenAudioOutput(media::OutputRequest{options.audioDrivers, options.outputFile,
-                                                                 options.targetLatency, media::SampleRate,
-                                                                 synthesizer.settings.get()},
-                                            renderer);
+            output = media::OpenAudioOutput(
+                media::OutputRequest{options.audioDrivers, options.outputFile, options.targetLatency,
+                                     options.latencyWithoutRealtime, media::SampleRate,
+                                     synthesizer.settings.get()},
+                renderer);
         } catch (const Failure& failure) {
             throw Failure(failure.Code(), NoSoundPrefix + failure.Message());
         }

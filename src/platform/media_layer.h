@@ -73,6 +73,10 @@ struct MediaOptions {
     // (20 ms broke up dozens of times a minute beside two busy programs on two cores; 80 ms did not). A start
     // or a stop is heard at once all the same: it replaces the audio queued.
     std::chrono::milliseconds targetLatency{80};
+    // The latency asked of PulseAudio instead once the output's thread has been refused a real-time priority
+    // (neither SCHED_FIFO nor RealtimeKit granted it): a thread that waits behind busy programs for its turn
+    // needs more audio queued to bridge the wait.
+    std::chrono::milliseconds latencyWithoutRealtime{200};
 
     // PulseAudio (which PipeWire also serves), then ALSA, then the others.
     static std::vector<std::string> DefaultAudioDrivers();
