@@ -22,6 +22,8 @@
 #   polkit.addRule(function(action, subject) {
 #       if (action.id.indexOf("org.freedesktop.RealtimeKit1.") == 0 && subject.user == "bench")
 #           return polkit.Result.YES; });
+# For the figures without RealtimeKit, hide the system bus from the sound server and the program alike:
+#   DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent bench/preview-latency.sh
 # The threads' scheduling is printed at the end.
 #
 # Needs pulseaudio, pulseaudio-utils (paplay, pactl), xvfb, xdotool (only to set the windows up) and a build
@@ -45,7 +47,7 @@ while [ $# -gt 0 ]; do
     *) echo "usage: $0 [--runs N] [--dropout-runs N] [--dropout-seconds S]" >&2; exit 2 ;;
     esac
 done
-for tool in pulseaudio paplay pactl Xvfb xdotool iconv; do
+for tool in pulseaudio paplay pactl Xvfb xdotool iconv busctl; do
     command -v "$tool" >/dev/null || { echo "preview-latency.sh: needs $tool (tools/install-deps.sh test)" >&2; exit 2; }
 done
 [ -x "$program" ] && [ -x "$convert" ] && [ -x "$watch" ] || {
@@ -85,7 +87,7 @@ export XDG_RUNTIME_DIR=$scratch/xdg
 printf '13\r\nロツレチ\r\n－－－－\r\n' | iconv -f UTF-8 -t CP932 >"$scratch/short.txt"
 cp "$here/../examples/long-4096.txt" "$scratch/long.txt"
 note_seconds=$(awk 'BEGIN { print 120 / 90 * 0.5 }')
-"$convert" -o /dev/null --wav "$scratch/long.wav" "$scratch/long.txt"
+"$convert" -o "$scratch/long.mid" --wav "$scratch/long.wav" "$scratch/long.txt"
 "$watch" tone "$scratch/tone.wav" 0.5
 "$watch" tone "$scratch/long-tone.wav" 3
 
@@ -113,7 +115,9 @@ long_play=$(at 128 367); long_stop=$(at 157 367)
 xdotool mousemove $(at 64 368) click 1
 sleep 2 # the SoundFonts load in the background from the start
 
-echo "== user $(id -un); rtkit: $(pgrep -x rtkit-daemon >/dev/null && echo running || echo not running)"
+kit=$(busctl --system get-property org.freedesktop.RealtimeKit1 /org/freedesktop/RealtimeKit1 \
+    org.freedesktop.RealtimeKit1 MaxRealtimePriority 2>/dev/null >/dev/null && echo answering || echo not answering)
+echo "== user $(id -un); RealtimeKit on the system bus: $kit"
 "$watch" bench --trace "$trace" --tone "$scratch/tone.wav" --long-tone "$scratch/long-tone.wav" \
     --long-wav "$scratch/long.wav" --play $play --stop $stop --long-play $long_play --long-stop $long_stop \
     --note-seconds "$note_seconds" --runs "$runs" --dropout-runs "$dropout_runs" --dropout-seconds "$dropout_seconds"

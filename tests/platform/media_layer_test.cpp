@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace nagisora {
@@ -112,6 +113,9 @@ TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
     MediaOptions unwritableOutput = MediaOptions::ToWavFile((folder / "no" / "out.wav").string());
     MediaOptions noSoundFont = MediaOptions::ToWavFile((folder / "out.wav").string());
     noSoundFont.soundFont = (folder / "none.sf2").string();
+    MediaOptions fifoSoundFont = noSoundFont; // its open would wait for a writer for ever
+    fifoSoundFont.soundFont = (folder / "fifo.sf2").string();
+    ASSERT_EQ(::mkfifo(fifoSoundFont.soundFont.c_str(), 0600), 0);
     const struct {
         const char* what;
         MediaOptions options;
@@ -129,6 +133,9 @@ TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
         {"no SoundFont", noSoundFont, MediaCode::NoSoundFont,
          "音を出せません: サウンドフォントを読み込めません (" + noSoundFont.soundFont +
              ": ファイルがありません)"},
+        {"a FIFO for a SoundFont", fifoSoundFont, MediaCode::NoSoundFont,
+         "音を出せません: サウンドフォントを読み込めません (" + fifoSoundFont.soundFont +
+             ": 通常のファイルではありません)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
