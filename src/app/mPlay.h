@@ -8,8 +8,9 @@
 //   mPlay->SetLayer(layer);                               // before any other call; no file open, no button
 //   mPlay->SetClickHandler(...);                          // mPlayClick: runs first on every button press
 //   mPlay->SetErrorReporter(...);                         // where a Failure of a click goes
-//   mPlay->SetFileName(path); mPlay->Open();              // the conversion's open: no sound device needed
-//   mPlay->SetFileName(path); mPlay->OpenForPlay();       // the open of a Play press: also the audio output
+//   mPlay->SetFileName(path); mPlay->OpenImage(image);    // the conversion's open: no sound device needed
+//   mPlay->SetFileName(path); mPlay->OpenImageForPlay(image); // the open of a Play press: also the output
+// (Open and OpenForPlay do the same with the file FileName() names.)
 //   mPlay->Mode() == MediaMode::Stopped                   // what timStopTimer asks
 //
 // A click on an available button runs: the click handler (button code, doDefault preset to true); then, when
