@@ -8,6 +8,7 @@
 #   - ■ → the sound changes (drops by 12 dB), beside SIGTERM to paplay → the sound changes;
 #   - the end of the sound → "MIDI 作成" enabled again, beside the end of paplay's sound → paplay's exit;
 #   - the playing mark's lag: the moment the mark moves to a note less the moment that note was heard;
+#   - ▶ by a click and by F6 → "MIDI 作成" drawn greyed on the screen (its pixels polled with XGetImage);
 #   - dropouts in --dropout-seconds of the 4096-note example with two busy programs, beside paplay of the same
 #     music rendered with nagisora-convert --wav under the same load.
 # The short score is four organ notes of one beat (ロツレチ at tempo 90), whose level holds until the note ends.
@@ -108,7 +109,7 @@ open_window() { # folder score y -> sets window, X, Y, WIDTH, HEIGHT
 at() { echo $((X + $1 * WIDTH / 815)) $((Y + $2 * HEIGHT / 474)); }
 trace=$scratch/trace.log
 TRACE=$trace open_window "$scratch/a" "$scratch/short.txt" 0
-play=$(at 128 367); stop=$(at 157 367)
+play=$(at 128 367); stop=$(at 157 367); ok=$(at 64 368)
 xdotool mousemove $(at 64 368) click 1 # MIDI 作成
 TRACE= open_window "$scratch/b" "$scratch/long.txt" 520
 long_play=$(at 128 367); long_stop=$(at 157 367)
@@ -119,7 +120,7 @@ kit=$(busctl --system get-property org.freedesktop.RealtimeKit1 /org/freedesktop
     org.freedesktop.RealtimeKit1 MaxRealtimePriority 2>/dev/null >/dev/null && echo answering || echo not answering)
 echo "== user $(id -un); RealtimeKit on the system bus: $kit"
 "$watch" bench --trace "$trace" --tone "$scratch/tone.wav" --long-tone "$scratch/long-tone.wav" \
-    --long-wav "$scratch/long.wav" --play $play --stop $stop --long-play $long_play --long-stop $long_stop \
+    --long-wav "$scratch/long.wav" --play $play --stop $stop --ok $ok --long-play $long_play --long-stop $long_stop \
     --note-seconds "$note_seconds" --runs "$runs" --dropout-runs "$dropout_runs" --dropout-seconds "$dropout_seconds"
 
 echo "== scheduling (FF, RR: real-time) of the sound server's and the program's threads"

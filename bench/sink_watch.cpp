@@ -4,7 +4,7 @@
 //
 //   sink_watch tone FILE SECONDS    writes a WAV tone, loud from its first sample to its last
 //   sink_watch bench --trace FILE --tone FILE --long-tone FILE --long-wav FILE
-//                    --play X Y --stop X Y --long-play X Y --long-stop X Y --note-seconds S
+//                    --play X Y --stop X Y --ok X Y --long-play X Y --long-stop X Y --note-seconds S
 //                    [--runs N] [--dropout-runs N] [--dropout-seconds S]
 //
 // One recording of the sink's monitor runs from the start to the end (libpulse, a fragment of 2 ms): every
@@ -27,6 +27,7 @@
 #include "wav_file.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <algorithm>
 #include <atomic>
@@ -348,6 +349,41 @@ class Pointer {
         std::this_thread::sleep_for(30ms);
         return Release();
     }
+    // Presses and releases the key (a keysym name such as "F6") in the window under the pointer; the press,
+    // which makes a shortcut act, is timed.
+    Clock::time_point Key(const char* name) {
+        const KeyCode code = XKeysymToKeycode(display_, XStringToKeysym(name));
+        const Clock::time_point at = Clock::now();
+        XTestFakeKeyEvent(display_, code, True, CurrentTime);
+        XFlush(display_);
+        XTestFakeKeyEvent(display_, code, False, CurrentTime);
+        XSync(display_, False);
+        return at;
+    }
+    // The pixels of a rectangle of the screen around the point.
+    std::vector<unsigned long> Pixels(int x, int y) {
+        constexpr int Half = 16;
+        XImage* image = XGetImage(display_, DefaultRootWindow(display_), x - Half, y - 6, 2 * Half, 12,
+                                  AllPlanes, ZPixmap);
+        std::vector<unsigned long> pixels;
+        if (image == nullptr) return pixels;
+        for (int row = 0; row < 12; ++row)
+            for (int column = 0; column < 2 * Half; ++column)
+                pixels.push_back(XGetPixel(image, column, row));
+        XDestroyImage(image);
+        return pixels;
+    }
+    // The moment the rectangle around the point first differs from the pixels, polled every half millisecond.
+    std::optional<Clock::time_point> Changed(int x, int y, const std::vector<unsigned long>& before,
+                                             Clock::duration timeout = 1s) {
+        const Clock::time_point deadline = Clock::now() + timeout;
+        while (Clock::now() < deadline) {
+            const Clock::time_point at = Clock::now();
+            if (Pixels(x, y) != before) return at;
+            std::this_thread::sleep_for(500us);
+        }
+        return std::nullopt;
+    }
 
   private:
     Display* display_;
@@ -471,7 +507,7 @@ struct Point {
 
 struct Options {
     std::string trace, tone, longTone, longWav;
-    Point play, stop, longPlay, longStop;
+    Point play, stop, longPlay, longStop, ok;
     double noteSeconds = 0;
     int runs = 15, dropoutRuns = 3, dropoutSeconds = 30;
 };
@@ -490,6 +526,8 @@ class Bench {
             PlayToTheEnd(run);
         for (int run = 1; run <= o_.runs; ++run)
             StopInTheMiddle(run);
+        for (int run = 1; run <= o_.runs; ++run)
+            Greying(run);
         for (int run = 1; run <= o_.dropoutRuns; ++run)
             Dropouts(run);
         std::printf("\n== figures (ms; dropouts: gaps per run)\n");
@@ -601,6 +639,30 @@ class Bench {
                     Ms(recording_.TimeOf(*change) - stop), Ms(recording_.TimeOf(*gone) - stop));
     }
 
+    // ▶ by the mouse and by F6: the click's release or the key's press to "MIDI 作成" drawn greyed on the
+    // screen.
+    void Greying(int run) {
+        for (const bool key : {false, true}) {
+            Quiet();
+            const std::vector<unsigned long> before = pointer_.Pixels(o_.ok.x, o_.ok.y);
+            Clock::time_point pressed;
+            if (key) {
+                pressed = pointer_.Key("F6");
+            } else {
+                pointer_.PressAt(o_.play.x, o_.play.y);
+                std::this_thread::sleep_for(30ms);
+                pressed = pointer_.Release();
+            }
+            const std::optional<Clock::time_point> greyed = pointer_.Changed(o_.ok.x, o_.ok.y, before);
+            if (!greyed)
+                throw std::runtime_error("\"MIDI 作成\" was not greyed (run " + std::to_string(run) + ")");
+            figures_.Add(key ? "F6 -> \"MIDI 作成\" drawn greyed" : "▶ click -> \"MIDI 作成\" drawn greyed",
+                         Ms(*greyed - pressed));
+            if (!WaitForTrace(o_.trace, "ok-enabled", pressed, 30s))
+                throw std::runtime_error("\"MIDI 作成\" was not enabled again");
+        }
+    }
+
     // The long score with two busy programs, then paplay of its WAV file with them: gaps in seconds of music.
     void Dropouts(int run) {
         Quiet();
@@ -641,10 +703,11 @@ class Bench {
 };
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: sink_watch tone FILE SECONDS | bench --trace FILE --tone FILE --long-tone FILE "
-                 "--long-wav FILE --play X Y --stop X Y --long-play X Y --long-stop X Y --note-seconds S "
-                 "[--runs N] [--dropout-runs N] [--dropout-seconds S]\n");
+    std::fprintf(
+        stderr,
+        "usage: sink_watch tone FILE SECONDS | bench --trace FILE --tone FILE --long-tone FILE "
+        "--long-wav FILE --play X Y --stop X Y --ok X Y --long-play X Y --long-stop X Y --note-seconds S "
+        "[--runs N] [--dropout-runs N] [--dropout-seconds S]\n");
     return 2;
 }
 
@@ -684,6 +747,8 @@ int main(int argc, char** argv) {
                 o.longPlay = point();
             else if (arg == "--long-stop")
                 o.longStop = point();
+            else if (arg == "--ok")
+                o.ok = point();
             else if (arg == "--note-seconds")
                 o.noteSeconds = std::stod(next());
             else if (arg == "--runs")
