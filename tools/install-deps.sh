@@ -6,12 +6,12 @@
 set -eu
 
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6
-  libfluidsynth-dev libpulse-dev timgm6mb-soundfont fonts-ipafont-gothic fonts-ipafont-mincho fonts-ipaexfont-gothic
-  fonts-ipaexfont-mincho libcli11-dev libaubio-dev libzip-dev libxml2-dev libqt6gui6
+  libfluidsynth-dev libpulse-dev libsystemd-dev timgm6mb-soundfont fonts-ipafont-gothic fonts-ipafont-mincho
+  fonts-ipaexfont-gothic fonts-ipaexfont-mincho libcli11-dev libaubio-dev libzip-dev libxml2-dev libqt6gui6
   fcitx5-frontend-qt6 libxcb1-dev qt6-translations-l10n dpkg-dev"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format fluidsynth
   hyperfine abcmidi xvfb xauth xdotool jq libxdamage-dev pulseaudio pulseaudio-utils desktop-file-utils appstream
-  openbox x11-utils libxml2-utils musescore3 poppler-utils qpdf sox nodejs"
+  openbox x11-utils libxml2-utils musescore3 poppler-utils qpdf sox nodejs libxtst-dev rtkit dbus-daemon"
 
 case "${1:-test}" in
 run) packages="$RUN_PACKAGES" ;;

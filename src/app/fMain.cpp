@@ -1,5 +1,6 @@
 #include "fMain.h"
 
+#include "bench_trace.h"
 #include "cp932.h"
 #include "fHelp.h"
 #include "file_io.h"
@@ -51,11 +52,6 @@ constexpr int StopPollMs = 100;
 constexpr int RefusedByConversion = 0;
 constexpr int RefusedBySave = 0;      // the score holds characters a score file cannot hold
 constexpr int CharactersReplaced = 0; // a loaded UTF-8 file held characters code page 932 lacks
-
-// The file named by this variable gets a line "<CLOCK_MONOTONIC nanoseconds> <event>" for each press of ▶
-// and each time the end of the music enables "MIDI 作成" again: the clock that the preview's latency bench
-// shares with its recorder of the sound (bench/preview-latency.sh).
-constexpr char TraceVariable[] = "NAGISORA_TRACE";
 
 // How many places a message names before it counts the rest.
 constexpr std::size_t NamedPositions = 3;
@@ -126,23 +122,6 @@ std::optional<QAbstractSlider::SliderAction> ScrollKeyAction(int key) {
     default:
         return std::nullopt;
     }
-}
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-void Trace(const char* event) {
-    static const std::unique_ptr<std::FILE, FileCloser> file = [] {
-        const char* path = std::getenv(TraceVariable);
-        return std::unique_ptr<std::FILE, FileCloser>(path != nullptr ? std::fopen(path, "a") : nullptr);
-    }();
-    if (!file) return;
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    std::fprintf(file.get(), "%lld %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
-                 event);
-    std::fflush(file.get());
 }
 
 } // namespace
@@ -373,9 +352,11 @@ void TMainF::btnOkClick() {
     });
 }
 
+// The player plays the window's own image, the one the work file got at this window's last conversion:
+// another window of the program converting meanwhile rewrites the work file, not what this one plays.
 void TMainF::OpenWorkFileInPlayer() {
     ui->mPlay->SetFileName(WorkFilePath());
-    ui->mPlay->Open();
+    ui->mPlay->OpenImage(midiData_);
 }
 
 void TMainF::btnMidSaveClick() {
@@ -483,15 +464,17 @@ void TMainF::btnHelpClick() {
     helpF_->ShowInFront();
 }
 
-// Play opens the work file anew and, the first time, the audio output, which then stays open: a press that
-// finds no sound device reports why and leaves the player without a file, as a failed open does.
+// Play opens the image of the last conversion anew and, the first time, the audio output, which then stays
+// open: a press that finds no sound device reports why, and the timer's next tick makes the window Ready
+// again. "MIDI 作成" is shown greyed as soon as the music has started, before anything else is drawn.
 void TMainF::mPlayClick(TMediaPlayer& player, MPButton button, bool& /*doDefault*/) {
     if (button == MPButton::Play) {
         Trace("play-click");
         ui->btnOk->setEnabled(false);
+        QMetaObject::invokeMethod(ui->btnOk, qOverload<>(&QWidget::repaint), Qt::QueuedConnection);
         timStop->start();
         player.SetFileName(WorkFilePath());
-        player.OpenForPlay();
+        player.OpenImageForPlay(midiData_);
         playingPart_ = false;
         emit WorkFilePlaying();
     } else if (button == MPButton::Stop) {
@@ -513,9 +496,10 @@ void TMainF::PlayPart(std::string_view image, Repeat repeat) {
     });
 }
 
-// After a part, the player is left as the last conversion left it: the work file ready for ▶, or no file.
+// After a part, or a Play that could not sound, the player is left as the last conversion left it: its image
+// ready for ▶, or no file.
 void TMainF::EndPart() {
-    if (!playingPart_ || ui->mPlay->Mode() == MediaMode::Playing) return;
+    if (ui->mPlay->Mode() == MediaMode::Playing) return;
     playingPart_ = false;
     if (!workFileOpen_)
         ui->mPlay->Close();

@@ -79,10 +79,11 @@ void TMediaPlayer::SetFileName(std::string fileName) {
     fileName_ = std::move(fileName);
 }
 
-void TMediaPlayer::Open() {
+template <class OpenMusic>
+void TMediaPlayer::OpenWith(OpenMusic&& open) {
     Close();
     try {
-        Layer().Open(fileName_);
+        open(Layer());
     } catch (const Failure& failure) {
         ForgetFile(static_cast<MediaCode>(failure.Code()));
         throw;
@@ -93,8 +94,15 @@ void TMediaPlayer::Open() {
     SetAvailable(canPlay_ ? Only(MPButton::Play) : MPButtonSet());
 }
 
-void TMediaPlayer::OpenForPlay() {
-    Open();
+void TMediaPlayer::Open() {
+    OpenWith([&](MediaLayer& layer) { layer.Open(fileName_); });
+}
+
+void TMediaPlayer::OpenImage(std::string_view image) {
+    OpenWith([&](MediaLayer& layer) { layer.OpenImage(image); });
+}
+
+void TMediaPlayer::OpenOutputOrForget() {
     try {
         layer_->OpenOutput();
     } catch (const Failure& failure) {
@@ -102,6 +110,16 @@ void TMediaPlayer::OpenForPlay() {
         ForgetFile(static_cast<MediaCode>(failure.Code()));
         throw;
     }
+}
+
+void TMediaPlayer::OpenForPlay() {
+    Open();
+    OpenOutputOrForget();
+}
+
+void TMediaPlayer::OpenImageForPlay(std::string_view image) {
+    OpenImage(image);
+    OpenOutputOrForget();
 }
 
 void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat) {

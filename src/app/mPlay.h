@@ -8,8 +8,9 @@
 //   mPlay->SetLayer(layer);                               // before any other call; no file open, no button
 //   mPlay->SetClickHandler(...);                          // mPlayClick: runs first on every button press
 //   mPlay->SetErrorReporter(...);                         // where a Failure of a click goes
-//   mPlay->SetFileName(path); mPlay->Open();              // the conversion's open: no sound device needed
-//   mPlay->SetFileName(path); mPlay->OpenForPlay();       // the open of a Play press: also the audio output
+//   mPlay->SetFileName(path); mPlay->OpenImage(image);    // the conversion's open: no sound device needed
+//   mPlay->SetFileName(path); mPlay->OpenImageForPlay(image); // the open of a Play press: also the output
+// (Open and OpenForPlay do the same with the file FileName() names.)
 //   mPlay->Mode() == MediaMode::Stopped                   // what timStopTimer asks
 //
 // A click on an available button runs: the click handler (button code, doDefault preset to true); then, when
@@ -74,10 +75,15 @@ class TMediaPlayer : public QWidget {
     // On success the file is open, the capabilities are read and Play becomes available (Stop does not). On
     // failure no file is open, no button is available and the layer's Failure is thrown.
     void Open();
+    // Open for the bytes of a MIDI image in memory in place of the file FileName() names (the window's own
+    // image, whatever another window has written to the work file since).
+    void OpenImage(std::string_view image);
     // Open, then the layer's audio output (MediaLayer::OpenOutput), which stays open from the first time on.
     // A failure of either leaves no file open and no button available and throws the layer's Failure, whose
     // message says why no sound can be made.
     void OpenForPlay();
+    // OpenForPlay for an image in memory, as OpenImage.
+    void OpenImageForPlay(std::string_view image);
     // Starts playback and returns at once. No file open: throws Failure "MCI ﾃﾞﾊﾞｲｽがありません"; a refusal
     // of the layer only sets LastError().
     void Play();
@@ -128,6 +134,9 @@ class TMediaPlayer : public QWidget {
     void AfterAction(MPButton button);
     void OnEndOfMusic();
     void ForgetFile(MediaCode error);
+    template <class OpenMusic>
+    void OpenWith(OpenMusic&& open);
+    void OpenOutputOrForget();
     MediaLayer& Layer() const;
     void Report(const Failure& failure) const;
 

@@ -1,5 +1,6 @@
 #include "playing_cursor.h"
 
+#include "bench_trace.h"
 #include "event_timeline.h"
 #include "fMain.h"
 #include "midi_image.h"
@@ -10,6 +11,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
+#include <cmath>
 #include <numeric>
 
 namespace nagisora {
@@ -93,6 +95,7 @@ void PlayingCursor::FollowPart(std::vector<TOnpu> events, std::vector<EventPlace
 
 void PlayingCursor::Start(const Performance* performance) {
     playing_ = performance;
+    caughtOnset_ = -1;
     Clear();
     frames_->start();
 }
@@ -107,11 +110,28 @@ void PlayingCursor::Frame() {
     const std::optional<std::size_t> event =
         heard.sounding ? EventSoundingAt(playing_->events, heard.tick) : std::nullopt;
     if (event && event != shown_) Show(*event);
+    if (event) CatchNextNote(*event, heard);
     emit HeardAt(heard.sounding ? playing_->startTick + heard.tick - midi::LeadInDelta : -1);
     if (heard.sounding || window_.Media().Mode() != MediaMode::Stopped) return;
     frames_->stop();
     // The end of the music takes the mark away; ■ leaves it where the music stopped.
     if (shown_ && *shown_ + 1 >= playing_->events.size()) Clear();
+}
+
+// The next note is heard before the next frame: one frame more at its onset, so that the mark moves with the
+// note instead of up to a frame after it.
+void PlayingCursor::CatchNextNote(std::size_t event, const HeardPosition& heard) {
+    if (heard.tick <= 0 || event + 1 >= playing_->events.size()) return;
+    const auto sounding = playing_->events.begin() + static_cast<std::ptrdiff_t>(event);
+    const std::int64_t next =
+        std::accumulate(playing_->events.begin(), sounding + 1, std::int64_t{midi::LeadInDelta},
+                        [](std::int64_t sum, const TOnpu& e) { return sum + e.Oncho; });
+    if (next == caughtOnset_) return;
+    const double msPerTick = heard.seconds * 1000.0 / static_cast<double>(heard.tick);
+    const int ms = static_cast<int>(std::ceil(static_cast<double>(next - heard.tick) * msPerTick));
+    if (ms >= FrameMs) return;
+    caughtOnset_ = next;
+    QTimer::singleShot(std::max(ms, 0), Qt::PreciseTimer, this, &PlayingCursor::Frame);
 }
 
 QTextCursor PlayingCursor::CursorFor(const SourcePlace& place) const {
@@ -123,6 +143,7 @@ QTextCursor PlayingCursor::CursorFor(const SourcePlace& place) const {
 
 void PlayingCursor::Show(std::size_t event) {
     shown_ = event;
+    Trace("mark " + std::to_string(event));
     QList<QTextEdit::ExtraSelection> marks;
     if (event < playing_->places.size()) {
         const QPalette& palette = area_.palette();

@@ -9,6 +9,7 @@
 // The text may change after the music was made: each note is marked only while the lines it came from are
 // still there unchanged (followed through the lines added and removed above them).
 
+#include "media_layer.h"
 #include "onpu.h"
 #include "score_map.h"
 
@@ -77,6 +78,7 @@ class PlayingCursor : public QObject {
   private:
     void Start(const Performance* performance);
     void Show(std::size_t event);
+    void CatchNextNote(std::size_t event, const HeardPosition& heard);
     void Clear();
     void KeepInView(const QTextCursor& from, const QTextCursor& to);
     QTextCursor CursorFor(const SourcePlace& place) const;
@@ -86,6 +88,7 @@ class PlayingCursor : public QObject {
     ScoreModel& model_;
     TScoreArea& area_;
     QTimer* frames_;
+    std::int64_t caughtOnset_ = -1; // the onset tick a frame is waiting for
     Performance work_;
     Performance part_;
     const Performance* playing_ = &work_;

@@ -60,8 +60,16 @@ void CheckCombinations(const ConvertOptions& options) {
         throw CLI::ValidationError("--musicxml", "and the MIDI output cannot both go to standard output");
     if (options.pdf && options.scores.size() != 1)
         throw CLI::ValidationError("--pdf", "can only be used with one SCORE");
-    if (options.pdf == "-" && (options.output == "-" || options.musicXml == "-"))
+    if (options.pdf == "-" && (options.output == "-" || options.musicXml == "-" || options.wav == "-"))
         throw CLI::ValidationError("--pdf", "and another output cannot both go to standard output");
+    if (options.wav == "-") {
+        if (options.musicXml == "-")
+            throw CLI::ValidationError("--wav", "and the MusicXML output cannot both go to standard output");
+        const bool midiToStandardOutput =
+            options.WritesMidi() && options.output.value_or(options.scores.front()) == "-";
+        if (midiToStandardOutput)
+            throw CLI::ValidationError("--wav", "and the MIDI output cannot both go to standard output");
+    }
     if (options.events && (options.output || options.wav || options.musicXml || options.pdf))
         throw CLI::ValidationError(
             "--events", "prints the events and writes no file; drop --output, --wav, --musicxml and --pdf");
@@ -101,7 +109,9 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
         "--no-score-timbres", [&options](std::int64_t) { options.settings.useScoreTimbres = false; },
         "Ignore the timbre lines of the score");
     app.add_flag("--events", options.events, "Print the events (Onshoku Onko Oncho) instead of writing MIDI");
-    app.add_option("--wav", options.wav, "Also render the music to this WAV file (only with one SCORE)");
+    app.add_option(
+        "--wav", options.wav,
+        "Also render the music to this WAV file (only with one SCORE); \"-\" writes standard output");
     app.add_option(
            "--soundfont", options.soundFont,
            "SoundFont (.sf2) of the --wav rendering; default: $NAGISORA_SOUNDFONT, else the first General "

@@ -140,7 +140,8 @@ Plan PlanCall(const ConvertOptions& options) {
             job.outputs.push_back(Output{*options.musicXml, PlaceOfStream(*options.musicXml, STDOUT_FILENO),
                                          score, OutputKind::MusicXml});
         if (options.wav)
-            job.outputs.push_back(Output{*options.wav, PlaceOf(*options.wav), score, OutputKind::Wav});
+            job.outputs.push_back(
+                Output{*options.wav, PlaceOfStream(*options.wav, STDOUT_FILENO), score, OutputKind::Wav});
         if (options.pdf)
             job.outputs.push_back(
                 Output{*options.pdf, PlaceOfStream(*options.pdf, STDOUT_FILENO), score, OutputKind::Pdf});

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -259,6 +260,7 @@ class Renderer final : public media::AudioSource {
 
     // The synthesizer has played the last tick: the music starts over, or waits until the end is heard.
     void ReachEnd() {
+        media::ReleaseChannels(synth_, *music_);
         if (repeat_ == Repeat::UntilStop) {
             cursor_ = media::MusicCursor(*music_, music_->startFrame);
             cursor_.SendSetUp(synth_);
@@ -339,28 +341,62 @@ MediaOptions MediaOptions::ToWavFile(std::string path) {
     return options;
 }
 
+// The SoundFont loading on a thread of its own. Shared by the layer and the thread, so that neither a Play
+// nor the layer's end has to wait for a load that does not end (a SoundFont on a server that stopped
+// answering): whichever goes last releases the synthesizer.
+struct SynthesizerLoad {
+    std::mutex mutex;
+    std::condition_variable loaded;
+    bool done = false;
+    media::Synthesizer synthesizer;
+    std::optional<Failure> failure;
+};
+
+// How long a Play waits for a SoundFont still loading, and the layer's end for the loading thread.
+constexpr auto LoadWait = 5s;
+constexpr auto LoaderWaitAtEnd = 2s;
+
 struct MediaLayer::Impl {
     explicit Impl(MediaOptions opts) : options(std::move(opts)), renderer(media::SampleRate) {
-        loader = std::thread([this] { Load(); });
+        loader = std::thread([load = load, soundFont = options.soundFont] { Load(*load, soundFont); });
     }
 
     ~Impl() {
-        if (loader.joinable()) loader.join();
         output.reset(); // the output's thread renders until here
+        std::unique_lock lock(load->mutex);
+        const bool done = load->loaded.wait_for(lock, LoaderWaitAtEnd, [&] { return load->done; });
+        lock.unlock();
+        if (done)
+            loader.join();
+        else
+            loader.detach(); // it releases what it loads on its own
     }
 
     // Runs on the loader thread.
-    void Load() {
+    static void Load(SynthesizerLoad& load, const std::string& soundFont) {
+        std::optional<Failure> failure;
+        media::Synthesizer synthesizer;
         try {
-            synthesizer = media::MakeSynthesizer(options.soundFont);
-        } catch (const Failure& failure) {
-            loadFailure = failure;
+            synthesizer = media::MakeSynthesizer(soundFont);
+        } catch (const Failure& f) {
+            failure = f;
         }
+        std::lock_guard lock(load.mutex);
+        load.synthesizer = std::move(synthesizer);
+        load.failure = std::move(failure);
+        load.done = true;
+        load.loaded.notify_all();
     }
 
-    void WaitForSynthesizer() {
-        if (loader.joinable()) loader.join();
-        if (loadFailure) throw *loadFailure;
+    // The loaded synthesizer; a load that has not ended after LoadWait fails, and a later call waits again.
+    const media::Synthesizer& WaitForSynthesizer() {
+        std::unique_lock lock(load->mutex);
+        if (!load->loaded.wait_for(lock, LoadWait, [&] { return load->done; }))
+            ThrowMediaError(MediaCode::NoSoundFont,
+                            (options.soundFont.empty() ? std::string("SoundFont") : options.soundFont) +
+                                ": 読み込みが終わりません");
+        if (load->failure) throw *load->failure;
+        return load->synthesizer;
     }
 
     void OpenMusic(std::string_view bytes) {
@@ -373,12 +409,13 @@ struct MediaLayer::Impl {
         if (output && !output->Lost()) return;
         output.reset();
         try {
-            WaitForSynthesizer();
+            const media::Synthesizer& synthesizer = WaitForSynthesizer();
             renderer.SetSynth(synthesizer.synth.get());
-            output = media::OpenAudioOutput(media::OutputRequest{options.audioDrivers, options.outputFile,
-                                                                 options.targetLatency, media::SampleRate,
-                                                                 synthesizer.settings.get()},
-                                            renderer);
+            output = media::OpenAudioOutput(
+                media::OutputRequest{options.audioDrivers, options.outputFile, options.targetLatency,
+                                     options.latencyWithoutRealtime, media::SampleRate,
+                                     synthesizer.settings.get()},
+                renderer);
         } catch (const Failure& failure) {
             throw Failure(failure.Code(), NoSoundPrefix + failure.Message());
         }
@@ -389,9 +426,8 @@ struct MediaLayer::Impl {
     }
 
     MediaOptions options;
-    std::optional<Failure> loadFailure;
     // Declared in this order so that the output goes first, then the renderer, then the synthesizer.
-    media::Synthesizer synthesizer;
+    std::shared_ptr<SynthesizerLoad> load = std::make_shared<SynthesizerLoad>();
     Renderer renderer;
     std::unique_ptr<media::AudioOutput> output;
 
@@ -399,7 +435,7 @@ struct MediaLayer::Impl {
     std::int64_t length = 0;
     MediaCode lastError = MediaCode::None;
 
-    std::thread loader; // last: started when everything it touches exists
+    std::thread loader;
 };
 
 MediaLayer::MediaLayer(MediaOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}

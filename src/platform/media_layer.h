@@ -73,6 +73,10 @@ struct MediaOptions {
     // (20 ms broke up dozens of times a minute beside two busy programs on two cores; 80 ms did not). A start
     // or a stop is heard at once all the same: it replaces the audio queued.
     std::chrono::milliseconds targetLatency{80};
+    // The latency asked of PulseAudio instead once the output's thread has been refused a real-time priority
+    // (neither SCHED_FIFO nor RealtimeKit granted it): a thread that waits behind busy programs for its turn
+    // needs more audio queued to bridge the wait.
+    std::chrono::milliseconds latencyWithoutRealtime{200};
 
     // PulseAudio (which PipeWire also serves), then ALSA, then the others.
     static std::vector<std::string> DefaultAudioDrivers();
@@ -111,10 +115,12 @@ class MediaLayer {
     // Open for the bytes of a MIDI image in memory.
     void OpenImage(std::string_view image);
 
-    // Opens the audio output unless it is open: waits for the SoundFont, then tries the drivers. Throws
-    // Failure: MediaCode::NoSoundFont naming the SoundFont, MediaCode::NoAudioDevice with each driver's
-    // reason; either message begins with NoSoundPrefix ("音を出せません: "). Later calls find the output open
-    // and return at once; an output whose server went away is opened anew.
+    // Opens the audio output unless it is open: waits for the SoundFont, then tries the drivers. A SoundFont
+    // still loading after five seconds fails this call (a later one waits again); the layer's end waits for
+    // it at most two seconds and leaves the rest to the loading thread. Throws Failure:
+    // MediaCode::NoSoundFont naming the SoundFont, MediaCode::NoAudioDevice with each driver's reason; either
+    // message begins with NoSoundPrefix ("音を出せません: "). Later calls find the output open and return at
+    // once; an output whose server went away is opened anew.
     void OpenOutput();
     // Closes the audio output, cutting off any sound; the open file stays open. Nothing when it is closed.
     void CloseOutput();

@@ -1,6 +1,7 @@
 #include "media_output.h"
 
 #include "media_errors.h"
+#include "media_realtime.h"
 #include "wav_file.h"
 
 #include <algorithm>
@@ -26,15 +27,17 @@ struct Refusal {
     std::string reason;
 };
 
+// A reason as one item of a list joined with "; ": without the full stops and line ends that drivers' own
+// messages end with ("... server.; oss: ...").
+std::string ListItem(std::string reason) {
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n' || reason.back() == ' '))
+        reason.pop_back();
+    return reason;
+}
+
 // The audio threads run before anything else on a busy machine, where the system allows it (FluidSynth asks
 // the same for its own drivers); below PulseAudio's own threads, which get 5 through RealtimeKit.
 constexpr int RealtimePriority = 4;
-
-void RaiseThisThread() {
-    sched_param parameters{};
-    parameters.sched_priority = RealtimePriority;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters); // refused: the thread runs as it is
-}
 
 // ---------------------------------------------------------------------------------------------------------
 // PulseAudio: a playback stream that asks the server for a total latency of the target, so that the server
@@ -134,6 +137,9 @@ class PulseOutput final : public AudioOutput {
         if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0)
             throw Refusal{pa_strerror(pa_context_errno(context_))};
         sampleRate_ = request.sampleRate;
+        target_ = target;
+        unprivilegedTarget_ =
+            std::chrono::duration_cast<std::chrono::microseconds>(request.latencyWithoutRealtime);
         minimumFrames_ = static_cast<std::int64_t>(target.count()) * sampleRate_ / 1000000 / 4;
     }
 
@@ -231,10 +237,8 @@ class PulseOutput final : public AudioOutput {
 
     static void OnWrite(pa_stream* stream, std::size_t bytes, void* data) {
         auto& self = *static_cast<PulseOutput*>(data);
-        if (!self.raised_) {
-            RaiseThisThread();
-            self.raised_ = true;
-        }
+        self.realtime_.ForThisThread();
+        self.QueueMoreWithoutRealtime();
         constexpr std::size_t FrameBytes = 2 * sizeof(float);
         while (bytes >= FrameBytes) {
             void* buffer = nullptr;
@@ -262,6 +266,22 @@ class PulseOutput final : public AudioOutput {
         if (ready_ && !lost_.exchange(true)) source_.OutputLost();
     }
 
+    // A thread that nothing made real-time is late now and then on a busy machine: the server is asked to
+    // keep more audio queued, enough to bridge that. A start or a stop replaces the queue all the same.
+    void QueueMoreWithoutRealtime() {
+        if (queueGrown_ || realtime_.Grant() != RealtimeGrant::None) return;
+        queueGrown_ = true;
+        if (unprivilegedTarget_ <= target_) return;
+        const pa_sample_spec* format = pa_stream_get_sample_spec(stream_);
+        pa_buffer_attr attributes = *pa_stream_get_buffer_attr(stream_);
+        attributes.tlength =
+            static_cast<std::uint32_t>(pa_usec_to_bytes(unprivilegedTarget_.count(), format));
+        attributes.minreq = static_cast<std::uint32_t>(-1);
+        attributes.prebuf = static_cast<std::uint32_t>(-1);
+        if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &attributes, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+
     AudioSource& source_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
@@ -269,8 +289,11 @@ class PulseOutput final : public AudioOutput {
     pa_time_event* timeout_ = nullptr;
     bool timedOut_ = false;
     bool ready_ = false;
-    bool raised_ = false;
     bool corked_ = false;
+    bool queueGrown_ = false;
+    std::chrono::microseconds target_{};             // the latency asked for at first
+    std::chrono::microseconds unprivilegedTarget_{}; // asked for once the thread is known not real-time
+    RealtimeRequest realtime_{RealtimePriority};
     std::atomic<bool> lost_{false};
     int sampleRate_ = 0;
     std::int64_t written_ = 0;       // frames written since the stream opened
@@ -306,7 +329,7 @@ class FluidLogCapture {
     }
     static void Collect(int /*level*/, const char* message, void* /*data*/) {
         if (Target() == nullptr || message == nullptr) return;
-        *Target() += (Target()->empty() ? "" : "; ") + std::string(message);
+        *Target() += (Target()->empty() ? "" : "; ") + ListItem(message);
     }
 
     std::lock_guard<std::mutex> lock_;
@@ -338,10 +361,7 @@ class FluidOutput final : public AudioOutput {
     static int Callback(void* data, int frames, int /*nfx*/, float* /*fx*/[], int nout, float* out[]) {
         auto& self = *static_cast<FluidOutput*>(data);
         if (nout < 2) return FLUID_FAILED;
-        if (!self.raised_) {
-            RaiseThisThread();
-            self.raised_ = true;
-        }
+        self.realtime_.ForThisThread();
         self.source_.Render(out[0], out[1], 1, frames);
         self.source_.ReportLatency(self.latency_);
         return FLUID_OK;
@@ -350,7 +370,7 @@ class FluidOutput final : public AudioOutput {
     AudioSource& source_;
     fluid_audio_driver_t* driver_ = nullptr;
     std::chrono::microseconds latency_{};
-    bool raised_ = false;
+    RealtimeRequest realtime_{RealtimePriority};
 };
 
 // ---------------------------------------------------------------------------------------------------------
@@ -425,7 +445,7 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(const OutputRequest& request, Audio
         try {
             return OpenDriver(request, name, source);
         } catch (const Refusal& refusal) {
-            reasons += (reasons.empty() ? "" : "; ") + name + ": " + refusal.reason;
+            reasons += (reasons.empty() ? "" : "; ") + name + ": " + ListItem(refusal.reason);
         }
     }
     ThrowMediaError(MediaCode::NoAudioDevice, reasons.empty() ? "出力先の指定がありません" : reasons);

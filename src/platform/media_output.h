@@ -47,6 +47,8 @@ struct OutputRequest {
     std::vector<std::string> drivers; // tried in order: "pulseaudio", "file", or a FluidSynth driver name
     std::string outputFile;           // the WAV file of the "file" driver
     std::chrono::milliseconds targetLatency{}; // of PulseAudio: what it queues and its sink's own delay
+    // The same once the audio thread is known to run without a real-time priority.
+    std::chrono::milliseconds latencyWithoutRealtime{};
     int sampleRate = 44100;
     fluid_settings_t* settings = nullptr; // the synthesizer's settings, for FluidSynth's drivers
 };

@@ -8,8 +8,10 @@ namespace nagisora::media {
 
 Music::Music(MidiFile midi, int sampleRate) : file(std::move(midi)), clock(file, sampleRate) {
     eventFrames.reserve(file.events.size());
-    for (const MidiChannelEvent& event : file.events)
+    for (const MidiChannelEvent& event : file.events) {
         eventFrames.push_back(clock.FrameOf(event.tick));
+        channelsUsed |= static_cast<std::uint16_t>(1u << event.Channel());
+    }
     startFrame = clock.FrameOf(FirstNoteEventTick(file));
     endFrame = clock.FrameOf(file.facts.totalTicks);
 }
@@ -57,6 +59,11 @@ void SendEvent(fluid_synth_t* synth, const MidiChannelEvent& event) {
 MusicCursor::MusicCursor(const Music& music, std::int64_t frame)
     : music_(&music), frame_(frame), next_(music.EventAt(frame)) {}
 
+void ReleaseChannels(fluid_synth_t* synth, const Music& music) {
+    for (int channel = 0; channel < 16; ++channel)
+        if ((music.channelsUsed >> channel) & 1u) fluid_synth_all_notes_off(synth, channel);
+}
+
 void MusicCursor::SendSetUp(fluid_synth_t* synth) const {
     for (std::size_t k = 0; k < next_; ++k)
         if (!music_->file.events[k].IsNote()) SendEvent(synth, music_->file.events[k]);
@@ -65,7 +72,9 @@ void MusicCursor::SendSetUp(fluid_synth_t* synth) const {
 void MusicCursor::SendUntil(fluid_synth_t* synth, std::int64_t frame) {
     if (music_ == nullptr) return;
     const std::vector<MidiChannelEvent>& events = music_->file.events;
-    while (next_ < events.size() && music_->eventFrames[next_] < frame)
+    // Reaching the end sends the events of the last tick too: the note-offs there would otherwise never go.
+    const bool reachesEnd = frame >= music_->endFrame;
+    while (next_ < events.size() && (reachesEnd || music_->eventFrames[next_] < frame))
         SendEvent(synth, events[next_++]);
     frame_ = frame;
 }

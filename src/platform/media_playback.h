@@ -22,6 +22,7 @@ struct Music {
     std::vector<std::int64_t> eventFrames; // one for each of file.events
     std::int64_t startFrame = 0;           // where a listener's music begins: FirstNoteEventTick
     std::int64_t endFrame = 0;             // the last tick
+    std::uint16_t channelsUsed = 0;        // bit n: channel n has events
 
     // The index of the first event at or after the frame.
     std::size_t EventAt(std::int64_t frame) const;
@@ -33,6 +34,10 @@ std::unique_ptr<const Music> PrepareMusic(std::string_view bytes, int sampleRate
 // Sends one channel message to the synthesizer. Values the synthesizer refuses (a key of 255) do nothing.
 void SendEvent(fluid_synth_t* synth, const MidiChannelEvent& event);
 
+// Releases whatever still sounds on the channels the music uses (all notes off): the end of the music and a
+// stop leave no note hanging, whatever the file left on.
+void ReleaseChannels(fluid_synth_t* synth, const Music& music);
+
 // A place in one music and the events still to send from there.
 class MusicCursor {
   public:
@@ -42,7 +47,8 @@ class MusicCursor {
     // Sends what a listener entering at the cursor has heard before: every event before it that is no note
     // (program changes, controllers, pitch bends), in order.
     void SendSetUp(fluid_synth_t* synth) const;
-    // Sends the events before the frame that are still due, and moves the cursor to the frame.
+    // Sends the events before the frame that are still due, and moves the cursor to the frame. A frame at or
+    // past the end sends every event left, those of the last tick included.
     void SendUntil(fluid_synth_t* synth, std::int64_t frame);
 
     std::int64_t Frame() const { return frame_; }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <unistd.h>
 
 namespace nagisora {
 namespace {
@@ -44,6 +45,7 @@ void RenderMidi(std::string_view midiData, const SampleSink& sink, const std::st
     // The whole file from its tick 0, lead-in included, as a MIDI player plays it.
     for (media::MusicCursor cursor(*music, 0); !cursor.AtEnd();)
         renderBlock(&cursor);
+    media::ReleaseChannels(synth, *music);
     // The tail: until the last voice has died away or nothing more is heard.
     for (std::int64_t tail = 0;
          tail < MaxTailFrames && fluid_synth_get_active_voice_count(synth) > 0 && !IsInaudible(block);
@@ -53,7 +55,9 @@ void RenderMidi(std::string_view midiData, const SampleSink& sink, const std::st
 
 void RenderWav(std::string_view midiData, const std::string& wavPath, const std::string& soundFont) {
     if (!ReadMidiFileFacts(midiData)) ThrowMediaError(MediaCode::NotMidiFile);
-    WavWriter writer(wavPath, RenderSampleRate, RenderChannels);
+    WavWriter writer = wavPath == StandardOutputName
+                           ? WavWriter(STDOUT_FILENO, wavPath, RenderSampleRate, RenderChannels)
+                           : WavWriter(wavPath, RenderSampleRate, RenderChannels);
     RenderMidi(
         midiData, [&writer](std::span<const std::int16_t> samples) { writer.Append(samples); }, soundFont);
     writer.Commit();

@@ -25,9 +25,12 @@ using SampleSink = std::function<void(std::span<const std::int16_t> samples)>;
 // synthesizer; and whatever the sink throws.
 void RenderMidi(std::string_view midiData, const SampleSink& sink, const std::string& soundFont = {});
 
+// The WAV path that means standard output, where the file is streamed as it is rendered.
+inline constexpr char StandardOutputName[] = "-";
+
 // Renders into a 16-bit stereo WAV file at 44,100 Hz (wav_file.h: the file is replaced only when all went
-// well), with the SoundFont as RenderMidi. Throws Failure: the media codes above, or the file codes of
-// file_io.h for the WAV file.
+// well; "-" streams it to standard output), with the SoundFont as RenderMidi. Throws Failure: the media codes
+// above, or the file codes of file_io.h for the WAV file.
 void RenderWav(std::string_view midiData, const std::string& wavPath, const std::string& soundFont = {});
 
 } // namespace nagisora

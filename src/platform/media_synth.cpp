@@ -2,8 +2,14 @@
 
 #include "media_errors.h"
 
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
+#include <string_view>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace nagisora::media {
 namespace {
@@ -18,6 +24,26 @@ bool IsUsableSoundFont(const std::filesystem::path& path) {
     std::error_code error;
     const std::filesystem::path target = std::filesystem::canonical(path, error);
     return !error && std::filesystem::is_regular_file(target, error) && target.extension() != ".sf3";
+}
+
+// Why the file at path cannot be a SoundFont, empty when it may be one. Only a plain file is opened by a
+// loader: a FIFO or a device would keep its open() waiting for ever. A file is a SoundFont 2 (.sf2, .sf3) or
+// a DLS collection only when it is a RIFF file of that form; anything else is refused here, before a loader
+// tries it and fills standard error with its complaints. The open does not wait for a FIFO's writer.
+std::string Unloadable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? "ファイルがありません" : "読み込めません";
+    struct stat status {};
+    std::array<char, 12> head{};
+    const bool plain = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    const bool read = plain && ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size());
+    ::close(fd);
+    if (!plain) return "通常のファイルではありません";
+    const std::string_view riff(head.data(), 4);
+    const std::string_view form(head.data() + 8, 4);
+    if (!read || riff != "RIFF" || (form != "sfbk" && form != "DLS "))
+        return "SoundFont でないか、壊れています";
+    return {};
 }
 
 std::string CandidateList() {
@@ -50,12 +76,10 @@ Synthesizer MakeSynthesizer(const std::string& soundFont) {
     if (!result.synth) ThrowMediaError(MediaCode::NoSynthesizer);
     const std::string path = soundFont.empty() ? FindSoundFont() : soundFont;
     if (path.empty()) ThrowMediaError(MediaCode::NoSoundFont, "見つかりません: " + CandidateList());
-    if (fluid_synth_sfload(result.synth.get(), path.c_str(), 1) == FLUID_FAILED) {
-        std::error_code error;
-        const bool exists = std::filesystem::exists(path, error);
-        ThrowMediaError(MediaCode::NoSoundFont,
-                        path + (exists ? ": SoundFont でないか、壊れています" : ": ファイルがありません"));
-    }
+    if (const std::string why = Unloadable(path); !why.empty())
+        ThrowMediaError(MediaCode::NoSoundFont, path + ": " + why);
+    if (fluid_synth_sfload(result.synth.get(), path.c_str(), 1) == FLUID_FAILED)
+        ThrowMediaError(MediaCode::NoSoundFont, path + ": SoundFont でないか、壊れています");
     return result;
 }
 

@@ -2,6 +2,9 @@
 
 #include <bit>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace nagisora {
@@ -37,29 +40,53 @@ std::string WavHeader(int sampleRate, int channels, std::uint32_t dataBytes) {
 // A file gets a header for no samples, completed at Commit; a stream gets the largest length there is, which
 // players take for "until the end".
 WavWriter::WavWriter(const std::string& path, int sampleRate, int channels)
-    : file_(path, Durability::Flushed), sampleRate_(sampleRate), channels_(channels) {
-    const auto declared = static_cast<std::uint32_t>(file_.Rewritable() ? 0 : MaxDataBytes);
-    file_.Write(WavHeader(sampleRate_, channels_, declared));
+    : file_(std::in_place, path, Durability::Flushed), sampleRate_(sampleRate), channels_(channels) {
+    const auto declared = static_cast<std::uint32_t>(file_->Rewritable() ? 0 : MaxDataBytes);
+    file_->Write(WavHeader(sampleRate_, channels_, declared));
+}
+
+WavWriter::WavWriter(int fd, const std::string& name, int sampleRate, int channels)
+    : fd_(fd), name_(name), sampleRate_(sampleRate), channels_(channels) {
+    struct stat status {};
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (at >= 0 && flags >= 0 && (flags & O_APPEND) == 0 && ::fstat(fd_, &status) == 0 &&
+        S_ISREG(status.st_mode))
+        headerAt_ = at;
+    Write(WavHeader(sampleRate_, channels_, static_cast<std::uint32_t>(headerAt_ ? 0 : MaxDataBytes)));
+}
+
+void WavWriter::Write(std::string_view bytes) {
+    if (file_)
+        file_->Write(bytes);
+    else
+        WriteAll(fd_, bytes, name_);
 }
 
 void WavWriter::Append(std::span<const std::int16_t> samples) {
     if (dataBytes_ + samples.size_bytes() > MaxDataBytes) ThrowIoError(EFBIG, {});
     if constexpr (std::endian::native == std::endian::little) {
-        file_.Write(std::string_view(reinterpret_cast<const char*>(samples.data()), samples.size_bytes()));
+        Write(std::string_view(reinterpret_cast<const char*>(samples.data()), samples.size_bytes()));
     } else {
         std::vector<std::int16_t> swapped(samples.begin(), samples.end());
         for (std::int16_t& s : swapped)
             s = static_cast<std::int16_t>((static_cast<std::uint16_t>(s) << 8) |
                                           (static_cast<std::uint16_t>(s) >> 8));
-        file_.Write(std::string_view(reinterpret_cast<const char*>(swapped.data()), samples.size_bytes()));
+        Write(std::string_view(reinterpret_cast<const char*>(swapped.data()), samples.size_bytes()));
     }
     dataBytes_ += samples.size_bytes();
 }
 
 void WavWriter::Commit() {
-    if (file_.Rewritable())
-        file_.Rewrite(0, WavHeader(sampleRate_, channels_, static_cast<std::uint32_t>(dataBytes_)));
-    file_.Commit();
+    const std::string header = WavHeader(sampleRate_, channels_, static_cast<std::uint32_t>(dataBytes_));
+    if (!file_) {
+        if (headerAt_ &&
+            ::pwrite(fd_, header.data(), header.size(), *headerAt_) != static_cast<ssize_t>(header.size()))
+            ThrowIoError(errno, name_);
+        return;
+    }
+    if (file_->Rewritable()) file_->Rewrite(0, header);
+    file_->Commit();
 }
 
 } // namespace nagisora

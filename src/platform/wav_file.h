@@ -5,8 +5,10 @@
 #include "file_io.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <sys/types.h>
 
 namespace nagisora {
 
@@ -22,6 +24,10 @@ std::string WavHeader(int sampleRate, int channels, std::uint32_t dataBytes);
 class WavWriter {
   public:
     WavWriter(const std::string& path, int sampleRate, int channels);
+    // Writes to an open descriptor (standard output) as the samples come, named name in failures. The header
+    // is completed at Commit where the descriptor can be written again at the place it started (a plain file
+    // not opened for appending); elsewhere it leaves the length open, as for a stream.
+    WavWriter(int fd, const std::string& name, int sampleRate, int channels);
 
     // Appends interleaved samples.
     void Append(std::span<const std::int16_t> samples);
@@ -30,7 +36,12 @@ class WavWriter {
     void Commit();
 
   private:
-    OutputFile file_;
+    void Write(std::string_view bytes);
+
+    std::optional<OutputFile> file_; // a named file; none for a descriptor
+    int fd_ = -1;
+    std::string name_;
+    std::optional<off_t> headerAt_; // where the descriptor's header can be written again
     int sampleRate_;
     int channels_;
     std::uint64_t dataBytes_ = 0;

@@ -120,6 +120,8 @@ TEST_F(ConvertCli, UsageErrorsNameTheOption) {
         {"-o x.mid start.txt start.txt", "--output"},
         {"--musicxml x.musicxml start.txt start.txt", "--musicxml"},
         {"--musicxml - -o - start.txt", "--musicxml"},
+        {"--wav - -o - start.txt", "--wav"},
+        {"--wav - -", "--wav"},
         {"--events --musicxml x.musicxml start.txt", "--events"},
         {"--pdf x.pdf start.txt start.txt", "--pdf"},
         {"--pdf - --musicxml - start.txt", "--pdf"},
@@ -328,6 +330,16 @@ TEST_F(ConvertCli, NothingIsLostOnAnyPath) {
             "2>/dev/null; "
             "echo $? >status",
             0, "", {{"long.txt", "<*>"}, {"out.wav", "old\n"}, {"start.txt", "<S>"}, {"status", "143\n"}}),
+        // "--wav -" streams the WAV file: into a pipe with its length left open, into a file completed.
+        PathCase("WAV streamed into a pipe", "",
+                 "convert -o /dev/null --wav - start.txt | cat >piped && head -c 4 piped >riff && "
+                 "od -An -tu4 -j40 -N4 piped | tr -d ' ' >length",
+                 0, "",
+                 {{"length", "4294967259\n"}, {"piped", "<*>"}, {"riff", "RIFF"}, {"start.txt", "<S>"}}),
+        PathCase("WAV to standard output in a file", "echo log >out.wav",
+                 "convert -o /dev/null --wav - start.txt >out.wav && "
+                 "echo $(( $(stat -c %s out.wav) - 44 - $(od -An -tu4 -j40 -N4 out.wav) )) >rest",
+                 0, "", {{"out.wav", "<*>"}, {"rest", "0\n"}, {"start.txt", "<S>"}}),
         // The WAV file goes through the same writer: written through the link, keeping mode and owner
         // (another owner where the tests run as root).
         PathCase("WAV replaced through a link",

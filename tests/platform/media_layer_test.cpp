@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace nagisora {
@@ -107,9 +108,14 @@ TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
     noDrivers.audioDrivers = {};
     MediaOptions noServer;
     noServer.audioDrivers = {"pulseaudio"};
+    MediaOptions noServerOrJack; // a driver's own message ends with a full stop, which the list leaves off
+    noServerOrJack.audioDrivers = {"pulseaudio", "jack"};
     MediaOptions unwritableOutput = MediaOptions::ToWavFile((folder / "no" / "out.wav").string());
     MediaOptions noSoundFont = MediaOptions::ToWavFile((folder / "out.wav").string());
     noSoundFont.soundFont = (folder / "none.sf2").string();
+    MediaOptions fifoSoundFont = noSoundFont; // its open would wait for a writer for ever
+    fifoSoundFont.soundFont = (folder / "fifo.sf2").string();
+    ASSERT_EQ(::mkfifo(fifoSoundFont.soundFont.c_str(), 0600), 0);
     const struct {
         const char* what;
         MediaOptions options;
@@ -120,11 +126,16 @@ TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
          "音を出せません: サウンド デバイスが使えません (出力先の指定がありません)"},
         {"no sound server", noServer, MediaCode::NoAudioDevice,
          "音を出せません: サウンド デバイスが使えません (pulseaudio: "},
+        {"no sound server and no JACK", noServerOrJack, MediaCode::NoAudioDevice,
+         "音を出せません: サウンド デバイスが使えません (pulseaudio: "},
         {"output cannot be opened", unwritableOutput, MediaCode::NoAudioDevice,
          "音を出せません: サウンド デバイスが使えません (file: " + (folder / "no" / "out.wav").string()},
         {"no SoundFont", noSoundFont, MediaCode::NoSoundFont,
          "音を出せません: サウンドフォントを読み込めません (" + noSoundFont.soundFont +
              ": ファイルがありません)"},
+        {"a FIFO for a SoundFont", fifoSoundFont, MediaCode::NoSoundFont,
+         "音を出せません: サウンドフォントを読み込めません (" + fifoSoundFont.soundFont +
+             ": 通常のファイルではありません)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,6 +147,8 @@ TEST(MediaLayerDevices, NoSoundFailsTheOutputNotTheFile) {
         for (const auto& command : commands) {
             const std::string message = FailureOf(command, c.code);
             EXPECT_TRUE(message.starts_with(c.message)) << message;
+            EXPECT_EQ(message.find(".;"), std::string::npos) << message;
+            EXPECT_FALSE(message.ends_with(".)")) << message;
         }
         EXPECT_EQ(layer.LastError(), c.code);
         EXPECT_FALSE(layer.IsOutputOpen());

@@ -60,6 +60,34 @@ TEST(RenderMidi, ANoteEndingWithTheMusicRingsOut) {
     EXPECT_LT(PeakBetween(samples, seconds - 0.02, seconds), 400) << "the tail has died away";
 }
 
+// Scores whose last tick falls on a boundary of the synthesizer's 64-frame steps: the note-offs of that tick
+// once went unsent and the last note (an organ, which holds as long as it is on) sounded for the whole tail.
+TEST(RenderMidi, NoNoteSoundsAfterTheLastNotesRelease) {
+    const std::string ro = "\x83\x8D";   // ロ
+    const std::string beat = "\x81\x7C"; // －, one beat
+    const struct {
+        int beats;
+        int tempo;
+    } cases[] = {{4, 90}, {36, 90}, {68, 90}, {68, 120}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.beats) + " beats at tempo " + std::to_string(c.tempo));
+        std::string pitches;
+        std::string durations;
+        for (int k = 0; k < c.beats; ++k) {
+            pitches += ro;
+            durations += beat;
+        }
+        const std::vector<std::string_view> lines{"", pitches, durations};
+        const std::string midi = ConvertScore(lines, ConversionSettings{c.tempo, 0, 100, 19, false}).midiData;
+        // The lead-in of 32 ticks and the notes, at division = tempo and 120 beats a minute.
+        const double end = (32.0 + 120.0 * c.beats) / c.tempo * 0.5;
+        const std::vector<std::int16_t> samples = RenderToMemory(midi);
+        EXPECT_GT(PeakBetween(samples, end - 0.3, end), 1000) << "the last note is heard";
+        EXPECT_LT(Seconds(samples), end + 1.5) << "the tail ends with the release";
+        EXPECT_LT(PeakBetween(samples, end + 0.5, end + 20.0), test::SilenceLevel);
+    }
+}
+
 TEST(RenderMidi, SilentMusicRendersSilence) {
     const std::vector<std::int16_t> samples = RenderToMemory(test::OneNote(60, 96, 0));
     EXPECT_GE(Seconds(samples), 0.5);
@@ -125,6 +153,8 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
     const std::string missingFont = (folder / "none.sf2").string();
     const std::string textFont = (folder / "text.sf2").string();
     test::WriteBytes(textFont, "no SoundFont");
+    const std::string fifoFont = (folder / "fifo.sf2").string();
+    ASSERT_EQ(::mkfifo(fifoFont.c_str(), 0600), 0);
     const struct {
         const char* what;
         std::string midi;
@@ -139,6 +169,9 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
          "サウンドフォントを読み込めません (" + missingFont + ": ファイルがありません)", missingFont},
         {"no SoundFont", test::OneNote(60, 24), existing, CodeNumber(MediaCode::NoSoundFont),
          "サウンドフォントを読み込めません (" + textFont + ": SoundFont でないか、壊れています)", textFont},
+        {"a FIFO for a SoundFont, which a loader would wait on for ever", test::OneNote(60, 24), existing,
+         CodeNumber(MediaCode::NoSoundFont),
+         "サウンドフォントを読み込めません (" + fifoFont + ": 通常のファイルではありません)", fifoFont},
         {"missing folder", test::OneNote(60, 24), (folder / "no" / "x.wav").string(),
          CodeNumber(IoCode::InvalidFileName), "不正なﾌｧｲﾙ名です"},
         {"write-protected target", test::OneNote(60, 24), readOnly, CodeNumber(IoCode::AccessDenied),
@@ -158,7 +191,7 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
     }
     EXPECT_EQ(test::ReadBytes(existing), "old contents");
     EXPECT_EQ(test::ReadBytes(readOnly), "kept");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 3)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 4)
         << "no temporary left";
 }
 
