@@ -9,14 +9,17 @@
 #include "window_harness.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace nagisora;
 
@@ -27,6 +30,8 @@ class ScoreExportsTest : public QObject {
     void musicXmlOfTheTextAndSettingsInTheFolderLastChosen();
     void wavRenderedBesideTheWindowAndStoppedWithoutAFile();
     void wavWithThePreviewsSoundFontAndItsFailureReported();
+    void exportsRefuseOpenFilesAndAskBeforeReplacing_data();
+    void exportsRefuseOpenFilesAndAskBeforeReplacing();
 };
 
 void ScoreExportsTest::musicXmlOfTheTextAndSettingsInTheFolderLastChosen() {
@@ -106,6 +111,68 @@ void ScoreExportsTest::wavWithThePreviewsSoundFontAndItsFailureReported() {
     QCOMPARE(h.messages.size(), std::size_t{1});
     QVERIFY2(h.messages.front().contains(QStringLiteral("missing.sf2")), qPrintable(h.messages.front()));
     QVERIFY(!QFile::exists(QString::fromStdString(h.Path("start.wav"))));
+}
+
+void ScoreExportsTest::exportsRefuseOpenFilesAndAskBeforeReplacing_data() {
+    QTest::addColumn<QString>("target"); // a name in AppDir, or "work" for the work file
+    QTest::addColumn<QString>("answer"); // the button clicked in the question; empty: no question expected
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("the score loaded")
+        << "victim.txt"
+        << ""
+        << "出力先が開いているファイルと同じです: victim.txt (開いている楽譜)." << false;
+    QTest::newRow("a link to the score")
+        << "link.xml"
+        << ""
+        << "出力先が開いているファイルと同じです: link.xml (開いている楽譜)." << false;
+    QTest::newRow("the work file") << "work"
+                                   << ""
+                                   << "出力先が開いているファイルと同じです: work.mid (作成した MIDI)."
+                                   << false;
+    QTest::newRow("another file, kept") << "other.xml"
+                                        << "キャンセル"
+                                        << "" << false;
+    QTest::newRow("another file, replaced") << "other.xml"
+                                            << "置き換える"
+                                            << "" << true;
+    QTest::newRow("a new file") << "new.xml"
+                                << ""
+                                << "" << true;
+}
+
+// As the command line refuses an output that is an input, the exports refuse the files the window has open,
+// and ask before replacing any other file.
+void ScoreExportsTest::exportsRefuseOpenFilesAndAskBeforeReplacing() {
+    QFETCH(QString, target);
+    QFETCH(QString, answer);
+    QFETCH(QString, message);
+    QFETCH(bool, written);
+    test::WindowHarness h;
+    test::WriteBytes(h.Path("victim.txt"), EncodeCp932("ロツ\r\n－－\r\n").bytes);
+    QVERIFY(QFile::link(QString::fromStdString(h.Path("victim.txt")),
+                        QString::fromStdString(h.Path("link.xml"))));
+    test::WriteBytes(h.Path("other.xml"), "kept");
+    h.window->OpenScore(QString::fromStdString(h.Path("victim.txt")));
+    h.window->btnOkClick();
+    const std::string path = target == u"work" ? h.window->WorkFilePath() : h.Path(target.toStdString());
+    const std::string before = test::ReadBytes(path);
+    QString asked;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        asked = box->text();
+        QCOMPARE(box->defaultButton()->text(), QStringLiteral("キャンセル"));
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == answer) button->click();
+    });
+    h.answer = QString::fromStdString(path);
+    h.Get<QAction>("actMusicXmlSave")->trigger();
+    QCOMPARE(asked.isEmpty(), answer.isEmpty());
+    if (!answer.isEmpty()) QCOMPARE(asked, QStringLiteral("other.xml は既にあります。置き換えますか?"));
+    QCOMPARE(h.messages.empty() ? QString() : h.messages.front(), message);
+    QCOMPARE(test::ReadBytes(path).starts_with("<?xml"), written);
+    if (!written) QCOMPARE(test::ReadBytes(path), before);
 }
 
 QTEST_MAIN(ScoreExportsTest)
