@@ -34,7 +34,8 @@ std::string Local(const QString& path) {
 }
 
 // When the process started, in clock ticks since the system booted (field 22 of /proc/<pid>/stat); none when
-// no such process runs. With the number it tells a program from a later one that got the same number.
+// no such process runs, also when it has ended and only waits for its parent to collect it (a killed
+// program, state Z or X). With the number it tells a program from a later one that got the same number.
 std::optional<std::string> StartOf(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
@@ -43,8 +44,10 @@ std::optional<std::string> StartOf(pid_t pid) {
     if (name == std::string::npos) return std::nullopt;
     std::istringstream fields(line.substr(name + 1));
     std::string field;
-    for (int k = 3; k <= 22; ++k)
+    for (int k = 3; k <= 22; ++k) {
         if (!(fields >> field)) return std::nullopt;
+        if (k == 3 && (field == "Z" || field == "X")) return std::nullopt;
+    }
     return field;
 }
 
@@ -73,7 +76,7 @@ enum class Answer { Restore, Discard, Later };
 
 Answer Ask(QWidget& window, const QFileInfo& copy) {
     QMessageBox box(QMessageBox::Question, QString::fromUtf16(ApplicationTitle),
-                    QStringLiteral("保存されずに終わった楽譜があります (%1 まで編集)。復元しますか?")
+                    QStringLiteral("保存されずに終わった楽譜があります (%1)。復元しますか?")
                         .arg(copy.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm"))),
                     QMessageBox::NoButton, &window);
     box.setObjectName(QStringLiteral("recoveryBox"));
