@@ -6,14 +6,10 @@
 #include "unsaved_edits.h"
 #include "window_harness.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <QWindow>
 #include <string_view>
 
@@ -23,30 +19,6 @@ namespace {
 
 constexpr char ChildOption[] = "--recovery-child";
 const QString ChildText = QStringLiteral("// 打ち込み中\nロツレ\n－－－\n");
-
-// Clicks the button of that text in the next modal message box, and returns that box's text (empty when no
-// box came before the events were processed).
-class BoxAnswer {
-  public:
-    explicit BoxAnswer(QString button) : button_(std::move(button)) {
-        QTimer::singleShot(0, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) return;
-            text_ = box->text();
-            defaultButton_ = box->defaultButton() != nullptr ? box->defaultButton()->text() : QString();
-            for (QAbstractButton* b : box->buttons())
-                if (b->text() == button_) b->click();
-        });
-    }
-    ~BoxAnswer() { QCoreApplication::processEvents(); } // the timer fires before the answer goes
-    const QString& Text() const { return text_; }
-    const QString& DefaultButton() const { return defaultButton_; }
-
-  private:
-    QString button_;
-    QString text_;
-    QString defaultButton_;
-};
 
 // The program as a crash finds it: a window with recovery on, the text typed, waiting to be killed.
 int RecoveryChild(int argc, char** argv) {
@@ -67,31 +39,36 @@ class UnsavedEditsTest : public QObject {
   private slots:
     void editedState_data();
     void editedState();
-    void closingWithEdits_data();
-    void closingWithEdits();
-    void killedWindowsTextComesBack_data();
     void killedWindowsTextComesBack();
 };
 
+// The steps: load, type, erase (what was typed), undo, clear, pause (until the text is compared), choose (the
+// file 楽譜保存's dialog gives), save, close:ANSWER (the button clicked in the question, if one comes).
 void UnsavedEditsTest::editedState_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<bool>("edited");
-    QTest::newRow("start") << QStringList{} << false;
-    QTest::newRow("typed") << QStringList{"type"} << true;
-    QTest::newRow("typed, undone") << QStringList{"type", "undo"} << false;
-    QTest::newRow("typed, loaded") << QStringList{"type", "load"} << false;
-    QTest::newRow("loaded, typed, undone") << QStringList{"load", "type", "undo"} << false;
-    QTest::newRow("load undone") << QStringList{"load", "undo"} << true;
-    QTest::newRow("typed, saved") << QStringList{"type", "save"} << false;
-    QTest::newRow("saved, typed") << QStringList{"type", "save", "type"} << true;
-    QTest::newRow("loaded, cleared") << QStringList{"load", "clear"} << true;
-    QTest::newRow("clear undone") << QStringList{"load", "clear", "undo"} << false;
-    QTest::newRow("typed, erased, paused") << QStringList{"type", "erase", "pause"} << false;
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("start") << QStringList{} << false << false;
+    QTest::newRow("typed") << QStringList{"type"} << true << false;
+    QTest::newRow("typed, undone") << QStringList{"type", "undo"} << false << false;
+    QTest::newRow("typed, loaded") << QStringList{"type", "load"} << false << false;
+    QTest::newRow("loaded, typed, undone") << QStringList{"load", "type", "undo"} << false << false;
+    QTest::newRow("load undone") << QStringList{"load", "undo"} << true << false;
+    QTest::newRow("saved, typed") << QStringList{"type", "choose", "save", "type"} << true << false;
+    QTest::newRow("loaded, cleared") << QStringList{"load", "clear"} << true << false;
+    QTest::newRow("clear undone") << QStringList{"load", "clear", "undo"} << false << false;
+    QTest::newRow("typed, erased, paused") << QStringList{"type", "erase", "pause"} << false << false;
+    QTest::newRow("closed, no edits") << QStringList{"close:"} << false << true;
+    QTest::newRow("キャンセル") << QStringList{"type", "close:キャンセル"} << true << false;
+    QTest::newRow("保存しない") << QStringList{"type", "close:保存しない"} << true << true;
+    QTest::newRow("保存, dialog cancelled") << QStringList{"type", "close:保存"} << true << false;
+    QTest::newRow("保存") << QStringList{"type", "choose", "close:保存"} << false << true;
 }
 
 void UnsavedEditsTest::editedState() {
     QFETCH(QStringList, steps);
     QFETCH(bool, edited);
+    QFETCH(bool, closed);
     test::WindowHarness h;
     test::WriteBytes(h.Path("score.txt"), "\x83\x8D\x83\x63\r\n\x81\x7C\x81\x7C\r\n"); // ロツ －－
     h.window->show();
@@ -105,60 +82,26 @@ void UnsavedEditsTest::editedState() {
         if (step == u"undo") mem.undo();
         if (step == u"clear") h.window->btnCleatrClick();
         if (step == u"pause") QTRY_VERIFY_WITH_TIMEOUT(!edits->Edited(), 3 * UnsavedEdits::PauseMs);
-        if (step == u"save") {
-            h.answer = QString::fromStdString(h.Path("saved.txt"));
-            h.window->btnSaveClick();
+        if (step == u"choose") h.answer = QString::fromStdString(h.Path("saved.txt"));
+        if (step == u"save") h.window->btnSaveClick();
+        if (step.startsWith(u"close:")) {
+            const bool asked = edits->Edited();
+            test::BoxAnswer box(step.mid(6));
+            h.window->close();
+            QCOMPARE(box.text, asked ? QStringLiteral("楽譜が変更されています。保存しますか?") : QString());
+            QCOMPARE(box.defaultButton, asked ? QStringLiteral("キャンセル") : QString());
         }
     }
     QCOMPARE(edits->Edited(), edited);
     QCOMPARE(h.window->windowHandle()->title(),
              (edited ? QStringLiteral("*") : QString()) + h.window->windowTitle());
-    QVERIFY(h.messages.empty());
-}
-
-void UnsavedEditsTest::closingWithEdits_data() {
-    QTest::addColumn<bool>("typed");
-    QTest::addColumn<QString>("answer");  // the button clicked in the question
-    QTest::addColumn<bool>("saveChosen"); // whether 楽譜保存's dialog gives a file
-    QTest::addColumn<bool>("closed");
-    QTest::newRow("no edits") << false << "" << false << true;
-    QTest::newRow("キャンセル") << true << "キャンセル" << false << false;
-    QTest::newRow("保存しない") << true << "保存しない" << false << true;
-    QTest::newRow("保存, dialog cancelled") << true << "保存" << false << false;
-    QTest::newRow("保存") << true << "保存" << true << true;
-}
-
-void UnsavedEditsTest::closingWithEdits() {
-    QFETCH(bool, typed);
-    QFETCH(QString, answer);
-    QFETCH(bool, saveChosen);
-    QFETCH(bool, closed);
-    test::WindowHarness h;
-    h.window->show();
-    if (typed) QTest::keyClicks(&h.window->ScoreArea(), QStringLiteral("ro"));
-    const std::string saved = h.Path("saved.txt");
-    if (saveChosen) h.answer = QString::fromStdString(saved);
-    const BoxAnswer box(answer);
-    h.window->close();
-    QCOMPARE(!box.Text().isEmpty(), typed);
-    if (typed) {
-        QCOMPARE(box.Text(), QStringLiteral("楽譜が変更されています。保存しますか?"));
-        QCOMPARE(box.DefaultButton(), QStringLiteral("キャンセル"));
-    }
     QCOMPARE(h.window->isVisible(), !closed);
-    QCOMPARE(QFile::exists(QString::fromStdString(saved)), saveChosen);
-}
-
-void UnsavedEditsTest::killedWindowsTextComesBack_data() {
-    QTest::addColumn<QString>("answer");
-    QTest::newRow("復元") << "復元";
-    QTest::newRow("破棄") << "破棄";
+    QVERIFY(h.messages.empty());
 }
 
 // A program killed with edits leaves its copy; the next start offers it back, and a copy of a program that
 // still runs is not offered.
 void UnsavedEditsTest::killedWindowsTextComesBack() {
-    QFETCH(QString, answer);
     QTemporaryDir folder;
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(ChildOption), folder.path()});
@@ -171,12 +114,10 @@ void UnsavedEditsTest::killedWindowsTextComesBack() {
     QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(test::ReadBytes(copy.toStdString())), ChildText, 5000);
 
     test::WindowHarness h;
-    const QString start = h.window->ScoreArea().toPlainText();
     {
         auto recovery = std::make_unique<ScoreRecovery>(*h.window, folder.path());
-        const BoxAnswer none(QStringLiteral("破棄"));
-        QVERIFY(!recovery->OfferLeftCopies()); // the child still runs
-        QVERIFY(none.Text().isEmpty());
+        test::BoxAnswer none(QStringLiteral("破棄")); // would remove the copy
+        QVERIFY(!recovery->OfferLeftCopies());        // the child still runs
     }
     QVERIFY(QFile::exists(copy));
 
@@ -184,17 +125,15 @@ void UnsavedEditsTest::killedWindowsTextComesBack() {
     QVERIFY(child.waitForFinished());
     QVERIFY(QFile::exists(copy));
     auto* recovery = new ScoreRecovery(*h.window, folder.path());
-    bool restored = false;
     {
-        const BoxAnswer offer(answer);
-        restored = recovery->OfferLeftCopies();
-        QVERIFY2(offer.Text().contains(QStringLiteral("復元しますか")), qPrintable(offer.Text()));
+        test::BoxAnswer offer(QStringLiteral("復元"));
+        QVERIFY(recovery->OfferLeftCopies());
+        QVERIFY2(offer.text.contains(QStringLiteral("復元しますか")), qPrintable(offer.text));
     }
-    QCOMPARE(restored, answer == u"復元");
-    QCOMPARE(h.window->ScoreArea().toPlainText(), restored ? ChildText : start);
-    QCOMPARE(h.window->findChild<UnsavedEdits*>()->Edited(), restored);
+    QCOMPARE(h.window->ScoreArea().toPlainText(), ChildText);
+    QVERIFY(h.window->findChild<UnsavedEdits*>()->Edited());
     // The restored text is this program's copy now; a normal end removes it.
-    QCOMPARE(copies(), restored ? QStringList{QFileInfo(recovery->CopyPath()).fileName()} : QStringList{});
+    QCOMPARE(copies(), QStringList{QFileInfo(recovery->CopyPath()).fileName()});
     h.window.reset();
     QCOMPARE(copies(), QStringList{});
 }
