@@ -144,7 +144,9 @@ void ScoreRecovery::Run(std::stop_token stop) {
         }
         try {
             if (bytes) {
-                QDir().mkpath(folder_);
+                // The scores are the user's own: the folder is for no one else to read.
+                if (!QDir(folder_).exists() && QDir().mkpath(folder_))
+                    QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
                 WriteFileAtomically(path, *bytes);
             } else {
                 ::unlink(path.c_str());

@@ -56,7 +56,8 @@ bool UnsavedEdits::Settle() {
     pause_->stop();
     const QString text = document_.toPlainText();
     const bool edited = text != kept_;
-    if (!edited) document_.setModified(false);
+    // Only when the flag is wrong: setting it keeps the document from telling an undo back to the kept text.
+    if (edited != document_.isModified()) document_.setModified(edited); // a text set whole clears it
     emit Settled(edited, text);
     return edited;
 }
