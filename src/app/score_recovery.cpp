@@ -17,8 +17,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace nagisora {
@@ -31,24 +29,6 @@ constexpr std::size_t CopyLimit = 64 * 1024 * 1024;
 
 std::string Local(const QString& path) {
     return QFile::encodeName(path).toStdString();
-}
-
-// When the process started, in clock ticks since the system booted (field 22 of /proc/<pid>/stat); none when
-// no such process runs, also when it has ended and only waits for its parent to collect it (a killed
-// program, state Z or X). With the number it tells a program from a later one that got the same number.
-std::optional<std::string> StartOf(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return std::nullopt;
-    const std::size_t name = line.rfind(')'); // the program's name may hold spaces and parentheses
-    if (name == std::string::npos) return std::nullopt;
-    std::istringstream fields(line.substr(name + 1));
-    std::string field;
-    for (int k = 3; k <= 22; ++k) {
-        if (!(fields >> field)) return std::nullopt;
-        if (k == 3 && (field == "Z" || field == "X")) return std::nullopt;
-    }
-    return field;
 }
 
 // The name of a program's copy.
@@ -69,7 +49,7 @@ bool Left(const QString& name) {
     bool number = false;
     const pid_t pid = parts.size() == 2 ? parts[0].toInt(&number) : 0;
     if (!number || pid <= 0) return false;
-    return StartOf(pid) != parts[1].toStdString();
+    return ProcessEnded(pid, parts[1].toStdString());
 }
 
 enum class Answer { Restore, Discard, Later };
@@ -99,7 +79,7 @@ ScoreRecovery::ScoreRecovery(TMainF& window, QString folder)
     : QObject(&window), window_(window), folder_(folder.isEmpty() ? DefaultFolder() : std::move(folder)) {
     setObjectName(QStringLiteral("scoreRecovery"));
     const pid_t self = ::getpid();
-    copyPath_ = folder_ + u'/' + CopyName(self, StartOf(self).value_or("0"));
+    copyPath_ = folder_ + u'/' + CopyName(self, ProcessStartTime(self).value_or("0"));
     auto* edits = window.findChild<UnsavedEdits*>();
     connect(edits, &UnsavedEdits::Settled, this, &ScoreRecovery::Keep);
     connect(edits, &UnsavedEdits::EditedChanged, this, [this](bool edited) {

@@ -11,9 +11,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <mutex>
 #include <poll.h>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -344,11 +346,6 @@ std::optional<pid_t> MakerOf(std::string_view name) {
     return pid;
 }
 
-// Whether no process of that number runs (one of another user counts as running).
-bool Ended(pid_t pid) {
-    return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
-}
-
 // Removes the temporary files of ended processes of this user from the folder, once per folder and run: a
 // program killed while writing leaves its temporary behind, and nothing else would ever remove it.
 void RemoveStaleTemporaries(int folder) {
@@ -372,7 +369,7 @@ void RemoveStaleTemporaries(int folder) {
     const uid_t user = ::geteuid();
     while (const dirent* entry = ::readdir(entries)) {
         const std::optional<pid_t> maker = MakerOf(entry->d_name);
-        if (!maker || !Ended(*maker)) continue;
+        if (!maker || !ProcessEnded(*maker)) continue;
         struct stat file {};
         if (::fstatat(readable, entry->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(file.st_mode) &&
             file.st_uid == user)
@@ -756,6 +753,28 @@ void EnsureFolder(const std::string& path) {
     const int error = errno;
     if (error != EEXIST) ThrowIoError(error, path);
     if (!IsFolder(path)) ThrowIoFailure(IoCode::AlreadyExists); // a dangling link, or a file made meanwhile
+}
+
+std::optional<std::string> ProcessStartTime(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return std::nullopt;
+    const std::size_t name = line.rfind(')'); // the program's name may hold spaces and parentheses
+    if (name == std::string::npos) return std::nullopt;
+    std::istringstream fields(line.substr(name + 1));
+    std::string field;
+    for (int k = 3; k <= 22; ++k) {
+        if (!(fields >> field)) return std::nullopt;
+        if (k == 3 && (field == "Z" || field == "X")) return std::nullopt;
+    }
+    return field;
+}
+
+bool ProcessEnded(pid_t pid, const std::optional<std::string>& startTime) {
+    static const bool told = ProcessStartTime(::getpid()).has_value();
+    if (!told || pid <= 0) return false;
+    const std::optional<std::string> now = ProcessStartTime(pid);
+    return !now || (startTime && *now != *startTime);
 }
 
 std::string ExecutableDir() {

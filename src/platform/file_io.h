@@ -142,6 +142,15 @@ std::optional<FilePlace> PlaceOfDescriptor(int fd);
 // Creates the folder when it is missing. A file of that name that is no folder gives code 183.
 void EnsureFolder(const std::string& path);
 
+// When the process of that number started, in clock ticks since the system booted (field 22 of
+// /proc/<pid>/stat): with the number it tells a process from a later one that got the same number. None when
+// no such process runs, also when it has ended and only waits for its parent to collect it (state Z or X).
+std::optional<std::string> ProcessStartTime(pid_t pid);
+
+// Whether the process of that number (and, when given, of that start time) has ended; false when the system
+// cannot tell (no /proc), so that nothing of a running process is ever taken for left over.
+bool ProcessEnded(pid_t pid, const std::optional<std::string>& startTime = std::nullopt);
+
 // The folder of the running program, with a trailing "/".
 std::string ExecutableDir();
 
