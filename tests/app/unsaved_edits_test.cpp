@@ -48,8 +48,6 @@ void UnsavedEditsTest::editedState_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<bool>("edited");
     QTest::addColumn<bool>("closed");
-    QTest::newRow("start") << QStringList{} << false << false;
-    QTest::newRow("typed") << QStringList{"type"} << true << false;
     QTest::newRow("typed, undone") << QStringList{"type", "undo"} << false << false;
     QTest::newRow("typed, loaded") << QStringList{"type", "load"} << false << false;
     QTest::newRow("loaded, typed, undone") << QStringList{"load", "type", "undo"} << false << false;
