@@ -1,7 +1,7 @@
 // check_latency: the time from a keystroke in the score area to the underlines of the checker drawn anew, on
 // a long score (default examples/long-4096.txt), in the real main window on Qt's offscreen platform.
 //
-//   check_latency [--runs N] [--score FILE]
+//   check_latency [--runs N] [--score FILE] [--pause 1] [--recovery 1]
 //
 // Each run types one character into a pitch line in the middle of the score, the way the keyboard sends it
 // (a key press and a release to the score area), lets the event loop run until the checker has checked the
@@ -11,13 +11,18 @@
 //   findings, so every underline is made again;
 //   "same": a full-width character typed into a comment line and taken back; the findings stay where they
 //   were and the underlines already there are kept.
-// Prints the median, the 90th percentile and the largest time of each case, in milliseconds.
+// With --pause 1 the typing pauses before each run until the window has compared the text with the one last
+// saved (a second after typing stops); with --recovery 1 as well, the copy kept against a crash is on, and
+// its writer works while the keys of the run are timed. Prints the median, the 90th percentile and the
+// largest time of each case, in milliseconds.
 
 #include "fMain.h"
 #include "score_area.h"
 #include "score_checker.h"
 #include "score_file.h"
 #include "score_model.h"
+#include "score_recovery.h"
+#include "unsaved_edits.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -38,6 +43,8 @@ using Clock = std::chrono::steady_clock;
 struct Options {
     int runs = 100;
     std::string score = NAGISORA_EXAMPLES_DIR "/long-4096.txt";
+    bool pause = false;
+    bool recovery = false;
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -47,6 +54,10 @@ Options ParseOptions(int argc, char** argv) {
             options.runs = std::max(1, std::atoi(argv[i + 1]));
         else if (std::strcmp(argv[i], "--score") == 0)
             options.score = argv[i + 1];
+        else if (std::strcmp(argv[i], "--pause") == 0)
+            options.pause = std::atoi(argv[i + 1]) != 0;
+        else if (std::strcmp(argv[i], "--recovery") == 0)
+            options.recovery = std::atoi(argv[i + 1]) != 0;
     }
     return options;
 }
@@ -149,9 +160,16 @@ int main(int argc, char** argv) {
         times.paint.push_back(ms(painted - done));
     };
 
+    bool settled = false;
+    if (options.recovery) new nagisora::ScoreRecovery(window, dir.path() + u"/recovery"_qs);
+    QObject::connect(window.findChild<nagisora::UnsavedEdits*>(), &nagisora::UnsavedEdits::Settled,
+                     [&] { settled = true; });
     Times changing;
     Times same;
     for (int run = 0; run < options.runs; ++run) {
+        if (options.pause)
+            for (settled = false; !settled;)
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         timeKey(changing, pitchLine, Qt::Key_A, u"a"_qs);
         timeKey(changing, pitchLine, Qt::Key_Backspace, {});
         timeKey(same, commentLine, Qt::Key_unknown, u"ロ"_qs);

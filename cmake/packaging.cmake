@@ -4,6 +4,8 @@
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/org.nagisora.nagisora.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# Debian's policy asks every package for its copyright file in its documentation folder.
+install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/nagisora)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nagisora)

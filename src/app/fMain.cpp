@@ -19,6 +19,7 @@
 #include "score_reader.h"
 #include "score_views.h"
 #include "ui_fMain.h"
+#include "unsaved_edits.h"
 #include "window_scale.h"
 
 #include <QDir>
@@ -135,6 +136,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     ConnectHandlers();
     InstallMainKeys(*this, *ui);
     new RecentScores(*this);
+    new UnsavedEdits(*this); // the edited mark, and the question when the window closes with edits
     FormCreate();
     helpF_ = std::make_unique<THelpF>();
     InstallNotationEntry(*this);

@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "fMain.h"
+#include "score_recovery.h"
 #include "sound_font.h"
 
 #include <QApplication>
@@ -58,11 +59,15 @@ extern "C" __attribute__((visibility("default"))) int NagisoraMain(int argc, cha
     // The media layer loads its SoundFont in the background, so the window appears at once. The main window
     // creates the help window, hidden; closing the main window ends the program, also while help is open. A
     // score named on the command line is loaded before the window is first painted; a failure to load it is
-    // reported over the window.
+    // reported over the window. The copy kept against a crash is removed when the window goes.
     nagisora::MainWindowOptions options;
     options.media.soundFont = PreviewSoundFont();
     nagisora::TMainF MainF(std::move(options));
     MainF.show();
-    if (!scores.isEmpty()) MainF.OpenScore(nagisora::ScorePathOf(scores.front()));
+    // The text of a program that ended without saving it comes first; a restored text is not replaced by
+    // the score named on the command line.
+    auto* recovery = new nagisora::ScoreRecovery(MainF);
+    const bool restored = recovery->OfferLeftCopies();
+    if (!scores.isEmpty() && !restored) MainF.OpenScore(nagisora::ScorePathOf(scores.front()));
     return application.exec();
 }

@@ -5,15 +5,20 @@
 #include "fMain.h"
 #include "failure.h"
 #include "file_io.h"
+#include "message_box.h"
 #include "musicxml.h"
 #include "score_area.h"
 #include "score_model.h"
+#include "score_recovery.h"
+#include "unsaved_edits.h"
 #include "wav_export.h"
 
 #include <QAction>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 
@@ -38,6 +43,20 @@ QAction* AddExportCommand(TMainF& window, const QString& text, const QKeySequenc
 
 std::string LocalName(const QString& fileName) {
     return QFile::encodeName(fileName).toStdString();
+}
+
+// Asks before an existing file is replaced; キャンセル, the default, keeps it.
+bool MayReplace(QWidget& window, const QString& fileName) {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf16(ApplicationTitle),
+                    QStringLiteral("%1 は既にあります。置き換えますか?").arg(QFileInfo(fileName).fileName()),
+                    QMessageBox::NoButton, &window);
+    box.setObjectName(QStringLiteral("replaceBox"));
+    QPushButton* replace = box.addButton(QStringLiteral("置き換える"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == replace;
 }
 
 } // namespace
@@ -66,8 +85,36 @@ std::optional<QString> ScoreExports::Choose(SaveDialog& dialog) {
     if (!dialog.fileName.isEmpty()) folder = QFileInfo(dialog.fileName).absolutePath();
     const std::optional<QString> chosen = window_.ChooseFile(FileDialogRequest{
         FileDialogRequest::Kind::Save, folder, dialog.filter, dialog.suffix, dialog.fileName});
-    if (chosen) dialog.fileName = *chosen;
+    if (!chosen) return std::nullopt;
+    dialog.fileName = *chosen;
+    RefuseOpenFile(*chosen);
+    if (QFileInfo(*chosen).exists() && !MayReplace(window_, *chosen)) return std::nullopt;
     return chosen;
+}
+
+// The files the window has open, by what they are to the user: an export written over one of them would
+// destroy the score, the music playing or the copy kept against a crash.
+std::vector<std::pair<std::string, QString>> ScoreExports::OpenFiles() const {
+    std::vector<std::pair<std::string, QString>> files;
+    if (const auto* edits = window_.findChild<UnsavedEdits*>(); edits && !edits->ScoreFile().isEmpty())
+        files.emplace_back(LocalName(edits->ScoreFile()), QStringLiteral("開いている楽譜"));
+    files.emplace_back(window_.WorkFilePath(), QStringLiteral("作成した MIDI"));
+    if (!window_.SoundFont().empty()) files.emplace_back(window_.SoundFont(), QStringLiteral("SoundFont"));
+    if (const auto* recovery = window_.findChild<ScoreRecovery*>())
+        files.emplace_back(LocalName(recovery->CopyPath()), QStringLiteral("復元用の写し"));
+    if (rendering_) files.emplace_back(rendering_->path, QStringLiteral("書き出し中の WAV"));
+    return files;
+}
+
+// As the command line refuses an output that is one of its inputs, before anything is written.
+void ScoreExports::RefuseOpenFile(const QString& fileName) const {
+    const std::optional<FilePlace> target = PlaceOf(LocalName(fileName));
+    if (!target) return; // a pipe or a device: written in place, replacing nothing
+    for (const auto& [path, what] : OpenFiles())
+        if (PlaceOf(path) == target)
+            throw Failure(RefusedByConversion, ("出力先が開いているファイルと同じです: " +
+                                                QFileInfo(fileName).fileName() + " (" + what + ")")
+                                                   .toStdString());
 }
 
 void ScoreExports::SaveMusicXml() {
@@ -97,6 +144,7 @@ void ScoreExports::SaveWav() {
 
 void ScoreExports::StartWav(std::string midiData, const QString& fileName) {
     rendering_ = std::make_unique<WavRender>();
+    rendering_->path = LocalName(fileName);
     rendering_->musicFrames = MusicFrames(midiData);
     WavRender& rendering = *rendering_;
     rendering.thread = std::jthread([this, &rendering, midi = std::move(midiData), path = LocalName(fileName),

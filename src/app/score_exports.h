@@ -3,8 +3,10 @@
 // The score's exports from the main window, commands of the score area's context menu: "MusicXML 保存…"
 // (Ctrl+Shift+X) writes the notation for notation programs, "WAV 保存…" (Ctrl+Shift+W) what the score sounds
 // like. Each converts the score area's text with the window's settings as they are when the command is given,
-// asks for a file name in a save dialog that starts where the last one of its kind ended, and replaces the
-// file atomically. The WAV file is rendered on a worker thread behind a progress dialog whose "中止" stops it
+// asks for a file name in a save dialog that starts where the last one of its kind ended, refuses a file the
+// window has open (the score last loaded or saved, the work file, the SoundFont, the copy kept against a
+// crash, a WAV file being written), asks before replacing an existing file, and replaces the file
+// atomically. The WAV file is rendered on a worker thread behind a progress dialog whose "中止" stops it
 // without writing anything; the window stays usable meanwhile, and one rendering runs at a time.
 
 #include <QObject>
@@ -15,6 +17,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QProgressDialog;
@@ -49,12 +53,17 @@ class ScoreExports : public QObject {
         QString fileName; // the last one chosen, proposed again; its folder is where the dialog starts
     };
     struct WavRender {
+        std::string path; // the file it is to write
         std::atomic<std::int64_t> frames{0};
         std::int64_t musicFrames = 0;
         std::jthread thread; // the last member: stopped and joined before the counter goes
     };
 
+    // The chosen file, once it is known to be no file the window has open (else Failure) and the user has
+    // agreed to replace it if it exists; none when the user cancels.
     std::optional<QString> Choose(SaveDialog& dialog);
+    std::vector<std::pair<std::string, QString>> OpenFiles() const;
+    void RefuseOpenFile(const QString& fileName) const;
     void StartWav(std::string midiData, const QString& fileName);
     void ShowProgress();
     void EndWav(const std::optional<Failure>& failure);

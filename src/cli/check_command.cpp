@@ -138,12 +138,11 @@ int CheckAll(const ConvertOptions& options) {
                                                           : ReadFileBytes(score, EditedScoreLimit),
                                                       Utf8Places::All));
         } catch (const Failure& failure) {
-            std::fprintf(stderr, "nagisora-convert: %s: %s.\n", score.c_str(), failure.Message().c_str());
+            WriteError("nagisora-convert: " + score + ": " + failure.Message() + ".\n");
             exitCode = ExitFailure;
             continue;
         } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "nagisora-convert: %s: %s.\n", score.c_str(),
-                         IoErrorMessage(IoCode::OutOfMemory).c_str());
+            WriteError("nagisora-convert: " + score + ": " + IoErrorMessage(IoCode::OutOfMemory) + ".\n");
             exitCode = ExitFailure;
             continue;
         }
@@ -167,8 +166,7 @@ int RunCheck(const ConvertOptions& options) {
     try {
         return CheckAll(options);
     } catch (const Failure& failure) { // the findings could not be printed
-        std::fprintf(stderr, "nagisora-convert: %s: %s.\n", std::string(StandardStream).c_str(),
-                     failure.Message().c_str());
+        WriteError("nagisora-convert: " + std::string(StandardStream) + ": " + failure.Message() + ".\n");
         return ExitFailure;
     }
 }

@@ -11,7 +11,6 @@
 #include "score_file.h"
 #include "wav_render_loader.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <new>
 #include <optional>
@@ -44,7 +43,7 @@ std::string EventLines(std::span<const TOnpu> events) {
 }
 
 void Report(const std::string& score, const std::string& message) {
-    std::fprintf(stderr, "nagisora-convert: %s: %s\n", score.c_str(), message.c_str());
+    WriteError("nagisora-convert: " + score + ": " + message + "\n");
 }
 
 // The characters that became "?", the first KeptPositions of them by place and the rest by their number.
@@ -235,6 +234,7 @@ int Run(const ConvertOptions& options) {
 } // namespace nagisora
 
 int main(int argc, char** argv) {
+    nagisora::HoldClosedStandardStreams();
     const nagisora::ParsedCommandLine parsed = nagisora::ParseCommandLine(argc, argv);
     if (!parsed.options) return parsed.exitCode;
     if (parsed.options->check) return nagisora::RunCheck(*parsed.options);

@@ -9,13 +9,17 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <mutex>
 #include <poll.h>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace nagisora {
 namespace {
@@ -33,11 +37,12 @@ struct CodeMessage {
     std::string_view message; // empty: "I/O ｴﾗｰ (code)"
 };
 
-constexpr std::array<CodeMessage, 13> ListedCodes{{
+constexpr std::array<CodeMessage, 14> ListedCodes{{
     {IoCode::FileNotFound, "ﾌｧｲﾙが見つかりません"},
     {IoCode::InvalidFileName, "不正なﾌｧｲﾙ名です"},
     {IoCode::TooManyOpenFiles, "ｵｰﾌﾟﾝしたﾌｧｲﾙが多すぎます"},
     {IoCode::AccessDenied, "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+    {IoCode::DescriptorClosed, "ﾌｧｲﾙ記述子が閉じられています"},
     {IoCode::OutOfMemory, "ﾒﾓﾘが足りません"},
     {IoCode::FileInUse, {}},
     {IoCode::ReadBeyondEnd, "ﾌｧｲﾙの末尾以降を読み込みました"},
@@ -60,6 +65,14 @@ const CodeMessage* Listed(int code) {
         limit % MiB == 0 ? std::to_string(limit / MiB) + " MiB" : std::to_string(limit) + " バイト";
     throw Failure(CodeNumber(IoCode::FileTooLarge),
                   IoErrorMessage(IoCode::FileTooLarge) + " (上限 " + shown + ")");
+}
+
+// A descriptor the program was given (a standard stream, /dev/fd/N) that is closed, named as such.
+[[noreturn]] void ThrowClosed(int fd) {
+    static constexpr std::array<std::string_view, 3> Standard{"標準入力", "標準出力", "標準エラー出力"};
+    const std::string name = fd >= 0 && fd < 3 ? std::string(Standard[static_cast<std::size_t>(fd)])
+                                               : "ﾌｧｲﾙ記述子 " + std::to_string(fd);
+    throw Failure(CodeNumber(IoCode::DescriptorClosed), name + "が閉じられています");
 }
 
 // --- Paths ---
@@ -179,6 +192,8 @@ void ReadInto(std::string& bytes, int fd, std::size_t limit) {
         if (count > 0 || errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             AwaitReady(fd, POLLIN);
+        else if (errno == EBADF)
+            ThrowClosed(fd);
         else
             ThrowIoError(errno, {});
     }
@@ -216,7 +231,7 @@ std::string RandomSuffix() {
 
 // --- Temporary files and the signals that end the program ---
 
-// The temporary files being written, for the handler of SIGINT, SIGTERM and SIGHUP to remove before the
+// The temporary files being written, for the handler of the signals that end the program to remove before the
 // program ends. The handler touches only atomics and fixed buffers, and calls only unlinkat.
 class PendingTemporaries {
   public:
@@ -260,15 +275,25 @@ class PendingTemporaries {
 
 constinit PendingTemporaries pending;
 
-constexpr std::array<int, 3> EndingSignals{SIGINT, SIGTERM, SIGHUP};
-std::array<struct sigaction, EndingSignals.size()> previousActions{};
+// Every signal whose default action ends the program and that a handler can catch: those sent to end it,
+// those of faults (the handler returns and the fault ends the program as before), and the real-time signals.
+constexpr std::array<int, 22> FixedEndingSignals{
+    SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGPOLL, SIGPROF,   SIGVTALRM,
+    SIGXCPU, SIGXFSZ, SIGSYS, SIGTRAP, SIGABRT, SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGSTKFLT, SIGPWR};
+constexpr int SignalCount = 65; // signal numbers are below this (SIGRTMAX is 64)
+std::array<struct sigaction, SignalCount> previousActions{};
+
+bool IsEndingSignal(int signal) {
+    return std::find(FixedEndingSignals.begin(), FixedEndingSignals.end(), signal) !=
+               FixedEndingSignals.end() ||
+           (signal >= SIGRTMIN && signal <= SIGRTMAX && signal < SignalCount);
+}
 
 // Removes the temporaries, then does what was to be done before: ends the program, or calls the handler that
 // was there (another part of the program with temporaries of its own).
 void OnEndingSignal(int signal, siginfo_t* info, void* context) {
     pending.UnlinkAll();
-    const auto at = std::find(EndingSignals.begin(), EndingSignals.end(), signal);
-    const struct sigaction& previous = previousActions[static_cast<std::size_t>(at - EndingSignals.begin())];
+    const struct sigaction& previous = previousActions[static_cast<std::size_t>(signal)];
     if (previous.sa_flags & SA_SIGINFO) {
         previous.sa_sigaction(signal, info, context);
     } else if (previous.sa_handler != SIG_DFL) {
@@ -289,15 +314,68 @@ void WatchEndingSignals() {
         action.sa_sigaction = &OnEndingSignal;
         action.sa_flags = SA_SIGINFO | SA_RESTART;
         sigemptyset(&action.sa_mask);
-        for (const int signal : EndingSignals)
-            sigaddset(&action.sa_mask, signal);
-        for (std::size_t i = 0; i < EndingSignals.size(); ++i) {
-            struct sigaction& previous = previousActions[i];
-            if (::sigaction(EndingSignals[i], nullptr, &previous) != 0) continue;
+        for (int signal = 1; signal < SignalCount; ++signal)
+            if (IsEndingSignal(signal)) sigaddset(&action.sa_mask, signal);
+        for (int signal = 1; signal < SignalCount; ++signal) {
+            if (!IsEndingSignal(signal)) continue;
+            struct sigaction& previous = previousActions[static_cast<std::size_t>(signal)];
+            if (::sigaction(signal, nullptr, &previous) != 0) continue;
             if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN) continue;
-            ::sigaction(EndingSignals[i], &action, nullptr);
+            ::sigaction(signal, &action, nullptr);
         }
     });
+}
+
+// --- Temporary files left by a program that could not remove them (SIGKILL, a power cut) ---
+
+constexpr std::string_view TemporaryPrefix = ".nagisora-";
+constexpr std::string_view TemporarySuffix = ".tmp";
+
+// The process that made a temporary file, from its name ".nagisora-<pid>-<random>.tmp"; none for any other
+// name, such as one made by an earlier version that did not name its process.
+std::optional<pid_t> MakerOf(std::string_view name) {
+    if (!name.starts_with(TemporaryPrefix) || !name.ends_with(TemporarySuffix)) return std::nullopt;
+    name.remove_prefix(TemporaryPrefix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9) return std::nullopt;
+    pid_t pid = 0;
+    for (const char c : name.substr(0, dash)) {
+        if (c < '0' || c > '9') return std::nullopt;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid;
+}
+
+// Removes the temporary files of ended processes of this user from the folder, once per folder and run: a
+// program killed while writing leaves its temporary behind, and nothing else would ever remove it.
+void RemoveStaleTemporaries(int folder) {
+    struct stat status {};
+    if (::fstat(folder, &status) != 0) return;
+    static std::mutex mutex;
+    static std::vector<std::pair<dev_t, ino_t>> swept;
+    {
+        const std::lock_guard lock(mutex);
+        const std::pair place{status.st_dev, status.st_ino};
+        if (std::find(swept.begin(), swept.end(), place) != swept.end()) return;
+        swept.push_back(place);
+    }
+    const int readable = OpenAtRetrying(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (readable < 0) return;
+    DIR* entries = ::fdopendir(readable);
+    if (entries == nullptr) {
+        ::close(readable);
+        return;
+    }
+    const uid_t user = ::geteuid();
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::optional<pid_t> maker = MakerOf(entry->d_name);
+        if (!maker || !ProcessEnded(*maker)) continue;
+        struct stat file {};
+        if (::fstatat(readable, entry->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(file.st_mode) &&
+            file.st_uid == user)
+            ::unlinkat(readable, entry->d_name, 0);
+    }
+    ::closedir(entries); // closes readable too
 }
 
 // Makes a rename in the folder durable. Some file systems refuse to flush a folder; the file is in place all
@@ -341,6 +419,8 @@ IoCode IoErrorCode(int errnoValue, const std::string& path) {
     case ENAMETOOLONG:
     case EINVAL:
         return IoCode::InvalidFileName;
+    case EBADF:
+        return IoCode::DescriptorClosed;
     case EMFILE:
     case ENFILE:
         return IoCode::TooManyOpenFiles;
@@ -394,10 +474,25 @@ void WriteAll(int fd, std::string_view bytes, const std::string& name) {
             ThrowIoError(ENOSPC, name); // nothing stored and no reason given: no room left
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
             AwaitReady(fd, POLLOUT);
+        } else if (errno == EBADF) {
+            ThrowClosed(fd);
         } else if (errno != EINTR) {
             ThrowIoError(errno, name);
         }
     }
+}
+
+void WriteError(std::string_view text) noexcept {
+    try {
+        WriteAll(STDERR_FILENO, text, "/dev/stderr");
+    } catch (...) {
+        // Standard error is where failures are told; there is nowhere left to tell this one.
+    }
+}
+
+void HoldClosedStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_PATH); // takes the lowest free
 }
 
 std::string ReadFileBytes(const std::string& path, std::size_t limit) {
@@ -456,6 +551,7 @@ struct OutputFile::Destination {
     void Resolve() {
         if (const std::optional<int> given = DescriptorNamed(path)) {
             const int fd = ::fcntl(*given, F_DUPFD_CLOEXEC, 0);
+            if (fd < 0 && errno == EBADF) ThrowClosed(*given);
             if (fd < 0) Fail(errno);
             return OpenStream(fd);
         }
@@ -514,7 +610,8 @@ struct OutputFile::Destination {
 
     void CreateTemporary() {
         for (int attempt = 0; attempt < TemporaryNameAttempts; ++attempt) {
-            temporary = ".nagisora-" + RandomSuffix() + ".tmp";
+            temporary = std::string(TemporaryPrefix) + std::to_string(::getpid()) + '-' + RandomSuffix() +
+                        std::string(TemporarySuffix);
             const int fd =
                 OpenAtRetrying(folder.Get(), temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                replaced ? ReplacementMode : NewFileMode);
@@ -522,6 +619,7 @@ struct OutputFile::Destination {
                 file = FileDescriptor(fd);
                 WatchEndingSignals();
                 pendingSlot = pending.Add(folder.Get(), temporary);
+                RemoveStaleTemporaries(folder.Get());
                 return;
             }
             if (errno != EEXIST) {
@@ -655,6 +753,28 @@ void EnsureFolder(const std::string& path) {
     const int error = errno;
     if (error != EEXIST) ThrowIoError(error, path);
     if (!IsFolder(path)) ThrowIoFailure(IoCode::AlreadyExists); // a dangling link, or a file made meanwhile
+}
+
+std::optional<std::string> ProcessStartTime(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return std::nullopt;
+    const std::size_t name = line.rfind(')'); // the program's name may hold spaces and parentheses
+    if (name == std::string::npos) return std::nullopt;
+    std::istringstream fields(line.substr(name + 1));
+    std::string field;
+    for (int k = 3; k <= 22; ++k) {
+        if (!(fields >> field)) return std::nullopt;
+        if (k == 3 && (field == "Z" || field == "X")) return std::nullopt;
+    }
+    return field;
+}
+
+bool ProcessEnded(pid_t pid, const std::optional<std::string>& startTime) {
+    static const bool told = ProcessStartTime(::getpid()).has_value();
+    if (!told || pid <= 0) return false;
+    const std::optional<std::string> now = ProcessStartTime(pid);
+    return !now || (startTime && *now != *startTime);
 }
 
 std::string ExecutableDir() {

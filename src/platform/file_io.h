@@ -19,6 +19,7 @@ enum class IoCode : int {
     InvalidFileName = 3, // also a folder on the path that is missing
     TooManyOpenFiles = 4,
     AccessDenied = 5,
+    DescriptorClosed = 6, // a standard stream or another descriptor the program was given is closed
     OutOfMemory = 8,
     FileInUse = 32,
     ReadBeyondEnd = 100,
@@ -64,6 +65,15 @@ std::string ReadAll(int fd, std::size_t limit, std::size_t sizeHint = 0);
 // disk instead of being tried again for ever. Failures are reported for name.
 void WriteAll(int fd, std::string_view bytes, const std::string& name);
 
+// Writes the text to standard error through WriteAll, so that an error output that takes nothing ends the
+// write instead of retrying it for ever; a failure there has nowhere to be told and is dropped.
+void WriteError(std::string_view text) noexcept;
+
+// Lets a standard stream that the program was started without (closed: `>&-`) stay closed for good: its
+// number is held by a descriptor that reads and writes nothing, so that no file the program opens takes it
+// and a write to it reports the closed stream (DescriptorClosed) instead of landing in that file.
+void HoldClosedStandardStreams();
+
 // The whole content of the file, at most limit bytes: a larger file is refused before it is read, one of
 // unknown size (a pipe, a device) once the limit is passed. A named pipe that nobody writes to is not waited
 // for: it is reported as a broken pipe.
@@ -77,7 +87,9 @@ enum class Durability {
 // One output file, written as its bytes come. A file (also one that a symbolic link leads to, as the system
 // follows links) is replaced atomically: the bytes go to a temporary file in the same folder, which Commit
 // puts in place of the file; until then, and on any failure, the old file stays as it was, and a temporary
-// that does not get that far is removed, also when the program is ended by SIGINT, SIGTERM or SIGHUP. The
+// that does not get that far is removed, also when the program is ended by a signal it can catch (SIGINT,
+// SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1 and every other); one left by a program that could not remove
+// it (SIGKILL) is removed at the next write into its folder, as its name carries the process number. The
 // replacement keeps the replaced file's owner (as far as the system lets) and permission bits. A target
 // without its owner's write permission is refused (code 5), as is a folder. A pipe, a terminal, a device or a
 // descriptor the program was given (/dev/stdout, /dev/fd/N) is written in place as a stream.
@@ -129,6 +141,15 @@ std::optional<FilePlace> PlaceOfDescriptor(int fd);
 
 // Creates the folder when it is missing. A file of that name that is no folder gives code 183.
 void EnsureFolder(const std::string& path);
+
+// When the process of that number started, in clock ticks since the system booted (field 22 of
+// /proc/<pid>/stat): with the number it tells a process from a later one that got the same number. None when
+// no such process runs, also when it has ended and only waits for its parent to collect it (state Z or X).
+std::optional<std::string> ProcessStartTime(pid_t pid);
+
+// Whether the process of that number (and, when given, of that start time) has ended; false when the system
+// cannot tell (no /proc), so that nothing of a running process is ever taken for left over.
+bool ProcessEnded(pid_t pid, const std::optional<std::string>& startTime = std::nullopt);
 
 // The folder of the running program, with a trailing "/".
 std::string ExecutableDir();

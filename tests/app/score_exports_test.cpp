@@ -9,14 +9,17 @@
 #include "window_harness.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace nagisora;
 
@@ -27,6 +30,8 @@ class ScoreExportsTest : public QObject {
     void musicXmlOfTheTextAndSettingsInTheFolderLastChosen();
     void wavRenderedBesideTheWindowAndStoppedWithoutAFile();
     void wavWithThePreviewsSoundFontAndItsFailureReported();
+    void exportsRefuseOpenFilesAndAskBeforeReplacing_data();
+    void exportsRefuseOpenFilesAndAskBeforeReplacing();
 };
 
 void ScoreExportsTest::musicXmlOfTheTextAndSettingsInTheFolderLastChosen() {
@@ -106,6 +111,49 @@ void ScoreExportsTest::wavWithThePreviewsSoundFontAndItsFailureReported() {
     QCOMPARE(h.messages.size(), std::size_t{1});
     QVERIFY2(h.messages.front().contains(QStringLiteral("missing.sf2")), qPrintable(h.messages.front()));
     QVERIFY(!QFile::exists(QString::fromStdString(h.Path("start.wav"))));
+}
+
+void ScoreExportsTest::exportsRefuseOpenFilesAndAskBeforeReplacing_data() {
+    QTest::addColumn<QString>("target"); // a name in AppDir, or "work" for the work file
+    QTest::addColumn<QString>("answer"); // the button clicked in the question
+    QTest::addColumn<QString>("message");
+    const QString refused = QStringLiteral("出力先が開いているファイルと同じです: %1 (%2).");
+    QTest::newRow("the score") << "victim.txt"
+                               << "" << refused.arg("victim.txt", "開いている楽譜");
+    QTest::newRow("the work file") << "work"
+                                   << "" << refused.arg("work.mid", "作成した MIDI");
+    QTest::newRow("another file, kept") << "other.xml"
+                                        << "キャンセル"
+                                        << "";
+    QTest::newRow("another file, replaced") << "other.xml"
+                                            << "置き換える"
+                                            << "";
+}
+
+// As the command line refuses an output that is an input, the exports refuse the files the window has open,
+// and ask before replacing any other file.
+void ScoreExportsTest::exportsRefuseOpenFilesAndAskBeforeReplacing() {
+    QFETCH(QString, target);
+    QFETCH(QString, answer);
+    QFETCH(QString, message);
+    test::WindowHarness h;
+    test::WriteBytes(h.Path("victim.txt"), "\x83\x8D\r\n\x81\x7C\r\n");
+    test::WriteBytes(h.Path("other.xml"), "kept");
+    h.window->OpenScore(QString::fromStdString(h.Path("victim.txt")));
+    h.window->btnOkClick();
+    const std::string path = target == u"work" ? h.window->WorkFilePath() : h.Path(target.toStdString());
+    const std::string before = test::ReadBytes(path);
+    h.answer = QString::fromStdString(path);
+    {
+        test::BoxAnswer box(answer);
+        h.Get<QAction>("actMusicXmlSave")->trigger();
+        QCOMPARE(box.text,
+                 answer.isEmpty() ? QString() : QStringLiteral("other.xml は既にあります。置き換えますか?"));
+        QCOMPARE(box.defaultButton, answer.isEmpty() ? QString() : QStringLiteral("キャンセル"));
+    }
+    QCOMPARE(h.messages.empty() ? QString() : h.messages.front(), message);
+    QCOMPARE(test::ReadBytes(path).starts_with("<?xml"), answer == u"置き換える");
+    if (answer != u"置き換える") QCOMPARE(test::ReadBytes(path), before);
 }
 
 QTEST_MAIN(ScoreExportsTest)

@@ -7,9 +7,14 @@
 #include "message_box.h"
 #include "test_files.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -62,6 +67,24 @@ class WindowHarness {
     QTemporaryDir dir_;
     QTemporaryDir mediaDir_;
     std::string appDir_;
+};
+
+// Clicks the button of that text in the next modal message box and keeps the box's text and default button;
+// both stay empty when no box comes before the events are processed.
+struct BoxAnswer {
+    explicit BoxAnswer(const QString& button) {
+        QTimer::singleShot(0, [this, button] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                defaultButton = box->defaultButton()->text();
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == button) b->click();
+            }
+        });
+    }
+    ~BoxAnswer() { QCoreApplication::processEvents(); } // the timer fires before the answer goes
+    QString text;
+    QString defaultButton;
 };
 
 } // namespace nagisora::test

@@ -320,16 +320,16 @@ TEST_F(ConvertCli, NothingIsLostOnAnyPath) {
         PathCase("write-protected output", "echo keep >start.mid && chmod 444 start.mid", "convert start.txt",
                  1, "start.txt: start.mid: ﾌｧｲﾙへのｱｸｾｽが拒否されました",
                  {{"start.mid", "keep\n"}, {"start.txt", "<S>"}}),
-        // Ended while it writes a WAV file (of the long example, which takes a while): the temporary file
-        // goes.
+        // Ended while it writes a WAV file (of the long example, which takes a while) by a signal of those
+        // nobody sends to end a program on purpose: the temporary file goes all the same.
         PathCase(
-            "SIGTERM during --wav",
+            "SIGUSR1 during --wav",
             std::string("cp '") + NAGISORA_EXAMPLES_DIR + "/long-4096.txt' long.txt && echo old >out.wav",
             "\"$NC\" -o /dev/null --wav out.wav long.txt & i=0; until find . -name '.nagisora-*' -size +1k "
-            "| grep -q . || [ $i -gt 3000 ]; do sleep 0.01; i=$((i+1)); done; kill -TERM $!; wait $! "
+            "| grep -q . || [ $i -gt 3000 ]; do sleep 0.01; i=$((i+1)); done; kill -USR1 $!; wait $! "
             "2>/dev/null; "
             "echo $? >status",
-            0, "", {{"long.txt", "<*>"}, {"out.wav", "old\n"}, {"start.txt", "<S>"}, {"status", "143\n"}}),
+            0, "", {{"long.txt", "<*>"}, {"out.wav", "old\n"}, {"start.txt", "<S>"}, {"status", "138\n"}}),
         // "--wav -" streams the WAV file: into a pipe with its length left open, into a file completed.
         PathCase("WAV streamed into a pipe", "",
                  "convert -o /dev/null --wav - start.txt | cat >piped && head -c 4 piped >riff && "
@@ -340,6 +340,14 @@ TEST_F(ConvertCli, NothingIsLostOnAnyPath) {
                  "convert -o /dev/null --wav - start.txt >out.wav && "
                  "echo $(( $(stat -c %s out.wav) - 44 - $(od -An -tu4 -j40 -N4 out.wav) )) >rest",
                  0, "", {{"out.wav", "<*>"}, {"rest", "0\n"}, {"start.txt", "<S>"}}),
+        // The temporary file of a process that no longer runs (killed) goes at the next write into its
+        // folder; a running process's stays.
+        PathCase("temporary of an ended process",
+                 "touch .nagisora-$(sh -c 'echo $$')-deadbeef.tmp .nagisora-1-runs0001.tmp",
+                 "convert start.txt", 0, "",
+                 {{".nagisora-1-runs0001.tmp", ""}, {"start.mid", "<M>"}, {"start.txt", "<S>"}}),
+        PathCase("closed standard output", "", "convert -o - start.txt >&-", 1,
+                 "start.txt: 標準出力が閉じられています", {{"start.txt", "<S>"}}),
         // The WAV file goes through the same writer: written through the link, keeping mode and owner
         // (another owner where the tests run as root).
         PathCase("WAV replaced through a link",
@@ -372,6 +380,31 @@ TEST_F(ConvertCli, NothingIsLostOnAnyPath) {
             expected.emplace_back(name, bytes);
         }
         EXPECT_EQ(Files(expected), expected);
+    }
+}
+
+// Standard output and standard error that store nothing and give no reason: each write is ended by the one
+// write-all helper instead of being tried for ever, the error messages too, and the program ends with its
+// failure status.
+TEST_F(ConvertCli, OutputsThatTakeNothingEndTheProgram) {
+    struct Case {
+        std::string arguments;
+        std::string tried; // what the program tried to write to standard error
+    };
+    const Case cases[] = {
+        {"missing.txt", "nagisora-convert: missing.txt: ﾌｧｲﾙが見つかりません.\n"},
+        {"--check missing.txt", "nagisora-convert: missing.txt: ﾌｧｲﾙが見つかりません.\n"},
+        {"--events start.txt", "nagisora-convert: start.txt: ﾃﾞｨｽｸがいっぱいです.\n"},
+    };
+    const fs::path tried = folder_ / "tried";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        fs::remove(tried);
+        const Outcome run = Shell("timeout 60 env ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD='" +
+                                  std::string(NAGISORA_WRITE_NOTHING_SHIM) + "' NAGISORA_TRIED='" +
+                                  tried.string() + "' \"$NC\" " + c.arguments);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(ReadBytes(tried), c.tried);
     }
 }
 

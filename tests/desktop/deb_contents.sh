@@ -11,6 +11,7 @@ diff -u - "$out/files" <<'LIST'
 ./usr/bin/nagisora
 ./usr/bin/nagisora-convert
 ./usr/share/applications/nagisora.desktop
+./usr/share/doc/nagisora/copyright
 ./usr/share/icons/hicolor/scalable/apps/nagisora.svg
 ./usr/share/metainfo/org.nagisora.nagisora.metainfo.xml
 LIB/libnagisora_app.so
