@@ -5,11 +5,18 @@
 #include <QMenu>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextOption>
 #include <QToolTip>
+#include <QWheelEvent>
 
 namespace nagisora {
 
 TScoreArea::TScoreArea(QWidget* parent) : QPlainTextEdit(parent) {
+    // The score runs left to right. Left to the text, the direction of a line without a letter of a script
+    // (a duration line of ３ and ５) is looked for in every character at each measure of it.
+    QTextOption option = document()->defaultTextOption();
+    option.setTextDirection(Qt::LeftToRight);
+    document()->setDefaultTextOption(option);
     connect(document(), &QTextDocument::contentsChange, this, &TScoreArea::NoteSeparators);
     connect(this, &QPlainTextEdit::textChanged, this, &TScoreArea::BreakAtSeparators);
 }
@@ -94,6 +101,45 @@ bool TScoreArea::viewportEvent(QEvent* event) {
         return true;
     }
     return QPlainTextEdit::viewportEvent(event);
+}
+
+void TScoreArea::scrollContentsBy(int dx, int dy) {
+    QPlainTextEdit::scrollContentsBy(dx, dy);
+    emit ViewMoved();
+}
+
+void TScoreArea::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    emit ViewMoved();
+}
+
+// Whole steps of the wheel (120 eighths of a degree each) zoom; a touchpad's small ones add up.
+void TScoreArea::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) return QPlainTextEdit::wheelEvent(event);
+    event->accept();
+    wheelAngle_ += event->angleDelta().y();
+    const int steps = wheelAngle_ / QWheelEvent::DefaultDeltasPerStep;
+    wheelAngle_ -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps != 0) emit ZoomRequested(steps);
+}
+
+std::vector<TScoreArea::LineInView> TScoreArea::LinesInView() const {
+    std::vector<LineInView> lines;
+    const QPointF offset = contentOffset();
+    const int height = viewport()->height();
+    const int width = viewport()->width();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        const QRectF box = blockBoundingGeometry(block).translated(offset);
+        if (box.top() >= height) break;
+        if (!block.isVisible()) continue;
+        const int y =
+            static_cast<int>(std::max<qreal>(box.top(), 0) + std::min<qreal>(box.height(), height) / 2);
+        const int left = cursorForPosition(QPoint(0, y)).position() - block.position();
+        const int right = cursorForPosition(QPoint(width, y)).position() - block.position();
+        lines.push_back(
+            LineInView{block.blockNumber(), std::max(0, left - 1), std::min(block.length() - 1, right + 1)});
+    }
+    return lines;
 }
 
 } // namespace nagisora

@@ -16,6 +16,7 @@
 #include <vector>
 
 class QMenu;
+class QWheelEvent;
 
 namespace nagisora {
 
@@ -46,9 +47,27 @@ class TScoreArea : public QPlainTextEdit {
     using ToolTipSource = std::function<QString(const QTextCursor&)>;
     void AddToolTipSource(ToolTipSource source);
 
+    // A line in view and the positions of its block (from 0) that the viewport shows, first to last.
+    struct LineInView {
+        int line = 0;
+        int first = 0;
+        int last = 0;
+    };
+    // The lines in view, top to bottom: marks on other text need not be made.
+    std::vector<LineInView> LinesInView() const;
+
+  signals:
+    // The area was scrolled or resized: other text is in view.
+    void ViewMoved();
+    // Ctrl and the wheel: the text is to grow (steps > 0) or shrink.
+    void ZoomRequested(int steps);
+
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     void NoteSeparators(int position, int removed, int added);
@@ -62,6 +81,7 @@ class TScoreArea : public QPlainTextEdit {
     std::map<CommandGroup, std::vector<Entry>> commands_;
     std::map<MarkLayer, QList<QTextEdit::ExtraSelection>> marks_;
     std::vector<ToolTipSource> toolTipSources_;
+    int wheelAngle_ = 0; // of a Ctrl+wheel turn, short of a whole step
 };
 
 } // namespace nagisora
