@@ -13,7 +13,9 @@
 #include "score_map.h"
 
 #include <QObject>
+#include <QPalette>
 #include <QTextCursor>
+#include <QTextEdit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -77,6 +79,8 @@ class PlayingCursor : public QObject {
   private:
     void Start(const Performance* performance);
     void Show(std::size_t event);
+    const QList<QTextEdit::ExtraSelection>& Mark(std::size_t event);
+    void SeeThroughSelection(bool on);
     void Clear();
     void KeepInView(const QTextCursor& from, const QTextCursor& to);
     QTextCursor CursorFor(const SourcePlace& place) const;
@@ -90,6 +94,7 @@ class PlayingCursor : public QObject {
     Performance part_;
     const Performance* playing_ = &work_;
     std::optional<std::size_t> shown_;
+    std::optional<QPalette> keptPalette_; // the area's own, while the selection lets the mark show through
 };
 
 } // namespace nagisora

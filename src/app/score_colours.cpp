@@ -97,6 +97,7 @@ ScoreColours::ScoreColours(TMainF& window)
 
 void ScoreColours::MakeFormats(const QPalette& palette) {
     const QColor base = palette.color(QPalette::Base);
+    madeFor_ = {base, palette.color(QPalette::Text)};
     const auto formatOf = [&](const Tint& tint) {
         QTextCharFormat format;
         if (tint.hue < 0) return format;
@@ -124,9 +125,14 @@ int ScoreColours::TakeLinesColoured() {
 }
 
 bool ScoreColours::eventFilter(QObject* watched, QEvent* event) {
+    // Only the base and the text colour make the formats (a see-through selection changes neither).
     if (event->type() == QEvent::PaletteChange) {
-        MakeFormats(static_cast<QWidget*>(watched)->palette());
-        rehighlight();
+        const QPalette& palette = static_cast<QWidget*>(watched)->palette();
+        const std::pair colours{palette.color(QPalette::Base), palette.color(QPalette::Text)};
+        if (colours != madeFor_) {
+            MakeFormats(palette);
+            rehighlight();
+        }
     }
     return QSyntaxHighlighter::eventFilter(watched, event);
 }

@@ -16,6 +16,7 @@
 #include <QTextCharFormat>
 #include <array>
 #include <cstdint>
+#include <utility>
 
 class QPalette;
 
@@ -58,6 +59,7 @@ class ScoreColours : public QSyntaxHighlighter {
     std::array<QTextCharFormat, 6> roleFormats_;
     std::array<QTextCharFormat, 9> unitFormats_;
     int linesColoured_ = 0;
+    std::pair<QColor, QColor> madeFor_; // the base and text colours the formats were made for
 };
 
 } // namespace nagisora
