@@ -17,6 +17,7 @@
 #include "score_model.h"
 #include "score_reader.h"
 #include "score_views.h"
+#include "score_zoom.h"
 #include "ui_fMain.h"
 #include "window_scale.h"
 
@@ -162,6 +163,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     new TScoreChecker(*this); // underlines of the findings, the problems window, F8
     new ScoreExports(*this);
     InstallScoreViews(*this); // colours, column guide, playing cursor, play from here, piano roll
+    new ScoreZoom(*this);     // the size of the score's text
 }
 
 TMainF::~TMainF() = default;

@@ -10,7 +10,7 @@
 namespace nagisora {
 
 // Larger settings files are ignored.
-inline constexpr qint64 SettingsLimit = 256 * 1024;
+inline constexpr qint64 SettingsLimit = 1024 * 1024;
 
 // The settings; when the file is over the limit, settings that read nothing and write nothing.
 std::unique_ptr<QSettings> UserSettings();

@@ -5,16 +5,21 @@
 #include "fHelp.h"
 #include "mPlay.h"
 #include "recent_scores.h"
+#include "score_area.h"
+#include "score_zoom.h"
+#include "user_settings.h"
 #include "window_harness.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTextCursor>
 #include <QUrl>
+#include <QWheelEvent>
 
 using namespace nagisora;
 using test::ReadBytes;
@@ -30,6 +35,7 @@ class DesktopTest : public QObject {
     void extensionCharactersShownAndKept();
     void recentScores();
     void japaneseTexts();
+    void settingsBoundedAndZoomKept();
 };
 
 void DesktopTest::commandLineOpen_data() {
@@ -153,6 +159,39 @@ void DesktopTest::japaneseTexts() {
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+}
+
+// A hand-made recent list is read as its newest ten, the text's size is kept and an oversized settings file
+// is neither read nor replaced.
+void DesktopTest::settingsBoundedAndZoomKept() {
+    auto h = std::make_unique<test::WindowHarness>();
+    const QString score = QString::fromStdString(h->Path("s.txt"));
+    WriteBytes(score.toStdString(), "\x83\x8D\r\n");
+    UserSettings()->setValue(QStringLiteral("recentScores"), QStringList(10000, score));
+    QCOMPARE(h->window->findChild<RecentScores*>()->Scores().size(), RecentScores::Kept);
+
+    TScoreArea& area = h->window->ScoreArea();
+    const QSize windowSize = h->window->size();
+    const int pixels = area.font().pixelSize();
+    QWheelEvent wheel(QPointF(10, 10), area.mapToGlobal(QPointF(10, 10)), {}, QPoint(0, 2 * 120),
+                      Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(area.viewport(), &wheel);
+    QCOMPARE(area.font().pixelSize(), qRound(pixels * 1.25));
+    QCOMPARE(h->window->size(), windowSize);
+    h = std::make_unique<test::WindowHarness>(); // the next start takes the size
+    QCOMPARE(h->window->ScoreArea().font().pixelSize(), qRound(pixels * 1.25));
+    h->window->findChild<ScoreZoom*>()->ResetAction()->trigger();
+    QCOMPARE(h->window->ScoreArea().font().pixelSize(), pixels);
+
+    const QString file = UserSettings()->fileName();
+    QFile big(file);
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    const qint64 written = big.write("[view]\nscoreZoom=4\n" + QByteArray(SettingsLimit, '#'));
+    big.close();
+    QCOMPARE(UserSettings()->value(QStringLiteral("view/scoreZoom"), 0).toInt(), 0);
+    UserSettings()->setValue(QStringLiteral("view/scoreZoom"), 1);
+    QCOMPARE(QFileInfo(file).size(), written);
+    QFile::remove(file);
 }
 
 QTEST_MAIN(DesktopTest)
