@@ -162,31 +162,10 @@ QString TPaletteF::KeyPageText() {
     return text;
 }
 
-// The first place that leaves the main window uncovered: below it, to its right, to its left, above it; where
-// none does, the bottom right corner of the screen.
+// Beside the main window, where the user last left it, without the focus: the keys go on typing into the
+// score area.
 void TPaletteF::ShowBeside() {
-    if (!placed_) {
-        placed_ = true;
-        const QRect main = parentWidget()->frameGeometry();
-        const QRect screenArea =
-            (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
-        const QSize size = frameGeometry().size();
-        const QPoint candidates[] = {
-            {main.left(), main.bottom() + Gap},
-            {main.right() + Gap, main.top()},
-            {main.left() - Gap - size.width(), main.top()},
-            {main.left(), main.top() - Gap - size.height()},
-        };
-        QPoint at = screenArea.bottomRight() - QPoint(size.width(), size.height());
-        for (const QPoint& candidate : candidates)
-            if (screenArea.contains(QRect(candidate, size))) {
-                at = candidate;
-                break;
-            }
-        move(at);
-    }
-    show();
-    raise();
+    nagisora::ShowBeside(*this, *parentWidget(), placed_, false);
 }
 
 } // namespace nagisora

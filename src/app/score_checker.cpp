@@ -140,7 +140,7 @@ void TProblemsF::OnItem(QListWidgetItem* item) {
 }
 
 void TProblemsF::ShowInFront() {
-    nagisora::ShowInFront(*this, placed_);
+    ShowBeside(*this, *parentWidget(), placed_);
 }
 
 // --- the checker ---
