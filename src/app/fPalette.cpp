@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTabBar>
@@ -23,16 +24,25 @@ constexpr int FontPixels = 12;
 constexpr int SymbolPixels = 16;
 constexpr int ButtonPixels = 26;
 constexpr int Gap = 8;
+constexpr int CaptionPixels = 10;
 
 QString ShownSymbol(const NotationSymbol& symbol) {
     return symbol.text == "　" ? QStringLiteral("全角空白") : SymbolText(symbol.text);
+}
+
+// The names of the symbols that look alike in most fonts, shown under their buttons and in their tooltips.
+QString LookAlikeName(const NotationSymbol& symbol) {
+    if (symbol.text == "－") return QStringLiteral("マイナス");
+    if (symbol.text == "―") return QStringLiteral("ダッシュ");
+    return {};
 }
 
 QString ToolTipOf(const NotationSymbol& symbol) {
     QStringList keys;
     if (symbol.pitchKey != '\0') keys << KeyName(symbol.pitchKey) + QStringLiteral(" (音高行)");
     if (symbol.durationKey != '\0') keys << KeyName(symbol.durationKey) + QStringLiteral(" (音長行)");
-    return SymbolText(symbol.name) + u'\n' +
+    const QString lookAlike = LookAlikeName(symbol);
+    return (lookAlike.isEmpty() ? QString() : lookAlike + u'\n') + SymbolText(symbol.name) + u'\n' +
            (keys.isEmpty() ? QStringLiteral("記譜入力のキー: なし")
                            : QStringLiteral("記譜入力のキー: ") + keys.join(QStringLiteral(", ")));
 }
@@ -98,6 +108,12 @@ QWidget* TPaletteF::MakeSymbolPage(NotationEntry& entry) {
             button->setFont(GothicFont(Scaled(symbol.text == "　" ? FontPixels : SymbolPixels, scale)));
             button->setMinimumSize(Scaled(ButtonPixels, scale), Scaled(ButtonPixels, scale));
             connect(button, &QToolButton::clicked, &entry, [&entry, &symbol] { entry.InsertSymbol(symbol); });
+            if (const QString name = LookAlikeName(symbol); !name.isEmpty()) {
+                auto* caption = new QLabel(name, box);
+                caption->setFont(PGothicFont(Scaled(CaptionPixels, scale)));
+                caption->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+                buttons->addWidget(caption, 1, k);
+            }
             buttons->addWidget(button, 0, k++);
         }
         grid->addWidget(box, title.row, title.column, 1, title.columns);

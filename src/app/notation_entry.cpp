@@ -7,9 +7,11 @@
 #include "score_model.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
@@ -44,12 +46,41 @@ bool IsPlainKey(const QKeyEvent& key) {
     return (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
 }
 
+// Opens a submenu beside the menu it opens from, never over it: to the right where it fits on the screen,
+// else to the left. Near the screen's edge the toolkit may move a submenu back over its parent. The menu it
+// opens from is the popup open when it shows (it becomes one itself only after).
+class BesideParent : public QObject {
+  public:
+    explicit BesideParent(QMenu& submenu) : QObject(&submenu) { submenu.installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show) return false;
+        auto& submenu = static_cast<QMenu&>(*watched);
+        const QWidget* parent = QApplication::activePopupWidget();
+        if (parent == nullptr || parent == &submenu) return false;
+        const QRect menu = parent->geometry();
+        QRect at = submenu.geometry();
+        if (!at.intersects(menu) || submenu.screen() == nullptr) return false;
+        const QRect screen = submenu.screen()->availableGeometry();
+        if (menu.right() + at.width() <= screen.right())
+            at.moveLeft(menu.right() + 1);
+        else if (menu.left() - at.width() >= screen.left())
+            at.moveRight(menu.left() - 1);
+        else
+            return false;
+        submenu.move(at.topLeft());
+        return false;
+    }
+};
+
 // The menu of the symbols, a submenu per group, each entry showing the key that types it in the typing mode.
 QMenu* MakeSymbolMenu(NotationEntry& entry, QWidget& window) {
     auto* menu = new QMenu(QStringLiteral("記号を挿入 (記譜入力のキー)"), &window);
     menu->setObjectName(QStringLiteral("notationSymbolMenu"));
+    new BesideParent(*menu);
     for (const PaletteGroup& group : PaletteGroups()) {
         QMenu* submenu = menu->addMenu(group.title);
+        new BesideParent(*submenu);
         for (const NotationSymbol& symbol : NotationSymbols()) {
             if (symbol.group != group.group) continue;
             const char key = symbol.pitchKey != '\0' ? symbol.pitchKey : symbol.durationKey;

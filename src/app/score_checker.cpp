@@ -150,7 +150,7 @@ TScoreChecker::TScoreChecker(TMainF& window)
       queued_(new QTimer(this)), viewMoved_(new QTimer(this)), problemsF_(new TProblemsF(&window)),
       next_(new QAction(QStringLiteral("次の問題へ"), &window)),
       previous_(new QAction(QStringLiteral("前の問題へ"), &window)),
-      problems_(new QAction(QStringLiteral("問題の一覧..."), &window)) {
+      problems_(new QAction(QStringLiteral("問題の一覧…"), &window)) {
     setObjectName(QStringLiteral("ScoreChecker"));
     // A check waits until the event that changed the text is done: one check for a paste or a replaced
     // score, and a keystroke is shown before its findings.
