@@ -1,5 +1,6 @@
 #include "fMain.h"
 
+#include "command_list.h"
 #include "cp932.h"
 #include "fHelp.h"
 #include "file_io.h"
@@ -162,8 +163,9 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     InstallNotationEntry(*this);
     new TScoreChecker(*this); // underlines of the findings, the problems window, F8
     new ScoreExports(*this);
-    InstallScoreViews(*this); // colours, column guide, playing cursor, play from here, piano roll
-    new ScoreZoom(*this);     // the size of the score's text
+    InstallScoreViews(*this);  // colours, column guide, playing cursor, play from here, piano roll
+    new ScoreZoom(*this);      // the size of the score's text
+    InstallCommandList(*this); // the list of every command, from the help window; the first start's hint
 }
 
 TMainF::~TMainF() = default;

@@ -2,6 +2,7 @@
 // characters of code page 932 shown as themselves, and Qt's Japanese texts.
 
 #include "command_line.h"
+#include "command_list.h"
 #include "fHelp.h"
 #include "mPlay.h"
 #include "recent_scores.h"
@@ -15,9 +16,12 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextCursor>
+#include <QToolButton>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -36,6 +40,7 @@ class DesktopTest : public QObject {
     void recentScores();
     void japaneseTexts();
     void settingsBoundedAndZoomKept();
+    void commandListFromHelp();
 };
 
 void DesktopTest::commandLineOpen_data() {
@@ -192,6 +197,28 @@ void DesktopTest::settingsBoundedAndZoomKept() {
     UserSettings()->setValue(QStringLiteral("view/scoreZoom"), 1);
     QCOMPARE(QFileInfo(file).size(), written);
     QFile::remove(file);
+}
+
+// The help window's button opens the list of every command with its keys and place; the help text stays.
+void DesktopTest::commandListFromHelp() {
+    test::WindowHarness h;
+    h.window->btnHelpClick();
+    QCOMPARE(h.window->HelpF().Memo1()->toPlainText(), THelpF::HelpText());
+    h.window->HelpF().findChild<QToolButton*>(QStringLiteral("btnCommands"))->click();
+    auto* page = h.window->findChild<TCommandsF*>();
+    QVERIFY(page->isVisible());
+    QStringList rows;
+    for (int r = 0; r < page->Table()->rowCount(); ++r)
+        rows << page->Table()->item(r, 0)->text() + u'|' + page->Table()->item(r, 1)->text() + u'|' +
+                    page->Table()->item(r, 2)->text();
+    const QString menu = QStringLiteral("楽譜欄の右クリックメニュー");
+    for (const QString& row :
+         {QStringLiteral("楽譜読込…|Ctrl+O|") + menu, QStringLiteral("記譜入力モード|F9|") + menu,
+          QStringLiteral("文字を大きく|Ctrl++、Ctrl+=|") + menu,
+          QStringLiteral("乙: 低い音域 (以後の音)|z|") + menu +
+              QStringLiteral(" > 記号を挿入 (記譜入力のキー) > 音域"),
+          QStringLiteral("ヘルプ (ヘルプを表示)|F1|ボタン"), QStringLiteral("▶ 再生|F6|プレーヤー")})
+        QVERIFY2(rows.contains(row), qPrintable(row + QStringLiteral(" in ") + rows.join(u'\n')));
 }
 
 QTEST_MAIN(DesktopTest)
