@@ -197,6 +197,8 @@ void TMainF::SetUpControls() {
         item->setSizeHint(QSize(ui->lstGakki->fontMetrics().horizontalAdvance(item->text()), rowHeight));
     }
 
+    ui->mem->SetSizeLimit(EditedScoreLimit, [this](const Failure& failure) { ReportFailure(failure); });
+
     // A file dropped on the window or on the score area is loaded; the area itself would insert its name.
     setAcceptDrops(true);
     ui->mem->viewport()->installEventFilter(this);

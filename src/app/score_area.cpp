@@ -1,8 +1,12 @@
 #include "score_area.h"
 
+#include "failure.h"
+#include "file_io.h"
+
 #include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextOption>
@@ -101,6 +105,45 @@ bool TScoreArea::viewportEvent(QEvent* event) {
         return true;
     }
     return QPlainTextEdit::viewportEvent(event);
+}
+
+namespace {
+
+// The bytes text takes in a score file: a character of code page 932's single-byte half one, any other two,
+// a line break two (CR LF; a selection's paragraph separator is one character of another kind).
+std::size_t FileBytes(QStringView text) {
+    std::size_t bytes = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (c.isLowSurrogate()) continue;
+        bytes += u == u'\n' || u >= 0x80 ? 2 : 1;
+        if (u >= 0xFF61 && u <= 0xFF9F) --bytes; // half-width katakana
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TScoreArea::SetSizeLimit(std::size_t bytes, std::function<void(const Failure&)> refused) {
+    sizeLimit_ = bytes;
+    refused_ = std::move(refused);
+}
+
+void TScoreArea::insertFromMimeData(const QMimeData* source) {
+    if (sizeLimit_ > 0 && source != nullptr && source->hasText()) {
+        const QString added = source->text();
+        const std::size_t now = FileBytes(toPlainText());
+        const std::size_t replaced = FileBytes(textCursor().selectedText());
+        if (now - std::min(now, replaced) + FileBytes(added) > sizeLimit_) {
+            const std::size_t mib = sizeLimit_ / (1024 * 1024);
+            if (refused_)
+                refused_(Failure(CodeNumber(IoCode::FileTooLarge), IoErrorMessage(IoCode::FileTooLarge) +
+                                                                       " (上限 " + std::to_string(mib) +
+                                                                       " MiB)"));
+            return;
+        }
+    }
+    QPlainTextEdit::insertFromMimeData(source);
 }
 
 void TScoreArea::scrollContentsBy(int dx, int dy) {

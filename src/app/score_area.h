@@ -16,9 +16,12 @@
 #include <vector>
 
 class QMenu;
+class QMimeData;
 class QWheelEvent;
 
 namespace nagisora {
+
+class Failure;
 
 // The groups of the context menu, in the order the menu shows them.
 enum class CommandGroup { Play, Check, Entry, Views, Files };
@@ -47,6 +50,10 @@ class TScoreArea : public QPlainTextEdit {
     using ToolTipSource = std::function<QString(const QTextCursor&)>;
     void AddToolTipSource(ToolTipSource source);
 
+    // Text pasted or dropped that would make the score larger than bytes (as a score file in code page 932
+    // with CR LF) is refused before anything changes, and the refusal reported, as for a file too large.
+    void SetSizeLimit(std::size_t bytes, std::function<void(const Failure&)> refused);
+
     // A line in view and the positions of its block (from 0) that the viewport shows, first to last.
     struct LineInView {
         int line = 0;
@@ -68,6 +75,7 @@ class TScoreArea : public QPlainTextEdit {
     void scrollContentsBy(int dx, int dy) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
 
   private:
     void NoteSeparators(int position, int removed, int added);
@@ -81,6 +89,8 @@ class TScoreArea : public QPlainTextEdit {
     std::map<CommandGroup, std::vector<Entry>> commands_;
     std::map<MarkLayer, QList<QTextEdit::ExtraSelection>> marks_;
     std::vector<ToolTipSource> toolTipSources_;
+    std::size_t sizeLimit_ = 0; // 0: none
+    std::function<void(const Failure&)> refused_;
     int wheelAngle_ = 0; // of a Ctrl+wheel turn, short of a whole step
 };
 
