@@ -71,9 +71,8 @@ class FirstStartHint : public QLabel {
   public:
     explicit FirstStartHint(TScoreArea& area) : QLabel(area.viewport()), area_(area) {
         setObjectName(QStringLiteral("firstStartHint"));
-        setText(QStringLiteral("右クリックで機能メニュー (記譜入力・再生・楽譜チェックなど)。"
+        setText(QStringLiteral("右クリックで機能メニュー (記譜入力・再生・楽譜チェックなど)\n"
                                "キー・機能一覧は F1 のヘルプから"));
-        setWordWrap(true);
         setStyleSheet(QStringLiteral("QLabel { background: rgba(40, 70, 140, 215); color: white; "
                                      "padding: 4px 6px; border-radius: 4px; }"));
         area.viewport()->installEventFilter(this);
@@ -91,13 +90,11 @@ class FirstStartHint : public QLabel {
   private:
     void Place() {
         const QWidget& viewport = *area_.viewport();
-        setFixedWidth(std::min(viewport.width() - 2 * Margin, MaxWidth));
         adjustSize();
         move(viewport.width() - width() - Margin, viewport.height() - height() - Margin);
     }
 
     static constexpr int Margin = 6;
-    static constexpr int MaxWidth = 320;
     TScoreArea& area_;
 };
 
@@ -140,6 +137,7 @@ TCommandsF::TCommandsF(TMainF& window)
     table_->setHorizontalHeaderLabels(
         {QStringLiteral("機能"), QStringLiteral("キー"), QStringLiteral("場所")});
     table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + Scaled(4, scale));
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setWordWrap(false);

@@ -4,9 +4,11 @@
 #include "file_io.h"
 
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QStyleHints>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextOption>
@@ -23,6 +25,16 @@ TScoreArea::TScoreArea(QWidget* parent) : QPlainTextEdit(parent) {
     document()->setDefaultTextOption(option);
     connect(document(), &QTextDocument::contentsChange, this, &TScoreArea::NoteSeparators);
     connect(this, &QPlainTextEdit::textChanged, this, &TScoreArea::BreakAtSeparators);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &TScoreArea::SteadyCaretOnLongLines);
+}
+
+// Each blink of the caret paints its line again, all of it: on a line of many thousand characters that
+// keeps a core busy while the window stands idle. There the caret stays lit.
+void TScoreArea::SteadyCaretOnLongLines() {
+    QStyleHints& hints = *QGuiApplication::styleHints();
+    if (blinkMs_ < 0) blinkMs_ = hints.cursorFlashTime();
+    const int wanted = textCursor().block().length() > LongLineCharacters ? 0 : blinkMs_;
+    if (hints.cursorFlashTime() != wanted) hints.setCursorFlashTime(wanted);
 }
 
 // The document may not be changed while it reports a change: the separators are only noted here, and

@@ -80,6 +80,10 @@ class TScoreArea : public QPlainTextEdit {
   private:
     void NoteSeparators(int position, int removed, int added);
     void BreakAtSeparators();
+    void SteadyCaretOnLongLines();
+
+    static constexpr int LongLineCharacters = 2048;
+    int blinkMs_ = -1; // the caret's blink, as the platform sets it
 
     bool separatorsAdded_ = false;
     struct Entry {
