@@ -23,20 +23,31 @@ void BackgroundCheck::Request(std::uint64_t generation, std::vector<std::string>
     wake_.notify_one();
 }
 
+void BackgroundCheck::Discard(std::vector<Finding> findings) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (discarded_.empty()) discarded_.swap(findings); // else freed here: it is rare
+    }
+    wake_.notify_one();
+}
+
 void BackgroundCheck::Run(std::stop_token stop) {
     while (true) {
-        Job job;
+        std::optional<Job> job;
+        std::vector<Finding> discarded;
         {
             std::unique_lock lock(mutex_);
-            if (!wake_.wait(lock, stop, [this] { return job_.has_value(); })) return;
-            job = std::move(*job_);
-            job_.reset();
+            if (!wake_.wait(lock, stop, [this] { return job_.has_value() || !discarded_.empty(); })) return;
+            job.swap(job_);
+            discarded.swap(discarded_);
         }
-        const std::vector<std::string_view> views(job.lines.begin(), job.lines.end());
+        discarded = {};
+        if (!job) continue;
+        const std::vector<std::string_view> views(job->lines.begin(), job->lines.end());
         std::vector<Finding> findings = CheckScore(views);
-        MergeFindings(findings, std::move(job.extra));
+        MergeFindings(findings, std::move(job->extra));
         if (stop.stop_requested()) return;
-        done_(job.generation, std::move(findings));
+        done_(job->generation, std::move(findings));
     }
 }
 

@@ -178,6 +178,17 @@ void TScoreArea::wheelEvent(QWheelEvent* event) {
     if (steps != 0) emit ZoomRequested(steps);
 }
 
+int TScoreArea::LastLineInView() const {
+    const QPointF offset = contentOffset();
+    const int height = viewport()->height();
+    QTextBlock block = firstVisibleBlock();
+    int last = block.blockNumber();
+    for (; block.isValid() && blockBoundingGeometry(block).translated(offset).top() < height;
+         block = block.next())
+        last = block.blockNumber();
+    return last;
+}
+
 std::vector<TScoreArea::LineInView> TScoreArea::LinesInView() const {
     std::vector<LineInView> lines;
     const QPointF offset = contentOffset();

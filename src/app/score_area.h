@@ -62,6 +62,8 @@ class TScoreArea : public QPlainTextEdit {
     };
     // The lines in view, top to bottom: marks on other text need not be made.
     std::vector<LineInView> LinesInView() const;
+    // The last line (block, from 0) in view.
+    int LastLineInView() const;
 
   signals:
     // The area was scrolled or resized: other text is in view.

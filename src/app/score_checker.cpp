@@ -252,6 +252,7 @@ void TScoreChecker::TakeFindings(std::uint64_t generation, std::vector<Finding> 
     if (generation != generation_) return; // the text has changed since
     checked_ = generation;
     findings_.swap(findings);
+    background_->Discard(std::move(findings));
     MarkInView();
     if (problemsF_->isVisible()) problemsF_->SetFindings(findings_);
     emit Checked();
