@@ -46,9 +46,10 @@ bool IsPlainKey(const QKeyEvent& key) {
     return (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
 }
 
-// Opens a submenu beside the menu it opens from, never over it: to the right where it fits on the screen,
-// else to the left. Near the screen's edge the toolkit may move a submenu back over its parent. The menu it
-// opens from is the popup open when it shows (it becomes one itself only after).
+// Opens a submenu beside the menu it opens from and off the menus open before it: to the right where that
+// fits on the screen, else to the left. Near the screen's edge the toolkit may move a submenu back over its
+// parent, or open it to the right over the menu that opened its parent to the left. The menu it opens from is
+// the popup open when it shows (it becomes one itself only after).
 class BesideParent : public QObject {
   public:
     explicit BesideParent(QMenu& submenu) : QObject(&submenu) { submenu.installEventFilter(this); }
@@ -57,15 +58,30 @@ class BesideParent : public QObject {
         if (event->type() != QEvent::Show) return false;
         auto& submenu = static_cast<QMenu&>(*watched);
         const QWidget* parent = QApplication::activePopupWidget();
-        if (parent == nullptr || parent == &submenu) return false;
-        const QRect menu = parent->geometry();
+        if (parent == nullptr || parent == &submenu || submenu.screen() == nullptr) return false;
+        std::vector<QRect> open; // the menus open now, its parent among them
+        for (const QWidget* widget : QApplication::topLevelWidgets())
+            if (widget != &submenu && widget->isVisible() && qobject_cast<const QMenu*>(widget) != nullptr)
+                open.push_back(widget->geometry());
+        const auto clear = [&](const QRect& at) {
+            return std::none_of(open.begin(), open.end(), [&](const QRect& m) { return m.intersects(at); });
+        };
         QRect at = submenu.geometry();
-        if (!at.intersects(menu) || submenu.screen() == nullptr) return false;
+        if (clear(at)) return false;
+        const QRect menu = parent->geometry();
         const QRect screen = submenu.screen()->availableGeometry();
-        if (menu.right() + at.width() <= screen.right())
-            at.moveLeft(menu.right() + 1);
-        else if (menu.left() - at.width() >= screen.left())
-            at.moveRight(menu.left() - 1);
+        QRect right = at;
+        right.moveLeft(menu.right() + 1);
+        QRect left = at;
+        left.moveRight(menu.left() - 1);
+        const bool rightFits = screen.contains(right);
+        const bool leftFits = screen.contains(left);
+        if (rightFits && clear(right))
+            at = right;
+        else if (leftFits && clear(left))
+            at = left;
+        else if (at.intersects(menu) && (rightFits || leftFits))
+            at = rightFits ? right : left;
         else
             return false;
         submenu.move(at.topLeft());

@@ -4,6 +4,7 @@
 #include "user_settings.h"
 
 #include <QGuiApplication>
+#include <QLayout>
 #include <QRect>
 #include <QScreen>
 #include <QTimer>
@@ -124,6 +125,7 @@ void ShowBeside(QWidget& window, const QWidget& main, bool& placed, bool focus) 
             window.move(kept.topLeft());
         } else {
             window.winId(); // the frame is known once the window is made
+            if (window.layout() != nullptr) window.layout()->activate(); // the size its content needs
             const QRect m = main.frameGeometry();
             const QSize frame = window.frameGeometry().size() - window.size();
             const QSize wanted = window.size() + frame;
