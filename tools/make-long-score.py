@@ -16,6 +16,8 @@ PATTERN = [
     ("甲", "　"), ("ロ", "＋"), ("ツ", "＋"), ("レ", "－"),
 ]
 NOTE_SYMBOLS = set("ロツレチハヒヰピタ四○ーウリ")
+# A timbre number over a rest or a hold is given to no note.
+HELD_OR_REST = set("○ー")
 
 
 def one_set(index):
@@ -23,9 +25,15 @@ def one_set(index):
     assert len(notes) == NOTES_PER_SET, len(notes)
     timbre, pitch, duration = "", "", ""
     note = 0
+    due = False  # a timbre number is due every 8 notes, written over the next note that sounds
     for p, d in PATTERN:
         if p in NOTE_SYMBOLS:
-            timbre += "%02X" % ((index * 7 + note) % 128) if note % 8 == 0 else "  "
+            due = due or note % 8 == 0
+            if due and p not in HELD_OR_REST:
+                timbre += "%02X" % ((index * 7 + note) % 128)
+                due = False
+            else:
+                timbre += "  "
             note += 1
         else:
             timbre += "  "

@@ -1,6 +1,7 @@
 #include "fMain.h"
 
 #include "bench_trace.h"
+#include "command_list.h"
 #include "cp932.h"
 #include "fHelp.h"
 #include "file_io.h"
@@ -18,6 +19,7 @@
 #include "score_model.h"
 #include "score_reader.h"
 #include "score_views.h"
+#include "score_zoom.h"
 #include "ui_fMain.h"
 #include "unsaved_edits.h"
 #include "window_scale.h"
@@ -142,7 +144,9 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     InstallNotationEntry(*this);
     new TScoreChecker(*this); // underlines of the findings, the problems window, F8
     new ScoreExports(*this);
-    InstallScoreViews(*this); // colours, column guide, playing cursor, play from here, piano roll
+    InstallScoreViews(*this);  // colours, column guide, playing cursor, play from here, piano roll
+    new ScoreZoom(*this);      // the size of the score's text
+    InstallCommandList(*this); // the list of every command, from the help window; the first start's hint
 }
 
 TMainF::~TMainF() = default;
@@ -173,6 +177,8 @@ void TMainF::SetUpControls() {
         QListWidgetItem* item = ui->lstGakki->item(row);
         item->setSizeHint(QSize(ui->lstGakki->fontMetrics().horizontalAdvance(item->text()), rowHeight));
     }
+
+    ui->mem->SetSizeLimit(EditedScoreLimit, [this](const Failure& failure) { ReportFailure(failure); });
 
     // A file dropped on the window or on the score area is loaded; the area itself would insert its name.
     setAcceptDrops(true);

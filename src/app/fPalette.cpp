@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTabBar>
@@ -23,16 +24,25 @@ constexpr int FontPixels = 12;
 constexpr int SymbolPixels = 16;
 constexpr int ButtonPixels = 26;
 constexpr int Gap = 8;
+constexpr int CaptionPixels = 10;
 
 QString ShownSymbol(const NotationSymbol& symbol) {
     return symbol.text == "　" ? QStringLiteral("全角空白") : SymbolText(symbol.text);
+}
+
+// The names of the symbols that look alike in most fonts, shown under their buttons and in their tooltips.
+QString LookAlikeName(const NotationSymbol& symbol) {
+    if (symbol.text == "－") return QStringLiteral("マイナス");
+    if (symbol.text == "―") return QStringLiteral("ダッシュ");
+    return {};
 }
 
 QString ToolTipOf(const NotationSymbol& symbol) {
     QStringList keys;
     if (symbol.pitchKey != '\0') keys << KeyName(symbol.pitchKey) + QStringLiteral(" (音高行)");
     if (symbol.durationKey != '\0') keys << KeyName(symbol.durationKey) + QStringLiteral(" (音長行)");
-    return SymbolText(symbol.name) + u'\n' +
+    const QString lookAlike = LookAlikeName(symbol);
+    return (lookAlike.isEmpty() ? QString() : lookAlike + u'\n') + SymbolText(symbol.name) + u'\n' +
            (keys.isEmpty() ? QStringLiteral("記譜入力のキー: なし")
                            : QStringLiteral("記譜入力のキー: ") + keys.join(QStringLiteral(", ")));
 }
@@ -98,6 +108,12 @@ QWidget* TPaletteF::MakeSymbolPage(NotationEntry& entry) {
             button->setFont(GothicFont(Scaled(symbol.text == "　" ? FontPixels : SymbolPixels, scale)));
             button->setMinimumSize(Scaled(ButtonPixels, scale), Scaled(ButtonPixels, scale));
             connect(button, &QToolButton::clicked, &entry, [&entry, &symbol] { entry.InsertSymbol(symbol); });
+            if (const QString name = LookAlikeName(symbol); !name.isEmpty()) {
+                auto* caption = new QLabel(name, box);
+                caption->setFont(PGothicFont(Scaled(CaptionPixels, scale)));
+                caption->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+                buttons->addWidget(caption, 1, k);
+            }
             buttons->addWidget(button, 0, k++);
         }
         grid->addWidget(box, title.row, title.column, 1, title.columns);
@@ -145,46 +161,27 @@ QString TPaletteF::KeyPageText() {
                            "■ 音長行 (音高行のすぐ下の行)\n");
     for (const PaletteGroup& title : PaletteGroups())
         text += KeyLine(title.group, &NotationSymbol::durationKey);
-    text +=
-        QStringLiteral("\n■ 音色行 (音高行のすぐ上の行) と注釈 (// で始まる行)\n"
-                       "  キーはそのまま入力されます (半角の数字と空白)。\n\n"
-                       "■ 新しい行\n"
-                       "  数字か空白で始めると音色行、記号のキーで始めると音高行になります。"
-                       "音高行になるとき、先に打った半角の空白は全角の空白になります。\n\n"
-                       "■ 列を保つ\n"
-                       "  音高行の途中に記号を入れると、下の音長行の同じ列に全角空白 (｜ の下には ｜) が、"
-                       "上の音色行に半角空白 2 つが入ります。音高行の記号を Backspace や Delete で消すと、"
-                       "その下の音長と上の音色も消えます。音長行が書いてある音高行の行末で Enter を押すと、"
-                       "音長行の行末に移ります。どれも 1 回の「元に戻す」(Ctrl+Z) で戻ります。\n\n"
-                       "Ctrl・Alt 付きのキーと、入力メソッドで確定した文字は、そのまま入力されます。\n");
+    text += QStringLiteral(
+        "\n■ 音色行 (音高行のすぐ上の行) と注釈 (// で始まる行)\n"
+        "  キーはそのまま入力されます (半角の数字と空白)。\n\n"
+        "■ 新しい行\n"
+        "  数字か空白で始めると音色行、記号のキーで始めると音高行になります。"
+        "音高行になるとき、先に打った半角の空白は全角の空白になります。\n\n"
+        "■ 列を保つ\n"
+        "  音高行の途中に記号を入れると、下の音長行の同じ列に全角空白 (｜ の下には ｜) が、"
+        "上の音色行に半角空白 2 つが入ります。音高行の記号を Backspace や Delete で消すと、"
+        "その下の音長と上の空白も消えます。消した音の上の音色番号は次の音に移ります "
+        "(次の音に音色番号があれば消えます)"
+        "。行末の記号を消しても、ほかの行は変わりません。音長行が書いてある音高行の行末で Enter を押すと、"
+        "音長行の行末に移ります。どれも 1 回の「元に戻す」(Ctrl+Z) で戻ります。\n\n"
+        "Ctrl・Alt 付きのキーと、入力メソッドで確定した文字は、そのまま入力されます。\n");
     return text;
 }
 
-// The first place that leaves the main window uncovered: below it, to its right, to its left, above it; where
-// none does, the bottom right corner of the screen.
+// Beside the main window, where the user last left it, without the focus: the keys go on typing into the
+// score area.
 void TPaletteF::ShowBeside() {
-    if (!placed_) {
-        placed_ = true;
-        const QRect main = parentWidget()->frameGeometry();
-        const QRect screenArea =
-            (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
-        const QSize size = frameGeometry().size();
-        const QPoint candidates[] = {
-            {main.left(), main.bottom() + Gap},
-            {main.right() + Gap, main.top()},
-            {main.left() - Gap - size.width(), main.top()},
-            {main.left(), main.top() - Gap - size.height()},
-        };
-        QPoint at = screenArea.bottomRight() - QPoint(size.width(), size.height());
-        for (const QPoint& candidate : candidates)
-            if (screenArea.contains(QRect(candidate, size))) {
-                at = candidate;
-                break;
-            }
-        move(at);
-    }
-    show();
-    raise();
+    nagisora::ShowBeside(*this, *parentWidget(), placed_, false);
 }
 
 } // namespace nagisora

@@ -414,7 +414,7 @@ TPianoRollF::TPianoRollF(TMainF& window, PlayingCursor& cursor)
 }
 
 void TPianoRollF::ShowInFront() {
-    nagisora::ShowInFront(*this, placed_);
+    ShowBeside(*this, window_, placed_);
 }
 
 void TPianoRollF::showEvent(QShowEvent* event) {

@@ -8,6 +8,7 @@
 #include "fMain.h"
 #include "score_recovery.h"
 #include "sound_font.h"
+#include "user_settings.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -22,9 +23,7 @@ namespace {
 std::string PreviewSoundFont() {
     const std::string named = nagisora::SoundFontFromEnvironment();
     if (!named.empty()) return named;
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("nagisora"),
-                             QStringLiteral("nagisora"));
-    return settings.value(QStringLiteral("preview/soundFont")).toString().toStdString();
+    return nagisora::UserSettings()->value(QStringLiteral("preview/soundFont")).toString().toStdString();
 }
 
 } // namespace

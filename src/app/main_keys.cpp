@@ -132,11 +132,11 @@ void InstallMainKeys(TMainF& window, Ui::TMainF& ui) {
     AddToMenu(window,
               AddButtonShortcut(window, ui.btnLoad, QKeySequence(Qt::CTRL | Qt::Key_O),
                                 QStringLiteral("楽譜ファイルを開く")),
-              QStringLiteral("楽譜読込(&O)..."));
+              QStringLiteral("楽譜読込(&O)…"));
     AddToMenu(window,
               AddButtonShortcut(window, ui.btnSave, QKeySequence(Qt::CTRL | Qt::Key_S),
                                 QStringLiteral("楽譜をファイルに保存")),
-              QStringLiteral("楽譜保存(&S)..."));
+              QStringLiteral("楽譜保存(&S)…"));
     AddButtonShortcut(window, ui.btnOk, QKeySequence(Qt::Key_F5), QStringLiteral("楽譜を MIDI データに変換"));
     AddButtonShortcut(window, ui.btnMidSave, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
                       QStringLiteral("MIDI ファイルを保存"));

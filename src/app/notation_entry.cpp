@@ -7,9 +7,11 @@
 #include "score_model.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
@@ -44,12 +46,57 @@ bool IsPlainKey(const QKeyEvent& key) {
     return (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
 }
 
+// Opens a submenu beside the menu it opens from and off the menus open before it: to the right where that
+// fits on the screen, else to the left. Near the screen's edge the toolkit may move a submenu back over its
+// parent, or open it to the right over the menu that opened its parent to the left. The menu it opens from is
+// the popup open when it shows (it becomes one itself only after).
+class BesideParent : public QObject {
+  public:
+    explicit BesideParent(QMenu& submenu) : QObject(&submenu) { submenu.installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show) return false;
+        auto& submenu = static_cast<QMenu&>(*watched);
+        const QWidget* parent = QApplication::activePopupWidget();
+        if (parent == nullptr || parent == &submenu || submenu.screen() == nullptr) return false;
+        std::vector<QRect> open; // the menus open now, its parent among them
+        for (const QWidget* widget : QApplication::topLevelWidgets())
+            if (widget != &submenu && widget->isVisible() && qobject_cast<const QMenu*>(widget) != nullptr)
+                open.push_back(widget->geometry());
+        const auto clear = [&](const QRect& at) {
+            return std::none_of(open.begin(), open.end(), [&](const QRect& m) { return m.intersects(at); });
+        };
+        QRect at = submenu.geometry();
+        if (clear(at)) return false;
+        const QRect menu = parent->geometry();
+        const QRect screen = submenu.screen()->availableGeometry();
+        QRect right = at;
+        right.moveLeft(menu.right() + 1);
+        QRect left = at;
+        left.moveRight(menu.left() - 1);
+        const bool rightFits = screen.contains(right);
+        const bool leftFits = screen.contains(left);
+        if (rightFits && clear(right))
+            at = right;
+        else if (leftFits && clear(left))
+            at = left;
+        else if (at.intersects(menu) && (rightFits || leftFits))
+            at = rightFits ? right : left;
+        else
+            return false;
+        submenu.move(at.topLeft());
+        return false;
+    }
+};
+
 // The menu of the symbols, a submenu per group, each entry showing the key that types it in the typing mode.
 QMenu* MakeSymbolMenu(NotationEntry& entry, QWidget& window) {
     auto* menu = new QMenu(QStringLiteral("記号を挿入 (記譜入力のキー)"), &window);
     menu->setObjectName(QStringLiteral("notationSymbolMenu"));
+    new BesideParent(*menu);
     for (const PaletteGroup& group : PaletteGroups()) {
         QMenu* submenu = menu->addMenu(group.title);
+        new BesideParent(*submenu);
         for (const NotationSymbol& symbol : NotationSymbols()) {
             if (symbol.group != group.group) continue;
             const char key = symbol.pitchKey != '\0' ? symbol.pitchKey : symbol.durationKey;
@@ -96,6 +143,8 @@ NotationEntry::NotationEntry(TMainF& window)
     badge_->hide();
     connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, [this] { ShowMark(); });
     connect(&model_, &ScoreModel::Remapped, this, [this] { ShowMark(); });
+    // Scrolling moves the viewport's children with the text: the badge goes back to the corner.
+    connect(&area_, &TScoreArea::ViewMoved, this, &NotationEntry::PlaceBadge);
 
     area_.installEventFilter(this);
     viewport_->installEventFilter(this);
@@ -246,27 +295,66 @@ bool NotationEntry::EnterAtPitchLineEnd() {
 }
 
 // Backspace or Delete of one full-width symbol inside a set's pitch line takes the duration unit under it
-// and the timbre unit over it along, so that every later symbol keeps its own.
+// and the blank timbre unit over it along, so that every later symbol keeps its own. A timbre number over it
+// goes on to the next note of the line when that has none (the units between move along); when the next note
+// has a number of its own, the deleted one would govern no note and goes with its symbol. The last symbol of
+// the line takes nothing along: typing it there put nothing into the other lines, and a number left over
+// nothing is reported by the checker.
 bool NotationEntry::EraseKeepingColumns(bool backward) {
     QTextCursor caret = area_.textCursor();
     if (caret.hasSelection() || KeyMapAtCaret() != KeyMap::Pitch) return false;
     const int line = caret.blockNumber();
     const int position = caret.positionInBlock() - (backward ? 1 : 0);
-    if (position < 0 || position >= caret.block().length() - 1) return false;
+    if (position < 0 || position >= caret.block().length() - 2) return false; // none, or the last
     const std::size_t byte = model_.ByteAt(line, position);
     if (model_.ByteAt(line, position + 1) != byte + 2) return false; // a half-width character
     QTextCursor below = NeighbourUnit(line, line + 1, byte, true);
     QTextCursor above = NeighbourUnit(line, line - 1, byte, true);
     if (below.isNull() && above.isNull()) return false;
+    const QString number = above.isNull() ? QString() : above.selectedText();
+    QTextCursor next; // where the number goes: the timbre unit of the next note, or the timbre line's end
+    int padding = 0;  // spaces before it past the line's end
+    if (!number.trimmed().isEmpty()) {
+        if (const std::optional<std::size_t> note = NextNote(line, byte)) {
+            next = NeighbourUnit(line, line - 1, *note, true);
+            if (next.isNull()) {
+                const std::string_view timbre = model_.Lines()[static_cast<std::size_t>(line - 1)];
+                const QTextBlock block = above.block();
+                if (static_cast<qsizetype>(timbre.size()) == block.length() - 1 && *note >= timbre.size()) {
+                    next = QTextCursor(block);
+                    next.movePosition(QTextCursor::EndOfBlock);
+                    padding = static_cast<int>(*note - timbre.size());
+                }
+            } else if (!next.selectedText().trimmed().isEmpty()) {
+                next = QTextCursor(); // a number of its own: the deleted one goes
+            }
+        }
+        if (next.isNull() && NextNote(line, byte) == std::nullopt) above = QTextCursor(); // stays, reported
+    }
     caret.beginEditBlock();
     caret.setPosition(caret.block().position() + position);
     caret.setPosition(caret.block().position() + position + 1, QTextCursor::KeepAnchor);
     caret.removeSelectedText();
     if (!below.isNull()) below.removeSelectedText();
     if (!above.isNull()) above.removeSelectedText();
+    if (!next.isNull()) next.insertText(QString(padding, u' ') + number);
     caret.endEditBlock();
     area_.setTextCursor(caret);
     return true;
+}
+
+// The first byte after byte of a pitch line where a note stands (one that sounds and takes a timbre).
+std::optional<std::size_t> NotationEntry::NextNote(int line, std::size_t byte) const {
+    const ScoreMap& map = model_.Map();
+    const std::size_t bytes = model_.Lines()[static_cast<std::size_t>(line)].size();
+    for (std::size_t at = byte + 2; at + 1 < bytes; at += 2) {
+        const std::optional<UnitColumn> column = map.UnitsAt(line + 1, at);
+        if (!column || column->pitch.byte != at)
+            return std::nullopt; // the units no longer fall on characters
+        const std::size_t unit = column->offset / 2;
+        if (unit < map.units.size() && map.units[unit] == UnitKind::Note) return at;
+    }
+    return std::nullopt;
 }
 
 // Runs on every caret move and edit: only what changed is set again, so that nothing is laid out or painted

@@ -58,6 +58,7 @@ class NotationEntry : public QObject {
     bool EraseKeepingColumns(bool backward);
     void Insert(const NotationSymbol& symbol, KeyMap keyMap);
     void WidenSpaces(QTextCursor& caret);
+    std::optional<std::size_t> NextNote(int line, std::size_t byte) const;
     QTextCursor NeighbourUnit(int line, int neighbour, std::size_t byte, bool select) const;
     void ShowMark();
     void PlaceBadge();

@@ -19,6 +19,7 @@ namespace {
 
 constexpr int FrameMs = 16;
 const QColor PlayingTint(0xFF, 0xB0, 0x00);
+constexpr int SeeThroughAlpha = 96; // of the selection's colour while a note is marked
 
 } // namespace
 
@@ -100,9 +101,12 @@ void PlayingCursor::Start(const Performance* performance) {
     frames_->start();
 }
 
+// The mark is made anew on the text as it is now: a mark kept through the edit would grow over text typed at
+// its end.
 void PlayingCursor::FollowLines(int first, int last, int delta) {
     for (Performance* performance : {&work_, &part_})
         performance->lines.Follow(first, last, delta, model_.Lines());
+    if (shown_) Mark(*shown_);
 }
 
 void PlayingCursor::Frame() {
@@ -144,6 +148,11 @@ QTextCursor PlayingCursor::CursorFor(const SourcePlace& place) const {
 void PlayingCursor::Show(std::size_t event) {
     shown_ = event;
     Trace("mark " + std::to_string(event));
+    const QList<QTextEdit::ExtraSelection>& marks = Mark(event);
+    if (!marks.empty()) KeepInView(marks.front().cursor, marks.back().cursor);
+}
+
+const QList<QTextEdit::ExtraSelection>& PlayingCursor::Mark(std::size_t event) {
     QList<QTextEdit::ExtraSelection> marks;
     if (event < playing_->places.size()) {
         const QPalette& palette = area_.palette();
@@ -155,12 +164,34 @@ void PlayingCursor::Show(std::size_t event) {
             if (QTextCursor cursor = CursorFor(at); !cursor.isNull())
                 marks.push_back(QTextEdit::ExtraSelection{cursor, format});
     }
-    if (!marks.empty()) KeepInView(marks.front().cursor, marks.back().cursor);
+    SeeThroughSelection(!marks.empty());
     area_.SetMarks(MarkLayer::Playing, std::move(marks));
+    return area_.Marks(MarkLayer::Playing);
+}
+
+// The selection is drawn over the marks: while a note is marked it lets the mark show through, so that
+// playing the selected notes shows which of them sounds.
+void PlayingCursor::SeeThroughSelection(bool on) {
+    if (on == keptPalette_.has_value()) return;
+    if (!on) {
+        area_.setPalette(*keptPalette_);
+        keptPalette_.reset();
+        return;
+    }
+    keptPalette_ = area_.palette();
+    QPalette palette = *keptPalette_;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        QColor highlight = palette.color(group, QPalette::Highlight);
+        highlight.setAlpha(SeeThroughAlpha);
+        palette.setColor(group, QPalette::Highlight, highlight);
+        palette.setColor(group, QPalette::HighlightedText, palette.color(group, QPalette::Text));
+    }
+    area_.setPalette(palette);
 }
 
 void PlayingCursor::Clear() {
     shown_.reset();
+    SeeThroughSelection(false);
     if (!area_.Marks(MarkLayer::Playing).isEmpty()) area_.SetMarks(MarkLayer::Playing, {});
 }
 

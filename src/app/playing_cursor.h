@@ -14,7 +14,9 @@
 #include "score_map.h"
 
 #include <QObject>
+#include <QPalette>
 #include <QTextCursor>
+#include <QTextEdit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -79,6 +81,8 @@ class PlayingCursor : public QObject {
     void Start(const Performance* performance);
     void Show(std::size_t event);
     void CatchNextNote(std::size_t event, const HeardPosition& heard);
+    const QList<QTextEdit::ExtraSelection>& Mark(std::size_t event);
+    void SeeThroughSelection(bool on);
     void Clear();
     void KeepInView(const QTextCursor& from, const QTextCursor& to);
     QTextCursor CursorFor(const SourcePlace& place) const;
@@ -93,6 +97,7 @@ class PlayingCursor : public QObject {
     Performance part_;
     const Performance* playing_ = &work_;
     std::optional<std::size_t> shown_;
+    std::optional<QPalette> keptPalette_; // the area's own, while the selection lets the mark show through
 };
 
 } // namespace nagisora

@@ -2,6 +2,7 @@
 
 #include "fMain.h"
 #include "score_area.h"
+#include "user_settings.h"
 
 #include <QAction>
 #include <QDir>
@@ -14,15 +15,14 @@ namespace {
 
 const QString ScoresKey = QStringLiteral("recentScores");
 
-// Read and written at each use, so that several windows of the program share one list.
-QSettings Settings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("nagisora"),
-                     QStringLiteral("nagisora"));
+// Read and written at each use, so that several windows of the program share one list. A list written by
+// hand may be of any length: the newest ten are kept.
+QStringList Read() {
+    return UserSettings()->value(ScoresKey).toStringList();
 }
 
 void Store(const QStringList& scores) {
-    QSettings settings = Settings();
-    settings.setValue(ScoresKey, scores);
+    UserSettings()->setValue(ScoresKey, scores);
 }
 
 // "&3 /home/user/kyoku.txt": the number is the menu's key; an "&" of the name is shown as itself.
@@ -42,8 +42,9 @@ RecentScores::RecentScores(TMainF& window)
 }
 
 QStringList RecentScores::Scores() const {
-    QStringList scores = Settings().value(ScoresKey).toStringList();
+    QStringList scores = Read();
     const qsizetype before = scores.size();
+    if (scores.size() > Kept) scores.resize(Kept);
     scores.removeIf([](const QString& name) { return !QFileInfo(name).isFile(); });
     if (scores.size() != before) Store(scores);
     return scores;
@@ -51,7 +52,7 @@ QStringList RecentScores::Scores() const {
 
 void RecentScores::Add(const QString& fileName) {
     const QString name = QFileInfo(fileName).absoluteFilePath();
-    QStringList scores = Settings().value(ScoresKey).toStringList();
+    QStringList scores = Read();
     scores.removeAll(name);
     scores.prepend(name);
     while (scores.size() > Kept)

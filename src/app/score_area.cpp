@@ -1,17 +1,40 @@
 #include "score_area.h"
 
+#include "failure.h"
+#include "file_io.h"
+
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QMimeData>
+#include <QStyleHints>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextOption>
 #include <QToolTip>
+#include <QWheelEvent>
 
 namespace nagisora {
 
 TScoreArea::TScoreArea(QWidget* parent) : QPlainTextEdit(parent) {
+    // The score runs left to right. Left to the text, the direction of a line without a letter of a script
+    // (a duration line of ３ and ５) is looked for in every character at each measure of it.
+    QTextOption option = document()->defaultTextOption();
+    option.setTextDirection(Qt::LeftToRight);
+    document()->setDefaultTextOption(option);
     connect(document(), &QTextDocument::contentsChange, this, &TScoreArea::NoteSeparators);
     connect(this, &QPlainTextEdit::textChanged, this, &TScoreArea::BreakAtSeparators);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &TScoreArea::SteadyCaretOnLongLines);
+}
+
+// Each blink of the caret paints its line again, all of it: on a line of many thousand characters that
+// keeps a core busy while the window stands idle. There the caret stays lit.
+void TScoreArea::SteadyCaretOnLongLines() {
+    QStyleHints& hints = *QGuiApplication::styleHints();
+    if (blinkMs_ < 0) blinkMs_ = hints.cursorFlashTime();
+    const int wanted = textCursor().block().length() > LongLineCharacters ? 0 : blinkMs_;
+    if (hints.cursorFlashTime() != wanted) hints.setCursorFlashTime(wanted);
 }
 
 // The document may not be changed while it reports a change: the separators are only noted here, and
@@ -94,6 +117,95 @@ bool TScoreArea::viewportEvent(QEvent* event) {
         return true;
     }
     return QPlainTextEdit::viewportEvent(event);
+}
+
+namespace {
+
+// The bytes text takes in a score file: a character of code page 932's single-byte half one, any other two,
+// a line break two (CR LF; a selection's paragraph separator is one character of another kind).
+std::size_t FileBytes(QStringView text) {
+    std::size_t bytes = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (c.isLowSurrogate()) continue;
+        bytes += u == u'\n' || u >= 0x80 ? 2 : 1;
+        if (u >= 0xFF61 && u <= 0xFF9F) --bytes; // half-width katakana
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TScoreArea::SetSizeLimit(std::size_t bytes, std::function<void(const Failure&)> refused) {
+    sizeLimit_ = bytes;
+    refused_ = std::move(refused);
+}
+
+void TScoreArea::insertFromMimeData(const QMimeData* source) {
+    if (sizeLimit_ > 0 && source != nullptr && source->hasText()) {
+        const QString added = source->text();
+        const std::size_t now = FileBytes(toPlainText());
+        const std::size_t replaced = FileBytes(textCursor().selectedText());
+        if (now - std::min(now, replaced) + FileBytes(added) > sizeLimit_) {
+            const std::size_t mib = sizeLimit_ / (1024 * 1024);
+            if (refused_)
+                refused_(Failure(CodeNumber(IoCode::FileTooLarge), IoErrorMessage(IoCode::FileTooLarge) +
+                                                                       " (上限 " + std::to_string(mib) +
+                                                                       " MiB)"));
+            return;
+        }
+    }
+    QPlainTextEdit::insertFromMimeData(source);
+}
+
+void TScoreArea::scrollContentsBy(int dx, int dy) {
+    QPlainTextEdit::scrollContentsBy(dx, dy);
+    emit ViewMoved();
+}
+
+void TScoreArea::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    emit ViewMoved();
+}
+
+// Whole steps of the wheel (120 eighths of a degree each) zoom; a touchpad's small ones add up.
+void TScoreArea::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) return QPlainTextEdit::wheelEvent(event);
+    event->accept();
+    wheelAngle_ += event->angleDelta().y();
+    const int steps = wheelAngle_ / QWheelEvent::DefaultDeltasPerStep;
+    wheelAngle_ -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps != 0) emit ZoomRequested(steps);
+}
+
+int TScoreArea::LastLineInView() const {
+    const QPointF offset = contentOffset();
+    const int height = viewport()->height();
+    QTextBlock block = firstVisibleBlock();
+    int last = block.blockNumber();
+    for (; block.isValid() && blockBoundingGeometry(block).translated(offset).top() < height;
+         block = block.next())
+        last = block.blockNumber();
+    return last;
+}
+
+std::vector<TScoreArea::LineInView> TScoreArea::LinesInView() const {
+    std::vector<LineInView> lines;
+    const QPointF offset = contentOffset();
+    const int height = viewport()->height();
+    const int width = viewport()->width();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        const QRectF box = blockBoundingGeometry(block).translated(offset);
+        if (box.top() >= height) break;
+        if (!block.isVisible()) continue;
+        const int y =
+            static_cast<int>(std::max<qreal>(box.top(), 0) + std::min<qreal>(box.height(), height) / 2);
+        const int left = cursorForPosition(QPoint(0, y)).position() - block.position();
+        const int right = cursorForPosition(QPoint(width, y)).position() - block.position();
+        lines.push_back(
+            LineInView{block.blockNumber(), std::max(0, left - 1), std::min(block.length() - 1, right + 1)});
+    }
+    return lines;
 }
 
 } // namespace nagisora

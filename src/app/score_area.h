@@ -16,8 +16,12 @@
 #include <vector>
 
 class QMenu;
+class QMimeData;
+class QWheelEvent;
 
 namespace nagisora {
+
+class Failure;
 
 // The groups of the context menu, in the order the menu shows them.
 enum class CommandGroup { Play, Check, Entry, Views, Files };
@@ -46,13 +50,42 @@ class TScoreArea : public QPlainTextEdit {
     using ToolTipSource = std::function<QString(const QTextCursor&)>;
     void AddToolTipSource(ToolTipSource source);
 
+    // Text pasted or dropped that would make the score larger than bytes (as a score file in code page 932
+    // with CR LF) is refused before anything changes, and the refusal reported, as for a file too large.
+    void SetSizeLimit(std::size_t bytes, std::function<void(const Failure&)> refused);
+
+    // A line in view and the positions of its block (from 0) that the viewport shows, first to last.
+    struct LineInView {
+        int line = 0;
+        int first = 0;
+        int last = 0;
+    };
+    // The lines in view, top to bottom: marks on other text need not be made.
+    std::vector<LineInView> LinesInView() const;
+    // The last line (block, from 0) in view.
+    int LastLineInView() const;
+
+  signals:
+    // The area was scrolled or resized: other text is in view.
+    void ViewMoved();
+    // Ctrl and the wheel: the text is to grow (steps > 0) or shrink.
+    void ZoomRequested(int steps);
+
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
 
   private:
     void NoteSeparators(int position, int removed, int added);
     void BreakAtSeparators();
+    void SteadyCaretOnLongLines();
+
+    static constexpr int LongLineCharacters = 2048;
+    int blinkMs_ = -1; // the caret's blink, as the platform sets it
 
     bool separatorsAdded_ = false;
     struct Entry {
@@ -62,6 +95,9 @@ class TScoreArea : public QPlainTextEdit {
     std::map<CommandGroup, std::vector<Entry>> commands_;
     std::map<MarkLayer, QList<QTextEdit::ExtraSelection>> marks_;
     std::vector<ToolTipSource> toolTipSources_;
+    std::size_t sizeLimit_ = 0; // 0: none
+    std::function<void(const Failure&)> refused_;
+    int wheelAngle_ = 0; // of a Ctrl+wheel turn, short of a whole step
 };
 
 } // namespace nagisora

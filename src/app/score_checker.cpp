@@ -1,5 +1,6 @@
 #include "score_checker.h"
 
+#include "background_check.h"
 #include "fMain.h"
 #include "fonts.h"
 #include "score_area.h"
@@ -41,13 +42,23 @@ QTextEdit::ExtraSelection Underline(const QTextCursor& cursor, Severity severity
     return mark;
 }
 
-// Whether two lists of findings say the same at the same bytes: then the underlines already there, which
-// move with the text, stand right.
-bool SamePlaces(const std::vector<Finding>& a, const std::vector<Finding>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Finding& x, const Finding& y) {
-        return x.code == y.code && x.place == y.place && x.message == y.message;
-    });
+// Scores up to this size are checked whole after each change; longer ones have the lines around the change
+// checked at once and the whole in the background.
+constexpr std::size_t CheckedWhole = 64 * 1024;
+// A change of more lines than this is left to the background alone.
+constexpr int LinesCheckedAtOnce = 64;
+// How far the lines checked at once reach beyond the change, up to a blank line, to take in its line sets.
+constexpr int LinesAround = 4;
+
+std::size_t TextBytes(std::span<const std::string_view> lines) {
+    std::size_t bytes = 0;
+    for (const std::string_view line : lines)
+        bytes += line.size() + 2;
+    return bytes;
 }
+
+// At most so many underlines are drawn at once (a long line in view can hold thousands of findings).
+constexpr int MostMarks = 4000;
 
 } // namespace
 
@@ -86,16 +97,17 @@ QString TProblemsF::RowText(const Finding& finding) {
 void TProblemsF::SetFindings(const std::vector<Finding>& findings) {
     const QIcon errorIcon = style()->standardIcon(QStyle::SP_MessageBoxCritical);
     const QIcon warningIcon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
-    const int rows = std::max<int>(1, static_cast<int>(findings.size())); // one row tells there is none
+    const std::size_t shown = std::min(findings.size(), ShownRows);
+    const int rows = static_cast<int>(shown) + (shown < findings.size()) + findings.empty(); // or one of none
     while (list_->count() > rows)
         delete list_->takeItem(list_->count() - 1);
     while (list_->count() < rows)
         list_->addItem(new QListWidgetItem());
-    int errors = 0;
-    for (std::size_t f = 0; f < findings.size(); ++f) {
+    const auto errors = std::count_if(findings.begin(), findings.end(),
+                                      [](const Finding& f) { return f.severity == Severity::Error; });
+    for (std::size_t f = 0; f < shown; ++f) {
         const Finding& finding = findings[f];
         const bool error = finding.severity == Severity::Error;
-        errors += error;
         QListWidgetItem* item = list_->item(static_cast<int>(f));
         const QString text = RowText(finding);
         if (item->text() != text) item->setText(text);
@@ -107,16 +119,18 @@ void TProblemsF::SetFindings(const std::vector<Finding>& findings) {
         item->setToolTip(TextOf(CodeName(finding.code)));
         item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     }
-    if (findings.empty()) {
-        QListWidgetItem* none = list_->item(0);
-        none->setText(QStringLiteral("問題は見つかりません"));
+    if (findings.empty() || shown < findings.size()) {
+        QListWidgetItem* none = list_->item(static_cast<int>(shown));
+        none->setText(findings.empty()
+                          ? QStringLiteral("問題は見つかりません")
+                          : QStringLiteral("ほか %1 件 (F8 で順に移れます)").arg(findings.size() - shown));
         none->setIcon(QIcon());
         none->setData(Qt::UserRole, QVariant());
         none->setData(Qt::UserRole + 1, QVariant());
         none->setToolTip({});
         none->setFlags(Qt::NoItemFlags);
     }
-    const int warnings = static_cast<int>(findings.size()) - errors;
+    const auto warnings = static_cast<qsizetype>(findings.size()) - errors;
     setWindowTitle(QStringLiteral("問題の一覧 (エラー %1、警告 %2)").arg(errors).arg(warnings));
 }
 
@@ -126,17 +140,17 @@ void TProblemsF::OnItem(QListWidgetItem* item) {
 }
 
 void TProblemsF::ShowInFront() {
-    nagisora::ShowInFront(*this, placed_);
+    ShowBeside(*this, *parentWidget(), placed_);
 }
 
 // --- the checker ---
 
 TScoreChecker::TScoreChecker(TMainF& window)
     : QObject(&window), window_(window), model_(window.Model()), area_(window.ScoreArea()),
-      queued_(new QTimer(this)), problemsF_(new TProblemsF(&window)),
+      queued_(new QTimer(this)), viewMoved_(new QTimer(this)), problemsF_(new TProblemsF(&window)),
       next_(new QAction(QStringLiteral("次の問題へ"), &window)),
       previous_(new QAction(QStringLiteral("前の問題へ"), &window)),
-      problems_(new QAction(QStringLiteral("問題の一覧..."), &window)) {
+      problems_(new QAction(QStringLiteral("問題の一覧…"), &window)) {
     setObjectName(QStringLiteral("ScoreChecker"));
     // A check waits until the event that changed the text is done: one check for a paste or a replaced
     // score, and a keystroke is shown before its findings.
@@ -144,6 +158,17 @@ TScoreChecker::TScoreChecker(TMainF& window)
     queued_->setInterval(0);
     connect(queued_, &QTimer::timeout, this, &TScoreChecker::CheckNow);
     connect(&model_, &ScoreModel::Remapped, this, &TScoreChecker::QueueCheck);
+    background_ =
+        std::make_unique<BackgroundCheck>([this](std::uint64_t generation, std::vector<Finding> found) {
+            auto shared = std::make_shared<std::vector<Finding>>(std::move(found));
+            QMetaObject::invokeMethod(
+                this, [this, generation, shared] { TakeFindings(generation, std::move(*shared)); },
+                Qt::QueuedConnection);
+        });
+    viewMoved_->setSingleShot(true);
+    viewMoved_->setInterval(0);
+    connect(viewMoved_, &QTimer::timeout, this, &TScoreChecker::MarkInView);
+    connect(&area_, &TScoreArea::ViewMoved, viewMoved_, qOverload<>(&QTimer::start));
 
     const struct {
         QAction* action;
@@ -168,40 +193,117 @@ TScoreChecker::TScoreChecker(TMainF& window)
         window.addAction(c.action);
         problemsF_->addAction(c.action); // the keys work in the problems window too
     }
-    connect(problemsF_, &TProblemsF::Chosen, this, &TScoreChecker::GoTo);
+    connect(problemsF_, &TProblemsF::Chosen, this, qOverload<int>(&TScoreChecker::GoTo));
     area_.AddToolTipSource([this](const QTextCursor& cursor) { return ToolTipAt(cursor); });
     CheckNow();
 }
 
-void TScoreChecker::QueueCheck() {
-    if (!queued_->isActive()) queued_->start();
+// A short score is checked whole once the event that changed it is done. In a long one the lines around the
+// change are checked at once, taking the place of what was found there, and the whole text in the background.
+TScoreChecker::~TScoreChecker() = default;
+
+void TScoreChecker::QueueCheck(int first, int last, int delta) {
+    ++generation_;
+    const std::span<const std::string_view> lines = model_.Lines();
+    if (TextBytes(lines) <= CheckedWhole) {
+        if (!queued_->isActive()) queued_->start();
+        return;
+    }
+    queued_->stop();
+    const int count = static_cast<int>(lines.size());
+    if (last - first < LinesCheckedAtOnce && first < count)
+        CheckAround(first, std::min(last, count - 1), delta);
+    else
+        findings_.clear();
+    MarkInView();
+    background_->Request(generation_, model_.LineBytes(), UnmappableFindings());
+}
+
+void TScoreChecker::CheckAround(int first, int last, int delta) {
+    const std::span<const std::string_view> lines = model_.Lines();
+    const int count = static_cast<int>(lines.size());
+    int lo = first;
+    int hi = last;
+    for (int k = 0; k < LinesAround && lo > 0 && !lines[lo - 1].empty(); ++k)
+        --lo;
+    for (int k = 0; k < LinesAround && hi + 1 < count && !lines[hi + 1].empty(); ++k)
+        ++hi;
+    std::vector<Finding> around = CheckScore(lines.subspan(lo, hi - lo + 1));
+    for (Finding& f : around) {
+        f.place.line += lo;
+        f.span.line += lo;
+    }
+    // The findings of the lines lo to hi as they were (lines from 1) give way to those found now; the lines
+    // after them moved by delta.
+    const auto before = [](std::int32_t line) {
+        return [line](const Finding& f) { return f.place.line < line; };
+    };
+    const auto from = std::partition_point(findings_.begin(), findings_.end(), before(lo + 1));
+    const auto to = std::partition_point(from, findings_.end(), before(hi - delta + 2));
+    for (auto f = to; f != findings_.end(); ++f) {
+        f->place.line += delta;
+        f->span.line += delta;
+    }
+    const auto at = findings_.erase(from, to);
+    findings_.insert(at, std::make_move_iterator(around.begin()), std::make_move_iterator(around.end()));
+}
+
+void TScoreChecker::TakeFindings(std::uint64_t generation, std::vector<Finding> findings) {
+    if (generation != generation_) return; // the text has changed since
+    checked_ = generation;
+    findings_.swap(findings);
+    background_->Discard(std::move(findings));
+    MarkInView();
+    if (problemsF_->isVisible()) problemsF_->SetFindings(findings_);
+    emit Checked();
+}
+
+bool TScoreChecker::Checking() const {
+    return queued_->isActive() || checked_ != generation_;
+}
+
+bool TScoreChecker::Queued() const {
+    return queued_->isActive();
 }
 
 void TScoreChecker::CheckNow() {
     queued_->stop();
+    checked_ = ++generation_; // a result of the background is older
     std::vector<Finding> findings = CheckScore(model_.Lines(), model_.Map());
-    std::vector<Finding> unmappable = UnmappableFindings();
-    if (!unmappable.empty()) {
-        findings.insert(findings.end(), std::make_move_iterator(unmappable.begin()),
-                        std::make_move_iterator(unmappable.end()));
-        std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
-            return std::tie(a.span.line, a.span.column) < std::tie(b.span.line, b.span.column);
-        });
-    }
-    // Typing inside a line moves the bytes of the findings after it; most keystrokes change nothing else.
-    if (!SamePlaces(findings, findings_) || marked_.size() != findings.size()) {
-        QList<QTextEdit::ExtraSelection> marks;
-        marked_.clear();
-        marked_.reserve(findings.size());
-        for (const Finding& f : findings) {
-            marked_.push_back(model_.CursorFor(f.place));
-            if (!marked_.back().isNull()) marks.push_back(Underline(marked_.back(), f.severity));
-        }
-        area_.SetMarks(MarkLayer::Findings, std::move(marks));
-    }
+    MergeFindings(findings, UnmappableFindings());
     findings_ = std::move(findings);
+    MarkInView();
     if (problemsF_->isVisible()) problemsF_->SetFindings(findings_);
     emit Checked();
+}
+
+void TScoreChecker::MarkInView() {
+    viewMoved_->stop();
+    QList<QTextEdit::ExtraSelection> marks;
+    for (const TScoreArea::LineInView& in : area_.LinesInView()) {
+        const std::size_t from = model_.ByteAt(in.line, in.first);
+        const std::size_t to = model_.ByteAt(in.line, in.last);
+        for (std::size_t f = FirstFrom(in.line + 1, 0);
+             f < findings_.size() && findings_[f].place.line == in.line + 1 && marks.size() < MostMarks;
+             ++f) {
+            const SourcePlace& place = findings_[f].place;
+            if (place.byte + place.bytes < from || place.byte > to) continue;
+            if (QTextCursor cursor = CursorOf(f); !cursor.isNull())
+                marks.push_back(Underline(cursor, findings_[f].severity));
+        }
+    }
+    area_.SetMarks(MarkLayer::Findings, std::move(marks));
+}
+
+QTextCursor TScoreChecker::CursorOf(std::size_t finding) const {
+    return finding < findings_.size() ? model_.CursorFor(findings_[finding].place) : QTextCursor();
+}
+
+std::size_t TScoreChecker::FirstFrom(int line, std::size_t byte) const {
+    const auto at = std::partition_point(findings_.begin(), findings_.end(), [&](const Finding& f) {
+        return f.place.line < line || (f.place.line == line && f.place.byte < byte);
+    });
+    return static_cast<std::size_t>(at - findings_.begin());
 }
 
 // Characters that code page 932 lacks read as "?": found where the model encodes the text, placed on the
@@ -222,42 +324,55 @@ std::vector<Finding> TScoreChecker::UnmappableFindings() const {
     return findings;
 }
 
+// The findings on the cursor's line whose characters take in its position (its end included).
 QString TScoreChecker::ToolTipAt(const QTextCursor& cursor) const {
     QStringList messages;
-    const int position = cursor.position();
-    for (std::size_t f = 0; f < marked_.size() && f < findings_.size(); ++f)
-        if (!marked_[f].isNull() && marked_[f].selectionStart() <= position &&
-            position <= marked_[f].selectionEnd())
+    const int line = cursor.blockNumber();
+    const int position = cursor.positionInBlock();
+    for (std::size_t f = FirstFrom(line + 1, 0); f < findings_.size() && findings_[f].place.line == line + 1;
+         ++f) {
+        const SourcePlace& place = findings_[f].place;
+        const int first = model_.PositionOf(line, place.byte);
+        if (first > position) break;
+        if (const QTextCursor marked = CursorOf(f); !marked.isNull() && position <= marked.positionInBlock())
             messages.push_back(TextOf(findings_[f].message));
+    }
     return messages.join(u'\n');
 }
 
+// The findings are in the order of the text: the next one after the caret's character is found by halving.
 void TScoreChecker::GoToNext() {
     CheckNow();
-    const int caret = area_.textCursor().position();
-    for (std::size_t f = 0; f < marked_.size(); ++f)
-        if (!marked_[f].isNull() && marked_[f].selectionStart() > caret) return GoTo(static_cast<int>(f));
-    for (std::size_t f = 0; f < marked_.size(); ++f) // round to the first
-        if (!marked_[f].isNull()) return GoTo(static_cast<int>(f));
-    SayAtCaret(QStringLiteral("問題は見つかりません"));
+    if (findings_.empty()) return SayAtCaret(QStringLiteral("問題は見つかりません"));
+    const QTextCursor caret = area_.textCursor();
+    const std::size_t f =
+        FirstFrom(caret.blockNumber() + 1, model_.ByteAt(caret.blockNumber(), caret.positionInBlock()) + 1);
+    GoTo(f < findings_.size() ? f : 0, 1); // round to the first
 }
 
 void TScoreChecker::GoToPrevious() {
     CheckNow();
-    const int caret = area_.textCursor().position();
-    for (std::size_t f = marked_.size(); f-- > 0;)
-        if (!marked_[f].isNull() && marked_[f].selectionStart() < caret) return GoTo(static_cast<int>(f));
-    for (std::size_t f = marked_.size(); f-- > 0;) // round to the last
-        if (!marked_[f].isNull()) return GoTo(static_cast<int>(f));
-    SayAtCaret(QStringLiteral("問題は見つかりません"));
+    if (findings_.empty()) return SayAtCaret(QStringLiteral("問題は見つかりません"));
+    const QTextCursor caret = area_.textCursor();
+    const std::size_t f =
+        FirstFrom(caret.blockNumber() + 1, model_.ByteAt(caret.blockNumber(), caret.positionInBlock()));
+    GoTo(f > 0 ? f - 1 : findings_.size() - 1, -1); // round to the last
+}
+
+// The first finding from f on in the direction that has characters in the area (not one past its line's end).
+void TScoreChecker::GoTo(std::size_t f, int direction) {
+    const std::size_t n = findings_.size();
+    for (std::size_t tried = 0; tried < n; ++tried, f = (f + n + direction) % n)
+        if (!CursorOf(f).isNull()) return GoTo(static_cast<int>(f));
 }
 
 // The caret to the finding's first character, the area in front with the message beside the caret.
 void TScoreChecker::GoTo(int finding) {
     const auto f = static_cast<std::size_t>(finding);
-    if (f >= marked_.size() || marked_[f].isNull()) return;
+    const QTextCursor marked = CursorOf(f);
+    if (marked.isNull()) return;
     QTextCursor caret = area_.textCursor();
-    caret.setPosition(marked_[f].selectionStart());
+    caret.setPosition(marked.selectionStart());
     area_.setTextCursor(caret);
     area_.ensureCursorVisible();
     window_.raise();

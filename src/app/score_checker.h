@@ -3,14 +3,20 @@
 // The score checker in the main window: the score is checked again after every change of its text (queued
 // after the change, so typing never waits for it), each finding is underlined with a wavy line under its
 // characters (red for errors, amber for warnings) and answers the tooltip there; F8 and Shift+F8 move the
-// caret to the next and previous finding; the problems window lists them all, and a click on one puts the
-// caret there. "MIDI 作成" still converts whatever is written.
+// caret to the next and previous finding; the problems window lists them (the first few thousand and how many
+// more), and a click on one puts the caret there. "MIDI 作成" still converts whatever is written.
+//
+// The underlines are made anew after every check and every scroll, for the findings in view only: a mark
+// covers exactly its finding's characters (a mark kept through edits would grow over text typed at its end),
+// and a score with hundreds of thousands of findings costs no more to type in than one with a few.
 
 #include "score_check.h"
 
 #include <QObject>
 #include <QTextCursor>
 #include <QWidget>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -21,6 +27,7 @@ class QTimer;
 namespace nagisora {
 
 class ScoreModel;
+class BackgroundCheck;
 class TMainF;
 class TScoreArea;
 
@@ -38,6 +45,9 @@ class TProblemsF : public QWidget {
 
     // "12 行 3 列: message"
     static QString RowText(const Finding& finding);
+
+    // The list shows at most this many findings, then one row that counts the rest.
+    static constexpr std::size_t ShownRows = 2000;
 
   signals:
     // The row of a finding was clicked or chosen with Enter.
@@ -57,6 +67,7 @@ class TScoreChecker : public QObject {
     // Installs the checker in the main window: its commands in the score area's context menu and as the
     // window's shortcuts, its marks in the area's layer of findings.
     explicit TScoreChecker(TMainF& window);
+    ~TScoreChecker() override;
 
     // The findings of the text as it was last checked, in the order of the text.
     const std::vector<Finding>& Findings() const { return findings_; }
@@ -70,16 +81,28 @@ class TScoreChecker : public QObject {
     void GoToNext();
     void GoToPrevious();
     void ShowProblems();
+    // Whether a check of the whole text is still to come: queued, or running in the background.
+    bool Checking() const;
+    // Whether a check of a short score waits for the event loop (its marks are not made yet).
+    bool Queued() const;
     // Checks at once what a queued check would.
     void CheckNow();
+    // The underlines of the findings in view, made anew.
+    void MarkInView();
 
   signals:
     // The findings and their underlines are those of the text as it is now.
     void Checked();
 
   private:
-    void QueueCheck();
+    void QueueCheck(int first, int last, int delta);
+    void CheckAround(int first, int last, int delta);
+    void TakeFindings(std::uint64_t generation, std::vector<Finding> findings);
     void GoTo(int finding);
+    void GoTo(std::size_t from, int direction);
+    QTextCursor CursorOf(std::size_t finding) const;
+    // The first finding at or after (line, byte) in the order of the text.
+    std::size_t FirstFrom(int line, std::size_t byte) const;
     void SayAtCaret(const QString& text) const; // a tooltip under the caret
     QString ToolTipAt(const QTextCursor& cursor) const;
     std::vector<Finding> UnmappableFindings() const;
@@ -89,11 +112,15 @@ class TScoreChecker : public QObject {
     TScoreArea& area_;
     QTimer* queued_;
     std::vector<Finding> findings_;
-    std::vector<QTextCursor> marked_; // per finding, the characters its underline covers
+    QTimer* viewMoved_; // marks made anew once the scrolling stops for a moment
     TProblemsF* problemsF_;
     QAction* next_;
     QAction* previous_;
     QAction* problems_;
+    std::uint64_t generation_ = 0;
+    std::uint64_t checked_ = 0; // the generation of the findings of the last whole check // of the text:
+                                // counts the changes and the checks made at once
+    std::unique_ptr<BackgroundCheck> background_; // last: stopped before the rest goes
 };
 
 } // namespace nagisora

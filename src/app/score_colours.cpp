@@ -4,6 +4,7 @@
 #include "score_area.h"
 #include "score_model.h"
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QPalette>
 #include <QTextBlock>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace nagisora {
 namespace {
@@ -64,7 +66,8 @@ constexpr int JoinsBefore = 1 << RoleBits;
 constexpr int JoinsAfter = 1 << (RoleBits + 1);
 constexpr int ByteBeforeShift = 8;
 constexpr int ByteAfterShift = 16;
-constexpr int Stale = -2; // the state of a block to be coloured again: no look has it
+constexpr int Stale = -2;  // the state of a block to be coloured again: no look has it
+constexpr int SliceMs = 8; // of colouring at a time after a keystroke
 
 } // namespace
 
@@ -87,7 +90,7 @@ QColor Mixed(const QColor& a, const QColor& b, double share) {
 }
 
 ScoreColours::ScoreColours(TMainF& window)
-    : QSyntaxHighlighter(window.ScoreArea().document()), model_(window.Model()) {
+    : QSyntaxHighlighter(window.ScoreArea().document()), model_(window.Model()), area_(window.ScoreArea()) {
     setObjectName(QStringLiteral("ScoreColours"));
     TScoreArea& area = window.ScoreArea();
     MakeFormats(area.palette());
@@ -97,6 +100,7 @@ ScoreColours::ScoreColours(TMainF& window)
 
 void ScoreColours::MakeFormats(const QPalette& palette) {
     const QColor base = palette.color(QPalette::Base);
+    madeFor_ = {base, palette.color(QPalette::Text)};
     const auto formatOf = [&](const Tint& tint) {
         QTextCharFormat format;
         if (tint.hue < 0) return format;
@@ -124,9 +128,14 @@ int ScoreColours::TakeLinesColoured() {
 }
 
 bool ScoreColours::eventFilter(QObject* watched, QEvent* event) {
+    // Only the base and the text colour make the formats (a see-through selection changes neither).
     if (event->type() == QEvent::PaletteChange) {
-        MakeFormats(static_cast<QWidget*>(watched)->palette());
-        rehighlight();
+        const QPalette& palette = static_cast<QWidget*>(watched)->palette();
+        const std::pair colours{palette.color(QPalette::Base), palette.color(QPalette::Text)};
+        if (colours != madeFor_) {
+            MakeFormats(palette);
+            rehighlight();
+        }
     }
     return QSyntaxHighlighter::eventFilter(watched, event);
 }
@@ -171,18 +180,35 @@ void ScoreColours::Recolour(int first, int last) {
         }
     }
     if (lastStale < 0) return;
+    const int stopAt = std::max(last + 1, area_.LastLineInView());
     QTextBlock block = document()->findBlockByNumber(last + 1);
-    for (int b = last + 1; b <= lastStale && block.isValid(); ++b, block = block.next())
+    for (int b = last + 1; b <= lastStale && b < stopAt && block.isValid(); ++b, block = block.next())
         block.setUserState(Stale);
+    if (stopAt <= lastStale && block.isValid()) {
+        // Coloured by the pass, which then finds its state as it was and goes no further.
+        block.setUserState(LookOf(stopAt));
+        stopAt_ = stopAt;
+    }
     // Should no pass of the highlighter follow (a new map without an edit), the blocks are coloured later.
     QTimer::singleShot(0, this, &ScoreColours::CatchUp);
 }
 
+// Colours the lines whose look changed, a few milliseconds at a time, until none is left.
 void ScoreColours::CatchUp() {
     if (document() == nullptr) return;
+    if (stopAt_ >= 0) {
+        const QTextBlock block = document()->findBlockByNumber(std::exchange(stopAt_, -1));
+        if (block.isValid()) rehighlightBlock(block);
+    }
+    QElapsedTimer slice;
+    slice.start();
     int line = 0;
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next(), ++line)
         if (const int look = LookOf(line); block.userState() != look) {
+            if (slice.elapsed() >= SliceMs) {
+                QTimer::singleShot(0, this, &ScoreColours::CatchUp);
+                return;
+            }
             block.setUserState(look);
             rehighlightBlock(block);
         }
@@ -190,6 +216,7 @@ void ScoreColours::CatchUp() {
 
 void ScoreColours::highlightBlock(const QString& text) {
     const int line = currentBlock().blockNumber();
+    if (line == stopAt_) stopAt_ = -1;
     setCurrentBlockState(LookOf(line));
     ++linesColoured_;
     const ScoreMap& map = model_.Map();

@@ -16,6 +16,7 @@
 #include <QTextCharFormat>
 #include <array>
 #include <cstdint>
+#include <utility>
 
 class QPalette;
 
@@ -23,6 +24,7 @@ namespace nagisora {
 
 class ScoreModel;
 class TMainF;
+class TScoreArea;
 
 // A colour of the hue and saturation that stands out from the base as well as text should: lightness is
 // moved away from the base until the contrast ratio reaches ratio.
@@ -55,9 +57,12 @@ class ScoreColours : public QSyntaxHighlighter {
     int LookOf(int line) const;
 
     ScoreModel& model_;
+    TScoreArea& area_;
+    int stopAt_ = -1; // the line where the pass after an edit stops, until it is coloured
     std::array<QTextCharFormat, 6> roleFormats_;
     std::array<QTextCharFormat, 9> unitFormats_;
     int linesColoured_ = 0;
+    std::pair<QColor, QColor> madeFor_; // the base and text colours the formats were made for
 };
 
 } // namespace nagisora

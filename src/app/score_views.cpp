@@ -19,7 +19,7 @@ ScoreViews::ScoreViews(TMainF& window)
     : QObject(&window), colours_(new ScoreColours(window)), guide_(new ColumnGuide(window)),
       cursor_(new PlayingCursor(window)), playback_(new ScorePlayback(window, *cursor_)),
       pianoRollF_(new TPianoRollF(window, *cursor_)),
-      pianoRoll_(new QAction(QStringLiteral("ピアノロール..."), &window)) {
+      pianoRoll_(new QAction(QStringLiteral("ピアノロール…"), &window)) {
     setObjectName(QStringLiteral("ScoreViews"));
     pianoRoll_->setObjectName(QStringLiteral("actPianoRoll"));
     pianoRoll_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));

@@ -34,4 +34,12 @@ inline constexpr Qt::WindowFlags WindowFrameFlags = Qt::Window | Qt::CustomizeWi
 // centred on its screen. Later it opens where the user left it.
 void ShowInFront(QWidget& window, bool& placed);
 
+// Shows a modeless window of the main window's tools in front and gives it the focus (unless focus is false).
+// The first time (placed
+// still false) it opens where the user last left it, in this run or an earlier one (kept in the settings by
+// its object name), or else beside the main window: below, to its right, to its left or above it, the first
+// place where it fits whole, made smaller down to its minimum size if need be; where none does, where it
+// covers least of the main window's score area.
+void ShowBeside(QWidget& window, const QWidget& main, bool& placed, bool focus = true);
+
 } // namespace nagisora

@@ -2,19 +2,28 @@
 // characters of code page 932 shown as themselves, and Qt's Japanese texts.
 
 #include "command_line.h"
+#include "command_list.h"
 #include "fHelp.h"
 #include "mPlay.h"
 #include "recent_scores.h"
+#include "score_area.h"
+#include "score_zoom.h"
+#include "user_settings.h"
 #include "window_harness.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextCursor>
+#include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
 
 using namespace nagisora;
 using test::ReadBytes;
@@ -30,6 +39,8 @@ class DesktopTest : public QObject {
     void extensionCharactersShownAndKept();
     void recentScores();
     void japaneseTexts();
+    void settingsBoundedAndZoomKept();
+    void commandListFromHelp();
 };
 
 void DesktopTest::commandLineOpen_data() {
@@ -153,6 +164,61 @@ void DesktopTest::japaneseTexts() {
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+}
+
+// A hand-made recent list is read as its newest ten, the text's size is kept and an oversized settings file
+// is neither read nor replaced.
+void DesktopTest::settingsBoundedAndZoomKept() {
+    auto h = std::make_unique<test::WindowHarness>();
+    const QString score = QString::fromStdString(h->Path("s.txt"));
+    WriteBytes(score.toStdString(), "\x83\x8D\r\n");
+    UserSettings()->setValue(QStringLiteral("recentScores"), QStringList(10000, score));
+    QCOMPARE(h->window->findChild<RecentScores*>()->Scores().size(), RecentScores::Kept);
+
+    TScoreArea& area = h->window->ScoreArea();
+    const QSize windowSize = h->window->size();
+    const int pixels = area.font().pixelSize();
+    QWheelEvent wheel(QPointF(10, 10), area.mapToGlobal(QPointF(10, 10)), {}, QPoint(0, 2 * 120),
+                      Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(area.viewport(), &wheel);
+    QCOMPARE(area.font().pixelSize(), qRound(pixels * 1.25));
+    QCOMPARE(h->window->size(), windowSize);
+    h = std::make_unique<test::WindowHarness>(); // the next start takes the size
+    QCOMPARE(h->window->ScoreArea().font().pixelSize(), qRound(pixels * 1.25));
+    h->window->findChild<ScoreZoom*>()->ResetAction()->trigger();
+    QCOMPARE(h->window->ScoreArea().font().pixelSize(), pixels);
+
+    const QString file = UserSettings()->fileName();
+    QFile big(file);
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    const qint64 written = big.write("[view]\nscoreZoom=4\n" + QByteArray(SettingsLimit, '#'));
+    big.close();
+    QCOMPARE(UserSettings()->value(QStringLiteral("view/scoreZoom"), 0).toInt(), 0);
+    UserSettings()->setValue(QStringLiteral("view/scoreZoom"), 1);
+    QCOMPARE(QFileInfo(file).size(), written);
+    QFile::remove(file);
+}
+
+// The help window's button opens the list of every command with its keys and place; the help text stays.
+void DesktopTest::commandListFromHelp() {
+    test::WindowHarness h;
+    h.window->btnHelpClick();
+    QCOMPARE(h.window->HelpF().Memo1()->toPlainText(), THelpF::HelpText());
+    h.window->HelpF().findChild<QToolButton*>(QStringLiteral("btnCommands"))->click();
+    auto* page = h.window->findChild<TCommandsF*>();
+    QVERIFY(page->isVisible());
+    QStringList rows;
+    for (int r = 0; r < page->Table()->rowCount(); ++r)
+        rows << page->Table()->item(r, 0)->text() + u'|' + page->Table()->item(r, 1)->text() + u'|' +
+                    page->Table()->item(r, 2)->text();
+    const QString menu = QStringLiteral("楽譜欄の右クリックメニュー");
+    for (const QString& row :
+         {QStringLiteral("楽譜読込…|Ctrl+O|") + menu, QStringLiteral("記譜入力モード|F9|") + menu,
+          QStringLiteral("文字を大きく|Ctrl++、Ctrl+=|") + menu,
+          QStringLiteral("乙: 低い音域 (以後の音)|z|") + menu +
+              QStringLiteral(" > 記号を挿入 (記譜入力のキー) > 音域"),
+          QStringLiteral("ヘルプ (ヘルプを表示)|F1|ボタン"), QStringLiteral("▶ 再生|F6|プレーヤー")})
+        QVERIFY2(rows.contains(row), qPrintable(row + QStringLiteral(" in ") + rows.join(u'\n')));
 }
 
 QTEST_MAIN(DesktopTest)

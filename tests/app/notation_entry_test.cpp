@@ -11,6 +11,7 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolButton>
@@ -86,7 +87,15 @@ class NotationEntryTest : public QObject {
             {u"  10\nロツ\n－＋"_qs, 1, 1, 't', u"    10\nロツツ\n－　＋"_qs},
             {u"ロ｜ツ\n－｜＋"_qs, 0, 1, '|', u"ロ｜｜ツ\n－｜｜＋"_qs},
             {u"ロツ\n－"_qs, 0, 2, 'e', u"ロツレ\n－"_qs}, // at the end: nothing to keep in step
+            // A deleted note's timbre number goes on to the next note, the units between moving along; it
+            // goes with its note when the next has a number of its own; the last symbol takes nothing along.
             {u"  1020\nロツレ\n－＋＝"_qs, 1, 2, Qt::Key_Backspace, u"  20\nロレ\n－＝"_qs},
+            {u"  10\nロツレ\n－＋＝"_qs, 1, 2, Qt::Key_Backspace, u"  10\nロレ\n－＝"_qs},
+            {u"  10    20\nロツ｜レチ\n－＋｜＝－"_qs, 1, 2, Qt::Key_Backspace,
+             u"    1020\nロ｜レチ\n－｜＝－"_qs},
+            {u"    20\nロツレ\n－＋＝"_qs, 1, 3, Qt::Key_Backspace, u"    20\nロツ\n－＋＝"_qs},
+            {u"  16    38    0c      15\n乙ロ　｜ツツ｜レ"_qs, 1, 8, Qt::Key_Backspace,
+             u"  16    38    0c      15\n乙ロ　｜ツツ｜"_qs},
             {u"ロツレ\n－＋＝"_qs, 0, 0, Qt::Key_Delete, u"ツレ\n＋＝"_qs},
             {u"ロツ\n//ab"_qs, 0, 1, 'e', u"ロレツ\n//ab"_qs}, // a comment is left alone
             {u"  \n"_qs, 1, 0, 'r', u"  \nロ"_qs},             // a new line's first symbol
@@ -160,6 +169,13 @@ class NotationEntryTest : public QObject {
         QVERIFY(menu->actions().contains(f.entry().ModeAction()) && f.entry().ModeAction()->isChecked());
         f.area().moveCursor(QTextCursor::End);
         QVERIFY(badge->text().contains(u"音長行"_qs));
+
+        // It stays in the corner while the text scrolls sideways.
+        const int x = badge->x();
+        f.area().appendPlainText(QString(400, u'ロ'));
+        f.area().horizontalScrollBar()->setValue(f.area().horizontalScrollBar()->maximum());
+        QVERIFY(f.area().horizontalScrollBar()->value() > 0);
+        QCOMPARE(badge->x(), x);
     }
 };
 

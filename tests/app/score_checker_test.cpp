@@ -35,6 +35,14 @@ void TypeAt(const Harness& h, int line, int column, const QString& text) {
     QTest::keyClicks(&area, text);
 }
 
+// Types text as the keyboard or an input method would send it, a key event per character.
+void Type(QWidget& to, const QString& text) {
+    for (const QChar c : text) {
+        const int key = c == u'\n' ? Qt::Key_Return : Qt::Key_unknown;
+        QTest::sendKeyEvent(QTest::Click, &to, Qt::Key(key), c == u'\n' ? QString() : QString(c), {});
+    }
+}
+
 void WaitForCheck(const Harness& h) {
     QSignalSpy checked(&CheckerOf(h), &TScoreChecker::Checked);
     QVERIFY(checked.wait(2000));
@@ -77,6 +85,37 @@ class ScoreCheckerTest : public QObject {
         WaitForCheck(h);
         QVERIFY(CheckerOf(h).Findings().empty());
         QVERIFY(h.window->ScoreArea().Marks(MarkLayer::Findings).isEmpty());
+    }
+
+    // Text typed right after a finding is not underlined with it: each mark covers its finding's characters.
+    void marksStayOnTheirFindingsAfterInsertionsAtTheirEnd() {
+        const struct {
+            const char* name;
+            QString typed; // at the end of the text, after a ○ typed there first
+        } cases[] = {
+            {"a new line of text", u"\nmemo"_qs},
+            {"more of the line", u"ロツ"_qs},
+            {"a half-width letter", u"x"_qs},
+        };
+        for (const auto& c : cases) {
+            Harness h;
+            h.window->show();
+            TScoreArea& area = h.window->ScoreArea();
+            area.moveCursor(QTextCursor::End);
+            area.setFocus();
+            Type(area, u"○"_qs);
+            WaitForCheck(h);
+            Type(area, c.typed);
+            WaitForCheck(h);
+            const std::vector<Finding>& findings = CheckerOf(h).Findings();
+            const QList<QTextEdit::ExtraSelection>& marks = area.Marks(MarkLayer::Findings);
+            QVERIFY2(!findings.empty() && marks.size() == qsizetype(findings.size()), c.name);
+            for (std::size_t f = 0; f < findings.size(); ++f) {
+                const QTextCursor& mark = marks[qsizetype(f)].cursor;
+                QCOMPARE(mark.blockNumber() + 1, findings[f].span.line);
+                QCOMPARE(mark.selectedText().size(), qsizetype(findings[f].span.length));
+            }
+        }
     }
 
     void f8AndTheProblemsWindowReachEachFinding() {

@@ -8,6 +8,7 @@
 #include "window_harness.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
@@ -184,8 +185,8 @@ void ScoreFilesTest::loadThenSave() {
     QCOMPARE(ReadBytes(h.Path("in.txt")), file);
 }
 
-// A name that does not exist, a folder, a file too large to edit, and cancelled dialogs: the score area and the files stay as they
-// were.
+// A name that does not exist, a folder, a file or paste too large to edit, and cancelled dialogs: the score
+// area and the files stay as they were.
 void ScoreFilesTest::missingFileAndCancel() {
     Harness h;
     const QString start = h.mem->toPlainText();
@@ -194,6 +195,16 @@ void ScoreFilesTest::missingFileAndCancel() {
     WriteBytes(h.Path("huge.txt"), std::string(1024 * 1024 + 1, '\n'));
     h.Load(h.Path("huge.txt"));
     QCOMPARE(h.messages.back(), QStringLiteral("huge.txt: ﾌｧｲﾙが大きすぎます (上限 1 MiB)."));
+    // A paste is held to the same limit, counted as the score file would hold it (a line break as CR LF).
+    QApplication::clipboard()->setText(QString(512 * 1024, u'\n'));
+    h.mem->paste();
+    QCOMPARE(h.messages.back(), QStringLiteral("ﾌｧｲﾙが大きすぎます (上限 1 MiB)."));
+    QCOMPARE(h.mem->toPlainText(), start);
+    h.mem->selectAll();
+    QApplication::clipboard()->setText(QString(512 * 1024 - 1, u'\n'));
+    h.mem->paste();
+    QCOMPARE(h.mem->blockCount(), 512 * 1024);
+    h.mem->undo();
     h.Load(h.Path(""));
     QCOMPARE(h.messages.back(), QStringLiteral("ﾌｧｲﾙへのｱｸｾｽが拒否されました."));
     QCOMPARE(h.mem->toPlainText(), start);
@@ -204,7 +215,7 @@ void ScoreFilesTest::missingFileAndCancel() {
 
     WriteBytes(h.Path("old.txt"), "old");
     h.window->btnSaveClick();
-    QCOMPARE(h.messages.size(), std::size_t{3});
+    QCOMPARE(h.messages.size(), std::size_t{4});
     QCOMPARE(h.mem->toPlainText(), start);
     QCOMPARE(h.FilesInAppDir(), (QStringList{"huge.txt", "old.txt"}));
     QCOMPARE(ReadBytes(h.Path("old.txt")), Bytes("old"));
