@@ -9,7 +9,7 @@ namespace {
 QSettings::Format IgnoredFormat() {
     static const QSettings::Format format = QSettings::registerFormat(
         QStringLiteral("ignored"), [](QIODevice&, QSettings::SettingsMap&) { return true; },
-        [](QIODevice&, const QSettings::SettingsMap&) { return true; });
+        [](QIODevice&, const QSettings::SettingsMap&) { return false; });
     return format;
 }
 
@@ -26,8 +26,10 @@ std::unique_ptr<QSettings> UserSettings() {
         std::fprintf(stderr, "nagisora: %s は大きすぎるため読みません (%lld バイト)\n",
                      qUtf8Printable(file.filePath()), static_cast<long long>(file.size()));
     }
-    // Settings of a format that reads and writes nothing, over a file that is never replaced.
-    return std::make_unique<QSettings>(QStringLiteral("/dev/null"), IgnoredFormat());
+    // Settings of a format that reads and writes nothing, at a place where no file can be created: QSettings
+    // replaces its file through a temporary beside it, which over a device such as /dev/null would put a plain
+    // file in the device's place for a program run as root.
+    return std::make_unique<QSettings>(QStringLiteral("/proc/nagisora-settings-ignored.ini"), IgnoredFormat());
 }
 
 } // namespace nagisora
