@@ -27,9 +27,10 @@ std::unique_ptr<QSettings> UserSettings() {
                      qUtf8Printable(file.filePath()), static_cast<long long>(file.size()));
     }
     // Settings of a format that reads and writes nothing, at a place where no file can be created: QSettings
-    // replaces its file through a temporary beside it, which over a device such as /dev/null would put a plain
-    // file in the device's place for a program run as root.
-    return std::make_unique<QSettings>(QStringLiteral("/proc/nagisora-settings-ignored.ini"), IgnoredFormat());
+    // replaces its file through a temporary beside it, which over a device such as /dev/null would put a
+    // plain file in the device's place for a program run as root.
+    return std::make_unique<QSettings>(QStringLiteral("/proc/nagisora-settings-ignored.ini"),
+                                       IgnoredFormat());
 }
 
 } // namespace nagisora
