@@ -10,6 +10,7 @@
 #include "playing_cursor.h"
 #include "score_area.h"
 #include "score_checker.h"
+#include "score_exports.h"
 #include "score_model.h"
 #include "score_part.h"
 #include "score_views.h"
@@ -316,7 +317,7 @@ VerticalPageSettings TVerticalScoreF::PageSettings() const {
 }
 
 void TVerticalScoreF::ShowInFront() {
-    nagisora::ShowInFront(*this, placed_);
+    ShowBeside(*this, window_, placed_);
 }
 
 void TVerticalScoreF::showEvent(QShowEvent* event) {
@@ -421,13 +422,11 @@ void TVerticalScoreF::SavePdf() {
     try {
         Refresh();
         const std::string pdf = VerticalPdf(score_, PageSettings());
-        QString folder = QFile::decodeName(QByteArray::fromStdString(window_.AppDir()));
-        if (!pdfFileName_.isEmpty()) folder = QFileInfo(pdfFileName_).absolutePath();
-        const std::optional<QString> chosen = window_.ChooseFile(
-            FileDialogRequest{FileDialogRequest::Kind::Save, folder, QStringLiteral("PDF (*.pdf)"),
-                              QStringLiteral("pdf"), pdfFileName_});
+        auto* exports = window_.findChild<ScoreExports*>();
+        if (exports == nullptr) return;
+        const std::optional<QString> chosen =
+            exports->ChooseTarget(QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf"), pdfFileName_);
         if (!chosen) return;
-        pdfFileName_ = *chosen;
         WriteFileAtomically(QFile::encodeName(*chosen).toStdString(), pdf);
     } catch (const Failure& failure) {
         window_.ReportFailure(failure);

@@ -92,6 +92,14 @@ std::optional<QString> ScoreExports::Choose(SaveDialog& dialog) {
     return chosen;
 }
 
+std::optional<QString> ScoreExports::ChooseTarget(const QString& filter, const QString& suffix,
+                                                  QString& fileName) {
+    SaveDialog dialog{filter, suffix, fileName};
+    const std::optional<QString> chosen = Choose(dialog);
+    fileName = dialog.fileName;
+    return chosen;
+}
+
 // The files the window has open, by what they are to the user: an export written over one of them would
 // destroy the score, the music playing or the copy kept against a crash.
 std::vector<std::pair<std::string, QString>> ScoreExports::OpenFiles() const {

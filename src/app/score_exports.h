@@ -41,6 +41,10 @@ class ScoreExports : public QObject {
     // Stops the rendering under way; the file it was to write is not touched.
     void StopWav();
     bool Rendering() const { return rendering_ != nullptr; }
+    // The file an export of another view is to be written to, chosen as the exports here are: never a file
+    // the window has open (else Failure), and an existing one only when the user agrees; none when cancelled.
+    // fileName is the last one chosen, proposed again, and becomes the new choice.
+    std::optional<QString> ChooseTarget(const QString& filter, const QString& suffix, QString& fileName);
 
   signals:
     // A rendering has ended: written, stopped, or failed and reported.
