@@ -105,8 +105,16 @@ ImportRead ReadMidiSource(std::string_view bytes) {
     std::array<std::int32_t, 16> program{};
     std::array<std::int32_t, 16> pendingProgram;
     pendingProgram.fill(-1);
-    std::array<std::int32_t, 16> partOf;
-    partOf.fill(-1);
+    // The parts: a file of several tracks has one a track, the drum channel apart (a notation program plays
+    // each instrument of a part on a channel of its own, all in the part's track); a file of one track has
+    // one a channel.
+    const bool byTrack = file->facts.trackCount > 1;
+    std::map<std::int32_t, std::int32_t> partOf;
+    struct Playing {
+        std::int32_t channel = -1; // the channel of the part's last note
+        std::int32_t program = -1; // the program it sounds with
+    };
+    std::vector<Playing> playing;
     std::int64_t lastNoteEvent = 0;
     for (std::size_t i = 0; i < file->events.size(); ++i) {
         const MidiChannelEvent& e = file->events[i];
@@ -121,14 +129,17 @@ ImportRead ReadMidiSource(std::string_view bytes) {
         }
         if (!e.IsNote()) continue;
         lastNoteEvent = std::max(lastNoteEvent, at);
-        std::int32_t& part = partOf[std::size_t(channel)];
-        if (part < 0) {
-            part = std::int32_t(source.parts.size());
+        const std::int32_t partKey = byTrack ? e.track * 2 + (channel == DrumChannel) : channel;
+        const auto [placed, added] = partOf.try_emplace(partKey, std::int32_t(source.parts.size()));
+        const std::int32_t part = placed->second;
+        if (added) {
             ImportPart p;
-            p.name = "チャンネル " + std::to_string(channel + 1);
+            p.name = byTrack ? "トラック " + std::to_string(e.track + 1)
+                             : "チャンネル " + std::to_string(channel + 1);
             p.drums = channel == DrumChannel;
             p.velocity = -1;
             source.parts.push_back(p);
+            playing.emplace_back();
         }
         std::vector<Sounding>& open = sounding[std::size_t(channel)];
         if (e.data1 >= 128) { // the filler of a hold in the program's own images
@@ -158,6 +169,13 @@ ImportRead ReadMidiSource(std::string_view bytes) {
         note.key = e.data1;
         note.part = part;
         note.program = std::exchange(pendingProgram[std::size_t(channel)], -1);
+        // A note on another channel of its part than the note before sounds with that channel's program.
+        Playing& play = playing[std::size_t(part)];
+        if (note.program < 0 && play.channel >= 0 && play.channel != channel &&
+            program[std::size_t(channel)] != play.program)
+            note.program = program[std::size_t(channel)];
+        play.program = note.program >= 0 ? note.program : play.program >= 0 ? play.program : p.program;
+        play.channel = channel;
         note.spelling = !IsBlackKey(note.key) ? Spelling::None
                         : fifths < 0          ? Spelling::Flat
                         : fifths > 0          ? Spelling::Sharp
@@ -232,15 +250,17 @@ class MusicXmlSource {
     ImportRead Read(std::string_view xml);
 
   private:
+    // Times in ticks, kept unrounded: a file's divisions need not be whole ticks (an export's 128th notes are
+    // 3.75), and rounding each duration would add up; a time is rounded once, where it is taken.
     struct PartState {
         std::int32_t index = -1;
-        std::int64_t measureStart = 0;
-        std::int64_t position = 0;
-        std::int64_t measureEnd = 0;
+        double measureStart = 0;
+        double position = 0;
+        double measureEnd = 0;
         std::int64_t divisions = 1;
-        std::int64_t meter = 4 * ImportTicksPerQuarter;
-        std::int64_t lastStart = 0;
+        double lastStart = 0;
         std::int32_t pendingProgram = -1;
+        std::ptrdiff_t lastNote = -1; // the part's last note, which a rest too short to write belongs to
         bool pitched = false;
         bool unpitched = false;
         bool channelTen = false;
@@ -256,9 +276,10 @@ class MusicXmlSource {
     void Start(const std::string& name);
     void End(const std::string& name);
     PartState& Part(const std::string& id);
-    std::int64_t Ticks(const PartState& part, double divisions) const {
-        return std::llround(divisions * ImportTicksPerQuarter / static_cast<double>(part.divisions));
+    static double Ticks(const PartState& part, double divisions) {
+        return divisions * ImportTicksPerQuarter / static_cast<double>(part.divisions);
     }
+    static std::int64_t At(double ticks) { return std::llround(ticks); }
     void EndNote(PartState& part);
     void BeginMeasure(PartState& part);
     void EndMeasure(PartState& part);
@@ -289,7 +310,7 @@ MusicXmlSource::PartState& MusicXmlSource::Part(const std::string& id) {
 void MusicXmlSource::BeginMeasure(PartState& part) {
     part.position = part.measureStart;
     part.measureEnd = part.measureStart;
-    if (part.index == 0) source_.measures.push_back(part.measureStart);
+    if (part.index == 0) source_.measures.push_back(At(part.measureStart));
 }
 
 void MusicXmlSource::EndMeasure(PartState& part) {
@@ -323,7 +344,7 @@ void MusicXmlSource::Start(const std::string& name) {
                 source_.settings.tempo = bpm;
             else if (bpm != (source_.tempoChanges.empty() ? source_.settings.tempo
                                                           : source_.tempoChanges.back().value))
-                source_.tempoChanges.push_back(ImportChange{part.position, bpm});
+                source_.tempoChanges.push_back(ImportChange{At(part.position), bpm});
         }
     }
     if (name == "grace") note_.grace = true;
@@ -333,14 +354,25 @@ void MusicXmlSource::Start(const std::string& name) {
 }
 
 void MusicXmlSource::EndNote(PartState& part) {
-    const std::int64_t length = note_.grace ? 0 : Ticks(part, static_cast<double>(note_.duration));
-    const std::int64_t start = note_.chord ? part.lastStart : part.position;
+    const double exactStart = note_.chord ? part.lastStart : part.position;
+    const double exactEnd = exactStart + (note_.grace ? 0 : Ticks(part, static_cast<double>(note_.duration)));
     if (!note_.chord) {
         part.lastStart = part.position;
-        part.position += length;
+        part.position = exactEnd;
         part.measureEnd = std::max(part.measureEnd, part.position);
     }
-    if (note_.rest) return;
+    const std::int64_t start = At(exactStart);
+    const std::int64_t length = At(exactEnd) - start;
+    if (note_.rest) {
+        // A rest shorter than a 7-tuplet's slot of the notation's shortest unit is no rest a score can hold:
+        // files place such rests to bring a note onto their own grid. The note before it sounds on.
+        constexpr double ShortestRest = 2.0;
+        if (!note_.chord && part.lastNote >= 0 && exactEnd - exactStart < ShortestRest) {
+            ImportNote& before = source_.notes[std::size_t(part.lastNote)];
+            if (before.start + before.length == start) before.length = At(exactEnd) - before.start;
+        }
+        return;
+    }
     if (note_.unpitched) {
         part.unpitched = true;
         source_.notes.push_back(ImportNote{start, std::max<std::int64_t>(length, 1), 60, part.index, -1,
@@ -357,6 +389,7 @@ void MusicXmlSource::EndNote(PartState& part) {
         ImportNote& tied = source_.notes[std::size_t(tieOpen_[key] - 1)];
         if (tied.part == part.index && tied.start + tied.length == start) {
             tied.length += length;
+            part.lastNote = tieOpen_[key] - 1;
             if (!note_.tieStart) tieOpen_[key] = 0;
             return;
         }
@@ -370,6 +403,7 @@ void MusicXmlSource::EndNote(PartState& part) {
                  : note_.alter < 0 ? Spelling::Flat
                                    : Spelling::None,
                  note_.grace};
+    part.lastNote = static_cast<std::ptrdiff_t>(source_.notes.size());
     source_.notes.push_back(n);
     tieOpen_[key] = note_.tieStart && !note_.grace ? static_cast<std::int64_t>(source_.notes.size()) : 0;
 }
@@ -397,7 +431,7 @@ void MusicXmlSource::End(const std::string& name) {
     else if (name == "fifths" && part->index == 0) {
         const auto fifths = static_cast<std::int32_t>(Number(text_));
         if (source_.keys.empty() || source_.keys.back().value != fifths)
-            source_.keys.push_back(ImportChange{part->position, fifths});
+            source_.keys.push_back(ImportChange{At(part->position), fifths});
     } else if (name == "step" && parent == "pitch")
         note_.step = text_;
     else if (name == "alter" && parent == "pitch")
@@ -407,7 +441,7 @@ void MusicXmlSource::End(const std::string& name) {
     else if (name == "duration" && parent == "note")
         note_.duration = static_cast<std::int64_t>(Number(text_));
     else if (name == "duration" && (parent == "backup" || parent == "forward")) {
-        const std::int64_t ticks = Ticks(*part, Number(text_));
+        const double ticks = Ticks(*part, Number(text_));
         part->position = std::max(part->measureStart, part->position + (parent == "backup" ? -ticks : ticks));
         part->measureEnd = std::max(part->measureEnd, part->position);
     } else if (name == "note") {
@@ -464,7 +498,7 @@ ImportRead MusicXmlSource::Read(std::string_view xml) {
     for (auto& [id, part] : parts_) {
         ImportPart& p = source_.parts[std::size_t(part.index)];
         p.drums = part.channelTen || (part.unpitched && !part.pitched);
-        source_.end = std::max(source_.end, part.measureStart);
+        source_.end = std::max(source_.end, At(part.measureStart));
     }
     source_.title = TitleBytes(workTitle_.empty() ? movementTitle_ : workTitle_);
     if (source_.notes.empty()) return {std::nullopt, "音符がありません"};
