@@ -271,6 +271,8 @@ class MusicXmlSource {
         double alter = 0;
         std::int32_t octave = 4;
         std::int64_t duration = 0;
+        bool tuplet = false;
+        std::string type;
     };
 
     void Start(const std::string& name);
@@ -351,6 +353,7 @@ void MusicXmlSource::Start(const std::string& name) {
     if (name == "chord") note_.chord = true;
     if (name == "rest") note_.rest = true;
     if (name == "unpitched") note_.unpitched = true;
+    if (name == "time-modification") note_.tuplet = true;
 }
 
 void MusicXmlSource::EndNote(PartState& part) {
@@ -364,10 +367,9 @@ void MusicXmlSource::EndNote(PartState& part) {
     const std::int64_t start = At(exactStart);
     const std::int64_t length = At(exactEnd) - start;
     if (note_.rest) {
-        // A rest shorter than a 7-tuplet's slot of the notation's shortest unit is no rest a score can hold:
-        // files place such rests to bring a note onto their own grid. The note before it sounds on.
-        constexpr double ShortestRest = 2.0;
-        if (!note_.chord && part.lastNote >= 0 && exactEnd - exactStart < ShortestRest) {
+        // A plain 128th rest is no rest a score can hold (its shortest unit is a 32nd): files place one
+        // to bring the next note onto their own grid. The note before it sounds on.
+        if (!note_.chord && !note_.tuplet && note_.type == "128th" && part.lastNote >= 0) {
             ImportNote& before = source_.notes[std::size_t(part.lastNote)];
             if (before.start + before.length == start) before.length = At(exactEnd) - before.start;
         }
@@ -438,6 +440,8 @@ void MusicXmlSource::End(const std::string& name) {
         note_.alter = Number(text_);
     else if (name == "octave" && parent == "pitch")
         note_.octave = static_cast<std::int32_t>(Number(text_));
+    else if (name == "type" && parent == "note")
+        note_.type = text_;
     else if (name == "duration" && parent == "note")
         note_.duration = static_cast<std::int64_t>(Number(text_));
     else if (name == "duration" && (parent == "backup" || parent == "forward")) {
