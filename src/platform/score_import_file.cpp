@@ -1,6 +1,7 @@
 #include "score_import_file.h"
 
 #include "cp932.h"
+#include "instruments.h"
 #include "media_midi_file.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 #include <zip.h>
 
@@ -260,6 +262,8 @@ class MusicXmlSource {
         std::int64_t divisions = 1;
         double lastStart = 0;
         std::int32_t pendingProgram = -1;
+        std::int32_t program = -1;    // the program the part's last note sounds with
+        std::string instrument;       // the score instrument it is played with
         std::ptrdiff_t lastNote = -1; // the part's last note, which a rest too short to write belongs to
         bool pitched = false;
         bool unpitched = false;
@@ -273,6 +277,7 @@ class MusicXmlSource {
         std::int64_t duration = 0;
         bool tuplet = false;
         std::string type;
+        std::string instrument; // the score instrument it is played with
     };
 
     void Start(const std::string& name);
@@ -296,7 +301,10 @@ class MusicXmlSource {
     bool timewise_ = false;
     NoteState note_;
     std::string workTitle_, movementTitle_;
-    std::int64_t tieOpen_[128]{}; // per key: 1 + the index of a note whose tie goes on
+    std::set<std::string> firstInstrumentSeen_;
+    std::string midiInstrument_;                      // the midi-instrument being read
+    std::map<std::string, std::int32_t> instruments_; // part and score instrument: its program
+    std::int64_t tieOpen_[128]{};                     // per key: 1 + the index of a note whose tie goes on
     std::string problem_;
 };
 
@@ -354,6 +362,8 @@ void MusicXmlSource::Start(const std::string& name) {
     if (name == "rest") note_.rest = true;
     if (name == "unpitched") note_.unpitched = true;
     if (name == "time-modification") note_.tuplet = true;
+    if (name == "instrument" && parent == "note") note_.instrument = Attribute(reader_, "id");
+    if (name == "midi-instrument") midiInstrument_ = Attribute(reader_, "id");
 }
 
 void MusicXmlSource::EndNote(PartState& part) {
@@ -396,15 +406,20 @@ void MusicXmlSource::EndNote(PartState& part) {
             return;
         }
     }
-    ImportNote n{start,
-                 length,
-                 key,
-                 part.index,
-                 std::exchange(part.pendingProgram, -1),
-                 note_.alter > 0   ? Spelling::Sharp
-                 : note_.alter < 0 ? Spelling::Flat
-                                   : Spelling::None,
-                 note_.grace};
+    // A note played with another score instrument than the note before takes that instrument's program,
+    // unless a timbre change names its own (the program's exports play programs past their last instrument
+    // with the instrument before).
+    std::int32_t program = std::exchange(part.pendingProgram, -1);
+    const auto played = instruments_.find(partId_ + '\x1f' + note_.instrument);
+    if (program < 0 && played != instruments_.end() && note_.instrument != part.instrument &&
+        played->second != (part.program >= 0 ? part.program : source_.parts[std::size_t(part.index)].program))
+        program = played->second;
+    if (program >= 0) part.program = program;
+    if (!note_.instrument.empty()) part.instrument = note_.instrument;
+    const Spelling spelling = note_.alter > 0   ? Spelling::Sharp
+                              : note_.alter < 0 ? Spelling::Flat
+                                                : Spelling::None;
+    const ImportNote n{start, length, key, part.index, program, spelling, note_.grace};
     part.lastNote = static_cast<std::ptrdiff_t>(source_.notes.size());
     source_.notes.push_back(n);
     tieOpen_[key] = note_.tieStart && !note_.grace ? static_cast<std::int64_t>(source_.notes.size()) : 0;
@@ -419,10 +434,15 @@ void MusicXmlSource::End(const std::string& name) {
         movementTitle_ = text_;
     else if (name == "part-name" && parent == "score-part")
         source_.parts[std::size_t(Part(scorePart_).index)].name = text_;
-    else if (name == "midi-program" && !scorePart_.empty() && partId_.empty())
-        source_.parts[std::size_t(Part(scorePart_).index)].program =
-            std::clamp(static_cast<std::int32_t>(Number(text_)) - 1, 0, 127);
-    else if (name == "midi-program" && part)
+    else if (name == "midi-program" && !scorePart_.empty() && partId_.empty()) {
+        // The part's program is its first instrument's; a note played with another takes that one's.
+        const std::int32_t program = std::clamp(static_cast<std::int32_t>(Number(text_)) - 1, 0, 127);
+        if (!firstInstrumentSeen_.contains(scorePart_)) {
+            firstInstrumentSeen_.insert(scorePart_);
+            source_.parts[std::size_t(Part(scorePart_).index)].program = program;
+        }
+        instruments_.try_emplace(scorePart_ + '\x1f' + midiInstrument_, program);
+    } else if (name == "midi-program" && part)
         part->pendingProgram = std::clamp(static_cast<std::int32_t>(Number(text_)) - 1, 0, 127);
     else if (name == "midi-channel" && !scorePart_.empty() && partId_.empty())
         Part(scorePart_).channelTen = Number(text_) == 10;
@@ -434,6 +454,10 @@ void MusicXmlSource::End(const std::string& name) {
         const auto fifths = static_cast<std::int32_t>(Number(text_));
         if (source_.keys.empty() || source_.keys.back().value != fifths)
             source_.keys.push_back(ImportChange{At(part->position), fifths});
+    } else if (name == "words" && parent == "direction-type") {
+        // The program's own exports name a timbre change as the score writes it: the number and the name.
+        const auto row = std::find(GakkiRows.begin(), GakkiRows.end(), text_);
+        if (row != GakkiRows.end()) part->pendingProgram = static_cast<std::int32_t>(row - GakkiRows.begin());
     } else if (name == "step" && parent == "pitch")
         note_.step = text_;
     else if (name == "alter" && parent == "pitch")
