@@ -222,6 +222,7 @@ class Importer {
         pending_.push_back(PendingFinding{issue, tick, std::move(message)});
     }
     bool Hard() const { return !measures_.empty(); }
+    bool InsideTuplet(std::int64_t m) const;
     std::int64_t MeasureStartAt(std::int64_t tick) const;
 
     const ImportSource& source_;
@@ -428,13 +429,27 @@ std::int64_t SlotCut(const Group& group, std::int64_t raw) {
     return best;
 }
 
+// Whether the bar line at m lies inside a note that begins or ends off the grid of the measure before it: a
+// tuplet goes on over the bar line there (the score's own ｜ may stand inside one), and a file that counts
+// in its own units put its measure's end a little off the note's; the measure goes on over it.
+bool Importer::InsideTuplet(std::int64_t m) const {
+    if (measures_.empty()) return false;
+    const auto after = std::partition_point(melody_.begin(), melody_.end(),
+                                            [&](const MelodyNote& n) { return n.start < m; });
+    if (after == melody_.begin()) return false;
+    const MelodyNote& n = *std::prev(after);
+    const std::int64_t anchor = measures_.back();
+    return m < n.end && ((n.start - anchor) % Grid != 0 || (n.end - anchor) % Grid != 0);
+}
+
 void Importer::BuildTimeline() {
     end_ = source_.end;
     for (const MelodyNote& n : melody_)
         end_ = std::max(end_, n.end);
     if (!source_.measures.empty()) {
         for (const std::int64_t m : source_.measures)
-            if (m < end_ && (measures_.empty() || m > measures_.back())) measures_.push_back(m);
+            if (m < end_ && (measures_.empty() || m > measures_.back()) && !InsideTuplet(m))
+                measures_.push_back(m);
         if (measures_.empty() || measures_.front() > 0) measures_.insert(measures_.begin(), 0);
     }
     std::vector<std::int64_t> raw;

@@ -149,6 +149,7 @@ std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackI
         if (event->channel) {
             file.events.push_back(*event->channel);
             file.events.back().tick = ticks;
+            file.events.back().track = static_cast<std::uint8_t>(trackIndex);
         }
         if (event->tempo) file.tempos.push_back(MidiTempoChange{ticks, *event->tempo});
         if (event->meta) {

@@ -25,6 +25,7 @@ struct MidiChannelEvent {
     std::uint8_t status = 0; // 80 to EF: the kind in the high four bits, the channel in the low four
     std::uint8_t data1 = 0;
     std::uint8_t data2 = 0; // 0 for the kinds with one data byte (C0, D0)
+    std::uint8_t track = 0; // from 0, below MaxMidiTracks
 
     int Kind() const { return status & 0xF0; }
     int Channel() const { return status & 0x0F; }

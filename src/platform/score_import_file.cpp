@@ -1,6 +1,7 @@
 #include "score_import_file.h"
 
 #include "cp932.h"
+#include "instruments.h"
 #include "media_midi_file.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 #include <zip.h>
 
@@ -105,8 +107,16 @@ ImportRead ReadMidiSource(std::string_view bytes) {
     std::array<std::int32_t, 16> program{};
     std::array<std::int32_t, 16> pendingProgram;
     pendingProgram.fill(-1);
-    std::array<std::int32_t, 16> partOf;
-    partOf.fill(-1);
+    // The parts: a file of several tracks has one a track, the drum channel apart (a notation program plays
+    // each instrument of a part on a channel of its own, all in the part's track); a file of one track has
+    // one a channel.
+    const bool byTrack = file->facts.trackCount > 1;
+    std::map<std::int32_t, std::int32_t> partOf;
+    struct Playing {
+        std::int32_t channel = -1; // the channel of the part's last note
+        std::int32_t program = -1; // the program it sounds with
+    };
+    std::vector<Playing> playing;
     std::int64_t lastNoteEvent = 0;
     for (std::size_t i = 0; i < file->events.size(); ++i) {
         const MidiChannelEvent& e = file->events[i];
@@ -121,14 +131,17 @@ ImportRead ReadMidiSource(std::string_view bytes) {
         }
         if (!e.IsNote()) continue;
         lastNoteEvent = std::max(lastNoteEvent, at);
-        std::int32_t& part = partOf[std::size_t(channel)];
-        if (part < 0) {
-            part = std::int32_t(source.parts.size());
+        const std::int32_t partKey = byTrack ? e.track * 2 + (channel == DrumChannel) : channel;
+        const auto [placed, added] = partOf.try_emplace(partKey, std::int32_t(source.parts.size()));
+        const std::int32_t part = placed->second;
+        if (added) {
             ImportPart p;
-            p.name = "チャンネル " + std::to_string(channel + 1);
+            p.name = byTrack ? "トラック " + std::to_string(e.track + 1)
+                             : "チャンネル " + std::to_string(channel + 1);
             p.drums = channel == DrumChannel;
             p.velocity = -1;
             source.parts.push_back(p);
+            playing.emplace_back();
         }
         std::vector<Sounding>& open = sounding[std::size_t(channel)];
         if (e.data1 >= 128) { // the filler of a hold in the program's own images
@@ -158,6 +171,13 @@ ImportRead ReadMidiSource(std::string_view bytes) {
         note.key = e.data1;
         note.part = part;
         note.program = std::exchange(pendingProgram[std::size_t(channel)], -1);
+        // A note on another channel of its part than the note before sounds with that channel's program.
+        Playing& play = playing[std::size_t(part)];
+        if (note.program < 0 && play.channel >= 0 && play.channel != channel &&
+            program[std::size_t(channel)] != play.program)
+            note.program = program[std::size_t(channel)];
+        play.program = note.program >= 0 ? note.program : play.program >= 0 ? play.program : p.program;
+        play.channel = channel;
         note.spelling = !IsBlackKey(note.key) ? Spelling::None
                         : fifths < 0          ? Spelling::Flat
                         : fifths > 0          ? Spelling::Sharp
@@ -232,15 +252,19 @@ class MusicXmlSource {
     ImportRead Read(std::string_view xml);
 
   private:
+    // Times in ticks, kept unrounded: a file's divisions need not be whole ticks (an export's 128th notes are
+    // 3.75), and rounding each duration would add up; a time is rounded once, where it is taken.
     struct PartState {
         std::int32_t index = -1;
-        std::int64_t measureStart = 0;
-        std::int64_t position = 0;
-        std::int64_t measureEnd = 0;
+        double measureStart = 0;
+        double position = 0;
+        double measureEnd = 0;
         std::int64_t divisions = 1;
-        std::int64_t meter = 4 * ImportTicksPerQuarter;
-        std::int64_t lastStart = 0;
+        double lastStart = 0;
         std::int32_t pendingProgram = -1;
+        std::int32_t program = -1;    // the program the part's last note sounds with
+        std::string instrument;       // the score instrument it is played with
+        std::ptrdiff_t lastNote = -1; // the part's last note, which a rest too short to write belongs to
         bool pitched = false;
         bool unpitched = false;
         bool channelTen = false;
@@ -251,14 +275,18 @@ class MusicXmlSource {
         double alter = 0;
         std::int32_t octave = 4;
         std::int64_t duration = 0;
+        bool tuplet = false;
+        std::string type;
+        std::string instrument; // the score instrument it is played with
     };
 
     void Start(const std::string& name);
     void End(const std::string& name);
     PartState& Part(const std::string& id);
-    std::int64_t Ticks(const PartState& part, double divisions) const {
-        return std::llround(divisions * ImportTicksPerQuarter / static_cast<double>(part.divisions));
+    static double Ticks(const PartState& part, double divisions) {
+        return divisions * ImportTicksPerQuarter / static_cast<double>(part.divisions);
     }
+    static std::int64_t At(double ticks) { return std::llround(ticks); }
     void EndNote(PartState& part);
     void BeginMeasure(PartState& part);
     void EndMeasure(PartState& part);
@@ -273,7 +301,10 @@ class MusicXmlSource {
     bool timewise_ = false;
     NoteState note_;
     std::string workTitle_, movementTitle_;
-    std::int64_t tieOpen_[128]{}; // per key: 1 + the index of a note whose tie goes on
+    std::set<std::string> firstInstrumentSeen_;
+    std::string midiInstrument_;                      // the midi-instrument being read
+    std::map<std::string, std::int32_t> instruments_; // part and score instrument: its program
+    std::int64_t tieOpen_[128]{};                     // per key: 1 + the index of a note whose tie goes on
     std::string problem_;
 };
 
@@ -289,7 +320,7 @@ MusicXmlSource::PartState& MusicXmlSource::Part(const std::string& id) {
 void MusicXmlSource::BeginMeasure(PartState& part) {
     part.position = part.measureStart;
     part.measureEnd = part.measureStart;
-    if (part.index == 0) source_.measures.push_back(part.measureStart);
+    if (part.index == 0) source_.measures.push_back(At(part.measureStart));
 }
 
 void MusicXmlSource::EndMeasure(PartState& part) {
@@ -323,24 +354,37 @@ void MusicXmlSource::Start(const std::string& name) {
                 source_.settings.tempo = bpm;
             else if (bpm != (source_.tempoChanges.empty() ? source_.settings.tempo
                                                           : source_.tempoChanges.back().value))
-                source_.tempoChanges.push_back(ImportChange{part.position, bpm});
+                source_.tempoChanges.push_back(ImportChange{At(part.position), bpm});
         }
     }
     if (name == "grace") note_.grace = true;
     if (name == "chord") note_.chord = true;
     if (name == "rest") note_.rest = true;
     if (name == "unpitched") note_.unpitched = true;
+    if (name == "time-modification") note_.tuplet = true;
+    if (name == "instrument" && parent == "note") note_.instrument = Attribute(reader_, "id");
+    if (name == "midi-instrument") midiInstrument_ = Attribute(reader_, "id");
 }
 
 void MusicXmlSource::EndNote(PartState& part) {
-    const std::int64_t length = note_.grace ? 0 : Ticks(part, static_cast<double>(note_.duration));
-    const std::int64_t start = note_.chord ? part.lastStart : part.position;
+    const double exactStart = note_.chord ? part.lastStart : part.position;
+    const double exactEnd = exactStart + (note_.grace ? 0 : Ticks(part, static_cast<double>(note_.duration)));
     if (!note_.chord) {
         part.lastStart = part.position;
-        part.position += length;
+        part.position = exactEnd;
         part.measureEnd = std::max(part.measureEnd, part.position);
     }
-    if (note_.rest) return;
+    const std::int64_t start = At(exactStart);
+    const std::int64_t length = At(exactEnd) - start;
+    if (note_.rest) {
+        // A plain 128th rest is no rest a score can hold (its shortest unit is a 32nd): files place one
+        // to bring the next note onto their own grid. The note before it sounds on.
+        if (!note_.chord && !note_.tuplet && note_.type == "128th" && part.lastNote >= 0) {
+            ImportNote& before = source_.notes[std::size_t(part.lastNote)];
+            if (before.start + before.length == start) before.length = At(exactEnd) - before.start;
+        }
+        return;
+    }
     if (note_.unpitched) {
         part.unpitched = true;
         source_.notes.push_back(ImportNote{start, std::max<std::int64_t>(length, 1), 60, part.index, -1,
@@ -357,19 +401,26 @@ void MusicXmlSource::EndNote(PartState& part) {
         ImportNote& tied = source_.notes[std::size_t(tieOpen_[key] - 1)];
         if (tied.part == part.index && tied.start + tied.length == start) {
             tied.length += length;
+            part.lastNote = tieOpen_[key] - 1;
             if (!note_.tieStart) tieOpen_[key] = 0;
             return;
         }
     }
-    ImportNote n{start,
-                 length,
-                 key,
-                 part.index,
-                 std::exchange(part.pendingProgram, -1),
-                 note_.alter > 0   ? Spelling::Sharp
-                 : note_.alter < 0 ? Spelling::Flat
-                                   : Spelling::None,
-                 note_.grace};
+    // A note played with another score instrument than the note before takes that instrument's program,
+    // unless a timbre change names its own (the program's exports play programs past their last instrument
+    // with the instrument before).
+    std::int32_t program = std::exchange(part.pendingProgram, -1);
+    const auto played = instruments_.find(partId_ + '\x1f' + note_.instrument);
+    if (program < 0 && played != instruments_.end() && note_.instrument != part.instrument &&
+        played->second != (part.program >= 0 ? part.program : source_.parts[std::size_t(part.index)].program))
+        program = played->second;
+    if (program >= 0) part.program = program;
+    if (!note_.instrument.empty()) part.instrument = note_.instrument;
+    const Spelling spelling = note_.alter > 0   ? Spelling::Sharp
+                              : note_.alter < 0 ? Spelling::Flat
+                                                : Spelling::None;
+    const ImportNote n{start, length, key, part.index, program, spelling, note_.grace};
+    part.lastNote = static_cast<std::ptrdiff_t>(source_.notes.size());
     source_.notes.push_back(n);
     tieOpen_[key] = note_.tieStart && !note_.grace ? static_cast<std::int64_t>(source_.notes.size()) : 0;
 }
@@ -383,10 +434,15 @@ void MusicXmlSource::End(const std::string& name) {
         movementTitle_ = text_;
     else if (name == "part-name" && parent == "score-part")
         source_.parts[std::size_t(Part(scorePart_).index)].name = text_;
-    else if (name == "midi-program" && !scorePart_.empty() && partId_.empty())
-        source_.parts[std::size_t(Part(scorePart_).index)].program =
-            std::clamp(static_cast<std::int32_t>(Number(text_)) - 1, 0, 127);
-    else if (name == "midi-program" && part)
+    else if (name == "midi-program" && !scorePart_.empty() && partId_.empty()) {
+        // The part's program is its first instrument's; a note played with another takes that one's.
+        const std::int32_t program = std::clamp(static_cast<std::int32_t>(Number(text_)) - 1, 0, 127);
+        if (!firstInstrumentSeen_.contains(scorePart_)) {
+            firstInstrumentSeen_.insert(scorePart_);
+            source_.parts[std::size_t(Part(scorePart_).index)].program = program;
+        }
+        instruments_.try_emplace(scorePart_ + '\x1f' + midiInstrument_, program);
+    } else if (name == "midi-program" && part)
         part->pendingProgram = std::clamp(static_cast<std::int32_t>(Number(text_)) - 1, 0, 127);
     else if (name == "midi-channel" && !scorePart_.empty() && partId_.empty())
         Part(scorePart_).channelTen = Number(text_) == 10;
@@ -397,17 +453,23 @@ void MusicXmlSource::End(const std::string& name) {
     else if (name == "fifths" && part->index == 0) {
         const auto fifths = static_cast<std::int32_t>(Number(text_));
         if (source_.keys.empty() || source_.keys.back().value != fifths)
-            source_.keys.push_back(ImportChange{part->position, fifths});
+            source_.keys.push_back(ImportChange{At(part->position), fifths});
+    } else if (name == "words" && parent == "direction-type") {
+        // The program's own exports name a timbre change as the score writes it: the number and the name.
+        const auto row = std::find(GakkiRows.begin(), GakkiRows.end(), text_);
+        if (row != GakkiRows.end()) part->pendingProgram = static_cast<std::int32_t>(row - GakkiRows.begin());
     } else if (name == "step" && parent == "pitch")
         note_.step = text_;
     else if (name == "alter" && parent == "pitch")
         note_.alter = Number(text_);
     else if (name == "octave" && parent == "pitch")
         note_.octave = static_cast<std::int32_t>(Number(text_));
+    else if (name == "type" && parent == "note")
+        note_.type = text_;
     else if (name == "duration" && parent == "note")
         note_.duration = static_cast<std::int64_t>(Number(text_));
     else if (name == "duration" && (parent == "backup" || parent == "forward")) {
-        const std::int64_t ticks = Ticks(*part, Number(text_));
+        const double ticks = Ticks(*part, Number(text_));
         part->position = std::max(part->measureStart, part->position + (parent == "backup" ? -ticks : ticks));
         part->measureEnd = std::max(part->measureEnd, part->position);
     } else if (name == "note") {
@@ -464,7 +526,7 @@ ImportRead MusicXmlSource::Read(std::string_view xml) {
     for (auto& [id, part] : parts_) {
         ImportPart& p = source_.parts[std::size_t(part.index)];
         p.drums = part.channelTen || (part.unpitched && !part.pitched);
-        source_.end = std::max(source_.end, part.measureStart);
+        source_.end = std::max(source_.end, At(part.measureStart));
     }
     source_.title = TitleBytes(workTitle_.empty() ? movementTitle_ : workTitle_);
     if (source_.notes.empty()) return {std::nullopt, "音符がありません"};

@@ -274,8 +274,11 @@ TEST(MusicXmlReaders, MuseScoresMidiOfAnExportImportsAsTheSameSounds) {
         ASSERT_FALSE(result.Refused()) << result.refusal;
         EXPECT_EQ(result.settings.tempo, 90) << example;
         std::vector<std::string_view> imported(result.lines.begin(), result.lines.end());
-        EXPECT_EQ(test::Sounds(ConvertScore(imported, result.settings).Events()),
-                  test::Sounds(ConvertScore(lines, {}).Events()))
+        const Conversion again = ConvertScore(imported, result.settings);
+        const Conversion original = ConvertScore(lines, {});
+        EXPECT_EQ(test::Sounds(again.Events()), test::Sounds(original.Events())) << example;
+        EXPECT_EQ(test::Programs(again.Events(), result.settings.instrument),
+                  test::Programs(original.Events(), 0))
             << example;
     }
 }

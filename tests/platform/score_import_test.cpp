@@ -121,6 +121,9 @@ TEST(ScoreImport, MusicXmlExportsComeBackAsTheSameSounds) {
             << "score " << s << "\n"
             << DecodeCp932(JoinScoreFileLines(lines)) << "\nimported as\n"
             << DecodeCp932(JoinScoreFileLines(result.lines));
+        EXPECT_EQ(test::Programs(imported.Events(), result.settings.instrument),
+                  test::Programs(original.Events(), 0))
+            << "score " << s;
     }
 }
 

@@ -34,4 +34,16 @@ inline std::vector<Sound> Sounds(std::span<const TOnpu> events) {
     return sounds;
 }
 
+// The program each sound plays with as notation keeps it: the first instrument until a note's timbre number of
+// a program (0 to 127) changes it. Numbers on rests and holds are not a note's and are left out.
+inline std::vector<std::int32_t> Programs(std::span<const TOnpu> events, std::int32_t instrument) {
+    std::vector<std::int32_t> programs;
+    for (const TOnpu& e : events) {
+        if (e.Onko <= 0) continue;
+        if (e.Onshoku >= 0 && e.Onshoku <= 127) instrument = e.Onshoku;
+        programs.push_back(instrument);
+    }
+    return programs;
+}
+
 } // namespace nagisora::test
