@@ -1454,32 +1454,25 @@ class Checker {
         };
         Vote wholes;
         Vote parts;
-        // The lengths of the measures between the first and the last, and of their parts, in one walk over
-        // their events.
+        // The time of every event, then the lengths of the measures between the first and the last, and of
+        // their parts, from those.
+        starts.assign(end - first + 1, 0);
+        for (std::size_t k = first; k < end; ++k)
+            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
         {
-            const TOnpu* const timed = map_.timed.data();
             std::vector<std::int32_t> wholeLengths;
             std::vector<std::int32_t> partLengths;
             wholeLengths.reserve(measures.size());
             partLengths.reserve(measures.size() + lineStarts.size());
             for (std::size_t i = 1; i + 1 < measures.size(); ++i) {
                 const Measure& m = measures[i];
-                std::int64_t whole = 0;
-                std::int64_t part = 0;
-                const std::size_t* cut = inside[i].data();
-                const std::size_t* const cutsEnd = cut + inside[i].size();
-                for (std::size_t k = m.from; k < m.to; ++k) {
-                    if (cut != cutsEnd && *cut == k) {
-                        partLengths.push_back(
-                            static_cast<std::int32_t>(std::min<std::int64_t>(part, 1 << 30)));
-                        part = 0;
-                        ++cut;
-                    }
-                    part += timed[k].Oncho;
-                    whole += timed[k].Oncho;
+                std::size_t from = m.from;
+                for (const std::size_t cut : inside[i]) {
+                    partLengths.push_back(lengthOf(from, cut));
+                    from = cut;
                 }
-                partLengths.push_back(static_cast<std::int32_t>(std::min<std::int64_t>(part, 1 << 30)));
-                wholeLengths.push_back(static_cast<std::int32_t>(std::min<std::int64_t>(whole, 1 << 30)));
+                partLengths.push_back(lengthOf(from, m.to));
+                wholeLengths.push_back(lengthOf(m.from, m.to));
             }
             for (const std::int32_t l : wholeLengths)
                 wholes.Cast(l);
@@ -1491,15 +1484,13 @@ class Checker {
                 parts.Count(l);
         }
         if (wholes.Winner() <= 0 && parts.Winner() <= 0) return;
-        starts.assign(end - first + 1, 0);
-        for (std::size_t k = first; k < end; ++k)
-            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
         std::int32_t length = 0;
         std::size_t most = 0;
         std::size_t inner = 0;
         std::vector<Measure> split;
         for (const std::int32_t candidate : {wholes.Winner(), parts.Winner()}) {
-            if (candidate <= 0) continue;
+            if (candidate <= 0 || (candidate == parts.Winner() && candidate == wholes.Winner() && most > 0))
+                continue; // the same length twice: split once
             std::vector<Measure> tried = splitWith(candidate);
             std::size_t count = 0;
             for (std::size_t i = 1; i + 1 < tried.size(); ++i)
@@ -1527,17 +1518,15 @@ class Checker {
         // The last measure may be shorter, or end in a note held well past the measure (at least twice
         // its length); a little longer is a unit too many.
         if (lengthOf(split.back().from, split.back().to) < 2 * length) check(split.back(), true);
-        CheckTupletBeats(first, end, split, length);
+        CheckTupletBeats(first, end, split, length, starts);
     }
 
     // A tuplet group begins on a beat, or on a multiple of its own length when that is shorter: one that
     // does not has its marker off the middle note. The pickup counts from where its measure would begin.
+    // starts: the time of each event from the group's start.
     void CheckTupletBeats(std::size_t first, std::size_t end, const std::vector<Measure>& measures,
-                          std::int32_t length) {
+                          std::int32_t length, const std::vector<std::int64_t>& starts) {
         constexpr std::int64_t Slack = 4;
-        std::vector<std::int64_t> starts(end - first + 1, 0);
-        for (std::size_t k = first; k < end; ++k)
-            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
         const std::int64_t pickup = length - (starts[measures.front().to - first]);
         for (const TupletGroup& group : map_.tuplets) {
             const auto k0 = static_cast<std::size_t>(group.first - 1);
