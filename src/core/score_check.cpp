@@ -1000,11 +1000,15 @@ class Checker {
         while (b < end && agree(b, b))
             b += 2;
         const bool oneMore = pitch.size() + 2 == duration.size() || duration.size() + 2 == pitch.size();
-        // With the lines agreeing to the end, a duration symbol past the pitch line is a unit too many.
-        if (b >= end && !(duration.size() > pitch.size() && oneMore &&
-                          (facts932[UnitOfLine(duration, end)] & MarkedDuration)))
-            return false;
-        const std::optional<Shift> shift = oneMore ? LocateShift(pitch, duration, b, agree) : std::nullopt;
+        // With the lines agreeing to the end, a duration symbol past the pitch line is a unit too many; a
+        // bar line or a space there is one when a shift reads far better with the beat than the lines as
+        // written (where the closing bar line or the last note's duration may simply be left out).
+        const bool surplus = b >= end && duration.size() > pitch.size() &&
+                             (facts932[UnitOfLine(duration, end)] & MarkedDuration);
+        if (b >= end && !oneMore) return false;
+        const std::optional<Shift> shift =
+            oneMore ? LocateShift(pitch, duration, b, agree, b >= end && !surplus) : std::nullopt;
+        if (b >= end && !surplus && !shift) return false;
         const std::size_t last = pitch.size() - 2; // the pitch line holds at least one unit, being longer or
                                                    // agreeing with a longer duration line
         const std::size_t at = std::min(shift ? shift->from : b, last);
@@ -1032,8 +1036,9 @@ class Checker {
     // out leaves (whose place changes no duration and cannot be told: then the first of the places, and
     // the span to the last). None when no place makes the lines agree.
     template <class Agree>
+    // With beatWritten, a place is given only where it reads better with the beat than the lines as written.
     std::optional<Shift> LocateShift(std::string_view pitch, std::string_view duration,
-                                     std::size_t firstApart, const Agree& agree) {
+                                     std::size_t firstApart, const Agree& agree, bool beatWritten) {
         const bool pitchLonger = pitch.size() > duration.size();
         const std::size_t shorter = std::min(pitch.size(), duration.size());
         // The shifted pairs: pitch byte i + 2 over duration byte i, or pitch byte i over duration i + 2.
@@ -1052,7 +1057,8 @@ class Checker {
         }
         if (places.empty()) return std::nullopt;
         Shift shift{places.front(), places.back(), false};
-        if (places.size() == 1 || shiftBudget_ == 0) return shift;
+        if (shiftBudget_ == 0) return beatWritten ? std::nullopt : std::optional(shift);
+        if (places.size() == 1 && !beatWritten) return shift;
         --shiftBudget_;
         std::vector<Unit> above;
         std::vector<Unit> below;
@@ -1089,6 +1095,7 @@ class Checker {
                     std::tie(best, shift) = std::tuple{against, Shift{places[p], places[p], true}};
             }
         }
+        if (beatWritten && best >= NotesAgainstBeat(above, below)) return std::nullopt;
         return shift;
     }
 
