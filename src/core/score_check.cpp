@@ -609,8 +609,8 @@ struct Shift {
 // the beat as music is written: a note shorter than a beat that runs across one, a longer one that does not
 // begin on one, a tuplet group that begins off the beat (or off a multiple of its length when shorter).
 // Counted from the line's start, which begins a measure. And, counted twice, the line's measures of
-// another length than most of them (a first one shorter as a pickup, a last one shorter, excepted).
-std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<Unit>& duration) {
+// another length than most of them (a last one shorter excepted, and with pickup a first one shorter).
+std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<Unit>& duration, bool pickup) {
     constexpr std::int32_t Beat = 120;
     std::vector<TOnpu> notes;
     notes.reserve(pitch.size());
@@ -659,7 +659,8 @@ std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<U
             std::tie(most, mostCount) = std::tuple{l, count};
     }
     for (std::size_t m = 0; m < lengths.size(); ++m)
-        if (lengths[m] > most || (lengths[m] < most && m > 0 && m + 1 < lengths.size())) against += 2;
+        if (lengths[m] > most || (lengths[m] < most && (m > 0 || !pickup) && m + 1 < lengths.size()))
+            against += 2;
     return against;
 }
 
@@ -1007,7 +1008,7 @@ class Checker {
                              (facts932[UnitOfLine(duration, end)] & MarkedDuration);
         if (b >= end && !oneMore) return false;
         const std::optional<Shift> shift =
-            oneMore ? LocateShift(pitch, duration, b, agree, b >= end && !surplus) : std::nullopt;
+            oneMore ? LocateShift(pitch, duration, b, agree, b >= end && !surplus, s == 0) : std::nullopt;
         if (b >= end && !surplus && !shift) return false;
         const std::size_t last = pitch.size() - 2; // the pitch line holds at least one unit, being longer or
                                                    // agreeing with a longer duration line
@@ -1036,9 +1037,11 @@ class Checker {
     // out leaves (whose place changes no duration and cannot be told: then the first of the places, and
     // the span to the last). None when no place makes the lines agree.
     template <class Agree>
-    // With beatWritten, a place is given only where it reads better with the beat than the lines as written.
+    // With beatWritten, a place is given only where it reads better with the beat than the lines as written;
+    // with pickup, the line may begin with a shorter measure.
     std::optional<Shift> LocateShift(std::string_view pitch, std::string_view duration,
-                                     std::size_t firstApart, const Agree& agree, bool beatWritten) {
+                                     std::size_t firstApart, const Agree& agree, bool beatWritten,
+                                     bool pickup) {
         const bool pitchLonger = pitch.size() > duration.size();
         const std::size_t shorter = std::min(pitch.size(), duration.size());
         // The shifted pairs: pitch byte i + 2 over duration byte i, or pitch byte i over duration i + 2.
@@ -1073,7 +1076,7 @@ class Checker {
             mended.erase(front);
         else
             mended.insert(front, symbol::Ro);
-        const std::size_t asNotes = NotesAgainstBeat(mended, below);
+        const std::size_t asNotes = NotesAgainstBeat(mended, below, pickup);
         std::size_t best = asNotes;
         constexpr std::size_t MaxPlaces = 32;
         for (std::size_t p = 0; p < std::min(places.size(), MaxPlaces); ++p) {
@@ -1083,19 +1086,19 @@ class Checker {
                                          MakeUnit(0x81, 0x81)}) { // 　 － ＋ ＝
                     mended = below;
                     mended.insert(mended.begin() + x, added);
-                    const std::size_t against = NotesAgainstBeat(above, mended);
+                    const std::size_t against = NotesAgainstBeat(above, mended, pickup);
                     if (against < best)
                         std::tie(best, shift) = std::tuple{against, Shift{places[p], places[p], true}};
                 }
             } else { // the duration at x is one too many
                 mended = below;
                 mended.erase(mended.begin() + x);
-                const std::size_t against = NotesAgainstBeat(above, mended);
+                const std::size_t against = NotesAgainstBeat(above, mended, pickup);
                 if (against < best)
                     std::tie(best, shift) = std::tuple{against, Shift{places[p], places[p], true}};
             }
         }
-        if (beatWritten && best >= NotesAgainstBeat(above, below)) return std::nullopt;
+        if (beatWritten && best >= NotesAgainstBeat(above, below, pickup)) return std::nullopt;
         return shift;
     }
 
