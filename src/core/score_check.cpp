@@ -1002,7 +1002,7 @@ class Checker {
             b += 2;
         const bool oneMore = pitch.size() + 2 == duration.size() || duration.size() + 2 == pitch.size();
         // With the lines agreeing to the end, a duration symbol past the pitch line is a unit too many; a
-        // bar line or a space there is one when a shift reads far better with the beat than the lines as
+        // bar line or a space there is one when a shift reads better with the beat than the lines as
         // written (where the closing bar line or the last note's duration may simply be left out).
         const bool surplus = b >= end && duration.size() > pitch.size() &&
                              (facts932[UnitOfLine(duration, end)] & MarkedDuration);
