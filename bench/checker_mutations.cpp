@@ -46,10 +46,11 @@ int main(int argc, char** argv) {
         std::vector<std::string> lines = score.lines;
         if (mutation) {
             lines[mutation->line] = mutation->Applied(lines[mutation->line], mutation->byte);
-            std::printf("--- %s at %zu:%d, changes %d found %d column %d first %d\n", mutation->kind,
-                        mutation->line + 1,
+            std::printf("--- %s at %zu:%d, changes %d found %d column %d in set %d first %d\n",
+                        mutation->kind, mutation->line + 1,
                         nagisora::ColumnOfByte(score.lines[mutation->line], mutation->byte),
-                        outcome.changesEvents, outcome.found, outcome.columnOnLine, outcome.firstOnOrBefore);
+                        outcome.changesEvents, outcome.found, outcome.columnOnLine, outcome.columnInSet,
+                        outcome.firstOnOrBefore);
         } else {
             std::printf("--- as generated\n");
         }

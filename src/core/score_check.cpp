@@ -176,6 +176,13 @@ constexpr std::string_view TupletOffBeat =
 constexpr std::string_view LinesApart =
     "音高行と音長行がここから合っていません (小節線や記号の下に音長記号があります)。この前の音符か音長記号が"
     "多いか足りないため、この後の音の長さがずれます";
+constexpr std::string_view LinesApartAtDuration =
+    "音高行と音長行がここから 1 "
+    "つずれています。ここの音長記号が多いか足りないため、この後の音の長さがずれます";
+constexpr std::string_view LinesApartInRange =
+    "音高行と音長行がこの範囲のどこかから 1 つずれています。ここに音符が多いか足りない "
+    "(または音長記号が足りない"
+    "か多い) ため、この後の音の長さがずれます";
 constexpr std::string_view SameEvents = " (このままでも音は変わりません)";
 } // namespace msg
 
@@ -590,6 +597,73 @@ struct SetFacts {
     bool ChecksDurations() const { return durationAligned && durationLine == DurationLine::Real; }
 };
 
+// Where two lines come apart by one unit: the first and last byte where it may have been added or left out,
+// and whether it is most likely a duration symbol (then first and last are the same).
+struct Shift {
+    std::size_t from = 0;
+    std::size_t to = 0;
+    bool inDurations = false;
+};
+
+// How many notes of a pitch line, timed by a duration line (unit by unit, the tuplets too), stand against
+// the beat as music is written: a note shorter than a beat that runs across one, a longer one that does not
+// begin on one, a tuplet group that begins off the beat (or off a multiple of its length when shorter).
+// Counted from the line's start, which begins a measure. And, counted twice, the line's measures of
+// another length than most of them (a last one shorter excepted, and with pickup a first one shorter).
+std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<Unit>& duration, bool pickup) {
+    constexpr std::int32_t Beat = 120;
+    std::vector<TOnpu> notes;
+    notes.reserve(pitch.size());
+    std::vector<std::size_t> barAfter; // per bar line: the notes before it
+    for (std::size_t i = 0; i < pitch.size(); ++i)
+        if (SymbolClass(pitch[i]) == ClassNoteSymbol)
+            notes.push_back(TOnpu{0, 0, i < duration.size() ? DurationOf(duration[i]) : 2 * Beat});
+        else if (pitch[i] == symbol::BarLine)
+            barAfter.push_back(notes.size());
+    std::vector<std::int32_t> groupEnd(notes.size() + 1, 0); // per first event of a group: its last
+    ApplyTuplets(notes, static_cast<std::int32_t>(notes.size()), [&](const TupletGroup& g) {
+        if (g.Whole()) groupEnd[static_cast<std::size_t>(g.first - 1)] = g.last;
+    });
+    std::size_t against = 0;
+    std::int64_t t = 0;
+    for (std::size_t k = 0; k < notes.size(); ++k) {
+        if (groupEnd[k] > 0) {
+            std::int64_t span = 0;
+            for (std::size_t g = k; g < static_cast<std::size_t>(groupEnd[k]); ++g)
+                span += notes[g].Oncho;
+            const std::int64_t beat = std::min<std::int64_t>(span, Beat);
+            against += beat > 0 && t % beat != 0;
+            t += span;
+            k = static_cast<std::size_t>(groupEnd[k]) - 1;
+            continue;
+        }
+        const std::int32_t d = notes[k].Oncho;
+        if (d <= 0) continue;
+        against += d < Beat ? t / Beat != (t + d - 1) / Beat : t % Beat != 0;
+        t += d;
+    }
+    if (barAfter.empty()) return against;
+    if (barAfter.back() != notes.size()) barAfter.push_back(notes.size());
+    std::vector<std::int64_t> lengths;
+    for (std::size_t m = 0, k = 0; m < barAfter.size(); ++m) {
+        std::int64_t length = 0;
+        for (; k < barAfter[m]; ++k)
+            length += notes[k].Oncho;
+        lengths.push_back(length);
+    }
+    std::int64_t most = 0;
+    std::size_t mostCount = 0;
+    for (const std::int64_t l : lengths) {
+        const auto count = static_cast<std::size_t>(std::count(lengths.begin(), lengths.end(), l));
+        if (count > mostCount || (count == mostCount && l > most))
+            std::tie(most, mostCount) = std::tuple{l, count};
+    }
+    for (std::size_t m = 0; m < lengths.size(); ++m)
+        if (lengths[m] > most || (lengths[m] < most && (m > 0 || !pickup) && m + 1 < lengths.size()))
+            against += 2;
+    return against;
+}
+
 class Checker {
   public:
     Checker(std::span<const std::string_view> lines, const ScoreMap& map)
@@ -888,21 +962,19 @@ class Checker {
 
     // Under a bar line of a pitch line stands ｜ or a space, under a register mark or an accidental a space,
     // and ｜ of a duration line stands under a bar line: the first place where the two lines break this is
-    // where a unit is missing or surplus, reported on the pitch line. A duration line longer than its pitch
-    // line is reported there too. Returns whether there was such a place.
+    // where they have come apart. When one line holds a unit more than the other, the place the finding
+    // points at is where the unit was most likely added or left out (see LocateShift); a duration line
+    // longer than its pitch line is reported there too. Returns whether there was such a place.
     bool CheckLinesApart(std::size_t s) {
         const LineSet& set = Set(s);
         const SetFacts& facts = sets_[s];
         const std::string_view pitch = facts.pitch;
         const std::string_view duration = facts.duration.substr(0, set.durationBytes);
         // A unit missing or surplus makes the lines of different lengths.
-        if (pitch.size() == duration.size() || !facts.pitchDoubleBytes ||
+        if (pitch.empty() || pitch.size() == duration.size() || !facts.pitchDoubleBytes ||
             !facts.durationGrid.Runs().empty() || duration.size() % 2 != 0)
             return false;
         const std::array<std::uint8_t, 65536>& facts932 = Facts();
-        // Up to the end of the shorter line: notes past the end of the duration line have findings of
-        // their own, and a bar line there is the duration line's closing one left out.
-        const std::size_t end = std::min(pitch.size(), duration.size());
         // Whether the duration line writes ｜ under bar lines: then nothing else may stand there. Asked only
         // where a bar line stands over something else, which is seldom.
         std::optional<bool> barsBelow;
@@ -914,24 +986,120 @@ class Checker {
             }
             return *barsBelow;
         };
+        // Whether the pitch unit at byte pb and the duration unit at byte db may stand one over the other.
+        const auto agree = [&](std::size_t pb, std::size_t db) {
+            const std::uint8_t above = facts932[UnitOfLine(pitch, pb)];
+            const std::uint8_t below = facts932[UnitOfLine(duration, db)];
+            if ((above & Bar) != (below & Bar) && ((below & MarkedDuration) || writesBars())) return false;
+            return (above & (NoteSymbol | Bar)) || !(below & MarkedDuration) ||
+                   map_.units[UnitOf(s, pb) - 1] == UnitKind::Other;
+        };
+        // Up to the end of the shorter line: notes past the end of the duration line have findings of
+        // their own, and a bar line there is the duration line's closing one left out.
+        const std::size_t end = std::min(pitch.size(), duration.size());
         std::size_t b = 0;
-        for (; b < end; b += 2) {
-            const std::uint8_t above = facts932[UnitOfLine(pitch, b)];
-            const std::uint8_t below = facts932[UnitOfLine(duration, b)];
-            if ((above & Bar) != (below & Bar) && ((below & MarkedDuration) || writesBars())) break;
-            if (!(above & (NoteSymbol | Bar)) && (below & MarkedDuration) &&
-                map_.units[UnitOf(s, b) - 1] != UnitKind::Other)
-                break;
-        }
-        if (b >= end) return false;
+        while (b < end && agree(b, b))
+            b += 2;
+        const bool oneMore = pitch.size() + 2 == duration.size() || duration.size() + 2 == pitch.size();
+        // With the lines agreeing to the end, a duration symbol past the pitch line is a unit too many; a
+        // bar line or a space there is one when a shift reads better with the beat than the lines as
+        // written (where the closing bar line or the last note's duration may simply be left out).
+        const bool surplus = b >= end && duration.size() > pitch.size() &&
+                             (facts932[UnitOfLine(duration, end)] & MarkedDuration);
+        if (b >= end && !oneMore) return false;
+        const std::optional<Shift> shift =
+            oneMore ? LocateShift(pitch, duration, b, agree, b >= end && !surplus, s == 0) : std::nullopt;
+        if (b >= end && !surplus && !shift) return false;
+        const std::size_t last = pitch.size() - 2; // the pitch line holds at least one unit, being longer or
+                                                   // agreeing with a longer duration line
+        const std::size_t at = std::min(shift ? shift->from : b, last);
+        // A surplus past the pitch line's end, with the lines agreeing up to there, is marked where it is.
         for (Finding& f : findings_)
-            if (f.code == FindingCode::LongDurationLine &&
+            if (b < end && f.code == FindingCode::LongDurationLine &&
                 static_cast<std::size_t>(f.place.line) == set.pitchLine + 2) {
-                f.place.byte = static_cast<std::uint32_t>(b);
+                f.place.byte = static_cast<std::uint32_t>(at);
                 f.place.bytes = 2;
             }
-        Add(FindingCode::LinesApart, set.pitchLine, b, 2, msg::LinesApart);
+        if (!shift)
+            Add(FindingCode::LinesApart, set.pitchLine, at, 2, msg::LinesApart);
+        else if (shift->inDurations)
+            Add(FindingCode::LinesApart, set.pitchLine, at, 2, msg::LinesApartAtDuration);
+        else
+            Add(FindingCode::LinesApart, set.pitchLine, at, std::min(shift->to, last) + 2 - at,
+                msg::LinesApartInRange);
         return true;
+    }
+
+    // Where one line of a set holds a unit more than the other, the places (bytes) where adding or leaving
+    // out one unit makes the two lines agree all along: before it they agree as written, after it shifted
+    // by one unit. Among them, a duration symbol added or left out changes the rhythm, so the place where
+    // it leaves the fewest notes against the beat is taken when that is fewer than a note added or left
+    // out leaves (whose place changes no duration and cannot be told: then the first of the places, and
+    // the span to the last). None when no place makes the lines agree.
+    template <class Agree>
+    // With beatWritten, a place is given only where it reads better with the beat than the lines as written;
+    // with pickup, the line may begin with a shorter measure.
+    std::optional<Shift> LocateShift(std::string_view pitch, std::string_view duration,
+                                     std::size_t firstApart, const Agree& agree, bool beatWritten,
+                                     bool pickup) {
+        const bool pitchLonger = pitch.size() > duration.size();
+        const std::size_t shorter = std::min(pitch.size(), duration.size());
+        // The shifted pairs: pitch byte i + 2 over duration byte i, or pitch byte i over duration i + 2.
+        const auto agreeShifted = [&](std::size_t i) {
+            return pitchLonger ? agree(i + 2, i) : agree(i, i + 2);
+        };
+        std::size_t low = shorter;
+        while (low > 0 && agreeShifted(low - 2))
+            low -= 2;
+        const std::size_t high = std::min(firstApart, shorter);
+        const std::array<std::uint8_t, 65536>& facts = Facts();
+        std::vector<std::size_t> places;
+        for (std::size_t x = low; x <= high; x += 2) {
+            const std::uint8_t unit = facts[pitchLonger ? UnitOfLine(pitch, x) : UnitOfLine(duration, x)];
+            if (pitchLonger ? (unit & NoteSymbol) != 0 : (unit & AnyDuration) != 0) places.push_back(x);
+        }
+        if (places.empty()) return std::nullopt;
+        Shift shift{places.front(), places.back(), false};
+        if (shiftBudget_ == 0) return beatWritten ? std::nullopt : std::optional(shift);
+        if (places.size() == 1 && !beatWritten) return shift;
+        --shiftBudget_;
+        std::vector<Unit> above;
+        std::vector<Unit> below;
+        for (std::size_t b = 0; b + 1 < pitch.size(); b += 2)
+            above.push_back(UnitOfLine(pitch, b));
+        for (std::size_t b = 0; b + 1 < duration.size(); b += 2)
+            below.push_back(UnitOfLine(duration, b));
+        // A note added or left out: the durations are the duration line's, wherever it is.
+        std::vector<Unit> mended = above;
+        const auto front = mended.begin() + static_cast<std::ptrdiff_t>(places.front() / 2);
+        if (pitchLonger)
+            mended.erase(front);
+        else
+            mended.insert(front, symbol::Ro);
+        const std::size_t asNotes = NotesAgainstBeat(mended, below, pickup);
+        std::size_t best = asNotes;
+        constexpr std::size_t MaxPlaces = 32;
+        for (std::size_t p = 0; p < std::min(places.size(), MaxPlaces); ++p) {
+            const auto x = static_cast<std::ptrdiff_t>(places[p] / 2);
+            if (pitchLonger) { // a duration left out under the note at x: the one that fits best
+                for (const Unit added : {symbol::Space, MakeUnit(0x81, 0x7C), MakeUnit(0x81, 0x7B),
+                                         MakeUnit(0x81, 0x81)}) { // 　 － ＋ ＝
+                    mended = below;
+                    mended.insert(mended.begin() + x, added);
+                    const std::size_t against = NotesAgainstBeat(above, mended, pickup);
+                    if (against < best)
+                        std::tie(best, shift) = std::tuple{against, Shift{places[p], places[p], true}};
+                }
+            } else { // the duration at x is one too many
+                mended = below;
+                mended.erase(mended.begin() + x);
+                const std::size_t against = NotesAgainstBeat(above, mended, pickup);
+                if (against < best)
+                    std::tie(best, shift) = std::tuple{against, Shift{places[p], places[p], true}};
+            }
+        }
+        if (beatWritten && best >= NotesAgainstBeat(above, below, pickup)) return std::nullopt;
+        return shift;
     }
 
     // One pass over the units of the pitch lines, in the reader's order: ♯, units that are no notation
@@ -1296,32 +1464,25 @@ class Checker {
         };
         Vote wholes;
         Vote parts;
-        // The lengths of the measures between the first and the last, and of their parts, in one walk over
-        // their events.
+        // The time of every event, then the lengths of the measures between the first and the last, and of
+        // their parts, from those.
+        starts.assign(end - first + 1, 0);
+        for (std::size_t k = first; k < end; ++k)
+            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
         {
-            const TOnpu* const timed = map_.timed.data();
             std::vector<std::int32_t> wholeLengths;
             std::vector<std::int32_t> partLengths;
             wholeLengths.reserve(measures.size());
             partLengths.reserve(measures.size() + lineStarts.size());
             for (std::size_t i = 1; i + 1 < measures.size(); ++i) {
                 const Measure& m = measures[i];
-                std::int64_t whole = 0;
-                std::int64_t part = 0;
-                const std::size_t* cut = inside[i].data();
-                const std::size_t* const cutsEnd = cut + inside[i].size();
-                for (std::size_t k = m.from; k < m.to; ++k) {
-                    if (cut != cutsEnd && *cut == k) {
-                        partLengths.push_back(
-                            static_cast<std::int32_t>(std::min<std::int64_t>(part, 1 << 30)));
-                        part = 0;
-                        ++cut;
-                    }
-                    part += timed[k].Oncho;
-                    whole += timed[k].Oncho;
+                std::size_t from = m.from;
+                for (const std::size_t cut : inside[i]) {
+                    partLengths.push_back(lengthOf(from, cut));
+                    from = cut;
                 }
-                partLengths.push_back(static_cast<std::int32_t>(std::min<std::int64_t>(part, 1 << 30)));
-                wholeLengths.push_back(static_cast<std::int32_t>(std::min<std::int64_t>(whole, 1 << 30)));
+                partLengths.push_back(lengthOf(from, m.to));
+                wholeLengths.push_back(lengthOf(m.from, m.to));
             }
             for (const std::int32_t l : wholeLengths)
                 wholes.Cast(l);
@@ -1333,15 +1494,13 @@ class Checker {
                 parts.Count(l);
         }
         if (wholes.Winner() <= 0 && parts.Winner() <= 0) return;
-        starts.assign(end - first + 1, 0);
-        for (std::size_t k = first; k < end; ++k)
-            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
         std::int32_t length = 0;
         std::size_t most = 0;
         std::size_t inner = 0;
         std::vector<Measure> split;
         for (const std::int32_t candidate : {wholes.Winner(), parts.Winner()}) {
-            if (candidate <= 0) continue;
+            if (candidate <= 0 || (candidate == parts.Winner() && candidate == wholes.Winner() && most > 0))
+                continue; // the same length twice: split once
             std::vector<Measure> tried = splitWith(candidate);
             std::size_t count = 0;
             for (std::size_t i = 1; i + 1 < tried.size(); ++i)
@@ -1369,17 +1528,15 @@ class Checker {
         // The last measure may be shorter, or end in a note held well past the measure (at least twice
         // its length); a little longer is a unit too many.
         if (lengthOf(split.back().from, split.back().to) < 2 * length) check(split.back(), true);
-        CheckTupletBeats(first, end, split, length);
+        CheckTupletBeats(first, end, split, length, starts);
     }
 
     // A tuplet group begins on a beat, or on a multiple of its own length when that is shorter: one that
     // does not has its marker off the middle note. The pickup counts from where its measure would begin.
+    // starts: the time of each event from the group's start.
     void CheckTupletBeats(std::size_t first, std::size_t end, const std::vector<Measure>& measures,
-                          std::int32_t length) {
+                          std::int32_t length, const std::vector<std::int64_t>& starts) {
         constexpr std::int64_t Slack = 4;
-        std::vector<std::int64_t> starts(end - first + 1, 0);
-        for (std::size_t k = first; k < end; ++k)
-            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
         const std::int64_t pickup = length - (starts[measures.front().to - first]);
         for (const TupletGroup& group : map_.tuplets) {
             const auto k0 = static_cast<std::size_t>(group.first - 1);
@@ -1526,6 +1683,7 @@ class Checker {
     std::vector<Entry> entries_;
     std::vector<Finding> findings_;
     std::optional<std::vector<TOnpu>> written_; // the events as written, made once when a finding is proven
+    std::size_t shiftBudget_ = 64; // line sets whose shifted unit may still be placed by the beat
 };
 
 } // namespace

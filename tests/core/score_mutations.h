@@ -327,9 +327,8 @@ MutationTally RunMutations(unsigned seed, int rounds, std::map<std::string, Muta
             tally.Add(outcome);
             if (perKind) (*perKind)[mutation->kind].Add(outcome);
             if constexpr (!std::is_same_v<Show, std::nullptr_t>)
-                if (outcome.changesEvents
-                        ? !(outcome.columnOnLine && outcome.firstOnOrBefore && outcome.found)
-                        : outcome.anyError)
+                if (outcome.changesEvents ? !(outcome.columnInSet && outcome.firstOnOrBefore && outcome.found)
+                                          : outcome.anyError)
                     show(score, &*mutation, outcome);
         }
     }
