@@ -14,6 +14,7 @@
 #include "score_model.h"
 #include "score_part.h"
 #include "score_views.h"
+#include "user_settings.h"
 #include "window_scale.h"
 
 #include <QAction>
@@ -44,6 +45,10 @@ namespace {
 constexpr int PageGap = 16; // pixels around and between the pages
 constexpr double ZoomStep = 1.2;
 constexpr double MinZoom = 0.3;
+// The page settings, kept between sessions.
+const QString PaperKey = QStringLiteral("verticalScore/paper");
+const QString FontKey = QStringLiteral("verticalScore/fontPoints");
+const QString MarginKey = QStringLiteral("verticalScore/marginMm");
 constexpr double MaxZoom = 6.0;
 constexpr int WindowWidth = 640;
 constexpr int WindowHeight = 760;
@@ -251,12 +256,18 @@ TVerticalScoreF::TVerticalScoreF(TMainF& window, PlayingCursor& cursor)
     paper_->addItems({QStringLiteral("A4"), QStringLiteral("B5")});
     fontSize_->setObjectName(QStringLiteral("spnFontSize"));
     fontSize_->setRange(6, 36);
-    fontSize_->setValue(12);
     fontSize_->setSuffix(QStringLiteral(" pt"));
     margin_->setObjectName(QStringLiteral("spnMargin"));
     margin_->setRange(5, 40);
-    margin_->setValue(15);
     margin_->setSuffix(QStringLiteral(" mm"));
+    {
+        // What the settings file holds, each value kept in its range by the controls.
+        const std::unique_ptr<QSettings> settings = UserSettings();
+        const VerticalPageSettings defaults;
+        paper_->setCurrentIndex(settings->value(PaperKey).toString() == QStringLiteral("B5") ? 1 : 0);
+        fontSize_->setValue(settings->value(FontKey, defaults.fontPoints).toDouble());
+        margin_->setValue(settings->value(MarginKey, defaults.marginMm).toDouble());
+    }
     auto* print = new QPushButton(QStringLiteral("印刷…"), this);
     print->setObjectName(QStringLiteral("btnPrint"));
     print->setToolTip(QStringLiteral("印刷… (Ctrl+P)"));
@@ -301,9 +312,11 @@ TVerticalScoreF::TVerticalScoreF(TMainF& window, PlayingCursor& cursor)
     queued_->setInterval(0);
     connect(queued_, &QTimer::timeout, this, &TVerticalScoreF::Refresh);
     connect(&model_, &ScoreModel::Remapped, this, &TVerticalScoreF::QueueRefresh);
-    connect(paper_, &QComboBox::currentIndexChanged, this, &TVerticalScoreF::QueueRefresh);
-    connect(fontSize_, &QDoubleSpinBox::valueChanged, this, &TVerticalScoreF::QueueRefresh);
-    connect(margin_, &QDoubleSpinBox::valueChanged, this, &TVerticalScoreF::QueueRefresh);
+    for (const auto changed : {&TVerticalScoreF::QueueRefresh, &TVerticalScoreF::KeepPageSettings}) {
+        connect(paper_, &QComboBox::currentIndexChanged, this, changed);
+        connect(fontSize_, &QDoubleSpinBox::valueChanged, this, changed);
+        connect(margin_, &QDoubleSpinBox::valueChanged, this, changed);
+    }
     connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, &TVerticalScoreF::FollowCaret);
     connect(&cursor, &PlayingCursor::HeardAt, this, &TVerticalScoreF::FollowPlaying);
     connect(view_, &TVerticalView::NoteClicked, this, &TVerticalScoreF::GoToNote);
@@ -314,6 +327,13 @@ TVerticalScoreF::TVerticalScoreF(TMainF& window, PlayingCursor& cursor)
 VerticalPageSettings TVerticalScoreF::PageSettings() const {
     return VerticalPageSettings{paper_->currentIndex() == 1 ? VerticalPaper::B5 : VerticalPaper::A4,
                                 margin_->value(), fontSize_->value()};
+}
+
+void TVerticalScoreF::KeepPageSettings() {
+    const std::unique_ptr<QSettings> settings = UserSettings();
+    settings->setValue(PaperKey, paper_->currentText());
+    settings->setValue(FontKey, fontSize_->value());
+    settings->setValue(MarginKey, margin_->value());
 }
 
 void TVerticalScoreF::ShowInFront() {

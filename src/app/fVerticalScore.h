@@ -102,6 +102,8 @@ class TVerticalScoreF : public QWidget {
 
   private:
     void QueueRefresh();
+    // Writes the paper, font size and margins to the settings file.
+    void KeepPageSettings();
     void FollowCaret();
     void FollowPlaying(qint64 tick);
     void FollowFindings();

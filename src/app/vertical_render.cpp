@@ -34,11 +34,14 @@ bool TurnsInVerticalWriting(char32_t c) {
     return turned.find(c) != std::u32string_view::npos;
 }
 
+// IPA明朝 first: unlike IPAex明朝 it has no Kangxi radicals (⾳ ⼄ ⼤) sharing the glyphs of 音 乙 大, so the
+// text that Qt's PDF writer gives each glyph (the lowest character the font maps to it) is the ideograph,
+// and the PDF's text, extracted, compares as it reads.
 QString FontFromFiles() {
     static const char* const files[] = {
+        "/usr/share/fonts/opentype/ipafont-mincho/ipam.ttf",
         "/usr/share/fonts/opentype/ipaexfont-mincho/ipaexm.ttf",
         "/usr/share/fonts/truetype/ipaexfont-mincho/ipaexm.ttf",
-        "/usr/share/fonts/opentype/ipafont-mincho/ipam.ttf",
         "/usr/share/fonts/truetype/fonts-japanese-mincho.ttf",
         "/usr/share/fonts/opentype/ipaexfont-gothic/ipaexg.ttf",
     };
@@ -49,7 +52,7 @@ QString FontFromFiles() {
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
         if (!families.isEmpty()) return families.front();
     }
-    return QStringLiteral("IPAexMincho");
+    return QStringLiteral("IPAMincho");
 }
 
 // Text is drawn with one font of a fixed pixel size that the painter scales to the size wanted: the same on

@@ -37,7 +37,7 @@ QPageLayout PageLayoutOf(const VerticalPageSettings& settings);
 // How many beats a column and how many columns a page holds on that page at that font size.
 VerticalLayoutSettings LayoutSettingsFor(const VerticalPageSettings& settings);
 
-// The score's font: IPAex明朝 (or IPA明朝), loaded from its file once so that it is embedded in PDF files on
+// The score's font: IPA明朝 (or IPAex明朝), loaded from its file once so that it is embedded in PDF files on
 // any platform plugin; the first call needs a QGuiApplication.
 QString ScoreFontFamily();
 

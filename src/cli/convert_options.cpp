@@ -134,6 +134,12 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
         ->transform(
             CLI::CheckedTransformer(std::map<std::string, int>{{"A4", 0}, {"B5", 1}}, CLI::ignore_case))
         ->needs(pdf);
+    app.add_option("--font-size", options.fontPoints, "Font size of --pdf in points: 6..36")
+        ->check(CLI::Range(6.0, 36.0))
+        ->needs(pdf);
+    app.add_option("--margin", options.marginMm, "Margins of --pdf in millimetres: 5..40")
+        ->check(CLI::Range(5.0, 40.0))
+        ->needs(pdf);
 
     CLI::Option* import = app.add_option(
         "--import", options.import,

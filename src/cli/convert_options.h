@@ -21,6 +21,8 @@ struct ConvertOptions {
     std::optional<std::string> musicXml; // also, or only, the notation; "-" writes standard output
     std::optional<std::string> pdf;      // also, or only, the vertical score; "-" writes standard output
     int paper = 0;                       // of the PDF: 0 A4, 1 B5
+    double fontPoints = 12;              // of the PDF's notes
+    double marginMm = 15;                // of the PDF's pages, on every side
     ConversionSettings settings;
     bool events = false; // print the events instead of writing MIDI
     bool check = false;  // report the findings of the score checker instead of converting

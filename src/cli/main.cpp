@@ -199,7 +199,8 @@ bool ConvertOne(const Job& job, const ConvertOptions& options) {
                         [&] { RenderWavFile(conversion.midiData, output.path, options.soundFont); });
             break;
         case OutputKind::Pdf:
-            WriteOutput(output.path, PdfOfScore(text.Lines(), options.paper));
+            WriteOutput(output.path, PdfOfScore(text.Lines(), PdfPageOptions{options.paper, options.marginMm,
+                                                                             options.fontPoints}));
             break;
         }
     }

@@ -42,15 +42,6 @@ std::string_view TrimAsciiSpaces(std::string_view text) {
     return text;
 }
 
-VerticalCell Mark(VerticalCellKind kind, std::int32_t tick, std::string_view glyph, std::int32_t event = -1) {
-    VerticalCell cell;
-    cell.kind = kind;
-    cell.tick = tick;
-    cell.glyph = glyph;
-    cell.event = event;
-    return cell;
-}
-
 VerticalCellKind KindOfSymbol(std::string_view glyph) {
     if (glyph == "\x81\x9B") return VerticalCellKind::Rest; // ○
     if (glyph == "\x81\x5B") return VerticalCellKind::Hold; // ー
@@ -62,30 +53,45 @@ class Layouter {
   public:
     Layouter(const ScoreMap& map, const VerticalLayoutSettings& settings, VerticalScore& out)
         : map_(map), capacity_(std::max(settings.beatsPerColumn, 1) * Beat),
-          perPage_(std::max(settings.columnsPerPage, 1)), out_(out) {}
+          perPage_(std::max(settings.columnsPerPage, 1)), out_(out) {
+        if (!map_.tuplets.empty()) {
+            const auto byFirst = [](const TupletGroup& a, const TupletGroup& b) { return a.first < b.first; };
+            tuplets_ = map_.tuplets;
+            if (!std::is_sorted(tuplets_.begin(), tuplets_.end(), byFirst))
+                std::stable_sort(tuplets_.begin(), tuplets_.end(), byFirst);
+            groupOf_.assign(map_.events.size(), -1);
+            for (std::size_t g = 0; g < map_.tuplets.size(); ++g)
+                for (std::int32_t e = std::max(map_.tuplets[g].first, 1);
+                     e <= map_.tuplets[g].last && std::size_t(e) <= groupOf_.size(); ++e)
+                    groupOf_[std::size_t(e - 1)] = std::int32_t(g);
+        }
+    }
 
     void Run() {
         const std::size_t count = map_.events.size();
         out_.cellOfEvent.assign(count, -1);
+        const std::size_t bars = map_.bars.size();
+        const auto barAt = [&](std::size_t bar) {
+            return bar < bars ? std::size_t(map_.bars[bar].eventsBefore) : std::size_t(-1);
+        };
         std::size_t bar = 0;
+        std::size_t nextBar = barAt(0); // the events before the next bar line
         std::uint32_t previousUnit = 0;
         std::int32_t previousSet = -1;
         std::int32_t shownTimbre = -1;
         for (std::size_t i = 0; i <= count; ++i) {
-            bool boundary = i == count;
             bool barHere = false;
-            while (bar < map_.bars.size() && std::size_t(map_.bars[bar].eventsBefore) <= i) {
+            while (nextBar <= i) {
                 barHere = true;
-                ++bar;
+                nextBar = barAt(++bar);
             }
-            if (i < count && map_.events[i].set != previousSet) boundary = true;
             if (barHere) PlaceBar();
             if (i == count) break;
-            if (boundary || barHere)
-                StartMeasure(i, bar < map_.bars.size() ? std::size_t(map_.bars[bar].eventsBefore) : count);
-            previousSet = map_.events[i].set;
+            const EventPlace& place = map_.events[i];
+            if (place.set != previousSet || barHere) StartMeasure(i, std::min(nextBar, count));
+            previousSet = place.set;
             PlaceEvent(i, previousUnit, shownTimbre);
-            previousUnit = map_.events[i].unit;
+            previousUnit = place.unit;
         }
         CloseLines(0);
         out_.pages = column_ / perPage_ + 1;
@@ -102,7 +108,7 @@ class Layouter {
 
     void PlaceBar() {
         CloseLines(0);
-        Push(Mark(VerticalCellKind::Bar, at_, "\x81\x62"));
+        Push(VerticalCellKind::Bar, at_, "\x81\x62");
     }
 
     // Starts the measure of the events from first up to the next bar line (before event nextBar) or line set,
@@ -129,8 +135,9 @@ class Layouter {
         cell.column = pageColumn_;
         cell.tick = at_;
         cell.ticks = ticks;
-        cell.glyph = UnitBytes(map_.texts.PitchText, place.unit);
-        cell.kind = KindOfSymbol(cell.glyph.View());
+        const std::string_view symbol = UnitBytes(map_.texts.PitchText, place.unit);
+        cell.glyph.Assign(symbol);
+        cell.kind = KindOfSymbol(symbol);
         for (std::uint32_t u = previousUnit + 1; u < place.unit && u <= map_.units.size(); ++u)
             if (const UnitKind kind = map_.units[u - 1];
                 kind == UnitKind::RegisterMark || kind == UnitKind::Accidental)
@@ -141,13 +148,14 @@ class Layouter {
         cell.event = std::int32_t(i);
         JoinLines(index, ticks, cell.lines, written, GroupOf(i));
 
-        for (const TupletGroup& group : TupletsStartingAt(std::int32_t(i) + 1))
-            Push(Mark(VerticalCellKind::Tuplet, out_.cells[index].tick,
-                      std::string_view(&"0123456789"[group.marker % 10], 1), std::int32_t(i)));
+        if (nextTuplet_ < tuplets_.size() && tuplets_[nextTuplet_].first <= std::int32_t(i) + 1)
+            for (const TupletGroup& group : TupletsStartingAt(std::int32_t(i) + 1))
+                Push(VerticalCellKind::Tuplet, out_.cells[index].tick,
+                     std::string_view(&"0123456789"[group.marker % 10], 1), std::int32_t(i));
         if (const std::int32_t timbre = map_.read[i].Onshoku; timbre >= 0 && timbre != shownTimbre) {
             shownTimbre = timbre;
-            Push(Mark(VerticalCellKind::Timbre, out_.cells[index].tick,
-                      TrimAsciiSpaces(UnitBytes(map_.texts.TimbreText, place.unit)), std::int32_t(i)));
+            Push(VerticalCellKind::Timbre, out_.cells[index].tick,
+                 TrimAsciiSpaces(UnitBytes(map_.texts.TimbreText, place.unit)), std::int32_t(i));
         }
         at_ += ticks;
         sinceMeasure_ += ticks;
@@ -156,11 +164,6 @@ class Layouter {
     // The groups whose first event is event (from 1); the groups are met in the order of their markers,
     // which a longer group after a shorter one can start before.
     std::span<const TupletGroup> TupletsStartingAt(std::int32_t event) {
-        if (tuplets_.empty() && !map_.tuplets.empty()) {
-            tuplets_ = map_.tuplets;
-            std::stable_sort(tuplets_.begin(), tuplets_.end(),
-                             [](const TupletGroup& a, const TupletGroup& b) { return a.first < b.first; });
-        }
         while (nextTuplet_ < tuplets_.size() && tuplets_[nextTuplet_].first < event)
             ++nextTuplet_;
         std::size_t end = nextTuplet_;
@@ -169,25 +172,21 @@ class Layouter {
         return std::span(tuplets_).subspan(nextTuplet_, end - nextTuplet_);
     }
 
-    std::size_t Push(const VerticalCell& cell) {
-        VerticalCell& placed = out_.cells.emplace_back(cell);
+    // Adds a bar line or an annotation in place: a cell made elsewhere and copied would be read back
+    // while its bytes are still being stored, which stalls.
+    void Push(VerticalCellKind kind, std::int32_t tick, std::string_view glyph, std::int32_t event = -1) {
+        VerticalCell& placed = out_.cells.emplace_back();
         placed.page = page_;
         placed.column = pageColumn_;
-        return out_.cells.size() - 1;
+        placed.kind = kind;
+        placed.tick = tick;
+        placed.glyph.Assign(glyph);
+        placed.event = event;
     }
 
     // The tuplet group (an index into the map's list) that times event i, or -1; the later group where two
     // share an event.
-    std::int32_t GroupOf(std::size_t i) {
-        if (groupOf_.size() != map_.events.size()) {
-            groupOf_.assign(map_.events.size(), -1);
-            for (std::size_t g = 0; g < map_.tuplets.size(); ++g)
-                for (std::int32_t e = std::max(map_.tuplets[g].first, 1);
-                     e <= map_.tuplets[g].last && std::size_t(e) <= groupOf_.size(); ++e)
-                    groupOf_[std::size_t(e - 1)] = std::int32_t(g);
-        }
-        return groupOf_[i];
-    }
+    std::int32_t GroupOf(std::size_t i) const { return groupOf_.empty() ? -1 : groupOf_[i]; }
 
     // Extends or starts the open line of each level the note has; the levels it lacks end there. Notes join
     // within a beat, and the notes of one tuplet group join across beats.
@@ -212,12 +211,13 @@ class Layouter {
             Close(level);
             open = Open{true, withinBeat, beat, at_, at_ + ticks, 1, cellIndex, written, group};
         }
+        top_ = std::max<std::int32_t>(top_, lines);
     }
 
     // Ends the open lines above level keep.
     void CloseLines(std::int32_t keep) {
-        for (std::int32_t level = 3; level > keep; --level)
-            Close(level);
+        for (; top_ > keep; --top_)
+            Close(top_);
     }
 
     void Close(std::int32_t level) {
@@ -256,6 +256,7 @@ class Layouter {
     std::vector<std::int32_t> groupOf_;
     std::size_t nextTuplet_ = 0;
     std::array<Open, 3> open_{};
+    std::int32_t top_ = 0; // the open lines are the levels 1 to top_ at most
 };
 
 } // namespace

@@ -42,7 +42,8 @@ enum class VerticalCellKind : std::uint8_t {
     Timbre, // a timbre number where it changes, beside its note
 };
 
-// A few bytes kept in place: the cells of a long score cost no allocation each.
+// A few bytes kept in place: the cells of a long score cost no allocation each. The bytes are char8_t, which
+// unlike char aliases nothing else: writing them does not make the compiler load every other field again.
 template <std::size_t Capacity>
 class InlineText {
   public:
@@ -51,20 +52,21 @@ class InlineText {
     void Assign(std::string_view text) {
         size_ = std::uint8_t(std::min(text.size(), Capacity));
         for (std::size_t i = 0; i < size_; ++i) // a unit's two bytes: no call to copy them
-            bytes_[i] = text[i];
+            bytes_[i] = char8_t(text[i]);
     }
     // Appends as much as fits; a text longer than the capacity keeps its first bytes.
     void Append(std::string_view text) {
         const std::size_t room = std::min(text.size(), Capacity - size_);
-        std::copy_n(text.data(), room, bytes_.data() + size_);
+        for (std::size_t i = 0; i < room; ++i)
+            bytes_[size_ + i] = char8_t(text[i]);
         size_ = std::uint8_t(size_ + room);
     }
-    std::string_view View() const { return {bytes_.data(), size_}; }
+    std::string_view View() const { return {reinterpret_cast<const char*>(bytes_.data()), size_}; }
     bool Empty() const { return size_ == 0; }
     bool operator==(const InlineText& other) const { return View() == other.View(); }
 
   private:
-    std::array<char, Capacity> bytes_{};
+    std::array<char8_t, Capacity> bytes_{};
     std::uint8_t size_ = 0;
 };
 

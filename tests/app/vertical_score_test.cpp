@@ -10,6 +10,8 @@
 #include "window_harness.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QTest>
 #include <QTextBlock>
 
@@ -81,6 +83,13 @@ class VerticalScoreTest : public QObject {
         vertical->findChild<QAction*>("actPdfSave")->trigger();
         QVERIFY(h.messages.empty());
         QVERIFY(test::ReadBytes(h.Path("score.pdf")).starts_with("%PDF-"));
+
+        // The paper, font size and margins are kept for the next window.
+        vertical->findChild<QComboBox*>("cmbPaper")->setCurrentIndex(1);
+        vertical->findChild<QDoubleSpinBox*>("spnFontSize")->setValue(18);
+        vertical->findChild<QDoubleSpinBox*>("spnMargin")->setValue(22);
+        const TVerticalScoreF next(*h.window, cursor);
+        QCOMPARE(next.PageSettings(), (VerticalPageSettings{VerticalPaper::B5, 22, 18}));
     }
 };
 
