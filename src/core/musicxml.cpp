@@ -127,9 +127,9 @@ std::vector<std::size_t> MeasureStarts(const ScoreMap& map) {
 }
 
 // The groups that are whole tuplets of a plain note value, or such tuplets cut short by the end of the score.
-// A group cut at the start of the score, one whose durations fit no note value (a base that was itself part
-// of a tuplet), one that shares events with a group already written, one that a measure begins inside and one
-// that begins where the grid of written notes has no point are written in plain notes.
+// A group cut at the start of the score that is not all of it, one whose durations fit no note value (a base
+// that was itself part of a tuplet), one that shares events with a group already written, one that a measure
+// begins inside and one that begins where the grid of written notes has no point are written in plain notes.
 std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector<std::size_t>& measureStarts,
                                           std::vector<std::int32_t>& tupletOf) {
     std::vector<std::int64_t> ticksBefore(map.timed.size() + 1, 0);
@@ -138,7 +138,11 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
     std::vector<WrittenTuplet> written;
     for (const TupletGroup& group : map.tuplets) {
         const std::int32_t start = group.k - group.marker / 2; // the group's first place, from 1
-        if (!group.hasBase || start < 1) continue;
+        // A group cut at the start of the score is written only when it is all the score: its notes then
+        // take the group's first places, which last as long, and rests complete it after them, so that every
+        // note begins where it sounds.
+        const bool wholeScore = group.last == static_cast<std::int32_t>(map.timed.size());
+        if (!group.hasBase || (start < 1 && !wholeScore)) continue;
         const auto claimed = [&](std::int32_t e) { return tupletOf[static_cast<std::size_t>(e - 1)] >= 0; };
         bool free = true;
         for (std::int32_t e = group.first; e <= group.last; ++e)
@@ -162,6 +166,8 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
                                  group.last - 1,
                                  NoteValue{type, false, group.marker, NormalNotesOf(group.marker)},
                                  {}};
+            for (std::int32_t place = 0; place < group.first - start; ++place)
+                tuplet.completion.push_back(values[place]);
             for (std::int32_t place = group.last + 1 - start; place < group.marker; ++place)
                 tuplet.completion.push_back(values[place]);
             for (std::int32_t e = group.first; e <= group.last; ++e)
