@@ -126,10 +126,27 @@ std::vector<std::size_t> MeasureStarts(const ScoreMap& map) {
     return starts;
 }
 
+// Whether the places of a whole group that begins at tick begins, written from the point of the grid where
+// that tick is written, begin within 1.75 ticks of their ticks as a reader plays them: at equal parts of the
+// group's span (normal notes of the base value, in written units).
+bool PlacesNearTheirTicks(const TupletGroup& group, const std::int32_t (&values)[7], std::int64_t begins,
+                          std::int32_t baseUnits) {
+    const std::int64_t span = std::int64_t{NormalNotesOf(group.marker)} * baseUnits;
+    const std::int64_t written = WrittenAt(begins);
+    std::int64_t ticks = begins;
+    for (std::int32_t place = 0; place < group.marker; ++place) {
+        // Both in written units times the marker, so that a seventh is whole.
+        const std::int64_t played = written * group.marker + place * span;
+        if (std::abs(played - ticks * UnitsPerTick * group.marker) > 7 * group.marker) return false;
+        ticks += values[place];
+    }
+    return true;
+}
+
 // The groups that are whole tuplets of a plain note value, or such tuplets cut short by the end of the score.
-// A group cut at the start of the score, one whose durations fit no note value (a base that was itself part
-// of a tuplet), one that shares events with a group already written, one that a measure begins inside and one
-// that begins where the grid of written notes has no point are written in plain notes.
+// A group cut at the start of the score that is not all of it, one whose durations fit no note value (a base
+// that was itself part of a tuplet), one that shares events with a group already written, one that a measure
+// begins inside and one that begins where the grid of written notes has no point are written in plain notes.
 std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector<std::size_t>& measureStarts,
                                           std::vector<std::int32_t>& tupletOf) {
     std::vector<std::int64_t> ticksBefore(map.timed.size() + 1, 0);
@@ -138,7 +155,11 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
     std::vector<WrittenTuplet> written;
     for (const TupletGroup& group : map.tuplets) {
         const std::int32_t start = group.k - group.marker / 2; // the group's first place, from 1
-        if (!group.hasBase || start < 1) continue;
+        // A group cut at the start of the score is written only when it is all the score: its notes then
+        // take the group's first places, which last as long, and rests complete it after them, so that every
+        // note begins where it sounds.
+        const bool wholeScore = group.last == static_cast<std::int32_t>(map.timed.size());
+        if (!group.hasBase || (start < 1 && !wholeScore)) continue;
         const auto claimed = [&](std::int32_t e) { return tupletOf[static_cast<std::size_t>(e - 1)] >= 0; };
         bool free = true;
         for (std::int32_t e = group.first; e <= group.last; ++e)
@@ -146,10 +167,19 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
         const auto cut = std::upper_bound(measureStarts.begin(), measureStarts.end(),
                                           static_cast<std::size_t>(group.first - 1));
         free = free && (cut == measureStarts.end() || *cut > static_cast<std::size_t>(group.last - 1));
-        // A bracket begins where the music does, on the grid of 64th notes that measures keep: after
-        // durations that the grid only comes near, its notes are plain too.
+        // A bracket begins where the music does, on the grid of 64th notes that measures keep, or after
+        // durations that the grid only comes near, at the point of the grid where they end: then the group is
+        // whole and lies inside a measure (measures keep the grid) and its notes begin within 1.75 ticks of
+        // where they sound, as a reader plays its places.
         const std::int64_t begins = ticksBefore[static_cast<std::size_t>(group.first - 1)];
-        free = free && begins * UnitsPerTick % MeasureGrid == 0;
+        const bool onGrid = begins * UnitsPerTick % MeasureGrid == 0;
+        if (!onGrid) {
+            const std::int64_t ends = ticksBefore[static_cast<std::size_t>(group.last)];
+            free = free && group.Whole() && ends < ticksBefore.back() &&
+                   !std::binary_search(measureStarts.begin(), measureStarts.end(),
+                                       static_cast<std::size_t>(group.first - 1)) &&
+                   (cut == measureStarts.end() || ticksBefore[*cut] != ends);
+        }
         if (!free) continue;
         for (std::uint8_t type = 0; type <= ShortestTupletType; ++type) {
             std::int32_t values[7];
@@ -158,10 +188,13 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
             for (std::int32_t e = group.first; e <= group.last && fits; ++e)
                 fits = map.timed[static_cast<std::size_t>(e - 1)].Oncho == values[e - start];
             if (!fits) continue;
+            if (!onGrid && !PlacesNearTheirTicks(group, values, begins, NoteTypes[type].units)) break;
             WrittenTuplet tuplet{group.first - 1,
                                  group.last - 1,
                                  NoteValue{type, false, group.marker, NormalNotesOf(group.marker)},
                                  {}};
+            for (std::int32_t place = 0; place < group.first - start; ++place)
+                tuplet.completion.push_back(values[place]);
             for (std::int32_t place = group.last + 1 - start; place < group.marker; ++place)
                 tuplet.completion.push_back(values[place]);
             for (std::int32_t e = group.first; e <= group.last; ++e)

@@ -15,13 +15,16 @@
 //   note before, with a rest up to its first note;
 // - a tuplet group whose durations are those of a whole group over a plain note value (＋３＋ over an
 //   eighth, ＝＝５＝＝ over a sixteenth, ＋＋＋７＋＋＋ over an eighth...), that no bar line cuts and that
-//   begins on a 64th note is written as a tuplet of that value with its bracket; a group cut
-//   short by the end of the score is completed with rests of the group;
-// - any other duration (a truncated triplet over a triplet's value, a group cut at the start of the score, a
-//   group that shares events with another or that a bar line cuts) is written as tied plain notes: exactly
-//   where its ticks fall on the grid of 32nd notes, else between the nearest points of the coarsest grid down
-//   to 128th notes, so that every note begins within two ticks of where the MIDI file plays it and every
-//   measure adds up;
+//   begins on a 64th note is written as a tuplet of that value with its bracket; so is a whole group after
+//   durations that the grid only comes near, from the point where they are written, inside a measure and
+//   where its places then begin within 1.75 ticks of their ticks; a group cut
+//   short by the end of the score is completed with rests of the group, and so is one cut at the start that
+//   is all the score (its notes take the group's first places, so that they begin where they sound);
+// - any other duration (a truncated triplet over a triplet's value, another group cut at the start of the
+//   score, a group that shares events with another or that a bar line cuts) is written as tied plain notes:
+//   exactly where its ticks fall on the grid of 32nd notes, else between the nearest points of the coarsest
+//   grid down to 128th notes, so that every note begins within two ticks of where the MIDI file plays it and
+//   every measure adds up;
 // - notes shorter than a quarter are beamed by beat (a tuplet's notes together);
 // - a note of no time (a duration unit the notation does not know, a tuplet marker without a base) makes no
 //   sound and is left out, unless a ー with time holds it on; a rest or ー of no time writes nothing;

@@ -53,17 +53,23 @@ INSTANTIATE_TEST_SUITE_P(
              "([D3=40e{3:2} F3=40e{3:2} G3=40e{3:2}]) | ([A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} A3=24s{5:4} "
              "A3=24s{5:4}]) | ([D3=69e{7:8} F3=69e{7:8} G3=69e{7:8} A3=69e{7:8} C4=68e{7:8} D4=68e{7:8} "
              "F4=68e{7:8}])"},
-        // Onsets 0 40 80 106 132 (158) written at 0 41.25 78.75 105 131.25 (157.5).
-        Case{"TruncatedTripletsAsNearestTiedValues",
-             {"", "ロツレチハ", "＋３＋３＋"},
+        // Onsets 0 40 80 106 132 (158) written at 0 41.25 78.75 105 131.25 (157.5), and a whole triplet
+        // after them bracketed from 157.5.
+        Case{"TruncatedTripletsAsNearestTiedValuesAndAWholeOneAfterThemBracketed",
+             {"", "ロツレチハヒロツレ", "＋３＋３＋＋３＋－"},
              "(D3=30s~ D3=11.25x. F3=30s~ F3=7.5x G3=22.5t.~ G3=3.75y A3=15t~) (A3=11.25x. C4=22.5t.~ "
+             "C4=3.75y) ([D4=40e{3:2} D4=40e{3:2} F4=40e{3:2}]) G4=120q"},
+        Case{"GroupCutByTheStartBeforeMoreMusicAsNearestTiedValues",
+             {"", "ロツレチハ", "＋５＋＋－"},
+             "(D3=45s.~ D3=3.75y F3=45s.~ F3=3.75y G3=45s.) (A3=45s.~ A3=3.75y C4=90e.~) (C4=22.5t.~ "
              "C4=3.75y)"},
-        Case{"GroupCutByTheStartAsNearestTiedValues",
-             {"", "ロツレチ", "＋５＋＋"},
-             "(D3=45s.~ D3=3.75y F3=45s.~ F3=3.75y G3=45s.) A3=45s."},
         Case{"GroupCutByTheEndIsCompletedWithRests",
              {"", "ロツ", "＋３"},
              "([D3=40e{3:2} F3=40e{3:2}) r=40e{3:2}]"},
+        // A group cut at the start that is all the score: its notes take the first places, rests the others.
+        Case{"GroupCutByTheStartThatIsAllTheScoreIsCompletedWithRests",
+             {"", "ロツレチハ", "＋＋７＋＋"},
+             "([D3=69e{7:8} F3=69e{7:8} G3=69e{7:8} A3=68e{7:8} C4=68e{7:8}) r=69e{7:8} r=68e{7:8}]"},
         // The bar line inside the triplet stays: the measure of 80 ticks is written as 78.75, the next one
         // begins with a 128th rest to put its first note 1.25 ticks early.
         Case{"BarsAndLineSetsCutMeasuresAndTuplets",

@@ -165,6 +165,7 @@ std::vector<std::pair<std::string, std::string>> PlayedScores() {
     for (const char* example : {"start-score.txt", "long-4096.txt"})
         scores.emplace_back(example, test::ReadExample(example));
     const char* irregular[][2] = {{"ロツレチハ", "＋３＋３＋"},
+                                  {"ロツレチハヒロツレ", "＋３＋３＋＋３＋－"},
                                   {"ロツレチ", "＋５＋＋"},
                                   {"ロツレチハ", "＋＋７＋＋"},
                                   {"ロツレチハヒロツレ", "＋３＋＋＋７＋＋＋"},
