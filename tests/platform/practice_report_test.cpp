@@ -1,0 +1,112 @@
+// The practice report on takes made for the test: sox sine tones with vibrato and breath-like noise, and the
+// synthesizer's render of the start score bent out of tune with pitch bends, both shifted by leading silence.
+// The truth is what the test put in: the detuning of each note and the time it was moved by.
+
+#include "media_render.h"
+#include "media_test_support.h"
+#include "pitch_track.h"
+#include "practice_report.h"
+#include "score_part.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+
+namespace nagisora {
+namespace {
+
+constexpr double CentsTolerance = 5.0;
+constexpr double TimingToleranceMs = 20.0;
+
+struct StartScore {
+    std::string bytes = test::ReadBytes(std::filesystem::path(NAGISORA_EXAMPLES_DIR) / "start-score.txt");
+    std::vector<std::string_view> lines = SplitScoreFileLines(bytes);
+    ConversionSettings settings{.instrument = 0, .useScoreTimbres = false};
+    Conversion conversion = ConvertScore(lines, settings);
+    ScoreMap map = MapScore(lines, settings.transpose);
+
+    std::vector<PlayedNote> Report(const std::string& wav) const {
+        return PracticeReport(conversion.Events(), settings, map, lines, TrackTake(wav));
+    }
+};
+
+std::string TempPath(const std::string& name) {
+    return (std::filesystem::path(::testing::TempDir()) / name).string();
+}
+
+int Shell(const std::string& command) {
+    return std::system(command.c_str());
+}
+
+// Each note as its own detuning (cents) and move (ms) give it, compared with the report.
+void ExpectReport(const std::vector<PlayedNote>& report, const std::map<std::size_t, double>& detune,
+                  const std::map<std::size_t, double>& moved, const std::vector<double>& baseCents = {}) {
+    std::set<std::size_t> expectedFlags;
+    for (const auto& [note, cents] : detune)
+        if (std::abs(cents) > FarOutCents) expectedFlags.insert(note);
+    for (const auto& [note, ms] : moved)
+        if (std::abs(ms) > FarOutMs) expectedFlags.insert(note);
+    for (std::size_t k = 0; k < report.size(); ++k) {
+        const PlayedNote& n = report[k];
+        SCOPED_TRACE("note " + std::to_string(n.number));
+        const double truth = (detune.contains(k + 1) ? detune.at(k + 1) : 0.0) + (k < baseCents.size() ? baseCents[k] : 0.0);
+        ASSERT_TRUE(n.cents && n.lateMs);
+        EXPECT_NEAR(*n.cents, truth, CentsTolerance);
+        EXPECT_NEAR(*n.lateMs, moved.contains(k + 1) ? moved.at(k + 1) : 0.0, TimingToleranceMs);
+        EXPECT_EQ(n.farOut, expectedFlags.contains(k + 1));
+    }
+}
+
+TEST(PracticeReportTest, SineTonesWithVibratoAndNoise) {
+    if (Shell("command -v sox >/dev/null") != 0) GTEST_SKIP() << "sox is not installed";
+    const StartScore score;
+    const std::vector<SoundingNote> notes = NotesSounding(score.conversion.Events(), score.settings);
+    const double secondsPerTick = 0.5 / score.settings.tempo;
+    const struct {
+        const char* name;
+        double leadSeconds;
+        std::map<std::size_t, double> detune; // note from 1: cents
+        std::map<std::size_t, double> moved;  // note from 1: ms
+    } cases[] = {
+        {"in tune, at once", 0.0, {}, {}},
+        {"three detuned, one late, one early, after silence", 1.37, {{3, 45}, {8, -40}, {20, 12}}, {{12, 160}, {25, -140}, {17, 60}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string parts;
+        double at = c.leadSeconds; // where the tones written so far end
+        for (std::size_t k = 0; k < notes.size(); ++k) {
+            const double move = c.moved.contains(k + 1) ? c.moved.at(k + 1) / 1000.0 : 0.0;
+            const double start = c.leadSeconds + static_cast<double>(notes[k].start - notes[0].start) * secondsPerTick + move;
+            const double end = c.leadSeconds + static_cast<double>(notes[k].end - notes[0].start) * secondsPerTick;
+            const double cents = c.detune.contains(k + 1) ? c.detune.at(k + 1) : 0.0;
+            const double hz = 440.0 * std::pow(2.0, (notes[k].key - 69 + cents / 100.0) / 12.0);
+            const std::string tone = TempPath("tone" + std::to_string(k) + ".wav");
+            // Each tone begins and ends softly, as a player parts repeated notes. A vibrato of ±6 cents, five a second, symmetric about the tone, for as long as it fits (each
+            // bend is delay,cents,duration after the end of the one before).
+            const double length = end - std::max(start, at);
+            std::string bend;
+            for (double t = 0.2; t <= length - 0.02; t += 0.2)
+                bend += " 0,6,0.05 0,-12,0.1 0,6,0.05";
+            ASSERT_EQ(Shell("sox -q -n -r 44100 -b 16 -c 1 " + tone + " synth " + std::to_string(length) +
+                          " sine " + std::to_string(hz) + " vol 0.4" + (bend.empty() ? "" : " bend" + bend) +
+                          " pad 0 0.1 trim 0 " + std::to_string(length) + " fade 0.01 -0 0.03 pad " + std::to_string(std::max(0.0, start - at)) + " 0"),
+                      0);
+            parts += " " + tone;
+            at = end;
+        }
+        const std::string tones = TempPath("tones.wav");
+        const std::string take = TempPath("take.wav");
+        ASSERT_EQ(Shell("sox -q" + parts + " " + tones + " pad " + std::to_string(c.leadSeconds) + " 0"), 0);
+        // Breath: pink noise some 26 dB below the tones.
+        ASSERT_EQ(Shell("sox -q -m " + tones + " \"|sox -q -n -r 44100 -c 1 -p synth " + std::to_string(at + 0.5) +
+                      " pinknoise vol 0.02\" " + take),
+                  0);
+        ExpectReport(score.Report(take), c.detune, c.moved);
+    }
+}
+
+} // namespace
+} // namespace nagisora
