@@ -43,10 +43,12 @@ std::string ParsePipe(const std::string& text, std::optional<std::int32_t>& pipe
 
 void CheckCombinations(const ConvertOptions& options) {
     if (options.practiceReport) {
-        if (!options.audio) throw CLI::ValidationError("--practice-report", "needs the take: --audio TAKE.wav");
+        if (!options.audio)
+            throw CLI::ValidationError("--practice-report", "needs the take: --audio TAKE.wav");
         if (!options.scores.empty() || options.output || options.wav || options.musicXml || options.pdf ||
             options.events || options.check || options.import)
-            throw CLI::ValidationError("--practice-report", "prints a report only; drop SCORE and the outputs");
+            throw CLI::ValidationError("--practice-report",
+                                       "prints a report only; drop SCORE and the outputs");
         return;
     }
     if (options.import) {
@@ -125,7 +127,7 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
            "MIDI SoundFont under /usr/share/sounds/sf2")
         ->envname(SoundFontVariable);
     app.add_flag("--check", options.check,
-                                      "Report what in the scores will not sound as written; convert nothing");
+                 "Report what in the scores will not sound as written; convert nothing");
     CLI::Option* practice =
         app.add_option("--practice-report", options.practiceReport,
                        "Hold a recorded take (--audio) against this score and print each note as played: its "

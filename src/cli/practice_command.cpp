@@ -24,9 +24,10 @@ int Report(const ConvertOptions& options) {
     if (conversion.Refused()) throw Failure(0, score + ": " + conversion.refusal);
     const ScoreMap map = MapScore(lines, options.settings.transpose);
     const TakeAnalysis take = TrackTakeThroughModule(*options.audio);
-    const std::vector<PlayedNote> notes = PracticeReport(conversion.Events(), options.settings, map, lines, take);
-    const std::string out =
-        options.practiceFormat == PracticeFormat::Json ? PracticeReportJson(notes) : PracticeReportText(notes);
+    const std::vector<PlayedNote> notes =
+        PracticeReport(conversion.Events(), options.settings, map, lines, take);
+    const std::string out = options.practiceFormat == PracticeFormat::Json ? PracticeReportJson(notes)
+                                                                           : PracticeReportText(notes);
     WriteAll(STDOUT_FILENO, out, "-");
     return ExitSuccess;
 }

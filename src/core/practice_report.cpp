@@ -20,10 +20,15 @@ constexpr double SameToneCents = 60.0;
 // window of the detector holds it).
 constexpr double FirstOnsetBefore = 0.1;
 constexpr double FirstOnsetAfter = 0.05;
+// About the time between two frames of a pitch tracker.
+constexpr double FrameStep = 0.006;
 // The steady part of a note leaves out its attack and its release.
 constexpr double AttackShare = 0.25;
 constexpr double ReleaseShare = 0.15;
 constexpr double MinAttackSeconds = 0.05;
+// A frame's pitch is heard from this far either side of its time: frames nearer a note's ends hear its
+// neighbours too.
+constexpr double FrameReachSeconds = 0.012;
 // Where a note's beginning is looked for around its beat: half the note, at least and at most these.
 constexpr double MinSearchSeconds = 0.15;
 constexpr double MaxSearchSeconds = 0.4;
@@ -52,7 +57,8 @@ std::size_t FirstFrameAt(const std::vector<PitchFrame>& frames, double seconds) 
 // Whether the frames from i on hold one tone (within SameToneCents of frame i) for SteadyRunSeconds.
 bool SteadyFrom(const std::vector<PitchFrame>& frames, std::size_t i) {
     if (frames[i].midi <= 0) return false;
-    for (std::size_t j = i; j < frames.size() && frames[j].seconds - frames[i].seconds < SteadyRunSeconds; ++j)
+    for (std::size_t j = i; j < frames.size() && frames[j].seconds - frames[i].seconds < SteadyRunSeconds;
+         ++j)
         if (frames[j].midi <= 0 || std::abs(frames[j].midi - frames[i].midi) * 100.0 > SameToneCents)
             return false;
     return true;
@@ -89,7 +95,8 @@ std::vector<double> ToneEntries(const std::vector<PitchFrame>& frames) {
 std::optional<double> Nearest(std::span<const double> candidates, double beat, double window) {
     std::optional<double> best;
     for (const double at : candidates)
-        if (std::abs(at - beat) <= window && (!best || std::abs(at - beat) < std::abs(*best - beat))) best = at;
+        if (std::abs(at - beat) <= window && (!best || std::abs(at - beat) < std::abs(*best - beat)))
+            best = at;
     return best;
 }
 
@@ -142,6 +149,18 @@ std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const Conv
     const std::optional<double> firstTone = TakeStart(take);
     const std::vector<double> entries = ToneEntries(take.frames);
 
+    // Where each note was found to begin, first for all of them: a note ends where the next one began.
+    std::vector<std::optional<double>> onsets(expected.size());
+    if (firstTone)
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            const ExpectedNote& n = expected[k];
+            const double window = std::clamp((n.end - n.start) / 2.0, MinSearchSeconds, MaxSearchSeconds);
+            // The onset detector places beginnings best, repeated notes of one key too; the tone's own
+            // beginning stands in where it found none.
+            onsets[k] = k == 0 ? firstTone : Nearest(take.onsets, *firstTone + n.start, window);
+            if (!onsets[k]) onsets[k] = Nearest(entries, *firstTone + n.start, window);
+        }
+
     std::vector<PlayedNote> report;
     for (std::size_t k = 0; k < expected.size(); ++k) {
         const ExpectedNote& n = expected[k];
@@ -151,16 +170,17 @@ std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const Conv
         if (n.event < map.events.size()) played.at = SpanOf(map.events[n.event].pitch, lines);
         if (firstTone) {
             const double beat = *firstTone + n.start;
-            const double length = n.end - n.start;
-            const double window = std::clamp(length / 2.0, MinSearchSeconds, MaxSearchSeconds);
-            // The onset detector places beginnings best, repeated notes of one key too; the tone's own
-            // beginning stands in where it found none.
-            std::optional<double> onset = k == 0 ? firstTone : Nearest(take.onsets, beat, window);
-            if (!onset) onset = Nearest(entries, beat, window);
-            if (onset) played.lateMs = (*onset - beat) * 1000.0;
-            const double begin = onset.value_or(beat);
-            played.cents = MedianCents(take.frames, begin + std::max(MinAttackSeconds, length * AttackShare),
-                                       begin + length * (1.0 - ReleaseShare), n.key);
+            if (onsets[k]) played.lateMs = (*onsets[k] - beat) * 1000.0;
+            const double begin = onsets[k].value_or(beat);
+            double length = n.end - n.start;
+            if (k + 1 < expected.size() && onsets[k + 1] && *onsets[k + 1] > begin)
+                length = std::min(length, *onsets[k + 1] - begin);
+            const double from = begin + std::max(MinAttackSeconds, length * AttackShare);
+            const double to = begin + length - std::max(FrameReachSeconds, length * ReleaseShare);
+            // A note too short for a steady part is read at its middle.
+            played.cents = from < to ? MedianCents(take.frames, from, to, n.key)
+                                     : MedianCents(take.frames, begin + length / 2.0 - FrameStep,
+                                                   begin + length / 2.0 + FrameStep, n.key);
         }
         const bool offBeat = played.lateMs && std::abs(*played.lateMs) > FarOutMs &&
                              std::abs(*played.lateMs) > beatSeconds * 1000.0 / 8.0;
@@ -173,8 +193,8 @@ std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const Conv
 std::string PracticeReportText(std::span<const PlayedNote> notes) {
     std::string text;
     for (const PlayedNote& n : notes) {
-        text += std::to_string(n.number) + ' ' + std::to_string(n.at.line) + ':' + std::to_string(n.at.column) +
-                " key " + std::to_string(n.key) + ": ";
+        text += std::to_string(n.number) + ' ' + std::to_string(n.at.line) + ':' +
+                std::to_string(n.at.column) + " key " + std::to_string(n.key) + ": ";
         text += n.cents ? Signed(*n.cents) + " cents" : std::string("not heard");
         if (n.lateMs) text += ", " + Signed(*n.lateMs) + " ms";
         if (n.farOut) text += " far out";

@@ -46,8 +46,8 @@ TakeAnalysis TrackTakeThroughModule(const std::string& wavPath) {
         module ? reinterpret_cast<TrackTakeEntry>(::dlsym(module.get(), TrackTakeEntryName)) : nullptr;
     if (!entry)
         throw Failure(CodeNumber(MediaCode::NoRenderModule),
-                      std::string("録音を解析するモジュール ") + PracticeModuleFileName + " を読み込めません" +
-                          (errors.empty() ? "" : " (" + errors + ")"));
+                      std::string("録音を解析するモジュール ") + PracticeModuleFileName +
+                          " を読み込めません" + (errors.empty() ? "" : " (" + errors + ")"));
     TakeAnalysis take;
     std::array<char, MessageCapacity> message{};
     const int code = entry(

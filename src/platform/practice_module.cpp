@@ -1,9 +1,10 @@
 // The loadable module that tracks the pitch of a take for the command-line converter, which loads it only for
 // --practice-report: a plain conversion never pays for loading aubio and its decoders.
 
+#include "practice_module.h"
+
 #include "media_errors.h"
 #include "pitch_track.h"
-#include "practice_module.h"
 
 #include <algorithm>
 #include <cstring>
@@ -35,7 +36,8 @@ extern "C" int nagisora_track_take_v1(const char* wavPath, void* context, Nagiso
         return 0;
     } catch (const nagisora::Failure& failure) {
         CopyMessage(failure.Message(), message, messageCapacity);
-        return failure.Code() != 0 ? failure.Code() : nagisora::CodeNumber(nagisora::MediaCode::FileUnreadable);
+        return failure.Code() != 0 ? failure.Code()
+                                   : nagisora::CodeNumber(nagisora::MediaCode::FileUnreadable);
     } catch (const std::exception&) {
         CopyMessage(nagisora::UnknownMediaErrorText, message, messageCapacity);
         return nagisora::CodeNumber(nagisora::MediaCode::FileUnreadable);

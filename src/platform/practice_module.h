@@ -14,8 +14,9 @@ typedef void (*NagisoraOnset)(void* context, double seconds);
 // Tracks the WAV file at wavPath (UTF-8). Returns 0 on success; otherwise the failure's code, with its UTF-8
 // message in message (NUL-terminated, cut to messageCapacity).
 __attribute__((visibility("default"))) int nagisora_track_take_v1(const char* wavPath, void* context,
-                                                                  NagisoraPitchFrame frame, NagisoraOnset onset,
-                                                                  char* message, std::size_t messageCapacity);
+                                                                  NagisoraPitchFrame frame,
+                                                                  NagisoraOnset onset, char* message,
+                                                                  std::size_t messageCapacity);
 }
 
 namespace nagisora {
