@@ -13,7 +13,10 @@ namespace {
 // each frame to 6 ms.
 constexpr uint_t WindowSize = 1024;
 constexpr uint_t HopSize = 256;
-constexpr smpl_t SilenceDb = -45;
+// The pitch is followed down into a struck note's decay; beginnings are looked for only in the louder parts,
+// above the breath between notes.
+constexpr smpl_t PitchSilenceDb = -60;
+constexpr smpl_t OnsetSilenceDb = -45;
 // Below this the detector's own confidence marks breath and noise rather than a tone.
 constexpr smpl_t MinConfidence = 0.6;
 
@@ -41,8 +44,8 @@ TakeAnalysis TrackTake(const std::string& wavPath) {
         new_aubio_onset("specflux", WindowSize, HopSize, rate)};
     if (!pitch || !onset) ThrowMediaError(MediaCode::FileUnreadable, wavPath);
     aubio_pitch_set_unit(pitch.get(), "midi");
-    aubio_pitch_set_silence(pitch.get(), SilenceDb);
-    aubio_onset_set_silence(onset.get(), SilenceDb);
+    aubio_pitch_set_silence(pitch.get(), PitchSilenceDb);
+    aubio_onset_set_silence(onset.get(), OnsetSilenceDb);
     const std::unique_ptr<fvec_t, VectorFree> in{new_fvec(HopSize)};
     const std::unique_ptr<fvec_t, VectorFree> out{new_fvec(1)};
     const std::unique_ptr<fvec_t, VectorFree> found{new_fvec(1)};
