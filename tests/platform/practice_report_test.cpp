@@ -160,11 +160,9 @@ TEST(PracticeReportTest, SynthesizerRenderBentOutOfTune) {
         ASSERT_TRUE(n.cents) << "note " << n.number;
         base.push_back(*n.cents);
     }
-    // The onset detector places a few of this render's struck notes some 50 ms early (a repeated key, and
-    // the note after it): the render is held to its pitch and its flags, the sine tones above to the timing.
-    std::set<std::size_t> untimed;
-    for (std::size_t k = 1; k <= base.size(); ++k)
-        untimed.insert(k);
+    // The onset detector places two of this render's struck notes (the third of a triplet of one key and
+    // the note after it) some 47 ms early: their timing is left out; the sine tones above hold every note.
+    const std::set<std::size_t> untimed{6, 7};
     const struct {
         const char* name;
         double leadSeconds;
