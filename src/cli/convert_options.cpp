@@ -42,6 +42,15 @@ std::string ParsePipe(const std::string& text, std::optional<std::int32_t>& pipe
 }
 
 void CheckCombinations(const ConvertOptions& options) {
+    if (options.practiceReport) {
+        if (!options.audio)
+            throw CLI::ValidationError("--practice-report", "needs the take: --audio TAKE.wav");
+        if (!options.scores.empty() || options.output || options.wav || options.musicXml || options.pdf ||
+            options.events || options.check || options.import)
+            throw CLI::ValidationError("--practice-report",
+                                       "prints a report only; drop SCORE and the outputs");
+        return;
+    }
     if (options.import) {
         if (!options.scores.empty()) throw CLI::ValidationError("--import", "takes no SCORE");
         if (options.wav || options.musicXml || options.events || options.check)
@@ -117,12 +126,19 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
            "SoundFont (.sf2) of the --wav rendering; default: $NAGISORA_SOUNDFONT, else the first General "
            "MIDI SoundFont under /usr/share/sounds/sf2")
         ->envname(SoundFontVariable);
-    CLI::Option* check = app.add_flag("--check", options.check,
-                                      "Report what in the scores will not sound as written; convert nothing");
-    app.add_option("--format", options.checkFormat, "How --check prints: gcc (FILE:LINE:COL: ...) or json")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, CheckFormat>{{"gcc", CheckFormat::Gcc}, {"json", CheckFormat::Json}}))
-        ->needs(check);
+    app.add_flag("--check", options.check,
+                 "Report what in the scores will not sound as written; convert nothing");
+    CLI::Option* practice =
+        app.add_option("--practice-report", options.practiceReport,
+                       "Hold a recorded take (--audio) against this score and print each note as played: its "
+                       "pitch in cents and its timing against the beat, the notes far out flagged");
+    app.add_option("--audio", options.audio, "The take of --practice-report: a WAV file")->needs(practice);
+    std::string format;
+    CLI::Option* formatOption =
+        app.add_option("--format", format,
+                       "How --check prints: gcc (FILE:LINE:COL: ...) or json; how --practice-report prints: "
+                       "text or json")
+            ->check(CLI::IsMember({"gcc", "json", "text"}));
     app.add_option("--musicxml", options.musicXml,
                    "Write the notation as MusicXML to this file (only with one SCORE); \"-\" writes standard "
                    "output; MIDI is then written only when --output is given");
@@ -160,6 +176,16 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+        if (formatOption->count() > 0) {
+            if (options.check && format != "text")
+                options.checkFormat = format == "json" ? CheckFormat::Json : CheckFormat::Gcc;
+            else if (options.practiceReport && format != "gcc")
+                options.practiceFormat = format == "json" ? PracticeFormat::Json : PracticeFormat::Text;
+            else
+                throw CLI::ValidationError("--format", "'" + format +
+                                                           "' is no format here: gcc or json with --check, "
+                                                           "text or json with --practice-report");
+        }
         CheckCombinations(options);
     } catch (const CLI::CallForHelp& e) {
         return {std::nullopt, app.exit(e)};

@@ -13,6 +13,9 @@ namespace nagisora {
 // How --check prints its findings: "FILE:LINE:COL: error|warning: MESSAGE [CODE]" lines, or a JSON array.
 enum class CheckFormat { Gcc, Json };
 
+// How --practice-report prints its notes: one line each, or a JSON array.
+enum class PracticeFormat { Text, Json };
+
 struct ConvertOptions {
     std::vector<std::string> scores;     // "-" reads standard input
     std::optional<std::string> output;   // "-" writes standard output
@@ -34,6 +37,10 @@ struct ConvertOptions {
     std::optional<std::int32_t> part;
     std::optional<std::int32_t> pipe = 18;
     bool utf8 = false;
+    // --practice-report: the score a take (--audio, a WAV file) is held against, note by note.
+    std::optional<std::string> practiceReport;
+    std::optional<std::string> audio;
+    PracticeFormat practiceFormat = PracticeFormat::Text;
 
     // MIDI is written unless only MusicXML or PDF is asked for.
     bool WritesMidi() const { return output || (!musicXml && !pdf); }

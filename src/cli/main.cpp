@@ -8,6 +8,7 @@
 #include "import_command.h"
 #include "musicxml_output.h"
 #include "pdf_output.h"
+#include "practice_command.h"
 #include "score_file.h"
 #include "wav_render_loader.h"
 
@@ -240,5 +241,6 @@ int main(int argc, char** argv) {
     if (!parsed.options) return parsed.exitCode;
     if (parsed.options->check) return nagisora::RunCheck(*parsed.options);
     if (parsed.options->import) return nagisora::RunImport(*parsed.options);
+    if (parsed.options->practiceReport) return nagisora::RunPracticeReport(*parsed.options);
     return nagisora::Run(*parsed.options);
 }

@@ -1,0 +1,48 @@
+#include "practice_command.h"
+
+#include "failure.h"
+#include "file_io.h"
+#include "practice_loader.h"
+#include "practice_report.h"
+#include "score_file.h"
+#include "score_file_lines.h"
+#include "score_map.h"
+
+#include <new>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace nagisora {
+namespace {
+
+int Report(const ConvertOptions& options) {
+    const std::string& score = *options.practiceReport;
+    const ScoreFileText text = LoadScoreFile(score);
+    const std::vector<std::string_view> lines = SplitScoreFileLines(text.bytes);
+    const Conversion conversion = ConvertScore(lines, options.settings);
+    if (conversion.Refused()) throw Failure(0, score + ": " + conversion.refusal);
+    const ScoreMap map = MapScore(lines, options.settings.transpose);
+    const TakeAnalysis take = TrackTakeThroughModule(*options.audio);
+    const std::vector<PlayedNote> notes =
+        PracticeReport(conversion.Events(), options.settings, map, lines, take);
+    const std::string out = options.practiceFormat == PracticeFormat::Json ? PracticeReportJson(notes)
+                                                                           : PracticeReportText(notes);
+    WriteAll(STDOUT_FILENO, out, "-");
+    return ExitSuccess;
+}
+
+} // namespace
+
+int RunPracticeReport(const ConvertOptions& options) {
+    try {
+        return Report(options);
+    } catch (const Failure& failure) {
+        WriteError("nagisora-convert: " + failure.Message() + ".\n");
+    } catch (const std::bad_alloc&) {
+        WriteError("nagisora-convert: " + IoErrorMessage(IoCode::OutOfMemory) + ".\n");
+    }
+    return ExitFailure;
+}
+
+} // namespace nagisora

@@ -1,0 +1,64 @@
+#include "practice_loader.h"
+
+#include "failure.h"
+#include "file_io.h"
+#include "media_errors.h"
+#include "practice_module.h"
+
+#include <array>
+#include <dlfcn.h>
+#include <memory>
+#include <vector>
+
+#ifndef NAGISORA_RENDER_MODULE_DIR
+#error "NAGISORA_RENDER_MODULE_DIR: the module's install folder relative to the program's folder"
+#endif
+
+namespace nagisora {
+namespace {
+
+constexpr std::size_t MessageCapacity = 1024;
+
+struct ModuleCloser {
+    void operator()(void* handle) const { ::dlclose(handle); }
+};
+using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
+
+// RTLD_NODELETE: aubio's decoders stay mapped after the close; unloading them again is not worth its risk.
+ModuleHandle LoadModule(std::string& errors) {
+    const std::string programDir = ExecutableDir();
+    for (const std::string& candidate :
+         {programDir + PracticeModuleFileName,
+          programDir + NAGISORA_RENDER_MODULE_DIR "/" + PracticeModuleFileName}) {
+        if (ModuleHandle handle{::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)})
+            return handle;
+        if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TakeAnalysis TrackTakeThroughModule(const std::string& wavPath) {
+    std::string errors;
+    const ModuleHandle module = LoadModule(errors);
+    const auto entry =
+        module ? reinterpret_cast<TrackTakeEntry>(::dlsym(module.get(), TrackTakeEntryName)) : nullptr;
+    if (!entry)
+        throw Failure(CodeNumber(MediaCode::NoRenderModule),
+                      std::string("録音を解析するモジュール ") + PracticeModuleFileName +
+                          " を読み込めません" + (errors.empty() ? "" : " (" + errors + ")"));
+    TakeAnalysis take;
+    std::array<char, MessageCapacity> message{};
+    const int code = entry(
+        wavPath.c_str(), &take,
+        [](void* context, double seconds, double midi) {
+            static_cast<TakeAnalysis*>(context)->frames.push_back(PitchFrame{seconds, midi});
+        },
+        [](void* context, double seconds) { static_cast<TakeAnalysis*>(context)->onsets.push_back(seconds); },
+        message.data(), message.size());
+    if (code != 0) throw Failure(code, message.data());
+    return take;
+}
+
+} // namespace nagisora
