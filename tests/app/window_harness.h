@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -31,6 +32,7 @@ class WindowHarness {
                            std::optional<MediaOptions> media = {}) {
         // The recent scores and other settings go to a test folder, not the user's.
         QStandardPaths::setTestModeEnabled(true);
+        UseOwnSettingsFolder();
         appDir_ = dir_.path().toStdString() + "/";
         if (beforeCreate) beforeCreate(appDir_);
         MainWindowOptions options;
@@ -64,6 +66,17 @@ class WindowHarness {
     std::optional<QString> answer;           // what the dialogs answer: a path, or nothing for a cancel
 
   private:
+    // Every test program keeps its settings in a folder of its own for as long as it runs, so that programs
+    // run side by side, or a zoom left by an earlier run, never change what another one reads.
+    static void UseOwnSettingsFolder() {
+        static const QTemporaryDir folder;
+        static const bool set = [] {
+            QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+            return true;
+        }();
+        (void)set;
+    }
+
     QTemporaryDir dir_;
     QTemporaryDir mediaDir_;
     std::string appDir_;

@@ -17,6 +17,7 @@ diff -u - "$out/files" <<'LIST'
 LIB/libnagisora_app.so
 LIB/libnagisora_import.so
 LIB/libnagisora_pdf.so
+LIB/libnagisora_practice.so
 LIB/libnagisora_render.so
 LIST
 depends=", $(dpkg-deb -f "$deb" Depends)"
