@@ -495,12 +495,12 @@ void TMainF::mPlayClick(TMediaPlayer& player, MPButton button, bool& /*doDefault
 
 // A part of the score plays in the player as the work file does: "MIDI 作成" disabled and the timer on, so
 // that the same tick or ■ ends it.
-void TMainF::PlayPart(std::string_view image, Repeat repeat) {
+void TMainF::PlayPart(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
     Guarded([&] {
         ui->btnOk->setEnabled(false);
         timStop->start();
         playingPart_ = true;
-        ui->mPlay->PlayImage(image, repeat);
+        ui->mPlay->PlayImage(image, repeat, std::move(clicks));
     });
 }
 

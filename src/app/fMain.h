@@ -104,9 +104,12 @@ class TMainF : public QWidget {
     std::span<const TOnpu> WorkEvents() const { return workEvents_; }
     // The preview's media layer: where the music is heard.
     const MediaLayer& Media() const { return media_; }
+    // The same, for setting how it plays (speed, metronome).
+    MediaLayer& Media() { return media_; }
     // Plays an image made from part of the score in the player, as ▶ plays the work file ("MIDI 作成"
-    // disabled until the music ends or ■), without touching the work file, MidiData or the caption.
-    void PlayPart(std::string_view image, Repeat repeat);
+    // disabled until the music ends or ■), without touching the work file, MidiData or the caption; with the
+    // metronome's clicks, if any.
+    void PlayPart(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks = {});
 
   signals:
     // A score file was loaded or saved (its full name as given).

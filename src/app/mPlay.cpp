@@ -122,10 +122,11 @@ void TMediaPlayer::OpenImageForPlay(std::string_view image) {
     OpenOutputOrForget();
 }
 
-void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat) {
+void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
     Close();
     try {
         Layer().OpenImage(image);
+        layer_->SetClicks(std::move(clicks));
         layer_->OpenOutput();
     } catch (const Failure& failure) {
         layer_->Close();

@@ -34,6 +34,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nagisora {
 
@@ -90,8 +91,10 @@ class TMediaPlayer : public QWidget {
     // Plays a MIDI image from memory in place of FileName() (a part of the score, a selection, a loop that
     // repeats until Stop): opens it and the output as OpenForPlay opens the file, plays it, and makes the
     // buttons what they are after Play. The next open opens FileName() again. A failure throws the layer's
-    // Failure and leaves no file open and no button available.
-    void PlayImage(std::string_view image, Repeat repeat = Repeat::Once);
+    // Failure and leaves no file open and no button available. The metronome's clicks, if any, sound with it
+    // (MediaLayer::SetClicks).
+    void PlayImage(std::string_view image, Repeat repeat = Repeat::Once,
+                   std::vector<MetronomeClick> clicks = {});
     // Stops playback. No file open: throws like Play; a refusal only sets LastError().
     void Stop();
     // Closes the open file: no file open, no button available. Does nothing when no file is open.

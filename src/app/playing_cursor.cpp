@@ -131,7 +131,8 @@ void PlayingCursor::CatchNextNote(std::size_t event, const HeardPosition& heard)
         std::accumulate(playing_->events.begin(), sounding + 1, std::int64_t{midi::LeadInDelta},
                         [](std::int64_t sum, const TOnpu& e) { return sum + e.Oncho; });
     if (next == caughtOnset_) return;
-    const double msPerTick = heard.seconds * 1000.0 / static_cast<double>(heard.tick);
+    // Ticks pass as the practice speed has them.
+    const double msPerTick = heard.seconds * 1000.0 / static_cast<double>(heard.tick) / heard.speed;
     const int ms = static_cast<int>(std::ceil(static_cast<double>(next - heard.tick) * msPerTick));
     if (ms >= FrameMs) return;
     caughtOnset_ = next;

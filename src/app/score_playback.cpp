@@ -1,19 +1,53 @@
 #include "score_playback.h"
 
 #include "fMain.h"
+#include "metronome.h"
+#include "midi_image.h"
 #include "playing_cursor.h"
 #include "score_area.h"
 #include "score_model.h"
 #include "score_views.h"
+#include "user_settings.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QMenu>
 #include <QTextBlock>
 #include <QToolTip>
+#include <algorithm>
 
 namespace nagisora {
 namespace {
 
 constexpr int RefusedByConversion = 0;
+
+const QString TempoKey = QStringLiteral("playback/tempoPercent");
+const QString LadderKey = QStringLiteral("playback/ladder");
+const QString LadderFromKey = QStringLiteral("playback/ladderFrom");
+const QString LadderStepKey = QStringLiteral("playback/ladderStep");
+const QString CountInKey = QStringLiteral("playback/countIn");
+const QString MetronomeKey = QStringLiteral("playback/metronome");
+
+constexpr int TempoStep = 5;
+constexpr int TempoPresets[] = {25, 50, 60, 70, 75, 80, 90, 100, 110, 125, 150, 200};
+constexpr int LadderStarts[] = {50, 60, 70, 80, 90};
+constexpr int LadderSteps[] = {2, 5, 10};
+
+// The window property that the caption shows after the window's own caption (UnsavedEdits).
+constexpr char CaptionNote[] = "captionNote";
+
+QString Keys(const QKeySequence& keys) {
+    return keys.toString(QKeySequence::NativeText);
+}
+
+QAction* MakeAction(QObject* owner, const QString& text, const char* name, const QKeySequence& keys,
+                    const QString& tip) {
+    auto* action = new QAction(text, owner);
+    action->setObjectName(QString::fromLatin1(name));
+    if (!keys.isEmpty()) action->setShortcut(keys);
+    action->setToolTip(keys.isEmpty() ? tip : tip + QStringLiteral(" (") + Keys(keys) + u')');
+    return action;
+}
 
 } // namespace
 
@@ -46,6 +80,165 @@ ScorePlayback::ScorePlayback(TMainF& window, PlayingCursor& cursor)
         area_.AddCommand(CommandGroup::Play, c.action);
         window.addAction(c.action);
     }
+    MakePracticeCommands();
+    connect(&window, &TMainF::Converted, this, [this] { workBars_ = BarTicks(window_.WorkEvents()); });
+    // ▶ has opened the work file and is about to play it: its clicks go with it.
+    connect(&window, &TMainF::WorkFilePlaying, this, &ScorePlayback::WorkPlaying);
+    // A loop that gains speed names each pass's tempo in the caption.
+    connect(&cursor_, &PlayingCursor::HeardAt, this, [this](qint64 tick) {
+        const HeardPosition heard = window_.Media().Heard();
+        if (tick >= 0 && heard.sounding) ShowSpeed(static_cast<int>(std::lround(heard.speed * 100)));
+    });
+}
+
+// The practice commands: the metronome and the count-in beside the play commands, and the submenu of the
+// practice tempo with the loop ladder.
+void ScorePlayback::MakePracticeCommands() {
+    const std::unique_ptr<QSettings> settings = UserSettings();
+    tempoPercent_ = std::clamp(settings->value(TempoKey, 100).toInt(), MinSpeedPercent, MaxSpeedPercent);
+    ladderFrom_ =
+        std::clamp(settings->value(LadderFromKey, ladderFrom_).toInt(), MinSpeedPercent, MaxSpeedPercent);
+    ladderStep_ = std::clamp(settings->value(LadderStepKey, ladderStep_).toInt(), 1, MaxSpeedPercent);
+
+    metronome_ =
+        MakeAction(&window_, QStringLiteral("メトロノーム"), "actMetronome",
+                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
+                   QStringLiteral("再生中、拍ごとにクリックを鳴らします (小節線 ｜ の後の拍を強く)"));
+    countIn_ = MakeAction(&window_, QStringLiteral("カウントイン"), "actCountIn",
+                          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+                          QStringLiteral("再生の前に 1 小節 (小節線がなければ 4 拍) のクリックを鳴らします"));
+    for (const auto& [action, key] : {std::pair{metronome_, MetronomeKey}, std::pair{countIn_, CountInKey}}) {
+        action->setCheckable(true);
+        action->setChecked(settings->value(key, false).toBool());
+        connect(action, &QAction::toggled, this, [key](bool on) { UserSettings()->setValue(key, on); });
+        area_.AddCommand(CommandGroup::Play, action);
+        window_.addAction(action);
+    }
+
+    tempoMenu_ = new QMenu(&window_);
+    tempoMenu_->setObjectName(QStringLiteral("menuPracticeTempo"));
+    tempoMenu_->setToolTipsVisible(true);
+    const struct {
+        const char* name;
+        QString text;
+        QKeySequence keys;
+        QString tip;
+        int change;
+    } steps[] = {
+        {"actTempoSlower", QStringLiteral("遅く (-5%)"), QKeySequence(Qt::ALT | Qt::Key_Down),
+         QStringLiteral("練習テンポを 5% 遅くします"), -TempoStep},
+        {"actTempoFaster", QStringLiteral("速く (+5%)"), QKeySequence(Qt::ALT | Qt::Key_Up),
+         QStringLiteral("練習テンポを 5% 速くします"), TempoStep},
+        {"actTempoNormal", QStringLiteral("楽譜のテンポ (100%)"), QKeySequence(Qt::ALT | Qt::Key_0),
+         QStringLiteral("練習テンポを 100% に戻します"), 0},
+    };
+    for (const auto& step : steps) {
+        QAction* action = MakeAction(&window_, step.text, step.name, step.keys, step.tip);
+        connect(action, &QAction::triggered, this, [this, change = step.change] {
+            SetTempoPercent(change == 0 ? 100 : tempoPercent_ + change);
+        });
+        tempoMenu_->addAction(action);
+        window_.addAction(action);
+    }
+    tempoMenu_->addSeparator();
+    tempoPresets_ = new QActionGroup(this);
+    for (const int percent : TempoPresets) {
+        QAction* preset = tempoMenu_->addAction(QStringLiteral("%1%").arg(percent));
+        preset->setCheckable(true);
+        preset->setData(percent);
+        tempoPresets_->addAction(preset);
+        connect(preset, &QAction::triggered, this, [this, percent] { SetTempoPercent(percent); });
+    }
+
+    tempoMenu_->addSeparator();
+    ladder_ = MakeAction(&window_, QString(), "actLoopLadder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J),
+                         QStringLiteral("ループ再生を 1 回ごとに速くし、練習テンポまで上げます"));
+    ladder_->setCheckable(true);
+    ladder_->setChecked(settings->value(LadderKey, false).toBool());
+    connect(ladder_, &QAction::toggled, this, [this](bool on) {
+        UserSettings()->setValue(LadderKey, on);
+        ApplySpeed();
+    });
+    tempoMenu_->addAction(ladder_);
+    window_.addAction(ladder_);
+    const auto addChoices = [this](const QString& title, std::span<const int> values, int& value,
+                                   const QString& key) {
+        QMenu* menu = tempoMenu_->addMenu(title);
+        auto* group = new QActionGroup(menu);
+        for (const int v : values) {
+            QAction* choice = menu->addAction(QStringLiteral("%1%").arg(v));
+            choice->setCheckable(true);
+            choice->setChecked(v == value);
+            group->addAction(choice);
+            connect(choice, &QAction::triggered, this, [this, v, &value, key] {
+                value = v;
+                UserSettings()->setValue(key, v);
+                ApplySpeed();
+            });
+        }
+    };
+    addChoices(QStringLiteral("ループの開始テンポ"), LadderStarts, ladderFrom_, LadderFromKey);
+    addChoices(QStringLiteral("ループごとの上げ幅"), LadderSteps, ladderStep_, LadderStepKey);
+    area_.AddMenu(CommandGroup::Play, tempoMenu_);
+    ApplySpeed();
+}
+
+PlaybackSpeed ScorePlayback::Speed() const {
+    return PlaybackSpeed{tempoPercent_, ladderFrom_, ladder_->isChecked() ? ladderStep_ : 0};
+}
+
+void ScorePlayback::SetTempoPercent(int percent) {
+    tempoPercent_ = std::clamp(percent, MinSpeedPercent, MaxSpeedPercent);
+    UserSettings()->setValue(TempoKey, tempoPercent_);
+    ApplySpeed();
+}
+
+// The layer plays at the speed from now on; the menu and the caption say so.
+void ScorePlayback::ApplySpeed() {
+    window_.Media().SetSpeed(Speed());
+    tempoMenu_->setTitle(QStringLiteral("練習テンポ (%1%)").arg(tempoPercent_));
+    for (QAction* preset : tempoPresets_->actions())
+        preset->setChecked(preset->data().toInt() == tempoPercent_);
+    ladder_->setText(
+        QStringLiteral("ループを 1 回ごとに速く (%1% から %2% ずつ)").arg(ladderFrom_).arg(ladderStep_));
+    ShowSpeed(tempoPercent_);
+}
+
+// The caption names a practice tempo other than the score's own.
+void ScorePlayback::ShowSpeed(int heardPercent) {
+    if (heardPercent == shownPercent_ && window_.property(CaptionNote).isValid() == (heardPercent != 100))
+        return;
+    shownPercent_ = heardPercent;
+    window_.setProperty(CaptionNote, heardPercent == 100
+                                         ? QVariant()
+                                         : QVariant(QStringLiteral(" — 練習テンポ %1%").arg(heardPercent)));
+}
+
+std::vector<std::int64_t> ScorePlayback::BarTicks(std::span<const TOnpu> events) const {
+    const ScoreMap& map = model_.Map();
+    std::vector<std::int64_t> bars;
+    if (map.events.size() != events.size()) return bars; // the text no longer holds the music's notes
+    const std::vector<std::int64_t> starts = EventStarts(events);
+    for (const BarPlace& bar : map.bars)
+        if (bar.eventsBefore >= 0 && static_cast<std::size_t>(bar.eventsBefore) < starts.size())
+            bars.push_back(starts[static_cast<std::size_t>(bar.eventsBefore)]);
+    return bars;
+}
+
+std::vector<MetronomeClick> ScorePlayback::ClicksOf(std::span<const std::int64_t> barTicks, std::int64_t from,
+                                                    std::int64_t to) const {
+    std::vector<MetronomeClick> clicks;
+    if (!metronome_->isChecked() && !countIn_->isChecked()) return clicks;
+    for (const BeatClick& click : MetronomeClicks(
+             barTicks, MetronomeRequest{from, to, countIn_->isChecked(), metronome_->isChecked()}))
+        clicks.push_back(MetronomeClick{click.tick - from + midi::LeadInDelta, click.accent});
+    return clicks;
+}
+
+void ScorePlayback::WorkPlaying() {
+    const std::span<const TOnpu> events = window_.WorkEvents();
+    const std::vector<std::int64_t> starts = EventStarts(events);
+    window_.Media().SetClicks(ClicksOf(workBars_, 0, starts.back()));
 }
 
 void ScorePlayback::PlayFromHere() {
@@ -84,8 +277,11 @@ void ScorePlayback::Play(Notes notes, Repeat repeat) {
         places.assign(map.events.begin() + static_cast<std::ptrdiff_t>(range.first),
                       map.events.begin() + static_cast<std::ptrdiff_t>(range.end));
     const std::string image = MidiImageOf(part.events, part.settings);
+    const std::vector<std::int64_t> starts = EventStarts(part.events);
+    std::vector<MetronomeClick> clicks =
+        ClicksOf(BarTicks(events), part.startTick, part.startTick + starts.back());
     cursor_.FollowPart(part.events, std::move(places), part.startTick);
-    window_.PlayPart(image, repeat);
+    window_.PlayPart(image, repeat, std::move(clicks));
 }
 
 void ScorePlayback::SayAtCaret(const QString& text) const {

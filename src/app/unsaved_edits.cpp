@@ -63,7 +63,9 @@ bool UnsavedEdits::Settle() {
 }
 
 QString UnsavedEdits::ShownCaption() const {
-    return Edited() ? QString::fromUtf16(EditedMark) + window_.windowTitle() : window_.windowTitle();
+    // A note of the window's other state (the practice tempo) follows the caption.
+    const QString caption = window_.windowTitle() + window_.property("captionNote").toString();
+    return Edited() ? QString::fromUtf16(EditedMark) + caption : caption;
 }
 
 // The window keeps its caption (others set it, and read it back); only the title on the screen gets the mark.
@@ -75,6 +77,7 @@ bool UnsavedEdits::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &window_) {
         switch (event->type()) {
         case QEvent::WindowTitleChange:
+        case QEvent::DynamicPropertyChange:
         case QEvent::Show:
             ShowMark(); // after Qt has set the caption on the screen
             break;

@@ -30,7 +30,8 @@ class UnsavedEdits : public QObject {
     // Compares the text with the kept one now, as the pause does; returns whether it differs.
     bool Settle();
 
-    // The caption as the window shows it: "*" before the window's caption while there are edits.
+    // The caption as the window shows it: "*" before the window's caption while there are edits, and the
+    // window's property "captionNote" (text) after it.
     QString ShownCaption() const;
 
   signals:

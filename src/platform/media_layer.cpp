@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -86,7 +87,17 @@ struct ChunkRecord {
     std::int64_t frames = 0;
     std::int64_t musicFrame = -1; // at the chunk's start; -1 when no music advanced in it
     std::uint64_t generation = 0; // which opening of music it held
+    double speed = 1.0;           // music frames per output frame
 };
+
+// A metronome click at its frame of the music.
+struct ClickFrame {
+    std::int64_t frame = 0;
+    bool accent = false;
+};
+
+constexpr int AccentVelocity = 110;
+constexpr int ClickVelocity = 80;
 
 // The music as the output takes it: plays the open music into the synthesizer chunk by chunk, and keeps what
 // went out when, for the position being heard. The user-interface thread changes what plays; the output's
@@ -107,7 +118,11 @@ class Renderer final : public media::AudioSource {
     std::unique_ptr<const media::Music> Load(std::unique_ptr<const media::Music> music) {
         std::lock_guard lock(mutex_);
         std::swap(music, music_);
-        cursor_ = music_ ? media::MusicCursor(*music_, music_->startFrame) : media::MusicCursor();
+        clicks_.clear();
+        if (music_)
+            Seek(music_->startFrame);
+        else
+            cursor_ = media::MusicCursor();
         ++generation_;
         fresh_ = true;
         mode_ = MediaMode::Stopped;
@@ -121,10 +136,12 @@ class Renderer final : public media::AudioSource {
     void Start(Repeat repeat) {
         std::lock_guard lock(mutex_);
         if (!music_ || mode_ == MediaMode::Playing) return;
-        if (cursor_.AtEnd()) cursor_ = media::MusicCursor(*music_, music_->startFrame);
+        if (cursor_.AtEnd()) Seek(PlayStart());
         pendingReset_ = std::exchange(fresh_, false);
         pendingSetUp_ = true;
         repeat_ = repeat;
+        pass_ = 0;
+        rate_ = RateOfPass();
         mode_ = MediaMode::Playing;
         advancing_ = true;
         endOutputFrame_.reset();
@@ -144,6 +161,31 @@ class Renderer final : public media::AudioSource {
         return mode_;
     }
 
+    void SetSpeed(PlaybackSpeed speed) {
+        std::lock_guard lock(mutex_);
+        speed_ = speed;
+        if (mode_ == MediaMode::Playing) rate_ = RateOfPass();
+    }
+
+    PlaybackSpeed Speed() {
+        std::lock_guard lock(mutex_);
+        return speed_;
+    }
+
+    // Takes the clicks (sorted by frame) in place of the open music's; returns the old ones, to be released
+    // outside the lock. A music that has not started yet starts again from the count-in.
+    std::vector<ClickFrame> SetClicks(std::vector<ClickFrame> clicks) {
+        std::lock_guard lock(mutex_);
+        std::swap(clicks, clicks_);
+        if (music_) {
+            if (fresh_ && mode_ != MediaMode::Playing)
+                Seek(PlayStart());
+            else
+                Seek(cursor_.Frame());
+        }
+        return clicks;
+    }
+
     std::int64_t Position() {
         std::lock_guard lock(mutex_);
         if (!music_) return 0;
@@ -159,10 +201,12 @@ class Renderer final : public media::AudioSource {
         heard = std::min(heard, outputFrames_ - 1);
         const ChunkRecord* record = RecordAt(heard);
         if (record == nullptr || record->musicFrame < 0 || record->generation != generation_) return {};
-        const std::int64_t musicFrame = record->musicFrame + (heard - record->outputFrame);
-        if (musicFrame >= music_->endFrame) return {};
+        const std::int64_t musicFrame =
+            record->musicFrame +
+            std::llround(static_cast<double>(heard - record->outputFrame) * record->speed);
+        if (musicFrame >= music_->endFrame || musicFrame < music_->startFrame) return {};
         return HeardPosition{true, music_->clock.TickAt(musicFrame),
-                             static_cast<double>(musicFrame) / sampleRate_};
+                             static_cast<double>(musicFrame) / sampleRate_, record->speed};
     }
 
     std::chrono::microseconds Latency() {
@@ -249,10 +293,42 @@ class Renderer final : public media::AudioSource {
         fluid_synth_write_float(synth_, SilenceFrames, discarded.data(), 0, 1, discarded.data(), 0, 1);
     }
 
+    // Where playback starts: where the music begins, or at the count-in before it.
+    std::int64_t PlayStart() const {
+        return clicks_.empty() ? music_->startFrame : std::min(music_->startFrame, clicks_.front().frame);
+    }
+
+    // Puts the music's cursor and the clicks' at the frame.
+    void Seek(std::int64_t frame) {
+        cursor_ = media::MusicCursor(*music_, frame);
+        exactFrame_ = static_cast<double>(frame);
+        nextClick_ = static_cast<std::size_t>(
+            std::lower_bound(clicks_.begin(), clicks_.end(), frame,
+                             [](const ClickFrame& c, std::int64_t f) { return c.frame < f; }) -
+            clicks_.begin());
+    }
+
+    // Music frames per output frame for the pass playing.
+    double RateOfPass() const { return speed_.PercentOfPass(pass_, repeat_) / 100.0; }
+
+    // Moves the music on by the output frames at the speed of the pass, sending the clicks and the events
+    // due.
+    void Advance(int frames) {
+        exactFrame_ += frames * rate_;
+        const std::int64_t to = std::llround(exactFrame_);
+        for (; nextClick_ < clicks_.size() && clicks_[nextClick_].frame < to; ++nextClick_) {
+            const ClickFrame& click = clicks_[nextClick_];
+            const int key = click.accent ? AccentClickKey : ClickKey;
+            fluid_synth_noteoff(synth_, ClickChannel, key);
+            fluid_synth_noteon(synth_, ClickChannel, key, click.accent ? AccentVelocity : ClickVelocity);
+        }
+        cursor_.SendUntil(synth_, to);
+    }
+
     void RenderChunk(float* left, float* right, int increment, int frames) {
         history_[chunks_++ % HistoryChunks] =
-            ChunkRecord{outputFrames_, frames, advancing_ ? cursor_.Frame() : -1, generation_};
-        if (advancing_) cursor_.SendUntil(synth_, cursor_.Frame() + frames);
+            ChunkRecord{outputFrames_, frames, advancing_ ? cursor_.Frame() : -1, generation_, rate_};
+        if (advancing_) Advance(frames);
         fluid_synth_write_float(synth_, frames, left, 0, increment, right, 0, increment);
         outputFrames_ += frames;
         if (advancing_ && cursor_.AtEnd()) ReachEnd();
@@ -262,12 +338,16 @@ class Renderer final : public media::AudioSource {
     void ReachEnd() {
         media::ReleaseChannels(synth_, *music_);
         if (repeat_ == Repeat::UntilStop) {
-            cursor_ = media::MusicCursor(*music_, music_->startFrame);
+            // The next pass, without the count-in, at its own speed.
+            Seek(music_->startFrame);
             cursor_.SendSetUp(synth_);
+            ++pass_;
+            rate_ = RateOfPass();
             return;
         }
         advancing_ = false;
-        endOutputFrame_ = outputFrames_ - (cursor_.Frame() - music_->endFrame);
+        endOutputFrame_ =
+            outputFrames_ - std::llround(static_cast<double>(cursor_.Frame() - music_->endFrame) / rate_);
     }
 
     // Whether the end of the music and its release have now been heard: the music is over.
@@ -305,6 +385,12 @@ class Renderer final : public media::AudioSource {
     fluid_synth_t* synth_ = nullptr;
     std::unique_ptr<const media::Music> music_;
     media::MusicCursor cursor_;
+    double exactFrame_ = 0.0; // the cursor's frame before rounding: the speed moves it by fractions
+    std::vector<ClickFrame> clicks_;
+    std::size_t nextClick_ = 0;
+    PlaybackSpeed speed_;
+    std::int64_t pass_ = 0; // of a repeating playback, from 0
+    double rate_ = 1.0;     // music frames per output frame
     std::uint64_t generation_ = 0;
     bool fresh_ = false; // the music has not played yet: the synthesizer is reset first
     MediaMode mode_ = MediaMode::Stopped;
@@ -400,9 +486,10 @@ struct MediaLayer::Impl {
     }
 
     void OpenMusic(std::string_view bytes) {
-        std::unique_ptr<const media::Music> music = media::PrepareMusic(bytes, media::SampleRate);
-        length = music->file.facts.totalTicks;
-        renderer.Load(std::move(music));
+        std::unique_ptr<const media::Music> prepared = media::PrepareMusic(bytes, media::SampleRate);
+        length = prepared->file.facts.totalTicks;
+        music = prepared.get();
+        renderer.Load(std::move(prepared));
     }
 
     void OpenOutput() {
@@ -433,6 +520,7 @@ struct MediaLayer::Impl {
 
     bool open = false;
     std::int64_t length = 0;
+    const media::Music* music = nullptr; // the open music, owned by the renderer
     MediaCode lastError = MediaCode::None;
 
     std::thread loader;
@@ -504,6 +592,7 @@ void MediaLayer::Close() {
     if (!impl_->open) return;
     impl_->open = false;
     impl_->length = 0;
+    impl_->music = nullptr;
     impl_->renderer.Load(nullptr);
 }
 
@@ -537,6 +626,36 @@ HeardPosition MediaLayer::Heard() const {
 
 std::chrono::microseconds MediaLayer::OutputLatency() const {
     return IsOutputOpen() ? impl_->renderer.Latency() : std::chrono::microseconds{};
+}
+
+void MediaLayer::SetSpeed(PlaybackSpeed speed) {
+    speed.percent = std::clamp(speed.percent, MinSpeedPercent, MaxSpeedPercent);
+    speed.ladderFrom = std::clamp(speed.ladderFrom, MinSpeedPercent, MaxSpeedPercent);
+    speed.ladderStep = std::clamp(speed.ladderStep, 0, MaxSpeedPercent);
+    impl_->renderer.SetSpeed(speed);
+}
+
+PlaybackSpeed MediaLayer::Speed() const {
+    return impl_->renderer.Speed();
+}
+
+void MediaLayer::SetClicks(std::vector<MetronomeClick> clicks) {
+    const media::Music* music = impl_->music;
+    if (!impl_->open || music == nullptr) return;
+    std::vector<ClickFrame> frames;
+    frames.reserve(clicks.size());
+    for (const MetronomeClick& click : clicks)
+        if (const std::int64_t frame = music->clock.FrameOf(click.tick); frame < music->endFrame)
+            frames.push_back(ClickFrame{frame, click.accent});
+    std::stable_sort(frames.begin(), frames.end(),
+                     [](const ClickFrame& a, const ClickFrame& b) { return a.frame < b.frame; });
+    impl_->renderer.SetClicks(std::move(frames));
+}
+
+int PlaybackSpeed::PercentOfPass(std::int64_t pass, Repeat repeat) const {
+    if (repeat != Repeat::UntilStop || ladderStep <= 0 || ladderFrom >= percent) return percent;
+    const std::int64_t steps = (percent - ladderFrom + ladderStep - 1) / ladderStep;
+    return pass >= steps ? percent : ladderFrom + static_cast<int>(pass) * ladderStep;
 }
 
 void MediaLayer::SetEndNotification(EndNotification notification) {

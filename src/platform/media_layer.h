@@ -31,6 +31,16 @@
 // ticks of silence, 178 ms at tempo 90, which the preview does not wait through; ticks keep counting from the
 // file's tick 0, so positions are those of the file.
 //
+// Practice: SetSpeed plays the music slower or faster than its own tempo (ticks, the image and Length() stay
+// as they are; Heard() keeps following the music), and a loop may gain speed with each pass. SetClicks mixes
+// a metronome into the open music on the General MIDI percussion channel: clicks before the music's first
+// note event are a count-in, heard before the music begins; the others sound with it.
+//
+//   layer.SetSpeed(PlaybackSpeed{80});                         // 80 % of the music's tempo
+//   layer.OpenImage(image);
+//   layer.SetClicks({{-64, true}, {-32, false}, {32, true}}); // a count-in of two beats, then the first beat
+//   layer.Play();
+//
 // Threads. Every member function is called from one thread, the user-interface thread. The audio is rendered
 // on the output's thread; the end notification is called from there (see SetEndNotification).
 
@@ -86,10 +96,43 @@ struct MediaOptions {
 
 // The music at the speaker.
 struct HeardPosition {
-    bool sounding = false; // whether the open music is being heard; false before it starts and after it ends
+    bool sounding = false; // whether the open music is being heard; false before it starts (a count-in too)
+                           // and after it ends
     std::int64_t tick = 0; // the tick of the open music being heard, counted from the file's tick 0
-    double seconds = 0.0;  // the same as the time from the file's tick 0, tempo changes included
+    double seconds = 0.0;  // the same as the time from the file's tick 0 at the music's own tempo, tempo
+                           // changes included
+    double speed = 1.0;    // how fast it is heard against that tempo: seconds pass 1 / speed times as slowly
 };
+
+// The range of a practice speed, in percent of the music's own tempo.
+inline constexpr int MinSpeedPercent = 25;
+inline constexpr int MaxSpeedPercent = 200;
+
+// How fast the preview plays the music against its own tempo.
+struct PlaybackSpeed {
+    int percent = 100; // MinSpeedPercent to MaxSpeedPercent
+    // The loop ladder: a playback that repeats plays its first pass at ladderFrom percent and each further
+    // pass ladderStep percent faster, up to percent. A step of 0, or a start at or above percent: every pass
+    // at percent.
+    int ladderFrom = 100;
+    int ladderStep = 0;
+
+    // The percent of a pass (from 0) of a playback.
+    int PercentOfPass(std::int64_t pass, Repeat repeat) const;
+    bool operator==(const PlaybackSpeed&) const = default;
+};
+
+// A click of the preview's metronome: heard with the music, never written into an image or a file.
+struct MetronomeClick {
+    std::int64_t tick = 0; // of the open music; before its first note event: part of the count-in
+    bool accent = false;   // the first beat of a measure
+    bool operator==(const MetronomeClick&) const = default;
+};
+
+// The percussion sounds of the clicks (General MIDI channel 10, counted from 1): a high and a low wood block.
+inline constexpr int ClickChannel = 9;
+inline constexpr int AccentClickKey = 76;
+inline constexpr int ClickKey = 77;
 
 class MediaLayer {
   public:
@@ -156,6 +199,17 @@ class MediaLayer {
     HeardPosition Heard() const;
     // The output's latency as it last reported it; zero while no output is open.
     std::chrono::microseconds OutputLatency() const;
+
+    // How fast Play plays from now on; a playback under way changes its speed at once. Out-of-range percents
+    // are taken as the nearest in range.
+    void SetSpeed(PlaybackSpeed speed);
+    PlaybackSpeed Speed() const;
+
+    // The metronome clicks of the open music, in any order; heard from its next start where the music begins
+    // (from the count-in, when there is one). A playback that repeats plays the count-in once, before its
+    // first pass. Clicks at or after the music's last tick are dropped. Open, OpenImage and Close remove
+    // them. Nothing when no file is open.
+    void SetClicks(std::vector<MetronomeClick> clicks);
 
     // Replaces the end notification; an empty function removes it. Safe against a notification in progress:
     // when this returns, the old function is no longer running and will not be called again.

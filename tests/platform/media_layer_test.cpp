@@ -307,6 +307,78 @@ TEST_F(MediaLayerTest, RepeatsAnImageUntilStop) {
         << "the note sounds again after its end";
 }
 
+// Where sounds begin in a mono mix of the samples, in seconds from the first, with each one's peak: a block
+// of 5 ms far louder than the 20 ms before it.
+std::vector<std::pair<double, int>> Onsets(const test::WavContents& wav) {
+    constexpr std::size_t Block = 220;
+    std::vector<int> peaks;
+    for (std::size_t at = 0; at + 2 * Block <= wav.samples.size(); at += 2 * Block)
+        peaks.push_back(test::PeakAmplitude(
+            std::vector<std::int16_t>(wav.samples.begin() + static_cast<std::ptrdiff_t>(at),
+                                      wav.samples.begin() + static_cast<std::ptrdiff_t>(at + 2 * Block))));
+    std::vector<std::pair<double, int>> onsets;
+    for (std::size_t k = 0; k + 2 < peaks.size(); ++k) {
+        int before = 0; // the output may begin with the first click
+        for (std::size_t j = k >= 4 ? k - 4 : 0; j < k; ++j)
+            before = std::max(before, peaks[j]);
+        if (peaks[k] > 1000 && peaks[k] > 3 * before) {
+            const int peak = std::max({peaks[k], peaks[k + 1], peaks[k + 2]});
+            onsets.emplace_back(static_cast<double>(k * Block) / wav.sampleRate, peak);
+            k += 4;
+        }
+    }
+    for (auto& onset : onsets)
+        onset.first -= onsets.empty() ? 0.0 : onsets.front().first;
+    return onsets;
+}
+
+// The metronome's clicks at the practice speed: the count-in before the music, every click at its tick, the
+// accented ones louder; a loop plays the count-in once and gains speed pass by pass. The music itself is a
+// silent note, so that only the clicks are heard.
+TEST_F(MediaLayerTest, ClicksSoundAtTheirTicksAtThePracticeSpeed) {
+    const struct {
+        PlaybackSpeed speed;
+        Repeat repeat;
+        std::vector<MetronomeClick> clicks;
+        std::vector<double> onsets; // seconds from the first click
+        std::vector<bool> accents;
+    } cases[] = {
+        // 48 ticks are a quarter of a second at the music's own tempo.
+        {{200},
+         Repeat::Once,
+         {{-96, true}, {-48, false}, {0, true}, {48, false}},
+         {0, 0.125, 0.25, 0.375},
+         {true, false, true, false}},
+        {{50},
+         Repeat::Once,
+         {{48, false}, {-96, true}, {0, true}, {-48, false}, {96, false}},
+         {0, 0.5, 1.0, 1.5},
+         {true, false, true, false}},
+        // Passes of 0.5 s at 100 % after a first one of 1 s at 50 %.
+        {{100, 50, 50},
+         Repeat::UntilStop,
+         {{-48, true}, {0, false}},
+         {0, 0.5, 1.5, 2.0, 2.5},
+         {true, false, false, false, false}},
+    };
+    for (const auto& c : cases) {
+        layer.SetSpeed(c.speed);
+        layer.OpenImage(OneNote(69, 96, 0));
+        layer.SetClicks(c.clicks);
+        layer.Play(c.repeat);
+        EXPECT_EQ(layer.Length(), 96);
+        std::this_thread::sleep_for(std::chrono::duration<double>(c.onsets.back() + 0.3));
+        layer.Stop();
+        const std::vector<std::pair<double, int>> onsets = Onsets(Output());
+        ASSERT_GE(onsets.size(), c.onsets.size()) << c.speed.percent;
+        for (std::size_t k = 0; k < c.onsets.size(); ++k) {
+            EXPECT_NEAR(onsets[k].first, c.onsets[k], 0.006) << c.speed.percent << " click " << k;
+            if (k > 0 && c.accents[k] != c.accents[k - 1])
+                EXPECT_EQ(onsets[k].second > onsets[k - 1].second, c.accents[k]) << "click " << k;
+        }
+    }
+}
+
 TEST_F(MediaLayerTest, CloseStopsAndForgetsTheFile) {
     layer.Open(Write("note.mid", OneNote(69, 120)));
     layer.Play();
