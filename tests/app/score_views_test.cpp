@@ -138,12 +138,24 @@ class ScoreViewsTest : public QObject {
     }
 
     // The parts go through the player's states as ▶ does and leave it as the last conversion left it; the
-    // work file, MidiData and the caption stay.
+    // work file, MidiData and the caption stay, also at a practice tempo with the metronome and the count-in
+    // on, which the settings keep for the next window and the shown caption names.
     void partsPlayLikeTheWorkFile() {
         Harness h;
         h.window->show();
         h.Get<QScrollBar>("scrTempo")->setValue(254);
         ScorePlayback& playback = ViewsOf(h).Playback();
+        const std::string atScoreTempo =
+            ConvertScore(h.window->Model().Lines(), h.window->Settings()).midiData;
+        for (const char* name : {"actTempoFaster", "actTempoFaster", "actMetronome", "actCountIn"})
+            h.Get<QAction>(name)->trigger();
+        {
+            Harness next;
+            QCOMPARE(next.window->Media().Speed().percent, 110);
+            QVERIFY(ViewsOf(next).Playback().MetronomeAction()->isChecked());
+            QVERIFY(ViewsOf(next).Playback().CountInAction()->isChecked());
+        }
+        QCOMPARE(h.window->windowHandle()->title(), h.window->windowTitle() + u" — 練習テンポ 110%"_qs);
         auto* player = h.Get<TMediaPlayer>("mPlay");
         auto* ok = h.Get<QPushButton>("btnOk");
         const QString caption = h.window->windowTitle();
@@ -175,8 +187,12 @@ class ScoreViewsTest : public QObject {
 
         QCOMPARE(test::ReadBytes(h.window->WorkFilePath()), work);
         QCOMPARE(h.window->MidiData(), midiData);
+        QCOMPARE(midiData, atScoreTempo);
         QCOMPARE(h.window->windowTitle(), caption);
         QVERIFY(h.messages.empty());
+        for (const char* name : {"actTempoNormal", "actMetronome", "actCountIn"})
+            h.Get<QAction>(name)->trigger();
+        QCOMPARE(h.window->windowHandle()->title(), h.window->windowTitle());
     }
 
     // The note heard is marked, pitch symbol and duration unit; ■ leaves the mark where the music stopped.
