@@ -1,7 +1,7 @@
 // play_latency: the time from a click on ▶ to the first audio of the music.
 //
 //   play_latency [--runs N] [--score FILE] [--output wav|pulse] [--path window|layer] [--listen S]
-//                [--target-latency MS]
+//                [--target-latency MS] [--metronome]
 //
 // --path window (the default) builds the main window on Qt's offscreen platform, loads the score through
 // "楽譜読込" (its file dialog answered with FILE, default examples/start-score.txt), converts it with "MIDI
@@ -24,6 +24,10 @@
 // latency than the layer's default. This measures inside one process; the whole path
 // from a real click to the speaker is bench/preview-latency.sh.
 //
+// --metronome plays with the metronome's click on every beat (the first at the music's start), turned on in
+// the window's menu or, for the layer, as its clicks. The window's settings are those of a fresh user (a
+// folder of the run's own), so that no practice tempo of the user's changes the timing.
+//
 // Prints one line per run, the medians, and the process's peak resident memory (VmHWM).
 
 #include "fMain.h"
@@ -34,9 +38,11 @@
 #include "media_render.h"
 #include "score_file_lines.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -431,7 +437,18 @@ struct Options {
     bool pulse = false;
     bool layerOnly = false;
     int targetLatencyMs = 0; // 0: the layer's default
+    bool metronome = false;
 };
+
+// A click on every beat of the image, from its first note event on.
+std::vector<nagisora::MetronomeClick> BeatClicks(std::string_view image) {
+    const std::optional<nagisora::MidiFile> file = nagisora::ReadMidiFile(image);
+    std::vector<nagisora::MetronomeClick> clicks;
+    if (!file) return clicks;
+    for (std::int64_t tick = nagisora::FirstNoteEventTick(*file); tick < file->facts.totalTicks; tick += 120)
+        clicks.push_back(nagisora::MetronomeClick{tick, clicks.empty()});
+    return clicks;
+}
 
 void SendClick(QWidget& widget, QPoint at) {
     const QPointF local(at);
@@ -483,6 +500,7 @@ Results ThroughWindow(const Options& options, const std::string& folder, const n
     check();
     window.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
     check();
+    if (options.metronome) window.findChild<QAction*>(QStringLiteral("actMetronome"))->setChecked(true);
     auto* player = window.findChild<nagisora::TMediaPlayer*>(QStringLiteral("mPlay"));
     if (!player->IsAvailable(nagisora::MPButton::Play)) throw std::runtime_error("▶ is not available");
     const QPoint playButton(player->width() / 4, player->height() / 2);
@@ -534,6 +552,7 @@ Results ThroughLayer(const Options& options, const std::string& folder, const na
         watch.Arm();
         const Clock::time_point start = Clock::now();
         layer.Open(midiPath);
+        if (options.metronome) layer.SetClicks(BeatClicks(conversion.midiData));
         const Clock::time_point opened = Clock::now();
         const std::int64_t startTick = layer.Position();
         layer.Play();
@@ -581,7 +600,7 @@ std::string PeakResident() {
 
 int Usage() {
     std::fprintf(stderr, "usage: play_latency [--runs N] [--score FILE] [--output wav|pulse] [--path "
-                         "window|layer] [--listen S] [--target-latency MS]\n");
+                         "window|layer] [--listen S] [--target-latency MS] [--metronome]\n");
     return 2;
 }
 
@@ -598,6 +617,8 @@ int main(int argc, char** argv) {
             options.listenSeconds = std::max(0, std::atoi(argv[++k]));
         else if (arg == "--target-latency" && hasValue)
             options.targetLatencyMs = std::max(1, std::atoi(argv[++k]));
+        else if (arg == "--metronome")
+            options.metronome = true;
         else if (arg == "--score" && hasValue)
             options.score = argv[++k];
         else if (arg == "--output" && hasValue) {
@@ -620,6 +641,7 @@ int main(int argc, char** argv) {
     char folderTemplate[] = "/tmp/play_latency.XXXXXX";
     if (!::mkdtemp(folderTemplate)) return 2;
     const std::string folder = folderTemplate;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(folder));
     try {
         std::unique_ptr<AudioWatch> watch;
         nagisora::MediaOptions media;

@@ -87,7 +87,8 @@ ScorePlayback::ScorePlayback(TMainF& window, PlayingCursor& cursor)
     // A loop that gains speed names each pass's tempo in the caption.
     connect(&cursor_, &PlayingCursor::HeardAt, this, [this](qint64 tick) {
         const HeardPosition heard = window_.Media().Heard();
-        if (tick >= 0 && heard.sounding) ShowSpeed(static_cast<int>(std::lround(heard.speed * 100)));
+        ShowSpeed(tick >= 0 && heard.sounding ? static_cast<int>(std::lround(heard.speed * 100))
+                                              : tempoPercent_);
     });
 }
 
@@ -100,10 +101,9 @@ void ScorePlayback::MakePracticeCommands() {
         std::clamp(settings->value(LadderFromKey, ladderFrom_).toInt(), MinSpeedPercent, MaxSpeedPercent);
     ladderStep_ = std::clamp(settings->value(LadderStepKey, ladderStep_).toInt(), 1, MaxSpeedPercent);
 
-    metronome_ =
-        MakeAction(&window_, QStringLiteral("メトロノーム"), "actMetronome",
-                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
-                   QStringLiteral("再生中、拍ごとにクリックを鳴らします (小節線 ｜ の後の拍を強く)"));
+    metronome_ = MakeAction(&window_, QStringLiteral("メトロノーム"), "actMetronome",
+                            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
+                            QStringLiteral("再生中、拍ごとにクリックを鳴らします。小節線 ｜ の後の拍は強く"));
     countIn_ = MakeAction(&window_, QStringLiteral("カウントイン"), "actCountIn",
                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
                           QStringLiteral("再生の前に 1 小節 (小節線がなければ 4 拍) のクリックを鳴らします"));
@@ -205,13 +205,10 @@ void ScorePlayback::ApplySpeed() {
 }
 
 // The caption names a practice tempo other than the score's own.
-void ScorePlayback::ShowSpeed(int heardPercent) {
-    if (heardPercent == shownPercent_ && window_.property(CaptionNote).isValid() == (heardPercent != 100))
-        return;
-    shownPercent_ = heardPercent;
-    window_.setProperty(CaptionNote, heardPercent == 100
-                                         ? QVariant()
-                                         : QVariant(QStringLiteral(" — 練習テンポ %1%").arg(heardPercent)));
+void ScorePlayback::ShowSpeed(int percent) {
+    const QVariant note =
+        percent == 100 ? QVariant() : QVariant(QStringLiteral(" — 練習テンポ %1%").arg(percent));
+    if (window_.property(CaptionNote) != note) window_.setProperty(CaptionNote, note);
 }
 
 std::vector<std::int64_t> ScorePlayback::BarTicks(std::span<const TOnpu> events) const {

@@ -65,7 +65,7 @@ class ScorePlayback : public QObject {
     void SayAtCaret(const QString& text) const;
     void MakePracticeCommands();
     void ApplySpeed();
-    void ShowSpeed(int heardPercent);
+    void ShowSpeed(int percent);
     std::vector<std::int64_t> BarTicks(std::span<const TOnpu> events) const;
     void WorkPlaying();
 
