@@ -55,9 +55,12 @@ std::vector<BeatClick> MetronomeClicks(std::span<const std::int64_t> barTicks,
     std::vector<BeatClick> clicks;
     const std::int64_t first = grid.BeatAtOrAfter(request.from);
     if (request.countIn) {
-        const std::int64_t beats = grid.MeasureBeats(request.from);
+        // Measures of one or two beats are counted until three beats or more have been heard.
+        const std::int64_t measure = grid.MeasureBeats(request.from);
+        const std::int64_t beats = measure * ((MinCountInBeats + measure - 1) / measure);
         for (std::int64_t k = beats; k >= 1; --k)
-            clicks.push_back(BeatClick{first - k * MetronomeTicksPerBeat, k == beats && grid.HasBars()});
+            clicks.push_back(
+                BeatClick{first - k * MetronomeTicksPerBeat, k % measure == 0 && grid.HasBars()});
     }
     if (request.everyBeat)
         for (std::int64_t beat = first; beat < request.to; beat = grid.BeatAtOrAfter(beat + 1))

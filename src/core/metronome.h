@@ -14,8 +14,10 @@ namespace nagisora {
 
 inline constexpr std::int64_t MetronomeTicksPerBeat = 120;
 
-// The count-in of a score without bar lines, and the most beats a count-in takes.
+// The count-in of a score without bar lines, the fewest beats of a count-in (short measures are counted more
+// than once) and the most beats of its measure.
 inline constexpr std::int64_t CountInBeatsWithoutBars = 4;
+inline constexpr std::int64_t MinCountInBeats = 3;
 inline constexpr std::int64_t MaxCountInBeats = 16;
 
 struct BeatClick {
@@ -33,7 +35,8 @@ struct MetronomeRequest {
 
 // The clicks in tick order. barTicks: where the bar lines stand, in ticks from the piece's first event, in
 // order. The count-in is the measure the stretch begins in, as many beats as it has (the first whole
-// measure's when that one is cut short by the start or the end of the piece), first beat accented.
+// measure's when that one is cut short by the start or the end of the piece), first beat accented; a measure
+// of one or two beats is counted as often as it takes to make MinCountInBeats or more.
 std::vector<BeatClick> MetronomeClicks(std::span<const std::int64_t> barTicks,
                                        const MetronomeRequest& request);
 

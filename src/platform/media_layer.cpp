@@ -96,8 +96,9 @@ struct ClickFrame {
     bool accent = false;
 };
 
-constexpr int AccentVelocity = 110;
-constexpr int ClickVelocity = 80;
+// About as loud as a note of the music at the default volume (64), the accent a little louder.
+constexpr int AccentVelocity = 72;
+constexpr int ClickVelocity = 52;
 
 // The music as the output takes it: plays the open music into the synthesizer chunk by chunk, and keeps what
 // went out when, for the position being heard. The user-interface thread changes what plays; the output's

@@ -41,6 +41,10 @@ TEST(MetronomeClicks, CountInAndBeatsFollowTheBarLines) {
          {420, 700, false, true},
          "480! 540! 660"},
         {"count-in only", {0, 360}, {0, 720, true, false}, "-360! -240 -120"},
+        {"measures of two beats are counted twice",
+         {0, 240, 480},
+         {240, 480, true, false},
+         "-240! -120 0! 120"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Text(MetronomeClicks(c.bars, c.request)), c.clicks) << c.what;
