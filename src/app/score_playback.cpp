@@ -93,14 +93,21 @@ ScorePlayback::ScorePlayback(TMainF& window, PlayingCursor& cursor)
 }
 
 // The practice commands: the metronome and the count-in beside the play commands, and the submenu of the
-// practice tempo with the loop ladder.
+// practice tempo with the loop ladder, as the settings left them.
 void ScorePlayback::MakePracticeCommands() {
     const std::unique_ptr<QSettings> settings = UserSettings();
     tempoPercent_ = std::clamp(settings->value(TempoKey, 100).toInt(), MinSpeedPercent, MaxSpeedPercent);
     ladderFrom_ =
         std::clamp(settings->value(LadderFromKey, ladderFrom_).toInt(), MinSpeedPercent, MaxSpeedPercent);
     ladderStep_ = std::clamp(settings->value(LadderStepKey, ladderStep_).toInt(), 1, MaxSpeedPercent);
+    MakeClickCommands(*settings);
+    MakeTempoMenu();
+    MakeLadderCommands(*settings);
+    area_.AddMenu(CommandGroup::Play, tempoMenu_);
+    ApplySpeed();
+}
 
+void ScorePlayback::MakeClickCommands(const QSettings& settings) {
     metronome_ = MakeAction(&window_, QStringLiteral("メトロノーム"), "actMetronome",
                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
                             QStringLiteral("再生中、拍ごとにクリックを鳴らします。小節線 ｜ の後の拍は強く"));
@@ -109,12 +116,15 @@ void ScorePlayback::MakePracticeCommands() {
                           QStringLiteral("再生の前に 1 小節 (小節線がなければ 4 拍) のクリックを鳴らします"));
     for (const auto& [action, key] : {std::pair{metronome_, MetronomeKey}, std::pair{countIn_, CountInKey}}) {
         action->setCheckable(true);
-        action->setChecked(settings->value(key, false).toBool());
+        action->setChecked(settings.value(key, false).toBool());
         connect(action, &QAction::toggled, this, [key](bool on) { UserSettings()->setValue(key, on); });
         area_.AddCommand(CommandGroup::Play, action);
         window_.addAction(action);
     }
+}
 
+// Slower, faster and back to the score's tempo, with keys, then the presets.
+void ScorePlayback::MakeTempoMenu() {
     tempoMenu_ = new QMenu(&window_);
     tempoMenu_->setObjectName(QStringLiteral("menuPracticeTempo"));
     tempoMenu_->setToolTipsVisible(true);
@@ -149,12 +159,15 @@ void ScorePlayback::MakePracticeCommands() {
         tempoPresets_->addAction(preset);
         connect(preset, &QAction::triggered, this, [this, percent] { SetTempoPercent(percent); });
     }
+}
 
+// The loop ladder on and off, and where it starts and by how much it climbs.
+void ScorePlayback::MakeLadderCommands(const QSettings& settings) {
     tempoMenu_->addSeparator();
     ladder_ = MakeAction(&window_, QString(), "actLoopLadder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J),
                          QStringLiteral("ループ再生を 1 回ごとに速くし、練習テンポまで上げます"));
     ladder_->setCheckable(true);
-    ladder_->setChecked(settings->value(LadderKey, false).toBool());
+    ladder_->setChecked(settings.value(LadderKey, false).toBool());
     connect(ladder_, &QAction::toggled, this, [this](bool on) {
         UserSettings()->setValue(LadderKey, on);
         ApplySpeed();
@@ -179,8 +192,6 @@ void ScorePlayback::MakePracticeCommands() {
     };
     addChoices(QStringLiteral("ループの開始テンポ"), LadderStarts, ladderFrom_, LadderFromKey);
     addChoices(QStringLiteral("ループごとの上げ幅"), LadderSteps, ladderStep_, LadderStepKey);
-    area_.AddMenu(CommandGroup::Play, tempoMenu_);
-    ApplySpeed();
 }
 
 PlaybackSpeed ScorePlayback::Speed() const {

@@ -22,6 +22,7 @@
 class QAction;
 class QActionGroup;
 class QMenu;
+class QSettings;
 
 namespace nagisora {
 
@@ -64,6 +65,9 @@ class ScorePlayback : public QObject {
     void Play(Notes notes, Repeat repeat);
     void SayAtCaret(const QString& text) const;
     void MakePracticeCommands();
+    void MakeClickCommands(const QSettings& settings);
+    void MakeTempoMenu();
+    void MakeLadderCommands(const QSettings& settings);
     void ApplySpeed();
     void ShowSpeed(int percent);
     std::vector<std::int64_t> BarTicks(std::span<const TOnpu> events) const;
