@@ -40,6 +40,9 @@ constexpr int WindowWidth = 640;
 constexpr int WindowHeight = 520;
 constexpr std::int32_t KeyMargin = 2;
 constexpr double ShownCents = 50.0; // a point further from its note is drawn at this distance
+// A take begins with the sound of this long before the music: a player who comes in a little early, or a
+// take whose source runs ahead of the preview, keeps its first note.
+constexpr double PreRollSeconds = 1.0;
 const QString SourceKey = QStringLiteral("practice/source");
 const QString PipeKey = QStringLiteral("fingering/pipeTenths"); // the 運指 window's pipe
 
@@ -125,9 +128,15 @@ std::optional<double> TPracticeTrace::CentsAt(std::int64_t tick, double midi) co
 
 void TPracticeTrace::AddPoint(Point point) {
     points_.push_back(point);
-    // Only the stretch of the new point is drawn again.
+    // Only the stretch of the new points is drawn again.
     const int x = static_cast<int>(X(point.tick));
-    update(QRect(x - 8, 0, 16, height()));
+    dirty_ = dirty_.united(QRect(x - 4, 0, 8, height()));
+}
+
+void TPracticeTrace::DrawNow() {
+    if (dirty_.isEmpty()) return;
+    repaint(dirty_);
+    dirty_ = {};
 }
 
 void TPracticeTrace::SetPlayhead(std::int64_t tick) {
@@ -140,6 +149,10 @@ void TPracticeTrace::SetPlayhead(std::int64_t tick) {
 
 double TPracticeTrace::X(std::int64_t tick) const {
     return 4.0 + static_cast<double>(tick) * (width() - 8) / static_cast<double>(length_);
+}
+
+std::int64_t TPracticeTrace::TickAt(double x) const {
+    return static_cast<std::int64_t>((x - 4.0) * static_cast<double>(length_) / std::max(1, width() - 8));
 }
 
 double TPracticeTrace::Y(double key) const {
@@ -168,9 +181,13 @@ void TPracticeTrace::paintEvent(QPaintEvent* event) {
     const QColor outOfTune = ReadableOn(base, 0, 220, 3.0);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    for (const Point& p : points_) {
+    // The points come in the order of the music: only those of the stretch drawn are looked at.
+    const auto first = std::lower_bound(points_.begin(), points_.end(), TickAt(event->rect().left() - 3),
+                                        [](const Point& p, std::int64_t tick) { return p.tick < tick; });
+    for (auto it = first; it != points_.end(); ++it) {
+        const Point& p = *it;
         const double x = X(p.tick);
-        if (x < event->rect().left() - 3 || x > event->rect().right() + 3) continue;
+        if (x > event->rect().right() + 3) break;
         const SoundingNote* note = NoteAt(p.tick);
         if (note == nullptr || p.midi <= 0) continue;
         const double cents = (p.midi - note->key) * 100.0;
@@ -290,6 +307,7 @@ void TPracticeF::Listen(bool on) {
     if (!on) {
         input_.reset();
         tracker_.reset();
+        recent_.clear();
         if (listen_->isChecked()) listen_->setChecked(false);
         now_->clear();
         return;
@@ -321,6 +339,7 @@ void TPracticeF::Listen(bool on) {
         listen_->setChecked(false);
         return Say(problem);
     }
+    nagisora::Trace("practice-input-latency " + std::to_string(input_->LatencyMicroseconds()));
     if (!listen_->isChecked()) listen_->setChecked(true);
     Say(QStringLiteral("聴いています: ") + sources_->currentText());
 }
@@ -337,8 +356,14 @@ void TPracticeF::PlayAndListen() {
 }
 
 void TPracticeF::Heard(qint64 tick) {
+    // A loop that starts again ends one take and begins the next.
+    const bool again = inTake_ && tick >= 0 && tick < heardTick_;
     heardTick_ = tick;
     if (!isVisible()) return;
+    if (again) {
+        EndTake();
+        StartTake();
+    }
     trace_->SetPlayhead(tick);
     if (tick >= 0 && !inTake_ && Listening()) StartTake();
     if (tick < 0 && inTake_) EndTake();
@@ -348,6 +373,8 @@ void TPracticeF::StartTake() {
     inTake_ = true;
     takeStart_ = lastSeconds_;
     take_ = {};
+    for (const PitchFrame& f : recent_)
+        take_.frames.push_back(PitchFrame{f.seconds - takeStart_, f.midi});
     report_.clear();
     table_->setRowCount(0);
     const Performance& playing = cursor_.Playing();
@@ -376,6 +403,9 @@ void TPracticeF::TakeFrames(std::vector<PitchFrame> frames, std::chrono::steady_
     if (frames.empty()) return;
     lastSeconds_ = frames.back().seconds;
     const std::int32_t pipe = PipeSemitones();
+    recent_.insert(recent_.end(), frames.begin(), frames.end());
+    while (!recent_.empty() && recent_.front().seconds < lastSeconds_ - PreRollSeconds)
+        recent_.pop_front();
     for (const PitchFrame& f : frames) {
         if (inTake_) take_.frames.push_back(PitchFrame{f.seconds - takeStart_, f.midi});
         if (inTake_ && heardTick_ >= 0) {
@@ -390,7 +420,7 @@ void TPracticeF::TakeFrames(std::vector<PitchFrame> frames, std::chrono::steady_
     now_->setText(last.midi > 0 ? QStringLiteral("今の音: ") + KeyText(last.midi)
                                 : QStringLiteral("今の音: —"));
     if (inTake_) {
-        trace_->repaint(); // drawn now, not on the next pass of the event loop, for the trace's latency
+        trace_->DrawNow(); // drawn now, not on the next pass of the event loop, for the trace's latency
         const auto drawn = std::chrono::steady_clock::now();
         nagisora::Trace(
             "practice-drawn " +

@@ -11,6 +11,7 @@
 
 #include <QWidget>
 #include <chrono>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -45,7 +46,9 @@ class TPracticeTrace : public QWidget {
     explicit TPracticeTrace(QWidget* parent = nullptr);
 
     void SetNotes(std::vector<SoundingNote> notes, std::int64_t length);
+    // Adds a point, drawn at the next DrawNow (or the next paint).
     void AddPoint(Point point);
+    void DrawNow();
     void SetPlayhead(std::int64_t tick);
     const std::vector<Point>& Points() const { return points_; }
     // The deviation in cents of a pitch from the note written at a tick; none where no note is written.
@@ -58,12 +61,14 @@ class TPracticeTrace : public QWidget {
   private:
     double X(std::int64_t tick) const;
     double Y(double key) const;
+    std::int64_t TickAt(double x) const;
     const SoundingNote* NoteAt(std::int64_t tick) const;
 
     std::vector<SoundingNote> notes_;
     std::vector<Point> points_;
     std::int64_t length_ = 1;
     std::int64_t playhead_ = -1;
+    QRect dirty_;
     std::int32_t lowKey_ = 48;
     std::int32_t highKey_ = 84;
 };
@@ -118,6 +123,7 @@ class TPracticeF : public QWidget {
     qint64 heardTick_ = -1;
     double takeStart_ = -1; // the input's seconds where the take began
     double lastSeconds_ = 0;
+    std::deque<PitchFrame> recent_; // the frames of the last second, for the beginning of a take
     TakeAnalysis take_;
     std::vector<TOnpu> events_;
     std::vector<EventPlace> places_;

@@ -118,6 +118,7 @@ SoundInput::SoundInput(const std::string& source, Block block) : block_(std::mov
         message_ = pa_strerror(error);
         return;
     }
+    latency_ = pa_simple_get_latency(stream_, &error);
     reader_ = std::thread([this] { Read(); });
 }
 

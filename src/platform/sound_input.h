@@ -57,6 +57,9 @@ class SoundInput {
 
     InputProblem Problem() const { return problem_; }
     const std::string& Message() const { return message_; }
+    // The time the server says a sound takes from the source to the reader, in microseconds, as the input
+    // began.
+    std::uint64_t LatencyMicroseconds() const { return latency_; }
     // Set when the stream broke off after it had started (the source went away).
     bool Broken() const { return broken_; }
 
@@ -67,6 +70,7 @@ class SoundInput {
     Block block_;
     InputProblem problem_ = InputProblem::None;
     std::string message_;
+    std::uint64_t latency_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<bool> broken_{false};
     std::thread reader_;
