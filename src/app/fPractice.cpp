@@ -369,6 +369,19 @@ void TPracticeF::Heard(qint64 tick) {
     if (tick < 0 && inTake_) EndTake();
 }
 
+void TPracticeF::BeginTake() {
+    StartTake();
+}
+
+void TPracticeF::ReportTake(TakeAnalysis take) {
+    inTake_ = false;
+    MoveTakeToKeys(take, events_, PipeSemitones());
+    ScoreMap placed;
+    placed.events = places_;
+    report_ = PracticeReport(events_, window_.Settings(), placed, model_.Lines(), take);
+    ShowReport();
+}
+
 void TPracticeF::StartTake() {
     inTake_ = true;
     takeStart_ = lastSeconds_;
@@ -391,12 +404,8 @@ void TPracticeF::StartTake() {
 }
 
 void TPracticeF::EndTake() {
-    inTake_ = false;
-    MoveTakeToKeys(take_, events_, PipeSemitones());
-    ScoreMap placed;
-    placed.events = places_;
-    report_ = PracticeReport(events_, window_.Settings(), placed, model_.Lines(), take_);
-    ShowReport();
+    ReportTake(std::move(take_));
+    take_ = {};
 }
 
 void TPracticeF::TakeFrames(std::vector<PitchFrame> frames, std::chrono::steady_clock::time_point arrived) {

@@ -11,8 +11,8 @@
 
 #include <QWidget>
 #include <chrono>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -88,6 +88,11 @@ class TPracticeF : public QWidget {
     bool Listening() const { return input_ != nullptr; }
     // "MIDI 作成" when the score has not been made yet, listening, and ▶.
     void PlayAndListen();
+
+    // A take of the music playing now begins; the report of a take of it (its frames timed from the take's
+    // beginning), listed in the window.
+    void BeginTake();
+    void ReportTake(TakeAnalysis take);
 
     TPracticeTrace& Trace() const { return *trace_; }
     const std::vector<PlayedNote>& Report() const { return report_; }

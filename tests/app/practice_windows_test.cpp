@@ -1,6 +1,8 @@
-// The practice windows of the main window: the fingering of the note under the caret and of the note heard.
+// The practice windows of the main window: the fingering of the note under the caret and of the note heard;
+// the report of a take in the 練習 window.
 
 #include "fFingering.h"
+#include "fPractice.h"
 #include "mPlay.h"
 #include "playing_cursor.h"
 #include "score_area.h"
@@ -13,6 +15,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextBlock>
 
@@ -104,6 +108,44 @@ class PracticeWindowsTest : public QObject {
         if (event.Onko > 0) QCOMPARE(shown.soundingKey, event.Onko + 12);
         h.Get<TMediaPlayer>("mPlay")->Click(MPButton::Stop);
         QTRY_COMPARE_WITH_TIMEOUT(source->text(), QStringLiteral("カーソル位置の音がありません"), 5000);
+    }
+
+    // Without a sound server the window says so and cannot listen. A take of the score an octave up (as the
+    // pipe sounds it) with one note 50 cents sharp: that note alone is far out, and a click on its row puts
+    // the caret on its pitch symbol.
+    void practiceReportsATakeAndFindsItsNotes() {
+        qputenv("PULSE_SERVER", "unix:/nonexistent/native");
+        Harness h;
+        h.window->show();
+        h.Get<QAction>("actPractice")->trigger();
+        TPracticeF& practice = *h.window->findChild<TPracticeF*>();
+        QVERIFY(practice.Status().startsWith(QStringLiteral("音声入力がありません")));
+        QVERIFY(!h.Get<QPushButton>("btnListen")->isEnabled());
+
+        h.window->btnOkClick();
+        practice.BeginTake();
+        const ScoreMap& map = h.window->Model().Map();
+        const std::vector<SoundingNote> notes = NotesSounding(map.timed, h.window->Settings());
+        const double secondsPerTick = 0.5 / h.window->Settings().tempo;
+        const std::size_t sharp = 10;
+        TakeAnalysis take;
+        for (std::size_t k = 0; k < notes.size(); ++k) {
+            const double end = static_cast<double>(notes[k].end) * secondsPerTick + 0.4;
+            for (double t = static_cast<double>(notes[k].start) * secondsPerTick + 0.4; t < end; t += 0.006)
+                take.frames.push_back(
+                    PitchFrame{t, t < end - 0.03 ? notes[k].key + 12 + (k == sharp ? 0.5 : 0) : 0});
+        }
+        practice.ReportTake(take);
+        QCOMPARE(practice.Report().size(), notes.size());
+        for (std::size_t k = 0; k < notes.size(); ++k)
+            QVERIFY2(practice.Report()[k].farOut == (k == sharp), qPrintable(QString::number(k)));
+
+        auto* table = h.Get<QTableWidget>("tblPracticeReport");
+        table->scrollToItem(table->item(static_cast<int>(sharp), 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualItemRect(table->item(static_cast<int>(sharp), 0)).center());
+        QCOMPARE(h.window->ScoreArea().textCursor().position(),
+                 h.window->Model().CursorFor(map.events[notes[sharp].event].pitch).selectionStart());
     }
 };
 
