@@ -352,7 +352,8 @@ void TPracticeF::PlayAndListen() {
     if (player->IsAvailable(MPButton::Play)) player->Click(MPButton::Play);
     // Without sound output the preview says why; the window goes on listening.
     if (!window_.Media().IsOutputOpen())
-        Say(status_->text() + QStringLiteral("\n音を出せません: 伴奏なしで聴き取りを続けます"));
+        Say(status_->text() + (Listening() ? QStringLiteral("\n音を出せません: 伴奏なしで聴き取りを続けます")
+                                           : QStringLiteral("\n音を出せません")));
 }
 
 void TPracticeF::Heard(qint64 tick) {
