@@ -313,6 +313,7 @@ void TPracticeF::Listen(bool on) {
         return;
     }
     if (input_) return;
+    pipeSemitones_ = PipeSemitones(); // read once: the frames come many times a second
     try {
         tracker_ = std::make_unique<LivePitchTracker>(SoundInput::Rate);
     } catch (const Failure& failure) {
@@ -376,7 +377,7 @@ void TPracticeF::BeginTake() {
 
 void TPracticeF::ReportTake(TakeAnalysis take) {
     inTake_ = false;
-    MoveTakeToKeys(take, events_, PipeSemitones());
+    MoveTakeToKeys(take, events_, pipeSemitones_);
     ScoreMap placed;
     placed.events = places_;
     report_ = PracticeReport(events_, window_.Settings(), placed, model_.Lines(), take);
@@ -385,6 +386,7 @@ void TPracticeF::ReportTake(TakeAnalysis take) {
 
 void TPracticeF::StartTake() {
     inTake_ = true;
+    pipeSemitones_ = PipeSemitones();
     takeStart_ = lastSeconds_;
     take_ = {};
     for (const PitchFrame& f : recent_)
@@ -412,7 +414,7 @@ void TPracticeF::EndTake() {
 void TPracticeF::TakeFrames(std::vector<PitchFrame> frames, std::chrono::steady_clock::time_point arrived) {
     if (frames.empty()) return;
     lastSeconds_ = frames.back().seconds;
-    const std::int32_t pipe = PipeSemitones();
+    const std::int32_t pipe = pipeSemitones_;
     recent_.insert(recent_.end(), frames.begin(), frames.end());
     while (!recent_.empty() && recent_.front().seconds < lastSeconds_ - PreRollSeconds)
         recent_.pop_front();

@@ -125,6 +125,7 @@ class TPracticeF : public QWidget {
     std::unique_ptr<LivePitchTracker> tracker_; // used on the input's thread only
     std::unique_ptr<SoundInput> input_;
     bool inTake_ = false;
+    std::int32_t pipeSemitones_ = 0; // of the 運指 window's pipe, as the take began
     qint64 heardTick_ = -1;
     double takeStart_ = -1; // the input's seconds where the take began
     double lastSeconds_ = 0;
