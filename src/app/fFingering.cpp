@@ -227,6 +227,8 @@ void TFingeringF::Refresh() {
 }
 
 void TFingeringF::Show(std::optional<Fingering> fingering, const QString& what) {
+    // While the music plays this runs every frame: the pipe is drawn again only when the note changes.
+    if (fingering == view_->Shown() && source_->text().startsWith(what)) return;
     if (fingering) {
         name_->setText(QString::fromStdString(fingering->name) + QStringLiteral("　") +
                        BendText(fingering->bend));

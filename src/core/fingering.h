@@ -35,6 +35,7 @@ struct Fingering {
     std::int32_t soundingKey = 0; // the MIDI key the pipe sounds (middle C 60; the 1.8 尺 pipe's ロ is 62)
 
     std::size_t HoleCount() const { return pipe == PipeKind::FiveHole ? 5 : 7; }
+    bool operator==(const Fingering&) const = default;
 };
 
 // The fingering of a note symbol of a pitch line (ロ ツ レ ウ チ ハ ヒ リ ヰ ピ タ 四), given the key the
