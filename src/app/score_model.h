@@ -37,6 +37,7 @@ class ScoreModel : public QObject {
     // The map of the lines, with the transposition last set (0 at first).
     const ScoreMap& Map() const { return map_; }
     void SetTransposition(std::int32_t onteiOffset);
+    std::int32_t Transposition() const { return onteiOffset_; }
 
     // The byte offset (from 0) in line (from 0) of the character at a position of its block; the length of
     // the line's bytes at the block's end.

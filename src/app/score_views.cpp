@@ -1,8 +1,10 @@
 #include "score_views.h"
 
 #include "column_guide.h"
+#include "fFingering.h"
 #include "fMain.h"
 #include "fPianoRoll.h"
+#include "fPractice.h"
 #include "fVerticalScore.h"
 #include "playing_cursor.h"
 #include "score_area.h"
@@ -28,6 +30,8 @@ ScoreViews::ScoreViews(TMainF& window)
     window.ScoreArea().AddCommand(CommandGroup::Views, pianoRoll_);
     window.addAction(pianoRoll_);
     InstallVerticalScore(window, *cursor_);
+    InstallFingering(window, *cursor_);
+    InstallPractice(window, *cursor_);
     // The play commands work from the piano roll too.
     for (QAction* action :
          {playback_->FromHereAction(), playback_->SelectionAction(), playback_->LoopAction()})

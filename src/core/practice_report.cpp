@@ -190,6 +190,20 @@ std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const Conv
     return report;
 }
 
+void MoveTakeToKeys(TakeAnalysis& take, std::span<const TOnpu> events, std::int32_t pipeSemitones) {
+    std::vector<double> heard;
+    for (const PitchFrame& f : take.frames)
+        if (f.midi > 0) heard.push_back(f.midi - pipeSemitones);
+    std::vector<double> keys;
+    for (const TOnpu& e : events)
+        if (e.Onko > 0) keys.push_back(e.Onko);
+    if (heard.empty() || keys.empty()) return;
+    const double octaves = std::round((Median(std::move(heard)) - Median(std::move(keys))) / 12.0);
+    const double shift = pipeSemitones + 12.0 * octaves;
+    for (PitchFrame& f : take.frames)
+        if (f.midi > 0) f.midi -= shift;
+}
+
 std::string PracticeReportText(std::span<const PlayedNote> notes) {
     std::string text;
     for (const PlayedNote& n : notes) {

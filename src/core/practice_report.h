@@ -47,6 +47,12 @@ std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const Conv
                                        const ScoreMap& map, std::span<const std::string_view> lines,
                                        const TakeAnalysis& take);
 
+// The take moved onto the keys of the events: by the pipe's semitones (a pipe of another length sounds the
+// written notes that much higher or lower, pipe_lengths.h) and then by the whole octaves that bring its
+// middle pitch nearest the middle key of the notes (a shakuhachi sounds its notes an octave above the events'
+// keys; the preview sounds them at the keys). Frames without a tone stay as they are.
+void MoveTakeToKeys(TakeAnalysis& take, std::span<const TOnpu> events, std::int32_t pipeSemitones);
+
 // One line a note: "NOTE LINE:COLUMN key KEY: +C cents, +L ms" and " far out" where it is.
 std::string PracticeReportText(std::span<const PlayedNote> notes);
 

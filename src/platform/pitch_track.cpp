@@ -70,4 +70,40 @@ TakeAnalysis TrackTake(const std::string& wavPath) {
     return take;
 }
 
+struct LivePitch::State {
+    unsigned rate;
+    std::unique_ptr<aubio_pitch_t, PitchFree> pitch;
+    std::unique_ptr<fvec_t, VectorFree> in{new_fvec(HopSize)};
+    std::unique_ptr<fvec_t, VectorFree> out{new_fvec(1)};
+    uint_t filled = 0;
+    std::uint64_t read = 0;
+};
+
+LivePitch::LivePitch(unsigned sampleRate)
+    : state_(new State{sampleRate, std::unique_ptr<aubio_pitch_t, PitchFree>{
+                                       new_aubio_pitch("yin", WindowSize, HopSize, sampleRate)}}) {
+    if (!state_->pitch) ThrowMediaError(MediaCode::FileUnreadable, "aubio");
+    aubio_pitch_set_unit(state_->pitch.get(), "midi");
+    aubio_pitch_set_silence(state_->pitch.get(), PitchSilenceDb);
+}
+
+LivePitch::~LivePitch() = default;
+
+bool LivePitch::Push(float sample) {
+    state_->in->data[state_->filled++] = sample;
+    ++state_->read;
+    return state_->filled == HopSize;
+}
+
+PitchFrame LivePitch::Frame() {
+    State& s = *state_;
+    s.filled = 0;
+    aubio_pitch_do(s.pitch.get(), s.in.get(), s.out.get());
+    const smpl_t midi = s.out->data[0];
+    const bool voiced = midi > 0 && aubio_pitch_get_confidence(s.pitch.get()) >= MinConfidence;
+    const double centre = static_cast<double>(WindowSize) / 2.0;
+    return PitchFrame{(static_cast<double>(s.read) - centre) / s.rate,
+                      voiced ? static_cast<double>(midi) : 0.0};
+}
+
 } // namespace nagisora

@@ -61,4 +61,41 @@ TakeAnalysis TrackTakeThroughModule(const std::string& wavPath) {
     return take;
 }
 
+struct LivePitchTracker::Module {
+    ModuleHandle handle;
+    LivePitchFeedEntry feed = nullptr;
+    LivePitchCloseEntry close = nullptr;
+    NagisoraLivePitch* tracker = nullptr;
+};
+
+LivePitchTracker::LivePitchTracker(unsigned sampleRate) : module_(std::make_unique<Module>()) {
+    std::string errors;
+    module_->handle = LoadModule(errors);
+    void* handle = module_->handle.get();
+    const auto open =
+        handle ? reinterpret_cast<LivePitchOpenEntry>(::dlsym(handle, LivePitchOpenName)) : nullptr;
+    module_->feed =
+        handle ? reinterpret_cast<LivePitchFeedEntry>(::dlsym(handle, LivePitchFeedName)) : nullptr;
+    module_->close =
+        handle ? reinterpret_cast<LivePitchCloseEntry>(::dlsym(handle, LivePitchCloseName)) : nullptr;
+    if (!open || !module_->feed || !module_->close)
+        throw Failure(CodeNumber(MediaCode::NoRenderModule),
+                      std::string("音高を聴き取るモジュール ") + PracticeModuleFileName +
+                          " を読み込めません" + (errors.empty() ? "" : " (" + errors + ")"));
+    module_->tracker = open(sampleRate);
+    if (module_->tracker == nullptr)
+        throw Failure(CodeNumber(MediaCode::NoRenderModule), "音高の聴き取りを始められません");
+}
+
+LivePitchTracker::~LivePitchTracker() {
+    if (module_->tracker != nullptr) module_->close(module_->tracker);
+}
+
+void LivePitchTracker::Feed(std::span<const float> samples, std::vector<PitchFrame>& frames) {
+    module_->feed(module_->tracker, samples.data(), samples.size(), &frames,
+                  [](void* context, double seconds, double midi) {
+                      static_cast<std::vector<PitchFrame>*>(context)->push_back(PitchFrame{seconds, midi});
+                  });
+}
+
 } // namespace nagisora

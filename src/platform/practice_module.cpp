@@ -43,3 +43,25 @@ extern "C" int nagisora_track_take_v1(const char* wavPath, void* context, Nagiso
         return nagisora::CodeNumber(nagisora::MediaCode::FileUnreadable);
     }
 }
+
+struct NagisoraLivePitch {
+    nagisora::LivePitch tracker;
+};
+
+extern "C" NagisoraLivePitch* nagisora_live_pitch_open_v1(unsigned sampleRate) {
+    try {
+        return new NagisoraLivePitch{nagisora::LivePitch(sampleRate)};
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+extern "C" void nagisora_live_pitch_feed_v1(NagisoraLivePitch* tracker, const float* samples,
+                                            std::size_t count, void* context, NagisoraPitchFrame frame) {
+    tracker->tracker.Feed(samples, count,
+                          [&](const nagisora::PitchFrame& f) { frame(context, f.seconds, f.midi); });
+}
+
+extern "C" void nagisora_live_pitch_close_v1(NagisoraLivePitch* tracker) {
+    delete tracker;
+}

@@ -17,6 +17,17 @@ __attribute__((visibility("default"))) int nagisora_track_take_v1(const char* wa
                                                                   NagisoraPitchFrame frame,
                                                                   NagisoraOnset onset, char* message,
                                                                   std::size_t messageCapacity);
+
+// The same tracker over sound that arrives a block at a time: made for a sample rate (nothing when aubio
+// cannot make it), fed mono samples (frame receives one frame per hop, timed from the first sample fed),
+// freed.
+typedef struct NagisoraLivePitch NagisoraLivePitch;
+__attribute__((visibility("default"))) NagisoraLivePitch* nagisora_live_pitch_open_v1(unsigned sampleRate);
+__attribute__((visibility("default"))) void nagisora_live_pitch_feed_v1(NagisoraLivePitch* tracker,
+                                                                        const float* samples,
+                                                                        std::size_t count, void* context,
+                                                                        NagisoraPitchFrame frame);
+__attribute__((visibility("default"))) void nagisora_live_pitch_close_v1(NagisoraLivePitch* tracker);
 }
 
 namespace nagisora {
@@ -24,5 +35,11 @@ namespace nagisora {
 inline constexpr char PracticeModuleFileName[] = "libnagisora_practice.so";
 inline constexpr char TrackTakeEntryName[] = "nagisora_track_take_v1";
 using TrackTakeEntry = decltype(&nagisora_track_take_v1);
+inline constexpr char LivePitchOpenName[] = "nagisora_live_pitch_open_v1";
+inline constexpr char LivePitchFeedName[] = "nagisora_live_pitch_feed_v1";
+inline constexpr char LivePitchCloseName[] = "nagisora_live_pitch_close_v1";
+using LivePitchOpenEntry = decltype(&nagisora_live_pitch_open_v1);
+using LivePitchFeedEntry = decltype(&nagisora_live_pitch_feed_v1);
+using LivePitchCloseEntry = decltype(&nagisora_live_pitch_close_v1);
 
 } // namespace nagisora
