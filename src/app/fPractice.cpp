@@ -378,15 +378,23 @@ void TPracticeF::BeginTake() {
 void TPracticeF::ReportTake(TakeAnalysis take) {
     inTake_ = false;
     MoveTakeToKeys(take, events_, pipeSemitones_);
+    // At a practice tempo the take is held against the music's own time: its seconds are stretched by the
+    // speed it was heard at, and the lateness is given back in the player's seconds.
+    for (PitchFrame& f : take.frames)
+        f.seconds *= takeSpeed_;
     ScoreMap placed;
     placed.events = places_;
     report_ = PracticeReport(events_, window_.Settings(), placed, model_.Lines(), take);
+    for (PlayedNote& n : report_)
+        if (n.lateMs) *n.lateMs /= takeSpeed_;
     ShowReport();
 }
 
 void TPracticeF::StartTake() {
     inTake_ = true;
     pipeSemitones_ = PipeSemitones();
+    const HeardPosition heard = window_.Media().Heard();
+    takeSpeed_ = heard.speed > 0 ? heard.speed : 1.0;
     takeStart_ = lastSeconds_;
     take_ = {};
     for (const PitchFrame& f : recent_)

@@ -127,7 +127,8 @@ class TPracticeF : public QWidget {
     bool inTake_ = false;
     std::int32_t pipeSemitones_ = 0; // of the 運指 window's pipe, as the take began
     qint64 heardTick_ = -1;
-    double takeStart_ = -1; // the input's seconds where the take began
+    double takeStart_ = -1;  // the input's seconds where the take began
+    double takeSpeed_ = 1.0; // the practice speed the take was heard at
     double lastSeconds_ = 0;
     std::deque<PitchFrame> recent_; // the frames of the last second, for the beginning of a take
     TakeAnalysis take_;

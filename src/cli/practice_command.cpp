@@ -23,7 +23,10 @@ int Report(const ConvertOptions& options) {
     const Conversion conversion = ConvertScore(lines, options.settings);
     if (conversion.Refused()) throw Failure(0, score + ": " + conversion.refusal);
     const ScoreMap map = MapScore(lines, options.settings.transpose);
-    const TakeAnalysis take = TrackTakeThroughModule(*options.audio);
+    // A pipe sounds its notes an octave above the events' keys: the take is moved by whole octaves onto them,
+    // so that a recording of a pipe and a render of the preview are held against the same notes.
+    TakeAnalysis take = TrackTakeThroughModule(*options.audio);
+    MoveTakeToKeys(take, conversion.Events(), 0);
     const std::vector<PlayedNote> notes =
         PracticeReport(conversion.Events(), options.settings, map, lines, take);
     const std::string out = options.practiceFormat == PracticeFormat::Json ? PracticeReportJson(notes)

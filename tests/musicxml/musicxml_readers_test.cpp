@@ -205,8 +205,9 @@ void ExpectPlayedAsNagisora(const Folder& folder,
             // Septuplets are whole ticks in nagisora's file, exact sevenths in the readers'.
             ASSERT_NEAR(beat, std::get<0>(ours[n]) / 120, 2.0 / 120 + 1e-9)
                 << reader << ": " << name << ", note " << n;
-            if (programs && used.size() <= 15)
+            if (programs && used.size() <= 15) {
                 ASSERT_EQ(program, std::get<2>(ours[n])) << reader << ": " << name << ", note " << n;
+            }
         }
     }
 }

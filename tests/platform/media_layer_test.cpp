@@ -373,8 +373,9 @@ TEST_F(MediaLayerTest, ClicksSoundAtTheirTicksAtThePracticeSpeed) {
         ASSERT_GE(onsets.size(), c.onsets.size()) << c.speed.percent;
         for (std::size_t k = 0; k < c.onsets.size(); ++k) {
             EXPECT_NEAR(onsets[k].first, c.onsets[k], 0.006) << c.speed.percent << " click " << k;
-            if (k > 0 && c.accents[k] != c.accents[k - 1])
+            if (k > 0 && c.accents[k] != c.accents[k - 1]) {
                 EXPECT_EQ(onsets[k].second > onsets[k - 1].second, c.accents[k]) << "click " << k;
+            }
         }
     }
 }
