@@ -118,6 +118,7 @@ ImportRead ReadMidiSource(std::string_view bytes) {
     };
     std::vector<Playing> playing;
     std::int64_t lastNoteEvent = 0;
+    source.notes.reserve(std::min(file->events.size() / 2, MaxImportNotes));
     for (std::size_t i = 0; i < file->events.size(); ++i) {
         const MidiChannelEvent& e = file->events[i];
         const std::int32_t channel = e.Channel();
