@@ -480,7 +480,7 @@ void Importer::BuildTimeline() {
     raw.erase(std::unique(raw.begin(), raw.end()), raw.end());
 
     std::int64_t t = 0;
-    cuts_.reserve(raw.size() + raw.size() / 2);
+    cuts_.reserve(raw.size());
     snapped_.reserve(raw.size());
     cuts_.push_back(0);
     std::size_t i = 0;
@@ -577,7 +577,7 @@ void Importer::BuildEvents() {
 
     std::size_t note = 0;
     std::size_t group = 0;
-    events_.reserve(cuts_.size() + cuts_.size() / 4);
+    events_.reserve(cuts_.size());
     for (std::size_t c = 0; c + 1 < cuts_.size(); ++c) {
         const std::int64_t a = cuts_[c];
         const std::int64_t b = cuts_[c + 1];

@@ -140,7 +140,7 @@ std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackI
     ByteReader track(body);
     std::int64_t ticks = 0;
     unsigned char runningStatus = 0;
-    file.events.reserve(file.events.size() + body.size() / 4); // an event takes three bytes or four
+    file.events.reserve(file.events.size() + body.size() / 3); // most events take three bytes or more
     while (!track.AtEnd()) {
         const std::optional<std::uint32_t> delta = track.VariableLength();
         if (!delta) return std::nullopt;
