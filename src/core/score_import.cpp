@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <tuple>
@@ -651,16 +652,19 @@ void Importer::SpellAndLayOut() {
     units.reserve(events_.size() * 2);
     at.reserve(events_.size() + 1);
     std::size_t row = walk::StartRow;
-    // The spellings met so far, by state, key and spelling: an index into spellings, from 1.
-    std::vector<std::uint16_t> known(walk::State::Count * 128 * 3);
+    // The spellings met so far, by state, then key and spelling: an index into spellings, from 1. A score
+    // meets few of the states.
+    using Known = std::array<std::uint16_t, 128 * 3>;
+    std::array<std::unique_ptr<Known>, walk::State::Count> known;
     std::vector<std::optional<Spelled>> spellings;
     for (std::size_t i = 0; i < events_.size(); ++i) {
         const Event& ev = events_[i];
         if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, 0});
         at.push_back(std::uint32_t(units.size()));
         if (ev.kind == Kind::Note) {
-            const std::size_t state = row / detail::SymbolIdCount;
-            std::uint16_t& index = known[(state * 128 + std::size_t(ev.key)) * 3 + std::size_t(ev.spelling)];
+            std::unique_ptr<Known>& ofState = known[row / detail::SymbolIdCount];
+            if (!ofState) ofState = std::make_unique<Known>();
+            std::uint16_t& index = (*ofState)[std::size_t(ev.key) * 3 + std::size_t(ev.spelling)];
             if (index == 0) {
                 spellings.push_back(Spell(row, ev.key, ev.spelling));
                 index = std::uint16_t(spellings.size());
