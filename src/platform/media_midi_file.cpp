@@ -140,7 +140,12 @@ std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackI
     ByteReader track(body);
     std::int64_t ticks = 0;
     unsigned char runningStatus = 0;
-    file.events.reserve(file.events.size() + body.size() / 3); // most events take three bytes or more
+    // Room for the track's events (most take three bytes or more), doubling over many tracks; at most 65536
+    // at a time, so that a large track of other data reserves nothing, and one of more events grows as read.
+    constexpr std::size_t MostReserved = std::size_t{1} << 16;
+    if (const std::size_t room = file.events.size() + std::min(body.size() / 3, MostReserved);
+        room > file.events.capacity())
+        file.events.reserve(std::max(room, 2 * file.events.capacity()));
     while (!track.AtEnd()) {
         const std::optional<std::uint32_t> delta = track.VariableLength();
         if (!delta) return std::nullopt;
