@@ -289,8 +289,7 @@ bool Importer::ChoosePart() {
     }
     if (!others.empty())
         Find(ImportIssue::OtherParts, 0,
-             "パート " + std::to_string(part_ + 1) + " だけを読み込みました。ほかのパート: " + others +
-                 "（--part N で選べます）");
+             "パート " + std::to_string(part_ + 1) + " だけを読み込みました。ほかのパート: " + others);
     return true;
 }
 

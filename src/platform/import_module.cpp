@@ -33,9 +33,11 @@ std::string_view IssueCode(nagisora::ImportIssue issue) {
     return codes[static_cast<std::size_t>(issue)];
 }
 
-// "MESSAGE（元の M 小節 B 拍）"
-std::string FindingText(const nagisora::ImportFinding& f) {
-    return f.message + "（元の " + nagisora::SourcePlaceText(f) + "）";
+// "MESSAGE（元の M 小節 B 拍）"; on the command line, the other parts say how to choose one.
+std::string FindingText(const nagisora::ImportFinding& f, bool commandLine) {
+    const bool hint = commandLine && f.issue == nagisora::ImportIssue::OtherParts;
+    return f.message + (hint ? "（--part N で選べます）" : "") + "（元の " + nagisora::SourcePlaceText(f) +
+           "）";
 }
 
 std::string Summary(const nagisora::ImportResult& result, bool chosen) {
@@ -50,7 +52,7 @@ std::string Report(const nagisora::ImportResult& result, const std::string& outp
     std::string report;
     for (const nagisora::ImportFinding& f : result.findings)
         report += output + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) +
-                  ": warning: " + FindingText(f) + " [" + std::string(IssueCode(f.issue)) + "]\n";
+                  ": warning: " + FindingText(f, true) + " [" + std::string(IssueCode(f.issue)) + "]\n";
     return report + Summary(result, chosen);
 }
 
@@ -138,7 +140,7 @@ extern "C" int nagisora_import_each_v1(
             Import(std::string_view(bytes, size), part, pipeTenths, report);
         if (!result) return 1;
         for (const nagisora::ImportFinding& f : result->findings)
-            finding(context, f.line, f.column, FindingText(f).c_str(),
+            finding(context, f.line, f.column, FindingText(f, false).c_str(),
                     std::string(IssueCode(f.issue)).c_str());
         *outcome = NagisoraImportOutcome{result->settings.tempo,
                                          result->settings.transpose,
