@@ -16,6 +16,7 @@
 #include "score_exports.h"
 #include "score_file.h"
 #include "score_file_lines.h"
+#include "score_importer.h"
 #include "score_model.h"
 #include "score_reader.h"
 #include "score_views.h"
@@ -144,6 +145,7 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     InstallNotationEntry(*this);
     new TScoreChecker(*this); // underlines of the findings, the problems window, F8
     new ScoreExports(*this);
+    new ScoreImporter(*this);  // MIDI/MusicXML から読込, Ctrl+I and dropped files
     InstallScoreViews(*this);  // colours, column guide, playing cursor, play from here, piano roll
     new ScoreZoom(*this);      // the size of the score's text
     InstallCommandList(*this); // the list of every command, from the help window; the first start's hint
@@ -317,7 +319,7 @@ bool TMainF::TakeFileDrag(QEvent* event) {
         // Loaded once the drop is over, so that a failure's message box does not hold up the program the
         // file came from.
         QMetaObject::invokeMethod(
-            this, [this, name = *file] { LoadScore(name); }, Qt::QueuedConnection);
+            this, [this, name = *file] { LoadOrImport(name); }, Qt::QueuedConnection);
     }
     return true;
 }
@@ -405,8 +407,16 @@ void TMainF::btnLoadClick() {
 }
 
 void TMainF::OpenScore(const QString& fileName) {
+    if (ScoreImporter::Imports(fileName)) return LoadOrImport(fileName);
     dlgOpen.fileName = fileName;
     LoadScore(fileName);
+}
+
+void TMainF::LoadOrImport(const QString& fileName) {
+    if (auto* importer = findChild<ScoreImporter*>(); importer && ScoreImporter::Imports(fileName))
+        importer->Import(fileName);
+    else
+        LoadScore(fileName);
 }
 
 // The file is read whole before the score area changes, so a failure leaves the area as it was; a file too
@@ -431,8 +441,7 @@ void TMainF::LoadScore(const QString& fileName) {
     });
 }
 
-// The lines, each followed by a line break, take the place of the whole text in one step that the user can
-// undo. Each line's bytes are shown as code page 932 text; bytes that are no such text are kept as characters
+// Each line's bytes are shown as code page 932 text; bytes that are no such text are kept as characters
 // of their own, so that saving writes them back unchanged.
 void TMainF::ReplaceScore(std::span<const std::string_view> lines) {
     QString text;
@@ -447,6 +456,14 @@ void TMainF::ReplaceScore(std::span<const std::string_view> lines) {
     cursor.insertText(text);
     cursor.endEditBlock();
     ui->mem->moveCursor(QTextCursor::Start);
+    emit ScoreReplaced();
+}
+
+void TMainF::SetSettings(const ConversionSettings& settings) {
+    ui->scrTempo->setValue(settings.tempo);
+    ui->scrOntei->setValue(settings.transpose);
+    ui->scrOnryo->setValue(settings.volume);
+    ui->lstGakki->setCurrentRow(std::clamp(settings.instrument, 0, ui->lstGakki->count() - 1));
 }
 
 // A character that code page 932 lacks would be written as "?": the save is refused before any file is chosen

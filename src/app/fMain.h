@@ -97,8 +97,14 @@ class TMainF : public QWidget {
     // The common file dialog, or the hook that stands in for it.
     std::optional<QString> ChooseFile(const FileDialogRequest& request);
 
-    // Loads a score file as "楽譜読込" loads the file chosen in its dialog, which proposes it next.
+    // Loads a score file as "楽譜読込" loads the file chosen in its dialog, which proposes it next; a MIDI or
+    // MusicXML file is imported.
     void OpenScore(const QString& fileName);
+    // The lines, each followed by a line break, take the place of the whole text in one step that the user
+    // can undo.
+    void ReplaceScore(std::span<const std::string_view> lines);
+    // Sets the controls of the tempo, the transposition, the volume and the instrument.
+    void SetSettings(const ConversionSettings& settings);
 
     // The events of the last conversion that "MIDI 作成" made, as the work file plays them.
     std::span<const TOnpu> WorkEvents() const { return workEvents_; }
@@ -114,6 +120,8 @@ class TMainF : public QWidget {
   signals:
     // A score file was loaded or saved (its full name as given).
     void ScoreFileUsed(const QString& fileName);
+    // The whole text was replaced: loaded, imported or cleared.
+    void ScoreReplaced();
     // "MIDI 作成" made the work file anew (WorkEvents() are its events).
     void Converted();
     // ▶ has opened the work file and plays it from its start.
@@ -152,7 +160,7 @@ class TMainF : public QWidget {
     void OpenWorkFileInPlayer();
     std::optional<QString> Execute(ScoreFileDialog& dialog);
     void LoadScore(const QString& fileName);
-    void ReplaceScore(std::span<const std::string_view> lines);
+    void LoadOrImport(const QString& fileName);
     bool TakeFileDrag(QEvent* event);
     void EndPart();
 

@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -94,33 +95,42 @@ QString TProblemsF::RowText(const Finding& finding) {
 
 // The rows are changed in place, so that the list keeps its scroll position and its current row while the
 // user types with the window open.
-void TProblemsF::SetFindings(const std::vector<Finding>& findings) {
+void TProblemsF::SetFindings(const std::vector<Finding>& findings, const std::vector<ImportedRow>& imported) {
     const QIcon errorIcon = style()->standardIcon(QStyle::SP_MessageBoxCritical);
     const QIcon warningIcon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
     const std::size_t shown = std::min(findings.size(), ShownRows);
-    const int rows = static_cast<int>(shown) + (shown < findings.size()) + findings.empty(); // or one of none
+    const int first = static_cast<int>(imported.size()); // the row of the first finding of the checker
+    const int rows = first + static_cast<int>(shown) + (shown < findings.size()) +
+                     (findings.empty() && imported.empty()); // or one of none
     while (list_->count() > rows)
         delete list_->takeItem(list_->count() - 1);
     while (list_->count() < rows)
         list_->addItem(new QListWidgetItem());
     const auto errors = std::count_if(findings.begin(), findings.end(),
                                       [](const Finding& f) { return f.severity == Severity::Error; });
-    for (std::size_t f = 0; f < shown; ++f) {
-        const Finding& finding = findings[f];
-        const bool error = finding.severity == Severity::Error;
-        QListWidgetItem* item = list_->item(static_cast<int>(f));
-        const QString text = RowText(finding);
+    const auto setRow = [&](int row, const QString& text, bool error, const QString& tip, QVariant chosen) {
+        QListWidgetItem* item = list_->item(row);
         if (item->text() != text) item->setText(text);
         if (item->data(Qt::UserRole + 1).toBool() != error || item->icon().isNull()) {
             item->setIcon(error ? errorIcon : warningIcon);
             item->setData(Qt::UserRole + 1, error);
         }
-        item->setData(Qt::UserRole, static_cast<int>(f));
-        item->setToolTip(TextOf(CodeName(finding.code)));
+        item->setData(Qt::UserRole, chosen);
+        item->setToolTip(tip);
         item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    };
+    for (int k = 0; k < first; ++k) { // an import's finding is told by its negative number
+        const ImportedRow& row = imported[static_cast<std::size_t>(k)];
+        setRow(k, QStringLiteral("%1 行 %2 列: 読込: %3").arg(row.line).arg(row.column).arg(row.text), false,
+               row.code, -1 - k);
     }
-    if (findings.empty() || shown < findings.size()) {
-        QListWidgetItem* none = list_->item(static_cast<int>(shown));
+    for (std::size_t f = 0; f < shown; ++f) {
+        const Finding& finding = findings[f];
+        setRow(first + static_cast<int>(f), RowText(finding), finding.severity == Severity::Error,
+               TextOf(CodeName(finding.code)), static_cast<int>(f));
+    }
+    if (rows > first + static_cast<int>(shown)) {
+        QListWidgetItem* none = list_->item(first + static_cast<int>(shown));
         none->setText(findings.empty()
                           ? QStringLiteral("問題は見つかりません")
                           : QStringLiteral("ほか %1 件 (F8 で順に移れます)").arg(findings.size() - shown));
@@ -130,13 +140,17 @@ void TProblemsF::SetFindings(const std::vector<Finding>& findings) {
         none->setToolTip({});
         none->setFlags(Qt::NoItemFlags);
     }
-    const auto warnings = static_cast<qsizetype>(findings.size()) - errors;
+    const auto warnings = static_cast<qsizetype>(findings.size() + imported.size()) - errors;
     setWindowTitle(QStringLiteral("問題の一覧 (エラー %1、警告 %2)").arg(errors).arg(warnings));
 }
 
 void TProblemsF::OnItem(QListWidgetItem* item) {
     const QVariant finding = item->data(Qt::UserRole);
-    if (finding.isValid()) emit Chosen(finding.toInt());
+    if (!finding.isValid()) return;
+    if (finding.toInt() < 0)
+        emit ImportChosen(-1 - finding.toInt());
+    else
+        emit Chosen(finding.toInt());
 }
 
 void TProblemsF::ShowInFront() {
@@ -194,6 +208,8 @@ TScoreChecker::TScoreChecker(TMainF& window)
         problemsF_->addAction(c.action); // the keys work in the problems window too
     }
     connect(problemsF_, &TProblemsF::Chosen, this, qOverload<int>(&TScoreChecker::GoTo));
+    connect(problemsF_, &TProblemsF::ImportChosen, this, &TScoreChecker::GoToImported);
+    connect(&window, &TMainF::ScoreReplaced, this, [this] { SetImportFindings({}); });
     area_.AddToolTipSource([this](const QTextCursor& cursor) { return ToolTipAt(cursor); });
     CheckNow();
 }
@@ -254,7 +270,7 @@ void TScoreChecker::TakeFindings(std::uint64_t generation, std::vector<Finding> 
     findings_.swap(findings);
     background_->Discard(std::move(findings));
     MarkInView();
-    if (problemsF_->isVisible()) problemsF_->SetFindings(findings_);
+    if (problemsF_->isVisible()) ShowFindings();
     emit Checked();
 }
 
@@ -273,8 +289,33 @@ void TScoreChecker::CheckNow() {
     MergeFindings(findings, UnmappableFindings());
     findings_ = std::move(findings);
     MarkInView();
-    if (problemsF_->isVisible()) problemsF_->SetFindings(findings_);
+    if (problemsF_->isVisible()) ShowFindings();
     emit Checked();
+}
+
+void TScoreChecker::ShowFindings() {
+    problemsF_->SetFindings(findings_, ImportFindings());
+}
+
+void TScoreChecker::SetImportFindings(const std::vector<ImportedRow>& findings) {
+    imported_.clear();
+    const QTextDocument& document = model_.Document();
+    for (const ImportedRow& row : findings) {
+        const QTextBlock block = document.findBlockByNumber(row.line - 1);
+        if (!block.isValid()) continue;
+        QTextCursor at(block);
+        at.setPosition(block.position() + std::clamp(row.column - 1, 0, block.length() - 1));
+        imported_.push_back(Imported{at, row.text, row.code});
+    }
+    if (problemsF_->isVisible()) ShowFindings();
+}
+
+std::vector<ImportedRow> TScoreChecker::ImportFindings() const {
+    std::vector<ImportedRow> rows;
+    for (const Imported& found : imported_)
+        rows.push_back(
+            ImportedRow{found.at.blockNumber() + 1, found.at.positionInBlock() + 1, found.text, found.code});
+    return rows;
 }
 
 void TScoreChecker::MarkInView() {
@@ -370,15 +411,25 @@ void TScoreChecker::GoTo(std::size_t f, int direction) {
 void TScoreChecker::GoTo(int finding) {
     const auto f = static_cast<std::size_t>(finding);
     const QTextCursor marked = CursorOf(f);
-    if (marked.isNull()) return;
+    if (!marked.isNull()) ShowAt(marked, TextOf(findings_[f].message));
+}
+
+void TScoreChecker::GoToImported(int finding) {
+    if (finding >= 0 && static_cast<std::size_t>(finding) < imported_.size()) {
+        const Imported& found = imported_[static_cast<std::size_t>(finding)];
+        ShowAt(found.at, found.text);
+    }
+}
+
+void TScoreChecker::ShowAt(const QTextCursor& at, const QString& message) {
     QTextCursor caret = area_.textCursor();
-    caret.setPosition(marked.selectionStart());
+    caret.setPosition(at.selectionStart());
     area_.setTextCursor(caret);
     area_.ensureCursorVisible();
     window_.raise();
     window_.activateWindow();
     area_.setFocus(Qt::OtherFocusReason);
-    SayAtCaret(TextOf(findings_[f].message));
+    SayAtCaret(message);
 }
 
 void TScoreChecker::SayAtCaret(const QString& text) const {
@@ -388,7 +439,7 @@ void TScoreChecker::SayAtCaret(const QString& text) const {
 
 void TScoreChecker::ShowProblems() {
     CheckNow();
-    problemsF_->SetFindings(findings_);
+    ShowFindings();
     problemsF_->ShowInFront();
 }
 

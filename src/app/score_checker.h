@@ -31,7 +31,16 @@ class BackgroundCheck;
 class TMainF;
 class TScoreArea;
 
-// The problems window: one row "N 行 M 列: message" per finding. Modeless, like the help window.
+// A finding of the last import, where the text now has it.
+struct ImportedRow {
+    int line = 1;   // from 1
+    int column = 1; // in characters, from 1
+    QString text;
+    QString code;
+};
+
+// The problems window: one row "N 行 M 列: message" per finding, after those of the last import ("N 行 M 列:
+// 読込: message"). Modeless, like the help window.
 class TProblemsF : public QWidget {
     Q_OBJECT
 
@@ -40,7 +49,7 @@ class TProblemsF : public QWidget {
 
     // Shows the window, placed the first time and where the user left it afterwards, in front.
     void ShowInFront();
-    void SetFindings(const std::vector<Finding>& findings);
+    void SetFindings(const std::vector<Finding>& findings, const std::vector<ImportedRow>& imported = {});
     QListWidget* List() const { return list_; }
 
     // "12 行 3 列: message"
@@ -52,6 +61,8 @@ class TProblemsF : public QWidget {
   signals:
     // The row of a finding was clicked or chosen with Enter.
     void Chosen(int finding);
+    // The row of an import's finding was chosen.
+    void ImportChosen(int finding);
 
   private:
     void OnItem(QListWidgetItem* item);
@@ -89,6 +100,10 @@ class TScoreChecker : public QObject {
     void CheckNow();
     // The underlines of the findings in view, made anew.
     void MarkInView();
+    // The findings of an import into the score area: listed with the checker's, first, until the score is
+    // replaced; each stays with its characters while the text is edited around them.
+    void SetImportFindings(const std::vector<ImportedRow>& findings);
+    std::vector<ImportedRow> ImportFindings() const;
 
   signals:
     // The findings and their underlines are those of the text as it is now.
@@ -100,6 +115,9 @@ class TScoreChecker : public QObject {
     void TakeFindings(std::uint64_t generation, std::vector<Finding> findings);
     void GoTo(int finding);
     void GoTo(std::size_t from, int direction);
+    void GoToImported(int finding);
+    void ShowAt(const QTextCursor& at, const QString& message);
+    void ShowFindings();
     QTextCursor CursorOf(std::size_t finding) const;
     // The first finding at or after (line, byte) in the order of the text.
     std::size_t FirstFrom(int line, std::size_t byte) const;
@@ -120,6 +138,12 @@ class TScoreChecker : public QObject {
     std::uint64_t generation_ = 0;
     std::uint64_t checked_ = 0; // the generation of the findings of the last whole check // of the text:
                                 // counts the changes and the checks made at once
+    struct Imported {
+        QTextCursor at; // moves with the edits of the text before it
+        QString text;
+        QString code;
+    };
+    std::vector<Imported> imported_;
     std::unique_ptr<BackgroundCheck> background_; // last: stopped before the rest goes
 };
 

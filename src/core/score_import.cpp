@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
 
 namespace nagisora {
 namespace {
@@ -63,15 +63,16 @@ std::array<std::int64_t, 7> TupletEnds(std::int32_t n, std::int32_t base) {
     return ends;
 }
 
+// The ends of the slots of every tuplet the notation writes: [size][base].
+using SlotTable = std::array<std::array<std::array<std::int64_t, 7>, 5>, 3>;
+const SlotTable& Slots();
+
 struct Group {
     std::int64_t start;
     std::int32_t n;
     std::int32_t base;
+    const std::array<std::int64_t, 7>* ends; // its entry of Slots()
 };
-
-// The ends of the slots of every tuplet the notation writes: [size][base].
-using SlotTable = std::array<std::array<std::array<std::int64_t, 7>, 5>, 3>;
-const SlotTable& Slots();
 
 // What one unit of the pitch line spells: the symbols the reader needs for a key from its state.
 struct Spelled {
@@ -166,16 +167,16 @@ enum class Kind : std::uint8_t { Note, Hold, Rest };
 struct Event {
     std::int64_t start = 0;
     std::int32_t ticks = 0;
-    Kind kind = Kind::Rest;
     std::int32_t key = 0;
     std::int32_t program = -1;
-    Spelling spelling = Spelling::None;
     std::int32_t tupletN = 0; // the group's size, 0 for a plain event
     std::int32_t slot = 0;    // place in the group
     std::int32_t base = 0;
-    bool barBefore = false;
     std::int32_t line = 0;   // of its symbol in the text, from 1
     std::int32_t column = 0; // from 1
+    Kind kind = Kind::Rest;
+    Spelling spelling = Spelling::None;
+    bool barBefore = false;
 };
 
 struct MelodyNote {
@@ -288,13 +289,14 @@ bool Importer::ChoosePart() {
     }
     if (!others.empty())
         Find(ImportIssue::OtherParts, 0,
-             "パート " + std::to_string(part_ + 1) + " だけを読み込みました。ほかのパート: " + others +
-                 "（--part N で選べます）");
+             "パート " + std::to_string(part_ + 1) + " だけを読み込みました。ほかのパート: " + others);
     return true;
 }
 
 void Importer::TakeMelody() {
     std::vector<const ImportNote*> notes;
+    notes.reserve(source_.notes.size());
+    melody_.reserve(source_.notes.size());
     for (const ImportNote& n : source_.notes) {
         if (n.part != part_) continue;
         if (n.grace) {
@@ -304,9 +306,11 @@ void Importer::TakeMelody() {
         if (n.length <= 0) continue;
         notes.push_back(&n);
     }
-    std::stable_sort(notes.begin(), notes.end(), [](const ImportNote* a, const ImportNote* b) {
+    const auto earlier = [](const ImportNote* a, const ImportNote* b) {
         return a->start != b->start ? a->start < b->start : a->key > b->key;
-    });
+    };
+    if (!std::is_sorted(notes.begin(), notes.end(), earlier))
+        std::stable_sort(notes.begin(), notes.end(), earlier);
     for (std::size_t i = 0; i < notes.size(); ++i) {
         const ImportNote& n = *notes[i];
         if (!melody_.empty() && melody_.back().start == n.start) {
@@ -385,9 +389,7 @@ const SlotTable& Slots() {
 }
 
 const std::array<std::int64_t, 7>& SlotsOf(const Group& g) {
-    const auto n = std::size_t(std::find(TupletSizes.begin(), TupletSizes.end(), g.n) - TupletSizes.begin());
-    const auto b = std::size_t(std::find(UnitTicks.begin(), UnitTicks.end(), g.base) - UnitTicks.begin());
-    return Slots()[n][b];
+    return *g.ends;
 }
 
 std::int64_t GroupEnd(const Group& g) {
@@ -410,7 +412,7 @@ std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size
     const std::array<std::int64_t, 7>& slotEnds = Slots()[n][b];
     const std::int64_t span = slotEnds[std::size_t(size - 1)];
     if (start + span > limit + tolerance || start + span < raw[i] - tolerance) return std::nullopt;
-    GroupFit fit{Group{start, size, UnitTicks[b]}, span, 0, i};
+    GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds}, span, 0, i};
     for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held)
         if (std::none_of(slotEnds.begin(), slotEnds.begin() + size,
                          [&](std::int64_t e) { return std::abs(raw[fit.next] - (start + e)) <= tolerance; }))
@@ -452,19 +454,34 @@ void Importer::BuildTimeline() {
                 measures_.push_back(m);
         if (measures_.empty() || measures_.front() > 0) measures_.insert(measures_.begin(), 0);
     }
+    // Every boundary, ascending: the melody's starts and ends are in order already (a note ends by the next
+    // one's start), as are the measures; the marks are sorted unless the source gave them in order.
     std::vector<std::int64_t> raw;
+    raw.reserve(2 * melody_.size() + source_.marks.size() + measures_.size() + 1);
     for (const MelodyNote& n : melody_) {
         raw.push_back(n.start);
         raw.push_back(n.end);
     }
+    const auto merged = [&raw](std::size_t sortedUpTo) {
+        if (!std::is_sorted(raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end()))
+            std::sort(raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end());
+        std::inplace_merge(raw.begin(), raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end());
+    };
+    if (!std::is_sorted(raw.begin(), raw.end())) std::sort(raw.begin(), raw.end());
+    std::size_t sorted = raw.size();
     for (const ImportMark& m : source_.marks)
         if (m.part == part_ && m.tick < end_) raw.push_back(m.tick);
+    merged(sorted);
+    sorted = raw.size();
     raw.insert(raw.end(), measures_.begin(), measures_.end());
+    merged(sorted);
     raw.push_back(end_);
-    std::sort(raw.begin(), raw.end());
+    if (!std::is_sorted(raw.end() - 2, raw.end())) merged(raw.size() - 1);
     raw.erase(std::unique(raw.begin(), raw.end()), raw.end());
 
     std::int64_t t = 0;
+    cuts_.reserve(raw.size());
+    snapped_.reserve(raw.size());
     cuts_.push_back(0);
     std::size_t i = 0;
     while (i < raw.size()) {
@@ -492,12 +509,13 @@ void Importer::BuildTimeline() {
             const auto rank = [&](const GroupFit& f) {
                 return std::tuple(f.held, f.group.start == t, -f.span);
             };
+            const SlotTable& slots = Slots();
             for (std::int64_t tolerance = 0; tolerance <= Tolerance && !best; ++tolerance)
                 for (std::size_t n = 0; n < TupletSizes.size(); ++n)
                     for (std::size_t b = 0; b < UnitTicks.size(); ++b)
                         for (std::int32_t k = 0; k < TupletSizes[n]; ++k)
                             for (std::int64_t d = -tolerance; d <= tolerance; ++d) {
-                                const std::int64_t start = r - Slots()[n][b][std::size_t(k)] + d;
+                                const std::int64_t start = r - slots[n][b][std::size_t(k)] + d;
                                 if (start < t || (start - anchor) % Grid != 0) continue;
                                 std::optional<GroupFit> fit = FitGroup(raw, i, n, b, start, tolerance, limit);
                                 if (fit && (!best || rank(*fit) > rank(*best))) best = fit;
@@ -530,8 +548,8 @@ void Importer::BuildTimeline() {
 }
 
 void Importer::BuildEvents() {
-    std::vector<MelodyNote> notes;
-    notes.reserve(melody_.size());
+    // The melody snapped to the cuts in place: nothing asks for its raw times after this.
+    std::size_t kept = 0;
     std::size_t startCursor = 0;
     std::size_t endCursor = 0;
     for (const MelodyNote& n : melody_) {
@@ -548,8 +566,10 @@ void Importer::BuildEvents() {
                  Format("長さを記譜の単位に丸めました（始まり %+lld、終わり %+lld ティック、4 分音符 = 120）",
                         static_cast<long long>(start - n.start), static_cast<long long>(end - n.end)));
         }
-        notes.push_back(MelodyNote{start, end, n.key, n.program, n.spelling});
+        melody_[kept++] = MelodyNote{start, end, n.key, n.program, n.spelling};
     }
+    melody_.resize(kept);
+    const std::vector<MelodyNote>& notes = melody_;
     std::vector<std::int64_t> holds;
     for (const ImportMark& m : source_.marks)
         if (m.part == part_ && m.kind == MarkKind::Hold) holds.push_back(Snap(m.tick));
@@ -557,6 +577,7 @@ void Importer::BuildEvents() {
 
     std::size_t note = 0;
     std::size_t group = 0;
+    events_.reserve(cuts_.size());
     for (std::size_t c = 0; c + 1 < cuts_.size(); ++c) {
         const std::int64_t a = cuts_[c];
         const std::int64_t b = cuts_[c + 1];
@@ -618,36 +639,47 @@ void Importer::SpellAndLayOut() {
         if (e < events_.size()) events_[e].barBefore = true;
     }
 
+    // The units of each event's pitch symbols, one after the other: event i has units [at[i], at[i + 1]).
     struct Measure {
         std::size_t first;
         std::size_t last; // past
-        std::vector<std::vector<Unit>> pitch;
         std::size_t units = 0;
     };
     std::vector<Measure> measures;
+    std::vector<Unit> units;
+    std::vector<std::uint32_t> at;
+    units.reserve(events_.size() * 2);
+    at.reserve(events_.size() + 1);
     std::size_t row = walk::StartRow;
-    std::unordered_map<std::uint32_t, std::optional<Spelled>> spelled; // by state, key and spelling
+    // The spellings met so far, by state, then key and spelling: an index into spellings, from 1. A score
+    // meets few of the states.
+    using Known = std::array<std::uint16_t, 128 * 3>;
+    std::array<std::unique_ptr<Known>, walk::State::Count> known;
+    std::vector<std::optional<Spelled>> spellings;
     for (std::size_t i = 0; i < events_.size(); ++i) {
-        Event& ev = events_[i];
-        if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, {}, 0});
-        std::vector<Unit> units;
+        const Event& ev = events_[i];
+        if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, 0});
+        at.push_back(std::uint32_t(units.size()));
         if (ev.kind == Kind::Note) {
-            const std::uint32_t at =
-                std::uint32_t((row * 128 + std::size_t(ev.key)) * 3 + std::size_t(ev.spelling));
-            auto known = spelled.find(at);
-            if (known == spelled.end()) known = spelled.emplace(at, Spell(row, ev.key, ev.spelling)).first;
-            const std::optional<Spelled>& s = known->second;
-            units.assign(s->units.begin(), s->units.begin() + std::ptrdiff_t(s->count));
+            std::unique_ptr<Known>& ofState = known[row / detail::SymbolIdCount];
+            if (!ofState) ofState = std::make_unique<Known>();
+            std::uint16_t& index = (*ofState)[std::size_t(ev.key) * 3 + std::size_t(ev.spelling)];
+            if (index == 0) {
+                spellings.push_back(Spell(row, ev.key, ev.spelling));
+                index = std::uint16_t(spellings.size());
+            }
+            const std::optional<Spelled>& s = spellings[index - 1];
+            units.insert(units.end(), s->units.begin(), s->units.begin() + std::ptrdiff_t(s->count));
             row = s->nextRow;
         } else {
             const Unit symbol = ev.kind == Kind::Hold ? symbol::Hold : symbol::Rest;
             units.push_back(symbol);
             row = Steps[row + detail::SymbolIdOf(symbol)].next;
         }
-        measures.back().units += units.size();
-        measures.back().pitch.push_back(std::move(units));
+        measures.back().units += units.size() - at.back();
         measures.back().last = i + 1;
     }
+    at.push_back(std::uint32_t(units.size()));
 
     // Line sets of one measure, or two where they are short; a set whose pitch line would hold no symbol
     // that makes a line a pitch line (only ○, ヰ, 大, ＃...) goes with the set before it, or the one after.
@@ -660,10 +692,10 @@ void Importer::SpellAndLayOut() {
         m += count;
     }
     const auto marksPitchLine = [&](const std::pair<std::size_t, std::size_t>& set) {
-        for (std::size_t k = set.first; k < set.first + set.second; ++k)
-            for (const std::vector<Unit>& units : measures[k].pitch)
-                if (std::any_of(units.begin(), units.end(), IsPitchLineSymbol)) return true;
-        return false;
+        const std::size_t from = at[measures[set.first].first];
+        const std::size_t to = at[measures[set.first + set.second - 1].last];
+        return std::any_of(units.begin() + std::ptrdiff_t(from), units.begin() + std::ptrdiff_t(to),
+                           IsPitchLineSymbol);
     };
     for (std::size_t k = 0; k < sets.size() && sets.size() > 1;) {
         if (marksPitchLine(sets[k])) {
@@ -677,8 +709,14 @@ void Importer::SpellAndLayOut() {
     }
 
     std::vector<std::string>& lines = result_.lines;
+    lines.reserve(lines.size() + 3 * sets.size());
+    static constexpr char Hex[] = "0123456789ABCDEF";
     for (const auto& [m, count] : sets) {
+        const std::size_t setUnits = at[measures[m + count - 1].last] - at[measures[m].first] + count;
         std::string timbre, pitch, duration;
+        timbre.reserve(2 * setUnits);
+        pitch.reserve(2 * setUnits);
+        duration.reserve(2 * setUnits);
         const auto put = [](std::string& line, Unit unit) {
             line += char(unit >> 8);
             line += char(unit & 0xFF);
@@ -689,17 +727,20 @@ void Importer::SpellAndLayOut() {
             const Measure& measure = measures[k];
             for (std::size_t i = measure.first; i < measure.last; ++i) {
                 Event& ev = events_[i];
-                const std::vector<Unit>& units = measure.pitch[i - measure.first];
-                for (std::size_t u = 0; u < units.size(); ++u) {
-                    const bool symbolUnit = u + 1 == units.size();
+                for (std::size_t u = at[i]; u < at[i + 1]; ++u) {
                     put(pitch, units[u]);
-                    if (!symbolUnit) {
+                    if (u + 1 < at[i + 1]) {
                         timbre += "  ";
                         put(duration, symbol::Space);
                         ++column;
                         continue;
                     }
-                    timbre += ev.program >= 0 ? Format("%02X", ev.program & 0xFF) : std::string("  ");
+                    if (ev.program >= 0) {
+                        timbre += Hex[(ev.program >> 4) & 0xF];
+                        timbre += Hex[ev.program & 0xF];
+                    } else {
+                        timbre += "  ";
+                    }
                     const std::int32_t ticks = ev.tupletN == 0             ? ev.ticks
                                                : ev.slot == ev.tupletN / 2 ? ev.tupletN
                                                                            : ev.base;

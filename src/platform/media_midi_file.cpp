@@ -82,8 +82,8 @@ bool DescribesMusic(unsigned char type) {
 
 // The data bytes of a channel message whose status is known; the first may have been read already (running
 // status).
-std::optional<MidiChannelEvent> ChannelEvent(ByteReader& track, unsigned char status,
-                                             std::optional<std::uint8_t> first) {
+inline std::optional<MidiChannelEvent> ChannelEvent(ByteReader& track, unsigned char status,
+                                                    std::optional<std::uint8_t> first) {
     MidiChannelEvent event;
     event.status = status;
     if (!first) first = track.Byte();
@@ -140,10 +140,30 @@ std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackI
     ByteReader track(body);
     std::int64_t ticks = 0;
     unsigned char runningStatus = 0;
+    // Room for the track's events (most take three bytes or more), doubling over many tracks; at most 65536
+    // at a time, so that a large track of other data reserves nothing, and one of more events grows as read.
+    constexpr std::size_t MostReserved = std::size_t{1} << 16;
+    if (const std::size_t room = file.events.size() + std::min(body.size() / 3, MostReserved);
+        room > file.events.capacity())
+        file.events.reserve(std::max(room, 2 * file.events.capacity()));
     while (!track.AtEnd()) {
         const std::optional<std::uint32_t> delta = track.VariableLength();
         if (!delta) return std::nullopt;
         ticks += *delta;
+        // A channel message, most of any track, is read straight into the events.
+        const unsigned char next =
+            track.AtEnd() ? 0 : static_cast<unsigned char>(body[body.size() - track.Remaining()]);
+        if (next < 0xF0 && (next >= 0x80 || runningStatus != 0)) {
+            track.Skip(1);
+            if (next >= 0x80) runningStatus = next;
+            const std::optional<MidiChannelEvent> channel = ChannelEvent(
+                track, runningStatus, next < 0x80 ? std::optional<std::uint8_t>(next) : std::nullopt);
+            if (!channel) return std::nullopt;
+            MidiChannelEvent& added = file.events.emplace_back(*channel);
+            added.tick = ticks;
+            added.track = static_cast<std::uint8_t>(trackIndex);
+            continue;
+        }
         const std::optional<TrackEvent> event = ReadEvent(track, runningStatus);
         if (!event) return std::nullopt;
         if (event->channel) {

@@ -118,6 +118,7 @@ ImportRead ReadMidiSource(std::string_view bytes) {
     };
     std::vector<Playing> playing;
     std::int64_t lastNoteEvent = 0;
+    source.notes.reserve(std::min(file->events.size() / 2, MaxImportNotes));
     for (std::size_t i = 0; i < file->events.size(); ++i) {
         const MidiChannelEvent& e = file->events[i];
         const std::int32_t channel = e.Channel();
@@ -280,8 +281,8 @@ class MusicXmlSource {
         std::string instrument; // the score instrument it is played with
     };
 
-    void Start(const std::string& name);
-    void End(const std::string& name);
+    void Start(std::string_view name);
+    void End(std::string_view name);
     PartState& Part(const std::string& id);
     static double Ticks(const PartState& part, double divisions) {
         return divisions * ImportTicksPerQuarter / static_cast<double>(part.divisions);
@@ -296,8 +297,9 @@ class MusicXmlSource {
     std::map<std::string, PartState> parts_;
     std::vector<std::string> path_;
     std::string text_;
-    std::string partId_;    // the part being read
-    std::string scorePart_; // the score-part of the part list being read
+    std::string partId_;           // the part being read
+    PartState* current_ = nullptr; // its state, while partId_ names one
+    std::string scorePart_;        // the score-part of the part list being read
     bool timewise_ = false;
     NoteState note_;
     std::string workTitle_, movementTitle_;
@@ -327,8 +329,9 @@ void MusicXmlSource::EndMeasure(PartState& part) {
     part.measureStart = std::max(part.measureEnd, part.position);
 }
 
-void MusicXmlSource::Start(const std::string& name) {
-    const std::string parent = path_.size() >= 2 ? path_[path_.size() - 2] : std::string();
+// Names are compared as views: their lengths first, then their bytes.
+void MusicXmlSource::Start(std::string_view name) {
+    const std::string_view parent = path_.size() >= 2 ? std::string_view(path_[path_.size() - 2]) : "";
     if (name == "score-timewise") timewise_ = true;
     if (name == "score-part") {
         scorePart_ = Attribute(reader_, "id");
@@ -336,9 +339,10 @@ void MusicXmlSource::Start(const std::string& name) {
     } else if (name == "part" && parent != "part-list") {
         partId_ = Attribute(reader_, "id");
         PartState& part = Part(partId_);
+        current_ = &part;
         if (timewise_) BeginMeasure(part);
     } else if (name == "measure" && !timewise_ && !partId_.empty()) {
-        BeginMeasure(Part(partId_));
+        BeginMeasure(*current_);
     } else if (name == "note") {
         note_ = NoteState{};
     } else if (name == "tie" && parent == "note") {
@@ -346,7 +350,7 @@ void MusicXmlSource::Start(const std::string& name) {
         (type == "start" ? note_.tieStart : note_.tieStop) = true;
     } else if (name == "sound" && !partId_.empty()) {
         const std::string tempo = Attribute(reader_, "tempo");
-        PartState& part = Part(partId_);
+        PartState& part = *current_;
         if (!tempo.empty() && part.index == 0 && Number(tempo) > 0) {
             const auto bpm = std::clamp<std::int32_t>(static_cast<std::int32_t>(std::lround(Number(tempo))),
                                                       MinTempo, MaxTempo);
@@ -425,9 +429,9 @@ void MusicXmlSource::EndNote(PartState& part) {
     tieOpen_[key] = note_.tieStart && !note_.grace ? static_cast<std::int64_t>(source_.notes.size()) : 0;
 }
 
-void MusicXmlSource::End(const std::string& name) {
-    const std::string parent = path_.size() >= 2 ? path_[path_.size() - 2] : std::string();
-    PartState* part = partId_.empty() ? nullptr : &Part(partId_);
+void MusicXmlSource::End(std::string_view name) {
+    const std::string_view parent = path_.size() >= 2 ? std::string_view(path_[path_.size() - 2]) : "";
+    PartState* part = partId_.empty() ? nullptr : current_;
     if (name == "work-title")
         workTitle_ = text_;
     else if (name == "movement-title")

@@ -1,0 +1,190 @@
+#include "score_importer.h"
+
+#include "fMain.h"
+#include "failure.h"
+#include "file_io.h"
+#include "import_loader.h"
+#include "pipe_lengths.h"
+#include "recent_scores.h"
+#include "score_area.h"
+#include "score_checker.h"
+#include "score_file.h"
+#include "score_file_lines.h"
+#include "user_settings.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <algorithm>
+
+namespace nagisora {
+namespace {
+
+constexpr int ImportRefused = 0;
+const QString PipeKey = QStringLiteral("importPipe");
+const QString ImportFilter = QStringLiteral("MIDI/MusicXML (*.mid *.midi *.musicxml *.xml *.mxl)");
+
+QString PipeText(const PipeLength& pipe) {
+    return QStringLiteral("%1.%2 尺 (%3)")
+        .arg(pipe.tenths / 10)
+        .arg(pipe.tenths % 10)
+        .arg(QString::fromLatin1(pipe.note.data(), static_cast<qsizetype>(pipe.note.size())));
+}
+
+// 自動 and every pipe of the table, the remembered one chosen.
+QComboBox* PipeBox(QWidget& parent) {
+    auto* box = new QComboBox(&parent);
+    box->setObjectName(QStringLiteral("cmbPipe"));
+    box->addItem(QStringLiteral("自動 (音域に合う管)"), 0);
+    for (const PipeLength& pipe : PipeLengths)
+        box->addItem(PipeText(pipe), pipe.tenths);
+    box->setCurrentIndex(std::max(0, box->findData(ScoreImporter::RememberedPipe())));
+    return box;
+}
+
+// Every part, those that cannot be imported (drums, no notes) shown greyed; the first melodic part chosen.
+QComboBox* PartBox(QWidget& parent, const std::vector<ImportedPart>& parts) {
+    auto* box = new QComboBox(&parent);
+    box->setObjectName(QStringLiteral("cmbPart"));
+    auto* model = qobject_cast<QStandardItemModel*>(box->model());
+    int chosen = -1;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        const ImportedPart& part = parts[p];
+        const bool melodic = part.playable && !part.drums;
+        QString text = QStringLiteral("%1 %2").arg(p + 1).arg(QString::fromStdString(part.name)).trimmed();
+        if (part.drums) text += QStringLiteral(" (打楽器)");
+        box->addItem(text, static_cast<int>(p + 1));
+        if (!melodic) model->item(static_cast<int>(p))->setEnabled(false);
+        if (melodic && chosen < 0) chosen = static_cast<int>(p);
+    }
+    box->setCurrentIndex(std::max(chosen, 0));
+    return box;
+}
+
+std::vector<ImportedRow> Rows(const std::vector<ImportedFinding>& findings) {
+    std::vector<ImportedRow> rows;
+    rows.reserve(findings.size());
+    for (const ImportedFinding& f : findings)
+        rows.push_back(
+            ImportedRow{f.line, f.column, QString::fromStdString(f.text), QString::fromStdString(f.code)});
+    return rows;
+}
+
+} // namespace
+
+ScoreImporter::ScoreImporter(TMainF& window)
+    : QObject(&window), window_(window),
+      action_(new QAction(QStringLiteral("MIDI/MusicXML から読込…"), &window)) {
+    setObjectName(QStringLiteral("scoreImporter"));
+    const QKeySequence keys(Qt::CTRL | Qt::Key_I);
+    action_->setObjectName(QStringLiteral("actImport"));
+    action_->setShortcut(keys);
+    action_->setToolTip(QStringLiteral("MIDI や MusicXML のファイルを楽譜にして読み込みます (%1)")
+                            .arg(keys.toString(QKeySequence::NativeText)));
+    window.addAction(action_);
+    window.ScoreArea().AddCommand(CommandGroup::Files, action_);
+    connect(action_, &QAction::triggered, this, &ScoreImporter::ChooseAndImport);
+}
+
+bool ScoreImporter::Imports(const QString& fileName) {
+    static const QStringList suffixes{QStringLiteral("mid"), QStringLiteral("midi"),
+                                      QStringLiteral("musicxml"), QStringLiteral("xml"),
+                                      QStringLiteral("mxl")};
+    return suffixes.contains(QFileInfo(fileName).suffix(), Qt::CaseInsensitive);
+}
+
+std::int32_t ScoreImporter::RememberedPipe() {
+    const int tenths = UserSettings()->value(PipeKey, StandardPipeTenths).toInt();
+    return tenths == 0 || PipeOfLength(tenths) ? tenths : StandardPipeTenths;
+}
+
+void ScoreImporter::ChooseAndImport() {
+    QString folder = QFile::decodeName(QByteArray::fromStdString(window_.AppDir()));
+    if (!fileName_.isEmpty()) folder = QFileInfo(fileName_).absolutePath();
+    const std::optional<QString> chosen = window_.ChooseFile(
+        FileDialogRequest{FileDialogRequest::Kind::Open, folder, ImportFilter, {}, fileName_});
+    if (!chosen) return;
+    fileName_ = *chosen;
+    Import(*chosen);
+}
+
+// Nothing changes until the score is made: a failure at any step leaves the window as it was.
+void ScoreImporter::Import(const QString& fileName) {
+    const QString shown = QFileInfo(fileName).fileName();
+    const auto refuse = [&](const std::string& problem) {
+        return Failure(ImportRefused, shown.toStdString() + " を読み込めません: " + problem);
+    };
+    try {
+        std::string bytes;
+        try {
+            bytes = ReadFileBytes(QFile::encodeName(fileName).toStdString());
+        } catch (const Failure& failure) {
+            if (failure.Code() != CodeNumber(IoCode::FileTooLarge)) throw;
+            throw refuse(failure.Message());
+        }
+        std::vector<ImportedPart> parts;
+        try {
+            parts = ImportedParts(bytes);
+        } catch (const Failure& failure) {
+            throw refuse(failure.Message());
+        }
+        // A file with no part to choose is refused by the import itself, without asking first.
+        const bool choosable = std::any_of(parts.begin(), parts.end(),
+                                           [](const ImportedPart& p) { return p.playable && !p.drums; });
+        const std::optional<ImportChoice> choice =
+            choosable ? Ask(shown, parts) : std::optional(ImportChoice{StandardPipeTenths, 0});
+        if (!choice) return;
+        if (choosable) UserSettings()->setValue(PipeKey, choice->pipeTenths);
+        ImportedScore score;
+        try {
+            score = ImportThroughModule(bytes, choice->part, choice->pipeTenths);
+        } catch (const Failure& failure) {
+            throw refuse(failure.Message());
+        }
+        if (score.text.size() > EditedScoreLimit)
+            throw refuse("楽譜が大きすぎます (" + std::to_string(score.text.size()) + " バイト)");
+        window_.ReplaceScore(SplitScoreFileLines(score.text));
+        window_.SetSettings(score.settings);
+        if (auto* recent = window_.findChild<RecentScores*>()) recent->Add(fileName);
+        if (auto* checker = window_.findChild<TScoreChecker*>()) {
+            checker->SetImportFindings(Rows(score.findings));
+            if (!score.findings.empty()) checker->ShowProblems();
+        }
+    } catch (const Failure& failure) {
+        window_.ReportFailure(failure);
+    } catch (const std::bad_alloc&) {
+        window_.ReportFailure(refuse(IoErrorMessage(IoCode::OutOfMemory)));
+    }
+}
+
+std::optional<ImportChoice> ScoreImporter::Ask(const QString& fileName,
+                                               const std::vector<ImportedPart>& parts) {
+    QDialog dialog(&window_);
+    dialog.setObjectName(QStringLiteral("importDialog"));
+    dialog.setWindowTitle(QStringLiteral("MIDI/MusicXML から読込"));
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(QStringLiteral("ファイル:"), new QLabel(fileName, &dialog));
+    QComboBox* pipe = PipeBox(dialog);
+    form->addRow(QStringLiteral("尺八の長さ(&P):"), pipe);
+    const auto melodic = std::count_if(parts.begin(), parts.end(),
+                                       [](const ImportedPart& p) { return p.playable && !p.drums; });
+    QComboBox* part = melodic > 1 ? PartBox(dialog, parts) : nullptr;
+    if (part != nullptr) form->addRow(QStringLiteral("パート(&A):"), part);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    buttons->addButton(QStringLiteral("読込"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return ImportChoice{pipe->currentData().toInt(), part != nullptr ? part->currentData().toInt() : 0};
+}
+
+} // namespace nagisora

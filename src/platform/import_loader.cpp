@@ -1,0 +1,104 @@
+#include "import_loader.h"
+
+#include "failure.h"
+#include "file_io.h"
+#include "import_module.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <memory>
+
+#ifndef NAGISORA_IMPORT_MODULE_DIR
+#error "NAGISORA_IMPORT_MODULE_DIR: the module's install folder relative to the program's folder"
+#endif
+#ifndef NAGISORA_BUILD_DIR
+#error "NAGISORA_BUILD_DIR: the build tree, whose programs find the module where the build put it"
+#endif
+
+namespace nagisora {
+namespace {
+
+constexpr int ImportRefused = 0;
+
+struct Freed {
+    void operator()(char* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<char, Freed>;
+
+// The module beside the program, in the install's library folder, or, for a program of the build tree (the
+// window or a test), where the build writes it. Loaded once and kept for the rest of the run.
+void* Module() {
+    static void* const handle = [] {
+        const std::string programDir = ExecutableDir();
+        std::vector<std::string> candidates{programDir + ImportModuleFileName,
+                                            programDir + NAGISORA_IMPORT_MODULE_DIR "/" +
+                                                ImportModuleFileName};
+        const std::string buildDir = NAGISORA_BUILD_DIR "/";
+        if (programDir.starts_with(buildDir))
+            candidates.push_back(buildDir + "src/cli/" + ImportModuleFileName);
+        std::string errors;
+        for (const std::string& candidate : candidates) {
+            if (void* loaded = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
+                return loaded;
+            if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
+        }
+        throw Failure(ImportRefused, "読込のモジュール " + std::string(ImportModuleFileName) +
+                                         " を読み込めません (" + errors + ")");
+    }();
+    return handle;
+}
+
+template <class Entry>
+Entry EntryOf(const char* name) {
+    if (void* entry = ::dlsym(Module(), name)) return reinterpret_cast<Entry>(entry);
+    throw Failure(ImportRefused,
+                  "読込のモジュール " + std::string(ImportModuleFileName) + " に " + name + " がありません");
+}
+
+} // namespace
+
+std::vector<ImportedPart> ImportedParts(std::string_view bytes) {
+    const auto entry = EntryOf<ImportPartsEntry>(ImportPartsEntryName);
+    std::vector<ImportedPart> parts;
+    char* report = nullptr;
+    const int status = entry(
+        bytes.data(), bytes.size(), &parts,
+        [](void* context, const char* name, int drums, int playable) {
+            static_cast<std::vector<ImportedPart>*>(context)->push_back(
+                ImportedPart{name, drums != 0, playable != 0});
+        },
+        &report);
+    const Buffer reportBuffer(report);
+    if (status != 0) throw Failure(ImportRefused, report ? report : "");
+    return parts;
+}
+
+ImportedScore ImportThroughModule(std::string_view bytes, std::int32_t part, std::int32_t pipeTenths) {
+    const auto entry = EntryOf<ImportEachEntry>(ImportEachEntryName);
+    ImportedScore imported;
+    NagisoraImportOutcome outcome{};
+    char* score = nullptr;
+    std::size_t scoreSize = 0;
+    char* report = nullptr;
+    const int status = entry(
+        bytes.data(), bytes.size(), part, pipeTenths, &imported.findings,
+        [](void* context, int line, int column, const char* text, const char* code) {
+            static_cast<std::vector<ImportedFinding>*>(context)->push_back(
+                ImportedFinding{line, column, text, code});
+        },
+        &outcome, &score, &scoreSize, &report);
+    const Buffer scoreBuffer(score);
+    const Buffer reportBuffer(report);
+    if (status != 0) throw Failure(ImportRefused, report ? report : "");
+    imported.text.assign(score, scoreSize);
+    imported.settings.tempo = outcome.tempo;
+    imported.settings.transpose = outcome.transpose;
+    imported.settings.volume = outcome.volume;
+    imported.settings.instrument = outcome.instrument;
+    imported.part = outcome.part;
+    imported.pipeTenths = outcome.pipeTenths;
+    imported.summary = report ? report : "";
+    return imported;
+}
+
+} // namespace nagisora
