@@ -2,9 +2,16 @@
 
 #include <algorithm>
 #include <string_view>
+#include <sys/resource.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace nagisora {
+namespace {
+
+constexpr int BackgroundNice = 10; // added to the program's own (Linux gives each thread its own)
+
+} // namespace
 
 BackgroundCheck::BackgroundCheck(Done done)
     : done_(std::move(done)), thread_([this](std::stop_token stop) { Run(std::move(stop)); }) {}
@@ -32,6 +39,8 @@ void BackgroundCheck::Discard(std::vector<Finding> findings) {
 }
 
 void BackgroundCheck::Run(std::stop_token stop) {
+    // Below the window's thread: where the cores are busy, a keystroke is drawn before the check goes on.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BackgroundNice);
     while (true) {
         std::optional<Job> job;
         std::vector<Finding> discarded;

@@ -11,9 +11,11 @@
 #include <QStyleHints>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTextOption>
 #include <QToolTip>
 #include <QWheelEvent>
+#include <algorithm>
 
 namespace nagisora {
 
@@ -83,11 +85,27 @@ void TScoreArea::contextMenuEvent(QContextMenuEvent* event) {
     menu->popup(event->globalPos());
 }
 
+// The area draws each mark over the whole line that holds it: marks that follow on from one another in the
+// same look are drawn as one, which looks the same (a wavy line's waves are placed from the area's left edge,
+// not from the mark's) and costs a line's drawing instead of one per mark.
 void TScoreArea::SetMarks(MarkLayer layer, QList<QTextEdit::ExtraSelection> marks) {
     marks_[layer] = std::move(marks);
     QList<QTextEdit::ExtraSelection> all;
     for (const auto& [_, layerMarks] : marks_)
-        all += layerMarks;
+        for (const QTextEdit::ExtraSelection& mark : layerMarks) {
+            if (!all.isEmpty()) {
+                QTextCursor& last = all.last().cursor;
+                const bool follows = mark.cursor.selectionStart() == last.selectionEnd() &&
+                                     mark.cursor.hasSelection() && last.hasSelection() &&
+                                     mark.cursor.block() == last.block();
+                if (follows && mark.format == all.last().format) {
+                    last.setPosition(last.selectionStart());
+                    last.setPosition(mark.cursor.selectionEnd(), QTextCursor::KeepAnchor);
+                    continue;
+                }
+            }
+            all.push_back(mark);
+        }
     setExtraSelections(all);
 }
 
@@ -189,7 +207,34 @@ int TScoreArea::LastLineInView() const {
     return last;
 }
 
-std::vector<TScoreArea::LineInView> TScoreArea::LinesInView() const {
+// Unless a line's layout keeps its glyphs, Qt shapes the line's text again for every drawing and every
+// look-up of a position in it, all of the line whatever part is in view: on lines of thousands of characters
+// that is most of what a keystroke costs. The lines in view keep their glyphs; lines that leave the view drop
+// them the next time they are laid out or drawn. The lines are held by number: a block that was removed is
+// gone.
+void TScoreArea::KeepGlyphsInView() {
+    const QPointF offset = contentOffset();
+    const int height = viewport()->height();
+    std::vector<int> inView;
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        block.layout()->setCacheEnabled(true); // before the block is laid out below
+        inView.push_back(block.blockNumber());
+        if (blockBoundingGeometry(block).translated(offset).bottom() >= height) break;
+    }
+    for (const int line : glyphsKept_)
+        if (!std::binary_search(inView.begin(), inView.end(), line))
+            if (const QTextBlock block = document()->findBlockByNumber(line); block.isValid())
+                block.layout()->setCacheEnabled(false);
+    glyphsKept_ = std::move(inView);
+}
+
+void TScoreArea::paintEvent(QPaintEvent* event) {
+    KeepGlyphsInView();
+    QPlainTextEdit::paintEvent(event);
+}
+
+std::vector<TScoreArea::LineInView> TScoreArea::LinesInView() {
+    KeepGlyphsInView();
     std::vector<LineInView> lines;
     const QPointF offset = contentOffset();
     const int height = viewport()->height();
@@ -198,12 +243,21 @@ std::vector<TScoreArea::LineInView> TScoreArea::LinesInView() const {
         const QRectF box = blockBoundingGeometry(block).translated(offset);
         if (box.top() >= height) break;
         if (!block.isVisible()) continue;
-        const int y =
-            static_cast<int>(std::max<qreal>(box.top(), 0) + std::min<qreal>(box.height(), height) / 2);
-        const int left = cursorForPosition(QPoint(0, y)).position() - block.position();
-        const int right = cursorForPosition(QPoint(width, y)).position() - block.position();
+        // The characters at the viewport's left and right edges, in the layout's own coordinates.
+        const QTextLayout& layout = *block.layout();
+        const qreal left = -box.left() - layout.position().x();
+        int first = block.length();
+        int last = 0;
+        for (int l = 0; l < layout.lineCount(); ++l) {
+            const QTextLine line = layout.lineAt(l);
+            const qreal top = box.top() + layout.position().y() + line.y();
+            if (top >= height || top + line.height() <= 0) continue;
+            first = std::min(first, line.xToCursor(left));
+            last = std::max(last, line.xToCursor(left + width));
+        }
+        if (first > last) continue;
         lines.push_back(
-            LineInView{block.blockNumber(), std::max(0, left - 1), std::min(block.length() - 1, right + 1)});
+            LineInView{block.blockNumber(), std::max(0, first - 1), std::min(block.length() - 1, last + 1)});
     }
     return lines;
 }

@@ -61,7 +61,7 @@ class TScoreArea : public QPlainTextEdit {
         int last = 0;
     };
     // The lines in view, top to bottom: marks on other text need not be made.
-    std::vector<LineInView> LinesInView() const;
+    std::vector<LineInView> LinesInView();
     // The last line (block, from 0) in view.
     int LastLineInView() const;
 
@@ -77,12 +77,14 @@ class TScoreArea : public QPlainTextEdit {
     void scrollContentsBy(int dx, int dy) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
 
   private:
     void NoteSeparators(int position, int removed, int added);
     void BreakAtSeparators();
     void SteadyCaretOnLongLines();
+    void KeepGlyphsInView();
 
     static constexpr int LongLineCharacters = 2048;
     int blinkMs_ = -1; // the caret's blink, as the platform sets it
@@ -97,7 +99,8 @@ class TScoreArea : public QPlainTextEdit {
     std::vector<ToolTipSource> toolTipSources_;
     std::size_t sizeLimit_ = 0; // 0: none
     std::function<void(const Failure&)> refused_;
-    int wheelAngle_ = 0; // of a Ctrl+wheel turn, short of a whole step
+    std::vector<int> glyphsKept_; // the lines whose layouts keep their glyphs, in order
+    int wheelAngle_ = 0;          // of a Ctrl+wheel turn, short of a whole step
 };
 
 } // namespace nagisora

@@ -161,8 +161,8 @@ void TProblemsF::ShowInFront() {
 
 TScoreChecker::TScoreChecker(TMainF& window)
     : QObject(&window), window_(window), model_(window.Model()), area_(window.ScoreArea()),
-      queued_(new QTimer(this)), viewMoved_(new QTimer(this)), problemsF_(new TProblemsF(&window)),
-      next_(new QAction(QStringLiteral("次の問題へ"), &window)),
+      queued_(new QTimer(this)), toBackground_(new QTimer(this)), viewMoved_(new QTimer(this)),
+      problemsF_(new TProblemsF(&window)), next_(new QAction(QStringLiteral("次の問題へ"), &window)),
       previous_(new QAction(QStringLiteral("前の問題へ"), &window)),
       problems_(new QAction(QStringLiteral("問題の一覧…"), &window)) {
     setObjectName(QStringLiteral("ScoreChecker"));
@@ -171,6 +171,12 @@ TScoreChecker::TScoreChecker(TMainF& window)
     queued_->setSingleShot(true);
     queued_->setInterval(0);
     connect(queued_, &QTimer::timeout, this, &TScoreChecker::CheckNow);
+    // The whole text goes to the background once the event that changed it is done, so that the check does
+    // not share the cores with the keystroke's drawing (and a paste is handed over once).
+    toBackground_->setSingleShot(true);
+    toBackground_->setInterval(0);
+    connect(toBackground_, &QTimer::timeout, this,
+            [this] { background_->Request(generation_, model_.LineBytes(), UnmappableFindings()); });
     connect(&model_, &ScoreModel::Remapped, this, &TScoreChecker::QueueCheck);
     background_ =
         std::make_unique<BackgroundCheck>([this](std::uint64_t generation, std::vector<Finding> found) {
@@ -232,7 +238,7 @@ void TScoreChecker::QueueCheck(int first, int last, int delta) {
     else
         findings_.clear();
     MarkInView();
-    background_->Request(generation_, model_.LineBytes(), UnmappableFindings());
+    toBackground_->start();
 }
 
 void TScoreChecker::CheckAround(int first, int last, int delta) {
@@ -284,6 +290,7 @@ bool TScoreChecker::Queued() const {
 
 void TScoreChecker::CheckNow() {
     queued_->stop();
+    toBackground_->stop();
     checked_ = ++generation_; // a result of the background is older
     std::vector<Finding> findings = CheckScore(model_.Lines(), model_.Map());
     MergeFindings(findings, UnmappableFindings());

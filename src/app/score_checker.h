@@ -129,6 +129,7 @@ class TScoreChecker : public QObject {
     ScoreModel& model_;
     TScoreArea& area_;
     QTimer* queued_;
+    QTimer* toBackground_;
     std::vector<Finding> findings_;
     QTimer* viewMoved_; // marks made anew once the scrolling stops for a moment
     TProblemsF* problemsF_;

@@ -68,6 +68,8 @@ constexpr int ByteBeforeShift = 8;
 constexpr int ByteAfterShift = 16;
 constexpr int Stale = -2;  // the state of a block to be coloured again: no look has it
 constexpr int SliceMs = 8; // of colouring at a time after a keystroke
+// Characters of the lines after an edit that are coloured within the keystroke.
+constexpr int ColouredAtOnce = 1024;
 
 } // namespace
 
@@ -180,11 +182,23 @@ void ScoreColours::Recolour(int first, int last) {
         }
     }
     if (lastStale < 0) return;
-    const int stopAt = std::max(last + 1, area_.LastLineInView());
+    // The pass colours the lines after the edit down to the end of the view, as long as the characters it
+    // colours (and so lays out again) stay within a keystroke's budget: on lines of thousands of characters
+    // the rest are coloured in slices once the keystroke is shown. The pass goes on through the lines marked
+    // stale and stops after the last line to colour.
+    const int viewEnd = std::max(last + 1, area_.LastLineInView());
+    int stopAt = last + 1;
+    int characters = 0;
     QTextBlock block = document()->findBlockByNumber(last + 1);
-    for (int b = last + 1; b <= lastStale && b < stopAt && block.isValid(); ++b, block = block.next())
+    for (int b = last + 1; b <= std::min(viewEnd, lastStale) && block.isValid(); ++b, block = block.next()) {
+        if (block.userState() == LookOf(b)) continue;
+        if ((characters += block.length()) > ColouredAtOnce) break;
+        stopAt = b;
+    }
+    block = document()->findBlockByNumber(last + 1);
+    for (int b = last + 1; b < stopAt && block.isValid(); ++b, block = block.next())
         block.setUserState(Stale);
-    if (stopAt <= lastStale && block.isValid()) {
+    if (block.isValid() && block.userState() != LookOf(stopAt)) {
         // Coloured by the pass, which then finds its state as it was and goes no further.
         block.setUserState(LookOf(stopAt));
         stopAt_ = stopAt;

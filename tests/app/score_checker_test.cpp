@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -116,6 +117,19 @@ class ScoreCheckerTest : public QObject {
                 QCOMPARE(mark.selectedText().size(), qsizetype(findings[f].span.length));
             }
         }
+    }
+
+    // A long line scrolled to its end has the findings in view marked, and only those.
+    void marksOfALongLineInView() {
+        Harness h;
+        h.window->show();
+        h.SetScore(u"\n"_qs + u"ロa"_qs.repeated(1500) + u"\n"_qs); // each a is a finding
+        TScoreArea& area = h.window->ScoreArea();
+        area.horizontalScrollBar()->setValue(area.horizontalScrollBar()->maximum());
+        CheckerOf(h).CheckNow();
+        const QList<QTextEdit::ExtraSelection> inView = area.Marks(MarkLayer::Findings);
+        const int lastX = area.cursorRect(inView.last().cursor).x();
+        QVERIFY(inView.size() < 100 && lastX > 0 && lastX <= area.viewport()->width());
     }
 
     void f8AndTheProblemsWindowReachEachFinding() {

@@ -107,6 +107,22 @@ class ScoreViewsTest : public QObject {
         QCOMPARE(ColourAt(h, 9, 2), colourOf(UnitKind::Other));
     }
 
+    // On lines of thousands of characters a keystroke colours its own line, the later ones right after.
+    void longLinesAreRecolouredAfterTheKeystroke() {
+        Harness h;
+        const QString set =
+            u"\n"_qs + QString(u'ロ').repeated(1500) + u"\n"_qs + QString(u'－').repeated(1500);
+        h.SetScore(set + u"\n"_qs + set); // pitch lines 2 and 5
+        QCoreApplication::processEvents();
+        ScoreColours& colours = ViewsOf(h).Colours();
+        const QColor other = colours.FormatOf(UnitKind::Other).foreground().color();
+        colours.TakeLinesColoured();
+        PutCaret(h, 2, 3);
+        Type(h, u"a"_qs); // moves the units of line 5
+        QVERIFY(colours.TakeLinesColoured() <= 2 && ColourAt(h, 5, 2) != other);
+        QTRY_COMPARE(ColourAt(h, 5, 2), other);
+    }
+
     // Readable on a light and on a dark base.
     void coloursStandOutFromEitherBase() {
         for (const QColor base : {QColor(Qt::white), QColor(0x1E, 0x1F, 0x22)})
