@@ -266,8 +266,9 @@ std::int32_t AfterShortest(std::int32_t units) {
 // event with time. A measure at the nearest 64th note if that is at most 1.75 ticks away, else at the 64th
 // note before, with a rest up to a note that begins it (a rest or ー begins with the measure). Where a note
 // would then begin more than 1.75 ticks late (short notes before the bar line leave no point of the grid
-// near it), the measure begins with the event before it instead, if that is in no written tuplet and leaves
-// the measure before with time: the bar line moves by less than a 32nd note, and every note keeps its time.
+// near it), the measure begins with an event before it instead, the nearest one that is in no written tuplet,
+// leaves the measure before with time and a point of the grid after the note before it: the bar line moves
+// by less than a 32nd note, and every note keeps its time.
 void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>& tuplets,
                  const std::vector<std::int32_t>& tupletOf, std::vector<std::size_t>& measureStarts,
                  Pieces& placed) {
@@ -277,28 +278,30 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
     std::vector<std::int32_t>& measureAt = placed.measureAt;
     measureAt.assign(measureStarts.size() + 1, 0);
     std::int64_t tick = 0;
-    std::size_t lastTimed = n;  // the last event with time so far, n for none
-    std::size_t beforeLast = n; // the event with time before it
-    bool lastWasNote =
-        false;         // whether that last one begins a sound (a note, or a ー after a note of no time)
-    std::size_t m = 1; // the next measure to place
-    bool held = false; // a note of no time since the last event with time
-    // Lets the measure m begin with the last event with time, before the event where it was to begin.
-    const auto beginEarlier = [&]() {
-        if (beforeLast == n || m >= measureStarts.size()) return false;
-        std::size_t start = lastTimed;
-        while (start > measureStarts[m - 1] && events[start - 1].Oncho <= 0)
-            --start;
-        for (std::size_t e = start; e <= lastTimed; ++e)
-            if (tupletOf[e] >= 0) return false;
-        const std::int32_t begins = GridBelow(at[lastTimed]);
-        if (start <= measureStarts[m - 1] || beforeLast < measureStarts[m - 1] ||
-            begins <= measureAt[m - 1] || begins < AfterShortest(at[beforeLast]))
-            return false;
-        measureStarts[m] = start;
-        measureAt[m++] = begins;
-        if (!lastWasNote) at[lastTimed] = begins;
-        return true;
+    std::size_t lastTimed = n; // the last event with time so far, n for none
+    std::size_t m = 1;         // the next measure to place
+    bool held = false;         // a note of no time since the last event with time
+    // Lets the measure m begin with an event with time before e, where it was to begin.
+    const auto beginEarlier = [&](std::size_t e) {
+        const std::size_t first = measureStarts[m - 1];
+        for (std::size_t k = e; k-- > first;) {
+            if (tupletOf[k] >= 0) return false;
+            if (events[k].Oncho <= 0) continue;
+            const std::int32_t begins = GridBelow(at[k]);
+            if (begins <= measureAt[m - 1] || at[e] - begins >= NoteTypes[ShortestTupletType].units)
+                return false;
+            // The event with time before it, and whether a note of no time between them sounds in it.
+            std::size_t before = k;
+            bool sounds = events[k].Onko > 0;
+            while (before > first && events[--before].Oncho <= 0)
+                sounds = sounds || (events[k].Onko == -1 && events[before].Onko > 0);
+            if (before == k || events[before].Oncho <= 0 || begins < AfterShortest(at[before])) continue;
+            measureStarts[m] = before + 1;
+            measureAt[m++] = begins;
+            if (!sounds) at[k] = begins;
+            return true;
+        }
+        return false;
     };
     for (std::size_t e = 0; e <= n; ++e) {
         const std::int32_t tuplet = e < n ? tupletOf[e] : -1;
@@ -321,7 +324,7 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
             if (std::abs(begins - at[e]) > Near) begins = GridBelow(at[e]);
             if (e == n && n > 0 && tupletOf[n - 1] >= 0) begins = at[e];
             if (lastTimed < n) begins = std::max(begins, AfterShortest(at[lastTimed]));
-            if (!(note && begins - at[e] > Near && beginEarlier())) {
+            if (!(note && begins - at[e] > Near && e < n && beginEarlier(e))) {
                 measureAt[m++] = begins;
                 if (!note || begins > at[e]) at[e] = begins;
             }
@@ -329,9 +332,7 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
         held = false;
         if (e < n) {
             tick += events[e].Oncho;
-            beforeLast = lastTimed;
             lastTimed = e;
-            lastWasNote = note;
         }
     }
     measureAt.back() = std::max(measureAt.back(), GridBelow(at.back() + MeasureGrid - 1));
