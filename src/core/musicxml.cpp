@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <numeric>
 #include <optional>
 #include <utility>
@@ -19,28 +20,32 @@
 namespace nagisora {
 namespace {
 
-// Written time: 480 divisions a quarter note, four to a tick, so that a 128th note (3.75 ticks) is whole.
-constexpr std::int32_t UnitsPerTick = 4;
+// Written time: 960 divisions a quarter note, eight to a tick, so that a 256th note (1.875 ticks) is whole.
+constexpr std::int32_t UnitsPerTick = 8;
 constexpr std::int32_t Divisions = MusicXmlDivisions;
 constexpr std::int32_t Beat = Divisions;
 
 // The note types, longest first, in written units: the notation's own durations reach the 32nd note (＊);
-// the 64th and 128th notes write what falls between them.
+// the 64th, 128th and 256th notes write what falls between them.
 struct NoteType {
     std::int32_t units;
     std::string_view name;
 };
-constexpr std::array<NoteType, 8> NoteTypes{{{1920, "whole"},
-                                             {960, "half"},
-                                             {480, "quarter"},
-                                             {240, "eighth"},
-                                             {120, "16th"},
-                                             {60, "32nd"},
-                                             {30, "64th"},
-                                             {15, "128th"}}};
+constexpr std::array<NoteType, 9> NoteTypes{{{3840, "whole"},
+                                             {1920, "half"},
+                                             {960, "quarter"},
+                                             {480, "eighth"},
+                                             {240, "16th"},
+                                             {120, "32nd"},
+                                             {60, "64th"},
+                                             {30, "128th"},
+                                             {15, "256th"}}};
 constexpr std::uint8_t QuarterType = 2;
 // A measure lasts a whole number of 64th notes: notation programs round other lengths up.
-constexpr std::int32_t MeasureGrid = 30;
+constexpr std::int32_t MeasureGrid = 60;
+// How far a written note may begin from its tick: 1.75 ticks, so that a reader that plays in whole ticks
+// still plays it within two.
+constexpr std::int32_t Near = 7 * UnitsPerTick / 4;
 constexpr std::uint8_t ShortestTupletType = 5; // a tuplet's base is at least a 32nd note
 
 // How a written note shows its length: a type, maybe dotted, in the time modification actual:normal.
@@ -89,9 +94,9 @@ std::int32_t NormalNotesOf(std::int32_t marker) {
 // that plays in whole ticks.
 std::int32_t WrittenAt(std::int64_t tick) {
     const std::int64_t units = tick * UnitsPerTick;
-    for (const std::int32_t grid : {60, 30, 15}) {
+    for (const std::int32_t grid : {120, 60, 30}) {
         const std::int64_t nearest = (units + grid / 2) / grid * grid;
-        if (std::abs(nearest - units) <= 7) return static_cast<std::int32_t>(nearest);
+        if (std::abs(nearest - units) <= Near) return static_cast<std::int32_t>(nearest);
     }
     return static_cast<std::int32_t>(units);
 }
@@ -137,7 +142,7 @@ bool PlacesNearTheirTicks(const TupletGroup& group, const std::int32_t (&values)
     for (std::int32_t place = 0; place < group.marker; ++place) {
         // Both in written units times the marker, so that a seventh is whole.
         const std::int64_t played = written * group.marker + place * span;
-        if (std::abs(played - ticks * UnitsPerTick * group.marker) > 7 * group.marker) return false;
+        if (std::abs(played - ticks * UnitsPerTick * group.marker) > Near * group.marker) return false;
         ticks += values[place];
     }
     return true;
@@ -169,15 +174,14 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
         free = free && (cut == measureStarts.end() || *cut > static_cast<std::size_t>(group.last - 1));
         // A bracket begins where the music does, on the grid of 64th notes that measures keep, or after
         // durations that the grid only comes near, at the point of the grid where they end: then the group is
-        // whole and lies inside a measure (measures keep the grid) and its notes begin within 1.75 ticks of
-        // where they sound, as a reader plays its places.
+        // whole and lies inside a measure (measures keep the grid), not at its start (after notes of no time
+        // too), and its notes begin within 1.75 ticks of where they sound, as a reader plays its places.
         const std::int64_t begins = ticksBefore[static_cast<std::size_t>(group.first - 1)];
         const bool onGrid = begins * UnitsPerTick % MeasureGrid == 0;
         if (!onGrid) {
             const std::int64_t ends = ticksBefore[static_cast<std::size_t>(group.last)];
             free = free && group.Whole() && ends < ticksBefore.back() &&
-                   !std::binary_search(measureStarts.begin(), measureStarts.end(),
-                                       static_cast<std::size_t>(group.first - 1)) &&
+                   ticksBefore[*std::prev(cut)] != begins &&
                    (cut == measureStarts.end() || ticksBefore[*cut] != ends);
         }
         if (!free) continue;
@@ -206,7 +210,7 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
     return written;
 }
 
-// The values of tied notes that together last units (a multiple of a 128th note) from at: up to the next
+// The values of tied notes that together last units (a multiple of a 256th note) from at: up to the next
 // beat of the measure where a note begins off the beat on the grid of 32nd notes and runs past it, then the
 // longest plain or dotted values first. A note off that grid (after durations that the grid only comes near)
 // is not cut at the beats, which it would only cut into more pieces.
@@ -220,7 +224,7 @@ void SplitUnits(std::int32_t at, std::int32_t units, Emit&& emit) {
     }
     for (std::uint8_t type = 0; type < NoteTypes.size() && units > 0; ++type) {
         const std::int32_t t = NoteTypes[type].units;
-        if (t >= 30 && units >= t + t / 2) { // dotted down to a 128th note
+        if (t > NoteTypes.back().units && units >= t + t / 2) { // dotted down to a 128th note
             emit(t + t / 2, NoteValue{type, true});
             units -= t + t / 2;
         }
@@ -252,12 +256,21 @@ std::int32_t GridBelow(std::int32_t units) {
     return units / MeasureGrid * MeasureGrid;
 }
 
+// The first point of the grid of measures at least a 256th note after units.
+std::int32_t AfterShortest(std::int32_t units) {
+    return GridBelow(units + NoteTypes.back().units + MeasureGrid - 1);
+}
+
 // Where every event and every measure begins in written units. A written tuplet's events at their exact
-// offsets from the tuplet's start, every other event at WrittenAt, never less than a 128th note after an
+// offsets from the tuplet's start, every other event at WrittenAt, never less than a 256th note after an
 // event with time. A measure at the nearest 64th note if that is at most 1.75 ticks away, else at the 64th
-// note before, with a rest up to a note that begins it (a rest or ー begins with the measure).
+// note before, with a rest up to a note that begins it (a rest or ー begins with the measure). Where a note
+// would then begin more than 1.75 ticks late (short notes before the bar line leave no point of the grid
+// near it), the measure begins with an event before it instead, the nearest one that is in no written tuplet,
+// leaves the measure before with time and a point of the grid after the note before it: the bar line moves
+// by less than a 32nd note, and every note keeps its time.
 void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>& tuplets,
-                 const std::vector<std::int32_t>& tupletOf, const std::vector<std::size_t>& measureStarts,
+                 const std::vector<std::int32_t>& tupletOf, std::vector<std::size_t>& measureStarts,
                  Pieces& placed) {
     const std::size_t n = events.size();
     std::vector<std::int32_t>& at = placed.writtenAt;
@@ -268,6 +281,28 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
     std::size_t lastTimed = n; // the last event with time so far, n for none
     std::size_t m = 1;         // the next measure to place
     bool held = false;         // a note of no time since the last event with time
+    // Lets the measure m begin with an event with time before e, where it was to begin.
+    const auto beginEarlier = [&](std::size_t e) {
+        const std::size_t first = measureStarts[m - 1];
+        for (std::size_t k = e; k-- > first;) {
+            if (tupletOf[k] >= 0) return false;
+            if (events[k].Oncho <= 0) continue;
+            const std::int32_t begins = GridBelow(at[k]);
+            if (begins <= measureAt[m - 1] || at[e] - begins >= NoteTypes[ShortestTupletType].units)
+                return false;
+            // The event with time before it, and whether a note of no time between them sounds in it.
+            std::size_t before = k;
+            bool sounds = events[k].Onko > 0;
+            while (before > first && events[--before].Oncho <= 0)
+                sounds = sounds || (events[k].Onko == -1 && events[before].Onko > 0);
+            if (before == k || events[before].Oncho <= 0 || begins < AfterShortest(at[before])) continue;
+            measureStarts[m] = before + 1;
+            measureAt[m++] = begins;
+            if (!sounds) at[k] = begins;
+            return true;
+        }
+        return false;
+    };
     for (std::size_t e = 0; e <= n; ++e) {
         const std::int32_t tuplet = e < n ? tupletOf[e] : -1;
         if (e > 0 && tuplet >= 0 &&
@@ -282,17 +317,17 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
             held = held || events[e].Onko > 0;
             continue;
         }
+        const bool note = e < n && (events[e].Onko > 0 || (events[e].Onko == -1 && held));
         // The first event with time of the next measure, or the end: where the measure begins.
         if (m <= measureStarts.size() && (m == measureStarts.size() ? e == n : e >= measureStarts[m])) {
-            const bool note = e < n && (events[e].Onko > 0 || (events[e].Onko == -1 && held));
             std::int32_t begins = (at[e] + MeasureGrid / 2) / MeasureGrid * MeasureGrid;
-            if (std::abs(begins - at[e]) > 7) begins = GridBelow(at[e]);
+            if (std::abs(begins - at[e]) > Near) begins = GridBelow(at[e]);
             if (e == n && n > 0 && tupletOf[n - 1] >= 0) begins = at[e];
-            if (lastTimed < n)
-                begins =
-                    std::max(begins, GridBelow(at[lastTimed] + NoteTypes.back().units + MeasureGrid - 1));
-            measureAt[m++] = begins;
-            if (!note || begins > at[e]) at[e] = begins;
+            if (lastTimed < n) begins = std::max(begins, AfterShortest(at[lastTimed]));
+            if (!(note && begins - at[e] > Near && e < n && beginEarlier(e))) {
+                measureAt[m++] = begins;
+                if (!note || begins > at[e]) at[e] = begins;
+            }
         }
         held = false;
         if (e < n) {
@@ -307,7 +342,7 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
 // no sound in the MIDI file (the checker reports them) and are left out, unless a ー holds them on.
 Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& places,
                 const std::vector<WrittenTuplet>& tuplets, const std::vector<std::int32_t>& tupletOf,
-                const std::vector<std::size_t>& measureStarts, const ConversionSettings& settings) {
+                std::vector<std::size_t>& measureStarts, const ConversionSettings& settings) {
     Pieces result;
     std::vector<Piece>& pieces = result.pieces;
     pieces.reserve(events.size() + events.size() / 4);
@@ -595,7 +630,7 @@ constexpr std::string_view Steps = "CDEFGAB";
 // within their tuplet, each level of beam (eighth, 16th, 32nd...) over the notes that have it, a lone short
 // note with a hook. Rests end a group.
 enum class BeamMark : std::uint8_t { None, Begin, Continue, End, ForwardHook, BackwardHook };
-constexpr std::size_t BeamLevels = 5; // eighth to 128th
+constexpr std::size_t BeamLevels = 6; // eighth to 256th
 using Beams = std::array<BeamMark, BeamLevels>;
 
 std::vector<Beams> BeamsOf(std::span<const Piece> pieces, std::int32_t origin) {
@@ -644,18 +679,21 @@ std::vector<Beams> BeamsOf(std::span<const Piece> pieces, std::int32_t origin) {
 constexpr std::array<std::string_view, 6> BeamNames{"",    "begin",        "continue",
                                                     "end", "forward hook", "backward hook"};
 
-// The title as the page shows it: at most this many columns, a wide (East Asian) character taking two, with
-// "…" where it is cut.
-constexpr std::size_t ShownTitleColumns = 48;
+// The title as the page shows it: at most this many columns, a wide (East Asian) character taking two, so
+// that the title font of a notation program keeps it inside the margins of an A4 or Letter page; a longer
+// title is cut and ends with "…", which such fonts draw wide.
+constexpr std::size_t ShownTitleColumns = 40;
 
 std::string ShortTitle(std::string_view title) {
     std::size_t columns = 0;
+    std::size_t cut = 0; // where the title is cut if it is too long: "…" takes two columns after it
     for (std::size_t b = 0; b < title.size();) {
         const std::size_t used = std::max<std::size_t>(Utf8SequenceAt(title.substr(b)), 1);
         const char32_t c = used > 1 ? CodePoint(title.substr(b, used)) : static_cast<unsigned char>(title[b]);
         columns += c >= 0x1100 && c != 0xFFFD && !(c >= 0xFE00 && c <= 0xFE0F) ? 2 : 1;
-        if (columns > ShownTitleColumns) return std::string(title.substr(0, b)) + "\xE2\x80\xA6";
+        if (columns > ShownTitleColumns) return std::string(title.substr(0, cut)) + "\xE2\x80\xA6";
         b += used;
+        if (columns <= ShownTitleColumns - 2) cut = b;
     }
     return std::string(title);
 }
@@ -760,9 +798,10 @@ class Document {
         NoteText t;
         const bool instruments = programs_.size() > 1;
         if (piece.program >= 0) {
-            // The timbre number as the score writes it and the instrument's name, and the program for
-            // players.
-            t << "      <direction placement=\"above\">\n        <direction-type>\n          <words>";
+            // The timbre number as the score writes it and the instrument's name, in bold as a reader shows
+            // an instrument change, and the program for players.
+            t << "      <direction placement=\"above\">\n        <direction-type>\n          <words "
+                 "font-weight=\"bold\">";
             t.Put(GakkiRows[static_cast<std::size_t>(piece.program)]);
             t << "</words>\n        </direction-type>\n";
             if (programs_[static_cast<std::size_t>(piece.instrument)] == piece.program) {
@@ -798,7 +837,8 @@ class Document {
         t << "</duration>\n";
         if (piece.tieStop) t << "        <tie type=\"stop\"/>\n";
         if (piece.tieStart) t << "        <tie type=\"start\"/>\n";
-        if (instruments && piece.kind == PieceKind::Note) {
+        // Rests too: a reader that meets a rest without one takes the next note for an instrument change.
+        if (instruments) {
             t << "        <instrument id=\"P1-I";
             t.Number(piece.instrument + 1);
             t << "\"/>\n";
@@ -907,7 +947,7 @@ MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const Con
         result.refusal = TooManyNotesMessage;
         return result;
     }
-    const std::vector<std::size_t> starts = MeasureStarts(map);
+    std::vector<std::size_t> starts = MeasureStarts(map);
     std::vector<std::int32_t> tupletOf(map.timed.size(), -1);
     const std::vector<WrittenTuplet> tuplets = WrittenTuplets(map, starts, tupletOf);
     Pieces pieces = PiecesOf(map.timed, map.events, tuplets, tupletOf, starts, settings);
@@ -923,6 +963,9 @@ MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const Con
                                : piece.instrument == 0   ? first
                                                          : piece.instrument;
     }
+    // The rests before it are of that instrument too.
+    for (auto rest = pieces.pieces.begin(); rest != firstNote; ++rest)
+        rest->instrument = 0;
 
     Document document(pieces.pieces.size());
     document.Head(title, pieces.programs);

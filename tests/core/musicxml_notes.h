@@ -24,8 +24,8 @@ inline bool Has(std::string_view element, std::string_view text) {
 struct ReadBack {
     // "|" between measures, "P23" where the MIDI program becomes 23 (from 0), and per note [g]STEP[#|b]OCTAVE
     // or r, the accidental shown as (s) (f) (n), "=" and the duration in ticks, the type's initial (w h q e
-    // s, t for the 32nd, x for the 64th, y for the 128th), "." for a dot, {actual:normal}, "~" for a tie to
-    // the next, "[" and "]" around a tuplet, "(" and ")" around the notes of a beam.
+    // s, t for the 32nd, x for the 64th, y for the 128th, z for the 256th), "." for a dot, {actual:normal},
+    // "~" for a tie to the next, "[" and "]" around a tuplet, "(" and ")" around the notes of a beam.
     std::string part;
     // (tick, key) where a note begins to sound: not tied from the one before; grace notes at the next note's.
     std::vector<std::pair<double, std::int32_t>> attacks;
@@ -68,6 +68,7 @@ inline ReadBack ReadPart(std::string_view xml) {
              : type == "16th"  ? 's'
              : type == "64th"  ? 'x'
              : type == "128th" ? 'y'
+             : type == "256th" ? 'z'
                                : type.front();
         if (Has(n, "<dot/>")) t += '.';
         if (Has(n, "<time-modification>"))

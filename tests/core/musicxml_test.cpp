@@ -77,6 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
              "D3=120q | F3=120q | G3=120q | (D3=30s~ D3=11.25x. F3=30s~ F3=3.75y) | r=3.75y (G3=30s~ "
              "G3=11.25x. "
              "A3=60e~ A3=15t~) A3=45s. | C4=120q"},
+        // Onsets 0 10 20 26 30 34 | 38 42: no 64th note near 42 after the note at 38, so the second line set
+        // begins with the note before it; notes of two ticks as 256th notes, each in its place.
+        Case{"AMeasureBeginsEarlierWhereItsNoteWouldBeLate",
+             {"", "ヒリチレツレリ", "＊３３３＋５５", "", "ツ", "３"},
+             "(D4=11.25x. C#4(s)=7.5x A3=7.5x G3=3.75y F3=3.75y G3=3.75y) | (C#4(s)=3.75y F4=3.75y)"},
+        Case{"NotesShorterThanA128thAs256ths",
+             {"", "ヒーロ○○四タピ", "＊３３３　３７３"},
+             "(D4=11.25x.~ D4=7.5x D4=7.5x) r=7.5x r=3.75y (E5=3.75y Eb5(f)=1.875z D5=1.875z)"},
         Case{"ProgramChangesWhereTheTimbreChanges",
              {"161620FF", "ロツレチ", "－－－－"},
              "P22 D3=120q F3=120q P32 G3=120q A3=120q"},
@@ -105,11 +113,11 @@ TEST(MusicXml, DocumentCarriesTitleInstrumentTempoAndVolume) {
                              "<per-minute>120</per-minute>", "<sound tempo=\"120\" dynamics=\"111.11\"/>"})
         EXPECT_TRUE(test::Has(text, part)) << part;
     EXPECT_FALSE(test::Has(ExportMusicXml(score, settings).text, "<work>"));
-    // 48 columns shown, a kanji taking two.
-    const std::string title = std::string(20, 'a') + "尺八尺八尺八尺八尺八尺八尺八";
+    // 40 columns shown, a kanji and "…" taking two.
+    const std::string title = std::string(12, 'a') + "尺八尺八尺八尺八尺八尺八尺八";
     EXPECT_TRUE(test::Has(ExportMusicXml(score, settings, title).text, "<movement-title>" + title + "</"));
     EXPECT_TRUE(test::Has(ExportMusicXml(score, settings, title + "x").text,
-                          "<movement-title>" + title + "…</movement-title>\n"));
+                          "<movement-title>" + title.substr(0, title.size() - 3) + "…</movement-title>\n"));
 }
 
 // The clef that needs the fewest ledger lines: the treble clef an octave down (乙 and 甲: D3 to D5), the bass
