@@ -485,6 +485,7 @@ void Importer::BuildTimeline() {
     snapped_.reserve(raw.size());
     cuts_.push_back(0);
     std::size_t i = 0;
+    std::size_t measure = 0; // the last measure that starts at or before t
     while (i < raw.size()) {
         const std::int64_t r = raw[i];
         if (r <= t) {
@@ -492,10 +493,11 @@ void Importer::BuildTimeline() {
             ++i;
             continue;
         }
-        const std::int64_t anchor = MeasureStartAt(t);
-        const auto nextMeasure =
-            Hard() ? std::upper_bound(measures_.begin(), measures_.end(), t) : measures_.end();
-        const std::int64_t measureEnd = nextMeasure == measures_.end() ? end_ : *nextMeasure;
+        // t only grows: the measure that holds it is found onward from the last one.
+        while (measure + 1 < measures_.size() && measures_[measure + 1] <= t)
+            ++measure;
+        const std::int64_t anchor = Hard() ? measures_[measure] : t - t % SoftMeasureTicks;
+        const std::int64_t measureEnd = measure + 1 < measures_.size() ? measures_[measure + 1] : end_;
         const std::int64_t onGrid = anchor + (r - anchor + Grid / 2) / Grid * Grid;
         // A boundary off the grid lies in a tuplet: the group starts at t or, inside a note that goes on into
         // it, at a later point of the grid, the nearest to the boundary first; exact fits before fits within
