@@ -164,16 +164,17 @@ std::string Format(const char* format, auto... values) {
 
 enum class Kind : std::uint8_t { Note, Hold, Rest };
 
+// Kept small: a long score has one for each of its thousands of notes, holds and rests.
 struct Event {
     std::int64_t start = 0;
-    std::int32_t ticks = 0;
-    std::int32_t key = 0;
-    std::int32_t program = -1;
-    std::int32_t tupletN = 0; // the group's size, 0 for a plain event
-    std::int32_t slot = 0;    // place in the group
-    std::int32_t base = 0;
     std::int32_t line = 0;   // of its symbol in the text, from 1
     std::int32_t column = 0; // from 1
+    std::int16_t ticks = 0;
+    std::int16_t key = 0;
+    std::int16_t program = -1;
+    std::int16_t base = 0;
+    std::int8_t tupletN = 0; // the group's size, 0 for a plain event
+    std::int8_t slot = 0;    // place in the group
     Kind kind = Kind::Rest;
     Spelling spelling = Spelling::None;
     bool barBefore = false;
@@ -484,6 +485,7 @@ void Importer::BuildTimeline() {
     snapped_.reserve(raw.size());
     cuts_.push_back(0);
     std::size_t i = 0;
+    std::size_t measure = 0; // the last measure that starts at or before t
     while (i < raw.size()) {
         const std::int64_t r = raw[i];
         if (r <= t) {
@@ -491,10 +493,11 @@ void Importer::BuildTimeline() {
             ++i;
             continue;
         }
-        const std::int64_t anchor = MeasureStartAt(t);
-        const auto nextMeasure =
-            Hard() ? std::upper_bound(measures_.begin(), measures_.end(), t) : measures_.end();
-        const std::int64_t measureEnd = nextMeasure == measures_.end() ? end_ : *nextMeasure;
+        // t only grows: the measure that holds it is found onward from the last one.
+        while (measure + 1 < measures_.size() && measures_[measure + 1] <= t)
+            ++measure;
+        const std::int64_t anchor = Hard() ? measures_[measure] : t - t % SoftMeasureTicks;
+        const std::int64_t measureEnd = measure + 1 < measures_.size() ? measures_[measure + 1] : end_;
         const std::int64_t onGrid = anchor + (r - anchor + Grid / 2) / Grid * Grid;
         // A boundary off the grid lies in a tuplet: the group starts at t or, inside a note that goes on into
         // it, at a later point of the grid, the nearest to the boundary first; exact fits before fits within
@@ -588,8 +591,8 @@ void Importer::BuildEvents() {
         if (note < notes.size() && notes[note].start <= a) {
             const MelodyNote& n = notes[note];
             e.kind = n.start == a ? Kind::Note : Kind::Hold;
-            e.key = n.key;
-            e.program = e.kind == Kind::Note ? n.program : -1;
+            e.key = std::int16_t(n.key);
+            e.program = std::int16_t(e.kind == Kind::Note ? n.program : -1);
             e.spelling = n.spelling;
         } else {
             e.kind = std::binary_search(holds.begin(), holds.end(), a) ? Kind::Hold : Kind::Rest;
@@ -599,18 +602,17 @@ void Importer::BuildEvents() {
         if (group < groups_.size() && groups_[group].start <= a) {
             const Group& g = groups_[group];
             const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
-            e.tupletN = g.n;
-            e.base = g.base;
-            e.slot =
-                std::int32_t(std::find(slotEnds.begin(), slotEnds.end(), b - g.start) - slotEnds.begin());
-            e.ticks = std::int32_t(b - a);
+            e.tupletN = std::int8_t(g.n);
+            e.base = std::int16_t(g.base);
+            e.slot = std::int8_t(std::find(slotEnds.begin(), slotEnds.end(), b - g.start) - slotEnds.begin());
+            e.ticks = std::int16_t(b - a);
             events_.push_back(e);
             continue;
         }
         std::int64_t left = b - a;
         for (const std::int32_t unit : UnitTicks)
             while (left >= unit) {
-                e.ticks = unit;
+                e.ticks = std::int16_t(unit);
                 events_.push_back(e);
                 e.start += unit;
                 left -= unit;
