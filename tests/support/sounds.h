@@ -34,8 +34,8 @@ inline std::vector<Sound> Sounds(std::span<const TOnpu> events) {
     return sounds;
 }
 
-// The program each sound plays with as notation keeps it: the first instrument until a note's timbre number of
-// a program (0 to 127) changes it. Numbers on rests and holds are not a note's and are left out.
+// The program each sound plays with as notation keeps it: the first instrument until a note's timbre number
+// of a program (0 to 127) changes it. Numbers on rests and holds are not a note's and are left out.
 inline std::vector<std::int32_t> Programs(std::span<const TOnpu> events, std::int32_t instrument) {
     std::vector<std::int32_t> programs;
     for (const TOnpu& e : events) {
