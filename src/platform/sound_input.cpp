@@ -105,14 +105,14 @@ SourceList ListSoundSources() {
 }
 
 SoundInput::SoundInput(const std::string& source, Block block) : block_(std::move(block)) {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, Rate, 1};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, Rate, 1};
     // Small fragments: each block reaches the pitch tracker a few milliseconds after it was heard.
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.fragsize = BlockFrames * sizeof(float);
     int error = 0;
     stream_ = pa_simple_new(nullptr, ClientName, PA_STREAM_RECORD, source.empty() ? nullptr : source.c_str(),
-                            "練習の録音", &spec, nullptr, &attr, &error);
+                            "練習の録音", &sampleFormat, nullptr, &attr, &error);
     if (stream_ == nullptr) {
         problem_ = ProblemOf(error);
         message_ = pa_strerror(error);
