@@ -3,6 +3,7 @@
 #include "failure.h"
 #include "file_io.h"
 #include "media_errors.h"
+#include "module_loader.h"
 #include "pdf_render_module.h"
 
 #include <array>
@@ -19,21 +20,8 @@ namespace {
 
 constexpr std::size_t MessageCapacity = 1024;
 
-struct ModuleCloser {
-    void operator()(void* handle) const { ::dlclose(handle); }
-};
-using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
-
-// RTLD_NODELETE: Qt's libraries stay mapped after the close, as its application object outlives the call.
 ModuleHandle LoadModule(std::string& errors) {
-    const std::string programDir = ExecutableDir();
-    for (const std::string& candidate :
-         {programDir + PdfModuleFileName, programDir + NAGISORA_RENDER_MODULE_DIR "/" + PdfModuleFileName}) {
-        if (ModuleHandle handle{::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)})
-            return handle;
-        if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
-    }
-    return nullptr;
+    return OpenModule(ModuleCandidates(PdfModuleFileName, NAGISORA_RENDER_MODULE_DIR), errors);
 }
 
 void Collect(void* context, const char* data, std::size_t size) {

@@ -3,6 +3,7 @@
 #include "failure.h"
 #include "file_io.h"
 #include "media_errors.h"
+#include "module_loader.h"
 #include "practice_module.h"
 
 #include <array>
@@ -19,22 +20,8 @@ namespace {
 
 constexpr std::size_t MessageCapacity = 1024;
 
-struct ModuleCloser {
-    void operator()(void* handle) const { ::dlclose(handle); }
-};
-using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
-
-// RTLD_NODELETE: aubio's decoders stay mapped after the close; unloading them again is not worth its risk.
 ModuleHandle LoadModule(std::string& errors) {
-    const std::string programDir = ExecutableDir();
-    for (const std::string& candidate :
-         {programDir + PracticeModuleFileName,
-          programDir + NAGISORA_RENDER_MODULE_DIR "/" + PracticeModuleFileName}) {
-        if (ModuleHandle handle{::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)})
-            return handle;
-        if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
-    }
-    return nullptr;
+    return OpenModule(ModuleCandidates(PracticeModuleFileName, NAGISORA_RENDER_MODULE_DIR), errors);
 }
 
 } // namespace

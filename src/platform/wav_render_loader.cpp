@@ -3,6 +3,7 @@
 #include "failure.h"
 #include "file_io.h"
 #include "media_errors.h"
+#include "module_loader.h"
 #include "wav_render_module.h"
 
 #include <array>
@@ -18,28 +19,14 @@ namespace {
 
 constexpr std::size_t MessageCapacity = 1024;
 
-struct ModuleCloser {
-    void operator()(void* handle) const { ::dlclose(handle); }
-};
-using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
-
-// RTLD_NODELETE: FluidSynth's libraries stay mapped after the close; unloading them again is not worth its
-// risk.
 ModuleHandle LoadModule(std::string& errors) {
-    for (const std::string& candidate : RenderModuleCandidates()) {
-        if (ModuleHandle handle{::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)})
-            return handle;
-        if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
-    }
-    return nullptr;
+    return OpenModule(RenderModuleCandidates(), errors);
 }
 
 } // namespace
 
 std::vector<std::string> RenderModuleCandidates() {
-    const std::string programDir = ExecutableDir();
-    return {programDir + RenderModuleFileName,
-            programDir + NAGISORA_RENDER_MODULE_DIR "/" + RenderModuleFileName};
+    return ModuleCandidates(RenderModuleFileName, NAGISORA_RENDER_MODULE_DIR);
 }
 
 void RenderWavFile(std::string_view midiData, const std::string& wavPath, const std::string& soundFont) {
