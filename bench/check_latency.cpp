@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
     };
 
     bool settled = false;
-    if (options.recovery) new nagisora::ScoreRecovery(window, dir.path() + u"/recovery"_qs);
+    if (options.recovery) new nagisora::ScoreRecovery(window.Session(), dir.path() + u"/recovery"_qs);
     QObject::connect(window.findChild<nagisora::UnsavedEdits*>(), &nagisora::UnsavedEdits::Settled,
                      [&] { settled = true; });
     Times changing;

@@ -1,6 +1,5 @@
 #include "column_guide.h"
 
-#include "fMain.h"
 #include "score_area.h"
 #include "score_colours.h"
 #include "score_model.h"
@@ -9,8 +8,7 @@
 
 namespace nagisora {
 
-ColumnGuide::ColumnGuide(TMainF& window)
-    : QObject(&window), model_(window.Model()), area_(window.ScoreArea()) {
+ColumnGuide::ColumnGuide(ScoreModel& model, TScoreArea& area) : QObject(&area), model_(model), area_(area) {
     setObjectName(QStringLiteral("ColumnGuide"));
     connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, &ColumnGuide::Follow);
     // A change of the text moves the caret's units even when the caret stays.

@@ -11,15 +11,14 @@
 namespace nagisora {
 
 class ScoreModel;
-class TMainF;
 class TScoreArea;
 
 class ColumnGuide : public QObject {
     Q_OBJECT
 
   public:
-    // Follows the caret of the window's score area; owned by the window.
-    explicit ColumnGuide(TMainF& window);
+    // Follows the caret of the score area whose text the model reads; owned by the area.
+    ColumnGuide(ScoreModel& model, TScoreArea& area);
 
     // The characters marked now: pitch, timbre and duration units, those that stand in the text.
     const std::vector<QTextCursor>& Marked() const { return marked_; }

@@ -1,9 +1,9 @@
 #include "command_list.h"
 
 #include "fHelp.h"
-#include "fMain.h"
-#include "fonts.h"
+#include "modeless_window.h"
 #include "score_area.h"
+#include "score_session.h"
 #include "user_settings.h"
 #include "window_scale.h"
 
@@ -100,7 +100,8 @@ class FirstStartHint : public QLabel {
 
 } // namespace
 
-std::vector<CommandRow> CommandRows(TMainF& window) {
+std::vector<CommandRow> CommandRows(ScoreSession& session) {
+    const QWidget& window = session.Window();
     std::vector<CommandRow> rows;
     // The buttons whose tooltips name their keys: "楽譜ファイルを開く (Ctrl+O)".
     static const QRegularExpression keysAtEnd(QStringLiteral("^(.*) \\(([^()]+)\\)$"));
@@ -118,19 +119,15 @@ std::vector<CommandRow> CommandRows(TMainF& window) {
                               QKeySequence(Qt::Key_F7).toString(QKeySequence::NativeText) +
                                   QStringLiteral("、再生中は Esc"),
                               QStringLiteral("プレーヤー")});
-    const std::unique_ptr<QMenu> menu(window.ScoreArea().MakeContextMenu());
+    const std::unique_ptr<QMenu> menu(session.ScoreArea().MakeContextMenu());
     AddMenuRows(*menu, MenuPlace, rows);
     return rows;
 }
 
-TCommandsF::TCommandsF(TMainF& window)
-    : QWidget(&window, WindowFrameFlags | Qt::WindowMaximizeButtonHint), window_(window),
-      table_(new QTableWidget(this)) {
-    setObjectName(QStringLiteral("CommandsF"));
-    setWindowTitle(QStringLiteral("キー・機能一覧"));
-    setAttribute(Qt::WA_QuitOnClose, false);
-    const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
-    setFont(PGothicFont(Scaled(FontPixels, scale)));
+TCommandsF::TCommandsF(ScoreSession& session)
+    : QWidget(&session.Window()), session_(session), table_(new QTableWidget(this)) {
+    const double scale = SetUpModelessWindow(*this, "CommandsF", QStringLiteral("キー・機能一覧"),
+                                             WindowSize::Resizable, FontPixels);
     resize(Scaled(PageWidth, scale), Scaled(PageHeight, scale));
     table_->setObjectName(QStringLiteral("tblCommands"));
     table_->setColumnCount(3);
@@ -148,7 +145,7 @@ TCommandsF::TCommandsF(TMainF& window)
 }
 
 void TCommandsF::ShowInFront() {
-    const std::vector<CommandRow> rows = CommandRows(window_);
+    const std::vector<CommandRow> rows = CommandRows(session_);
     table_->setRowCount(static_cast<int>(rows.size()));
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const QString cells[] = {rows[r].command, rows[r].keys, rows[r].place};
@@ -156,13 +153,13 @@ void TCommandsF::ShowInFront() {
             table_->setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
     }
     table_->resizeColumnsToContents();
-    ShowBeside(*this, window_, placed_);
+    ShowBeside(*this, session_.Window(), placed_);
 }
 
-void InstallCommandList(TMainF& window) {
-    auto* page = new TCommandsF(window);
+void InstallCommandList(ScoreSession& session, THelpF& help) {
+    auto* page = new TCommandsF(session);
     // In the help window's lower right corner, over the text's empty end of line, which stays as it is.
-    QPlainTextEdit& memo = *window.HelpF().Memo1();
+    QPlainTextEdit& memo = *help.Memo1();
     auto* button = new QToolButton(memo.viewport());
     button->setObjectName(QStringLiteral("btnCommands"));
     button->setText(QStringLiteral("キー・機能一覧…"));
@@ -191,7 +188,7 @@ void InstallCommandList(TMainF& window) {
     const std::unique_ptr<QSettings> settings = UserSettings();
     if (!settings->value(HintKey, false).toBool()) {
         settings->setValue(HintKey, true);
-        new FirstStartHint(window.ScoreArea());
+        new FirstStartHint(session.ScoreArea());
     }
 }
 

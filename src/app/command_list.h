@@ -14,7 +14,8 @@ class QTableWidget;
 
 namespace nagisora {
 
-class TMainF;
+class ScoreSession;
+class THelpF;
 
 struct CommandRow {
     QString command; // the command's name as the window shows it, without the access key's "&"
@@ -23,26 +24,26 @@ struct CommandRow {
 };
 
 // Every command of the window, in the order the window shows them.
-std::vector<CommandRow> CommandRows(TMainF& window);
+std::vector<CommandRow> CommandRows(ScoreSession& session);
 
 // The page of the list, modeless like the help window.
 class TCommandsF : public QWidget {
     Q_OBJECT
 
   public:
-    explicit TCommandsF(TMainF& window);
+    explicit TCommandsF(ScoreSession& session);
 
     // Fills the list anew and shows the page in front, beside the main window.
     void ShowInFront();
     QTableWidget* Table() const { return table_; }
 
   private:
-    TMainF& window_;
+    ScoreSession& session_;
     QTableWidget* table_;
     bool placed_ = false;
 };
 
 // Adds the button of the page to the help window, and the first start's hint to the score area.
-void InstallCommandList(TMainF& window);
+void InstallCommandList(ScoreSession& session, THelpF& help);
 
 } // namespace nagisora

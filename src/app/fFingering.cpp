@@ -1,13 +1,14 @@
 #include "fFingering.h"
 
-#include "fMain.h"
-#include "fonts.h"
+#include "command_action.h"
+#include "modeless_window.h"
 #include "pipe_lengths.h"
 #include "playing_cursor.h"
 #include "score_area.h"
 #include "score_colours.h"
 #include "score_model.h"
 #include "score_part.h"
+#include "score_session.h"
 #include "score_views.h"
 #include "user_settings.h"
 #include "window_scale.h"
@@ -15,7 +16,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -134,16 +134,13 @@ void TFingeringView::paintEvent(QPaintEvent*) {
 
 // --- the window ---
 
-TFingeringF::TFingeringF(TMainF& window, PlayingCursor& cursor)
-    : QWidget(&window, WindowFrameFlags), window_(window), model_(window.Model()), area_(window.ScoreArea()),
+TFingeringF::TFingeringF(ScoreSession& session, PlayingCursor& cursor)
+    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
       cursor_(cursor), pipe_(new QComboBox(this)), sevenHoles_(new QCheckBox(QStringLiteral("7孔"), this)),
       view_(new TFingeringView(this)), name_(new QLabel(this)), pitch_(new QLabel(this)),
       source_(new QLabel(this)) {
-    setObjectName(QStringLiteral("FingeringF"));
-    setWindowTitle(QStringLiteral("運指"));
-    setAttribute(Qt::WA_QuitOnClose, false);
-    const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
-    setFont(PGothicFont(Scaled(FontPixels, scale)));
+    const double scale =
+        SetUpModelessWindow(*this, "FingeringF", QStringLiteral("運指"), WindowSize::Fixed, FontPixels);
 
     pipe_->setObjectName(QStringLiteral("cmbPipe"));
     for (const PipeLength& pipe : PipeLengths)
@@ -198,7 +195,7 @@ TFingeringF::TFingeringF(TMainF& window, PlayingCursor& cursor)
 }
 
 void TFingeringF::ShowInFront() {
-    ShowBeside(*this, window_, placed_);
+    ShowBeside(*this, session_.Window(), placed_);
 }
 
 void TFingeringF::showEvent(QShowEvent* event) {
@@ -292,16 +289,14 @@ std::optional<Fingering> TFingeringF::BeingHeard() const {
                             });
 }
 
-void InstallFingering(TMainF& window, PlayingCursor& cursor) {
-    auto* fingering = new TFingeringF(window, cursor);
-    auto* action = new QAction(QStringLiteral("運指…"), &window);
-    action->setObjectName(QStringLiteral("actFingering"));
-    action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
-    action->setToolTip(QStringLiteral("カーソル位置と再生中の音の運指を表示します (%1)")
-                           .arg(action->shortcut().toString(QKeySequence::NativeText)));
-    QObject::connect(action, &QAction::triggered, fingering, &TFingeringF::ShowInFront);
-    window.ScoreArea().AddCommand(CommandGroup::Views, action);
-    window.addAction(action);
+void InstallFingering(ScoreSession& session, PlayingCursor& cursor) {
+    auto* fingering = new TFingeringF(session, cursor);
+    AddCommand(session, CommandGroup::Views,
+               {"actFingering",
+                QStringLiteral("運指…"),
+                {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)},
+                QStringLiteral("カーソル位置と再生中の音の運指を表示します")},
+               fingering, &TFingeringF::ShowInFront);
 }
 
 } // namespace nagisora

@@ -18,7 +18,7 @@ namespace nagisora {
 
 class PlayingCursor;
 class ScoreModel;
-class TMainF;
+class ScoreSession;
 class TScoreArea;
 
 // The pipe drawn upright, the mouthpiece at the top: closed holes filled, open ones empty, half-closed ones
@@ -44,7 +44,7 @@ class TFingeringF : public QWidget {
     Q_OBJECT
 
   public:
-    TFingeringF(TMainF& window, PlayingCursor& cursor);
+    TFingeringF(ScoreSession& session, PlayingCursor& cursor);
 
     void ShowInFront();
     TFingeringView& View() const { return *view_; }
@@ -61,7 +61,7 @@ class TFingeringF : public QWidget {
     std::optional<Fingering> BeingHeard() const;
     void KeepSettings() const;
 
-    TMainF& window_;
+    ScoreSession& session_;
     ScoreModel& model_;
     TScoreArea& area_;
     PlayingCursor& cursor_;
@@ -76,6 +76,6 @@ class TFingeringF : public QWidget {
 };
 
 // Makes the window and its command in the score area's context menu (Ctrl+Shift+F).
-void InstallFingering(TMainF& window, PlayingCursor& cursor);
+void InstallFingering(ScoreSession& session, PlayingCursor& cursor);
 
 } // namespace nagisora

@@ -1,6 +1,7 @@
 #include "fHelp.h"
 
 #include "fonts.h"
+#include "modeless_window.h"
 #include "window_scale.h"
 
 #include <QFile>
@@ -25,13 +26,9 @@ constexpr int FontPixels = 12;
 
 } // namespace
 
-THelpF::THelpF(QWidget* parent) : QWidget(parent, WindowFrameFlags), memo1_(new QPlainTextEdit(this)) {
-    setObjectName(QStringLiteral("HelpF"));
-    setWindowTitle(QStringLiteral("HelpF"));
-    // Closing the main window ends the program, whether or not this window is open.
-    setAttribute(Qt::WA_QuitOnClose, false);
-    const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
-    setFont(PGothicFont(Scaled(FontPixels, scale)));
+THelpF::THelpF(QWidget* parent) : QWidget(parent), memo1_(new QPlainTextEdit(this)) {
+    const double scale =
+        SetUpModelessWindow(*this, "HelpF", QStringLiteral("HelpF"), WindowSize::Fixed, FontPixels);
     setFixedSize(Scaled(ContentWidth, scale), Scaled(ContentHeight, scale));
 
     memo1_->setObjectName(QStringLiteral("Memo1"));

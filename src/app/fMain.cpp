@@ -19,13 +19,12 @@
 #include "score_importer.h"
 #include "score_model.h"
 #include "score_reader.h"
+#include "score_session.h"
 #include "score_views.h"
 #include "score_zoom.h"
 #include "ui_fMain.h"
-#include "unsaved_edits.h"
 #include "window_scale.h"
 
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -34,7 +33,6 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QShowEvent>
-#include <QStandardPaths>
 #include <QTextCursor>
 #include <QTimer>
 #include <QUrl>
@@ -44,7 +42,6 @@
 #include <ctime>
 #include <memory>
 #include <new>
-#include <unistd.h>
 
 namespace nagisora {
 
@@ -59,19 +56,6 @@ constexpr int CharactersReplaced = 0; // a loaded UTF-8 file held characters cod
 
 // How many places a message names before it counts the rest.
 constexpr std::size_t NamedPositions = 3;
-
-// The folder that plays the program's folder: the program's own when it can be written and is not the folder
-// the program is installed to, else the user's application data folder.
-std::string DefaultAppDir() {
-    const std::string programDir = ExecutableDir();
-    // An installed program shares its folder with every other program; root could write there, but the
-    // work folder does not belong in it.
-    const bool installed = programDir == NAGISORA_INSTALL_BINDIR "/";
-    if (!installed && ::access(programDir.c_str(), W_OK) == 0) return programDir;
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (data.isEmpty() || !QDir().mkpath(data)) return programDir;
-    return QFile::encodeName(data).toStdString() + '/';
-}
 
 // A folder without its closing "/", unless it is the root.
 QString FolderForDialog(const std::string& dir) {
@@ -134,21 +118,51 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), ui(std::make_unique<Ui::TMainF>()),
       media_(options_.media) {
     ui->setupUi(this);
-    model_ = new ScoreModel(*ui->mem->document(), this);
+    MakeSession();
     SetUpControls();
     ConnectHandlers();
-    InstallMainKeys(*this, *ui);
-    new RecentScores(*this);
-    new UnsavedEdits(*this); // the edited mark, and the question when the window closes with edits
-    FormCreate();
+    InstallFeatures();
+}
+
+// The window's commands that the features reach through the session.
+void TMainF::MakeSession() {
+    WindowHooks hooks{
+        .settings = [this] { return Settings(); },
+        .setSettings = [this](const ConversionSettings& settings) { SetSettings(settings); },
+        .openScore = [this](const QString& fileName) { OpenScore(fileName); },
+        .convert = [this] { btnOkClick(); },
+        .saveScore = [this] { btnSaveClick(); },
+        .workEvents = [this] { return WorkEvents(); },
+        .playPart =
+            [this](std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
+                PlayPart(image, repeat, std::move(clicks));
+            },
+    };
+    session_ = new ScoreSession(
+        *this, *ui->mem, *ui->mPlay, media_,
+        SessionOptions{options_.appDir, options_.reportError, options_.fileDialog, options_.media.soundFont},
+        std::move(hooks));
+    model_ = &session_->Model();
+}
+
+// Each feature takes the narrowest owner it needs: the score's model and area, or the session.
+void TMainF::InstallFeatures() {
+    ScoreSession& session = *session_;
+    // Any control of the next conversion's settings, once the window has taken the change.
+    for (QScrollBar* bar : {ui->scrTempo, ui->scrOntei, ui->scrOnryo})
+        connect(bar, &QScrollBar::valueChanged, session_, &ScoreSession::settingsChanged);
+    connect(ui->chkOnshoku, &QCheckBox::toggled, session_, &ScoreSession::settingsChanged);
+    connect(ui->lstGakki, &QListWidget::currentRowChanged, session_, &ScoreSession::settingsChanged);
+    InstallMainKeys(session, *ui);
+    auto* recent = new RecentScores(session);
     helpF_ = std::make_unique<THelpF>();
-    InstallNotationEntry(*this);
-    new TScoreChecker(*this); // underlines of the findings, the problems window, F8
-    new ScoreExports(*this);
-    new ScoreImporter(*this);  // MIDI/MusicXML から読込, Ctrl+I and dropped files
-    InstallScoreViews(*this);  // colours, column guide, playing cursor, play from here, piano roll
-    new ScoreZoom(*this);      // the size of the score's text
-    InstallCommandList(*this); // the list of every command, from the help window; the first start's hint
+    InstallNotationEntry(session);
+    auto* checker = new TScoreChecker(session); // underlines of the findings, the problems window, F8
+    new ScoreExports(session);
+    importer_ = new ScoreImporter(session, *recent, *checker); // MIDI/MusicXML から読込, Ctrl+I, drops
+    InstallScoreViews(session, *checker); // colours, column guide, playing cursor, play from here, piano roll
+    new ScoreZoom(session);               // the size of the score's text
+    InstallCommandList(session, *helpF_); // the list of every command, from the help window; the first hint
 }
 
 TMainF::~TMainF() = default;
@@ -222,26 +236,19 @@ void TMainF::Guarded(Handler&& handler) {
 }
 
 void TMainF::ReportFailure(const Failure& failure) {
-    if (options_.reportError)
-        options_.reportError(failure);
-    else
-        ShowFailureBox(this, failure);
+    session_->ReportFailure(failure);
 }
 
 std::optional<QString> TMainF::ChooseFile(const FileDialogRequest& request) {
-    if (options_.fileDialog) return options_.fileDialog(request);
-    return RunFileDialog(this, request);
+    return session_->ChooseFile(request);
 }
 
-void TMainF::FormCreate() {
-    Guarded([&] {
-        appDir_ = options_.appDir ? *options_.appDir : DefaultAppDir();
-        EnsureFolder(appDir_ + "config");
-    });
+const std::string& TMainF::AppDir() const {
+    return session_->AppDir();
 }
 
 std::string TMainF::WorkFilePath() const {
-    return appDir_ + "config/work.mid";
+    return session_->WorkFilePath();
 }
 
 std::vector<std::string> TMainF::ScoreLines() const {
@@ -358,7 +365,7 @@ void TMainF::btnOkClick() {
         OpenWorkFileInPlayer();
         workFileOpen_ = true;
         ui->btnMidSave->setEnabled(true);
-        emit Converted();
+        emit session_->Converted();
     });
 }
 
@@ -371,8 +378,11 @@ void TMainF::OpenWorkFileInPlayer() {
 
 void TMainF::btnMidSaveClick() {
     Guarded([&] {
-        const std::optional<QString> chosen = ChooseFile(FileDialogRequest{
-            FileDialogRequest::Kind::Save, FolderForDialog(appDir_), QStringLiteral("*mid (*.mid)"), {}, {}});
+        const std::optional<QString> chosen = ChooseFile(FileDialogRequest{FileDialogRequest::Kind::Save,
+                                                                           FolderForDialog(AppDir()),
+                                                                           QStringLiteral("*mid (*.mid)"),
+                                                                           {},
+                                                                           {}});
         if (!chosen) return;
         setWindowTitle(QFileInfo(*chosen).fileName());
         WriteFileAtomically(QFile::encodeName(*chosen).toStdString(), midiData_);
@@ -396,7 +406,7 @@ void TMainF::Button1Click() {
 
 std::optional<QString> TMainF::Execute(ScoreFileDialog& dialog) {
     const std::optional<QString> chosen =
-        ChooseFile(FileDialogRequest{dialog.kind, FolderForDialog(appDir_), QStringLiteral("*.txt (*.txt)"),
+        ChooseFile(FileDialogRequest{dialog.kind, FolderForDialog(AppDir()), QStringLiteral("*.txt (*.txt)"),
                                      QStringLiteral("txt"), dialog.fileName});
     if (chosen) dialog.fileName = *chosen;
     return chosen;
@@ -413,8 +423,8 @@ void TMainF::OpenScore(const QString& fileName) {
 }
 
 void TMainF::LoadOrImport(const QString& fileName) {
-    if (auto* importer = findChild<ScoreImporter*>(); importer && ScoreImporter::Imports(fileName))
-        importer->Import(fileName);
+    if (ScoreImporter::Imports(fileName))
+        importer_->Import(fileName);
     else
         LoadScore(fileName);
 }
@@ -433,7 +443,7 @@ void TMainF::LoadScore(const QString& fileName) {
                           QFileInfo(fileName).fileName().toStdString() + ": " + failure.Message());
         }
         ReplaceScore(SplitScoreFileLines(text.bytes));
-        emit ScoreFileUsed(fileName);
+        emit session_->ScoreFileUsed(fileName);
         if (text.unmappableCount > 0)
             ReportFailure(
                 Failure(CharactersReplaced, "コードページ 932 にない文字を ? にしました (" +
@@ -441,22 +451,8 @@ void TMainF::LoadScore(const QString& fileName) {
     });
 }
 
-// Each line's bytes are shown as code page 932 text; bytes that are no such text are kept as characters
-// of their own, so that saving writes them back unchanged.
 void TMainF::ReplaceScore(std::span<const std::string_view> lines) {
-    QString text;
-    for (const std::string_view line : lines) {
-        text += QString::fromStdString(DecodeCp932(line));
-        text += u'\n';
-    }
-    QTextCursor cursor(ui->mem->document());
-    cursor.beginEditBlock();
-    cursor.select(QTextCursor::Document);
-    cursor.removeSelectedText();
-    cursor.insertText(text);
-    cursor.endEditBlock();
-    ui->mem->moveCursor(QTextCursor::Start);
-    emit ScoreReplaced();
+    session_->ReplaceScore(lines);
 }
 
 void TMainF::SetSettings(const ConversionSettings& settings) {
@@ -477,7 +473,7 @@ void TMainF::btnSaveClick() {
         const std::optional<QString> chosen = Execute(dlgSave);
         if (!chosen) return;
         WriteFileAtomically(QFile::encodeName(*chosen).toStdString(), JoinScoreFileLines(score.lines));
-        emit ScoreFileUsed(*chosen);
+        emit session_->ScoreFileUsed(*chosen);
     });
 }
 
@@ -501,7 +497,7 @@ void TMainF::mPlayClick(TMediaPlayer& player, MPButton button, bool& /*doDefault
         player.SetFileName(WorkFilePath());
         player.OpenImageForPlay(midiData_);
         playingPart_ = false;
-        emit WorkFilePlaying();
+        emit session_->WorkFilePlaying();
     } else if (button == MPButton::Stop) {
         ui->btnOk->setEnabled(true);
         timStop->stop();
@@ -538,6 +534,7 @@ void TMainF::timStopTimer() {
         timStop->stop();
         Trace("ok-enabled");
         EndPart();
+        emit session_->musicEnded();
     }
 }
 

@@ -31,6 +31,8 @@ class THelpF;
 class TMediaPlayer;
 class TScoreArea;
 class ScoreModel;
+class ScoreImporter;
+class ScoreSession;
 enum class MPButton : int;
 
 struct MainWindowOptions {
@@ -62,7 +64,7 @@ class TMainF : public QWidget {
     explicit TMainF(MainWindowOptions options = {}, QWidget* parent = nullptr);
     ~TMainF() override;
 
-    const std::string& AppDir() const { return appDir_; }
+    const std::string& AppDir() const;
     const std::string& MidiData() const { return midiData_; }
     std::int32_t OnpuCount() const { return onpuCount_; }
     std::int32_t OnteiOffset() const { return onteiOffset_; }
@@ -70,6 +72,9 @@ class TMainF : public QWidget {
     // The SoundFont of the preview, which WAV files of the window are rendered with too; empty: the first
     // General MIDI SoundFont found.
     const std::string& SoundFont() const { return options_.media.soundFont; }
+
+    // What the window's features share: the score, the settings, the player, the program's folder.
+    ScoreSession& Session() const { return *session_; }
 
     // AppDir + "config/work.mid", the file every conversion writes and the player plays.
     std::string WorkFilePath() const;
@@ -117,16 +122,6 @@ class TMainF : public QWidget {
     // metronome's clicks, if any.
     void PlayPart(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks = {});
 
-  signals:
-    // A score file was loaded or saved (its full name as given).
-    void ScoreFileUsed(const QString& fileName);
-    // The whole text was replaced: loaded, imported or cleared.
-    void ScoreReplaced();
-    // "MIDI 作成" made the work file anew (WorkEvents() are its events).
-    void Converted();
-    // ▶ has opened the work file and plays it from its start.
-    void WorkFilePlaying();
-
   public slots:
     void FormShow();
     void btnOkClick();
@@ -155,7 +150,8 @@ class TMainF : public QWidget {
   private:
     void SetUpControls();
     void ConnectHandlers();
-    void FormCreate();
+    void MakeSession();
+    void InstallFeatures();
     std::int32_t SelectedGakki() const;
     void OpenWorkFileInPlayer();
     std::optional<QString> Execute(ScoreFileDialog& dialog);
@@ -175,9 +171,10 @@ class TMainF : public QWidget {
     ScoreFileDialog dlgOpen{FileDialogRequest::Kind::Open, {}};
     ScoreFileDialog dlgSave{FileDialogRequest::Kind::Save, {}};
     std::unique_ptr<THelpF> helpF_;
+    ScoreSession* session_ = nullptr;
+    ScoreImporter* importer_ = nullptr;
     ScoreModel* model_ = nullptr;
 
-    std::string appDir_;
     std::string midiData_;
     std::int32_t onpuCount_ = 0;
     std::int32_t onteiOffset_ = 0;

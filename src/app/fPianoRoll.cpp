@@ -1,19 +1,16 @@
 #include "fPianoRoll.h"
 
-#include "fMain.h"
-#include "fonts.h"
+#include "modeless_window.h"
 #include "playing_cursor.h"
 #include "score_area.h"
 #include "score_colours.h"
 #include "score_model.h"
+#include "score_session.h"
 #include "score_views.h"
 #include "window_scale.h"
 
-#include <QCheckBox>
-#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
@@ -377,15 +374,11 @@ bool TPianoRoll::viewportEvent(QEvent* event) {
 
 // --- the window ---
 
-TPianoRollF::TPianoRollF(TMainF& window, PlayingCursor& cursor)
-    : QWidget(&window, WindowFrameFlags | Qt::WindowMaximizeButtonHint), window_(window),
-      model_(window.Model()), area_(window.ScoreArea()), roll_(new TPianoRoll(this)),
-      status_(new QLabel(this)), queued_(new QTimer(this)) {
-    setObjectName(QStringLiteral("PianoRollF"));
-    setWindowTitle(QStringLiteral("ピアノロール"));
-    setAttribute(Qt::WA_QuitOnClose, false);
-    const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
-    setFont(PGothicFont(Scaled(FontPixels, scale)));
+TPianoRollF::TPianoRollF(ScoreSession& session, PlayingCursor& cursor)
+    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
+      roll_(new TPianoRoll(this)), status_(new QLabel(this)), queued_(new QTimer(this)) {
+    const double scale = SetUpModelessWindow(*this, "PianoRollF", QStringLiteral("ピアノロール"),
+                                             WindowSize::Resizable, FontPixels);
     resize(Scaled(RollWidth, scale), Scaled(RollHeight, scale));
     status_->setObjectName(QStringLiteral("lblPianoRoll"));
     status_->setContentsMargins(4, 2, 4, 2);
@@ -401,10 +394,7 @@ TPianoRollF::TPianoRollF(TMainF& window, PlayingCursor& cursor)
     queued_->setInterval(0);
     connect(queued_, &QTimer::timeout, this, &TPianoRollF::Refresh);
     connect(&model_, &ScoreModel::Remapped, this, &TPianoRollF::QueueRefresh);
-    if (auto* timbres = window.findChild<QCheckBox*>(QStringLiteral("chkOnshoku")))
-        connect(timbres, &QCheckBox::toggled, this, &TPianoRollF::QueueRefresh);
-    if (auto* instruments = window.findChild<QListWidget*>(QStringLiteral("lstGakki")))
-        connect(instruments, &QListWidget::currentRowChanged, this, &TPianoRollF::QueueRefresh);
+    connect(&session_, &ScoreSession::settingsChanged, this, &TPianoRollF::QueueRefresh);
     connect(&area_, &QPlainTextEdit::selectionChanged, this, &TPianoRollF::FollowSelection);
     connect(&cursor, &PlayingCursor::HeardAt, this, [this](qint64 tick) {
         if (isVisible()) roll_->SetPlayhead(tick);
@@ -414,7 +404,7 @@ TPianoRollF::TPianoRollF(TMainF& window, PlayingCursor& cursor)
 }
 
 void TPianoRollF::ShowInFront() {
-    ShowBeside(*this, window_, placed_);
+    ShowBeside(*this, session_.Window(), placed_);
 }
 
 void TPianoRollF::showEvent(QShowEvent* event) {
@@ -434,7 +424,7 @@ void TPianoRollF::Refresh() {
     bars.reserve(map.bars.size());
     for (const BarPlace& bar : map.bars)
         bars.push_back(starts[std::min(static_cast<std::size_t>(bar.eventsBefore), map.timed.size())]);
-    std::vector<SoundingNote> notes = NotesSounding(map.timed, window_.Settings());
+    std::vector<SoundingNote> notes = NotesSounding(map.timed, session_.Settings());
     status_->setText(
         QStringLiteral("%1 音 ・ クリック: その音の音高記号へ ・ Ctrl+ホイール、+ -: 拡大縮小 ・ 0: 全体")
             .arg(notes.size()));

@@ -27,7 +27,7 @@ namespace nagisora {
 
 class PlayingCursor;
 class ScoreModel;
-class TMainF;
+class ScoreSession;
 class TScoreArea;
 
 class TPianoRoll : public QAbstractScrollArea {
@@ -111,7 +111,7 @@ class TPianoRollF : public QWidget {
     Q_OBJECT
 
   public:
-    TPianoRollF(TMainF& window, PlayingCursor& cursor);
+    TPianoRollF(ScoreSession& session, PlayingCursor& cursor);
 
     // Shows the window, placed the first time, in front, with the notes of the text as it is now.
     void ShowInFront();
@@ -128,7 +128,7 @@ class TPianoRollF : public QWidget {
     void GoToNote(std::size_t event);
     QString ToolTipOf(const SoundingNote& note) const;
 
-    TMainF& window_;
+    ScoreSession& session_;
     ScoreModel& model_;
     TScoreArea& area_;
     TPianoRoll* roll_;

@@ -1,16 +1,16 @@
 #include "fPractice.h"
 
 #include "bench_trace.h"
-#include "fMain.h"
+#include "command_action.h"
 #include "failure.h"
-#include "fonts.h"
-#include "mPlay.h"
+#include "modeless_window.h"
 #include "pipe_lengths.h"
 #include "playing_cursor.h"
 #include "practice_loader.h"
 #include "score_area.h"
 #include "score_colours.h"
 #include "score_model.h"
+#include "score_session.h"
 #include "sound_input.h"
 #include "user_settings.h"
 #include "window_scale.h"
@@ -18,7 +18,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -203,18 +202,14 @@ void TPracticeTrace::paintEvent(QPaintEvent* event) {
 
 // --- the window ---
 
-TPracticeF::TPracticeF(TMainF& window, PlayingCursor& cursor)
-    : QWidget(&window, WindowFrameFlags | Qt::WindowMaximizeButtonHint), window_(window),
-      model_(window.Model()), area_(window.ScoreArea()), cursor_(cursor), sources_(new QComboBox(this)),
-      refresh_(new QPushButton(QStringLiteral("更新"), this)),
+TPracticeF::TPracticeF(ScoreSession& session, PlayingCursor& cursor)
+    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
+      cursor_(cursor), sources_(new QComboBox(this)), refresh_(new QPushButton(QStringLiteral("更新"), this)),
       listen_(new QPushButton(QStringLiteral("聴く"), this)),
       play_(new QPushButton(QStringLiteral("▶ 吹く"), this)), status_(new QLabel(this)),
       now_(new QLabel(this)), trace_(new TPracticeTrace(this)), table_(new QTableWidget(0, 6, this)) {
-    setObjectName(QStringLiteral("PracticeF"));
-    setWindowTitle(QStringLiteral("練習"));
-    setAttribute(Qt::WA_QuitOnClose, false);
-    const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
-    setFont(PGothicFont(Scaled(FontPixels, scale)));
+    const double scale =
+        SetUpModelessWindow(*this, "PracticeF", QStringLiteral("練習"), WindowSize::Resizable, FontPixels);
     resize(Scaled(WindowWidth, scale), Scaled(WindowHeight, scale));
 
     sources_->setObjectName(QStringLiteral("cmbSource"));
@@ -271,7 +266,7 @@ TPracticeF::~TPracticeF() {
 
 void TPracticeF::ShowInFront() {
     if (sources_->count() == 0) FindSources();
-    ShowBeside(*this, window_, placed_);
+    ShowBeside(*this, session_.Window(), placed_);
 }
 
 void TPracticeF::closeEvent(QCloseEvent* event) {
@@ -347,12 +342,9 @@ void TPracticeF::Listen(bool on) {
 
 void TPracticeF::PlayAndListen() {
     Listen(true);
-    auto* player = window_.findChild<TMediaPlayer*>(QStringLiteral("mPlay"));
-    if (player == nullptr) return;
-    if (!player->IsAvailable(MPButton::Play)) window_.btnOkClick();
-    if (player->IsAvailable(MPButton::Play)) player->Click(MPButton::Play);
+    session_.PlayWork();
     // Without sound output the preview says why; the window goes on listening.
-    if (!window_.Media().IsOutputOpen())
+    if (!session_.Media().IsOutputOpen())
         Say(status_->text() + (Listening() ? QStringLiteral("\n音を出せません: 伴奏なしで聴き取りを続けます")
                                            : QStringLiteral("\n音を出せません")));
 }
@@ -384,7 +376,7 @@ void TPracticeF::ReportTake(TakeAnalysis take) {
         f.seconds *= takeSpeed_;
     ScoreMap placed;
     placed.events = places_;
-    report_ = PracticeReport(events_, window_.Settings(), placed, model_.Lines(), take);
+    report_ = PracticeReport(events_, session_.Settings(), placed, model_.Lines(), take);
     for (PlayedNote& n : report_)
         if (n.lateMs) *n.lateMs /= takeSpeed_;
     ShowReport();
@@ -393,7 +385,7 @@ void TPracticeF::ReportTake(TakeAnalysis take) {
 void TPracticeF::StartTake() {
     inTake_ = true;
     pipeSemitones_ = PipeSemitones();
-    const HeardPosition heard = window_.Media().Heard();
+    const HeardPosition heard = session_.Heard();
     takeSpeed_ = heard.speed > 0 ? heard.speed : 1.0;
     takeStart_ = lastSeconds_;
     take_ = {};
@@ -406,7 +398,7 @@ void TPracticeF::StartTake() {
     places_ = playing.places;
     const std::vector<std::int64_t> starts = EventStarts(events_);
     // The trace counts ticks of the whole piece, as the playing cursor reports them.
-    std::vector<SoundingNote> notes = NotesSounding(events_, window_.Settings());
+    std::vector<SoundingNote> notes = NotesSounding(events_, session_.Settings());
     for (SoundingNote& n : notes) {
         n.start += playing.startTick;
         n.end += playing.startTick;
@@ -491,16 +483,14 @@ void TPracticeF::GoToNote(int row) {
     area_.ensureCursorVisible();
 }
 
-void InstallPractice(TMainF& window, PlayingCursor& cursor) {
-    auto* practice = new TPracticeF(window, cursor);
-    auto* action = new QAction(QStringLiteral("練習 (聴き取り)…"), &window);
-    action->setObjectName(QStringLiteral("actPractice"));
-    action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
-    action->setToolTip(QStringLiteral("吹いた音の高さを楽譜の音と比べます (%1)")
-                           .arg(action->shortcut().toString(QKeySequence::NativeText)));
-    QObject::connect(action, &QAction::triggered, practice, &TPracticeF::ShowInFront);
-    window.ScoreArea().AddCommand(CommandGroup::Views, action);
-    window.addAction(action);
+void InstallPractice(ScoreSession& session, PlayingCursor& cursor) {
+    auto* practice = new TPracticeF(session, cursor);
+    AddCommand(session, CommandGroup::Views,
+               {"actPractice",
+                QStringLiteral("練習 (聴き取り)…"),
+                {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)},
+                QStringLiteral("吹いた音の高さを楽譜の音と比べます")},
+               practice, &TPracticeF::ShowInFront);
 }
 
 } // namespace nagisora

@@ -28,7 +28,7 @@ class LivePitchTracker;
 class PlayingCursor;
 class ScoreModel;
 class SoundInput;
-class TMainF;
+class ScoreSession;
 class TScoreArea;
 
 // The notes of the music playing, key up and time across, and the player's pitch drawn over them: each point
@@ -77,7 +77,7 @@ class TPracticeF : public QWidget {
     Q_OBJECT
 
   public:
-    TPracticeF(TMainF& window, PlayingCursor& cursor);
+    TPracticeF(ScoreSession& session, PlayingCursor& cursor);
     ~TPracticeF() override;
 
     void ShowInFront();
@@ -110,7 +110,7 @@ class TPracticeF : public QWidget {
     void GoToNote(int row);
     void Say(const QString& text);
 
-    TMainF& window_;
+    ScoreSession& session_;
     ScoreModel& model_;
     TScoreArea& area_;
     PlayingCursor& cursor_;
@@ -139,6 +139,6 @@ class TPracticeF : public QWidget {
 };
 
 // Makes the window and its command in the score area's context menu (Ctrl+Shift+L).
-void InstallPractice(TMainF& window, PlayingCursor& cursor);
+void InstallPractice(ScoreSession& session, PlayingCursor& cursor);
 
 } // namespace nagisora

@@ -1,18 +1,18 @@
 #include "fVerticalScore.h"
 
+#include "command_action.h"
 #include "cp932.h"
-#include "fMain.h"
 #include "failure.h"
 #include "file_dialog.h"
 #include "file_io.h"
-#include "fonts.h"
+#include "modeless_window.h"
 #include "musicxml.h"
 #include "playing_cursor.h"
 #include "score_area.h"
 #include "score_checker.h"
-#include "score_exports.h"
 #include "score_model.h"
 #include "score_part.h"
+#include "score_session.h"
 #include "score_views.h"
 #include "user_settings.h"
 #include "window_scale.h"
@@ -22,12 +22,12 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
@@ -240,16 +240,13 @@ void TVerticalView::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-TVerticalScoreF::TVerticalScoreF(TMainF& window, PlayingCursor& cursor)
-    : QWidget(&window, WindowFrameFlags | Qt::WindowMaximizeButtonHint), window_(window),
-      model_(window.Model()), area_(window.ScoreArea()), view_(new TVerticalView(this)),
-      paper_(new QComboBox(this)), fontSize_(new QDoubleSpinBox(this)), margin_(new QDoubleSpinBox(this)),
-      status_(new QLabel(this)), queued_(new QTimer(this)) {
-    setObjectName(QStringLiteral("VerticalScoreF"));
-    setWindowTitle(QStringLiteral("縦譜"));
-    setAttribute(Qt::WA_QuitOnClose, false);
-    const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
-    setFont(PGothicFont(Scaled(FontPixels, scale)));
+TVerticalScoreF::TVerticalScoreF(ScoreSession& session, PlayingCursor& cursor, const TScoreChecker& checker)
+    : QWidget(&session.Window()), session_(session), checker_(checker), model_(session.Model()),
+      area_(session.ScoreArea()), view_(new TVerticalView(this)), paper_(new QComboBox(this)),
+      fontSize_(new QDoubleSpinBox(this)), margin_(new QDoubleSpinBox(this)), status_(new QLabel(this)),
+      queued_(new QTimer(this)) {
+    const double scale = SetUpModelessWindow(*this, "VerticalScoreF", QStringLiteral("縦譜"),
+                                             WindowSize::Resizable, FontPixels);
     resize(Scaled(WindowWidth, scale), Scaled(WindowHeight, scale));
 
     paper_->setObjectName(QStringLiteral("cmbPaper"));
@@ -320,8 +317,7 @@ TVerticalScoreF::TVerticalScoreF(TMainF& window, PlayingCursor& cursor)
     connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, &TVerticalScoreF::FollowCaret);
     connect(&cursor, &PlayingCursor::HeardAt, this, &TVerticalScoreF::FollowPlaying);
     connect(view_, &TVerticalView::NoteClicked, this, &TVerticalScoreF::GoToNote);
-    if (auto* checker = window.findChild<TScoreChecker*>())
-        connect(checker, &TScoreChecker::Checked, this, &TVerticalScoreF::FollowFindings);
+    connect(&checker_, &TScoreChecker::Checked, this, &TVerticalScoreF::FollowFindings);
 }
 
 VerticalPageSettings TVerticalScoreF::PageSettings() const {
@@ -337,7 +333,7 @@ void TVerticalScoreF::KeepPageSettings() {
 }
 
 void TVerticalScoreF::ShowInFront() {
-    ShowBeside(*this, window_, placed_);
+    ShowBeside(*this, session_.Window(), placed_);
 }
 
 void TVerticalScoreF::showEvent(QShowEvent* event) {
@@ -376,11 +372,10 @@ void TVerticalScoreF::FollowCaret() {
 }
 
 void TVerticalScoreF::FollowFindings() {
-    const auto* checker = window_.findChild<TScoreChecker*>();
-    if (!isVisible() || !checker) return;
+    if (!isVisible()) return;
     const ScoreMap& map = model_.Map();
     std::vector<std::int32_t> events;
-    for (const Finding& finding : checker->Findings()) {
+    for (const Finding& finding : checker_.Findings()) {
         if (finding.severity != Severity::Error || finding.place.IsNone()) continue;
         // The note at or after the finding; after the last note, the last note.
         const std::size_t at = EventAtOrAfter(map, TextPoint{finding.place.line, finding.place.byte});
@@ -442,29 +437,26 @@ void TVerticalScoreF::SavePdf() {
     try {
         Refresh();
         const std::string pdf = VerticalPdf(score_, PageSettings());
-        auto* exports = window_.findChild<ScoreExports*>();
-        if (exports == nullptr) return;
         const std::optional<QString> chosen =
-            exports->ChooseTarget(QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf"), pdfFileName_);
+            session_.ChooseTarget(QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf"), pdfFileName_);
         if (!chosen) return;
         WriteFileAtomically(QFile::encodeName(*chosen).toStdString(), pdf);
     } catch (const Failure& failure) {
-        window_.ReportFailure(failure);
+        session_.ReportFailure(failure);
     }
 }
 
-QAction* InstallVerticalScore(TMainF& window, PlayingCursor& cursor) {
-    auto* action = new QAction(QStringLiteral("縦譜…"), &window);
-    action->setObjectName(QStringLiteral("actVerticalScore"));
-    action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
-    action->setToolTip(QStringLiteral("楽譜を縦譜で表示します (Ctrl+Shift+V)"));
-    QObject::connect(action, &QAction::triggered, &window, [&window, &cursor] {
-        auto* vertical = window.findChild<TVerticalScoreF*>(QStringLiteral("VerticalScoreF"));
-        if (!vertical) vertical = new TVerticalScoreF(window, cursor);
-        vertical->ShowInFront();
-    });
-    window.ScoreArea().AddCommand(CommandGroup::Views, action);
-    window.addAction(action);
+QAction* InstallVerticalScore(ScoreSession& session, PlayingCursor& cursor, const TScoreChecker& checker) {
+    QAction* action = AddCommand(session, CommandGroup::Views,
+                                 {"actVerticalScore",
+                                  QStringLiteral("縦譜…"),
+                                  {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V)},
+                                  QStringLiteral("楽譜を縦譜で表示します")});
+    QObject::connect(action, &QAction::triggered, &session,
+                     [&session, &cursor, &checker, vertical = QPointer<TVerticalScoreF>()]() mutable {
+                         if (!vertical) vertical = new TVerticalScoreF(session, cursor, checker);
+                         vertical->ShowInFront();
+                     });
     return action;
 }
 

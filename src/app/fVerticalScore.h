@@ -27,7 +27,8 @@ namespace nagisora {
 
 class PlayingCursor;
 class ScoreModel;
-class TMainF;
+class ScoreSession;
+class TScoreChecker;
 class TScoreArea;
 
 class TVerticalView : public QAbstractScrollArea {
@@ -86,7 +87,8 @@ class TVerticalScoreF : public QWidget {
     Q_OBJECT
 
   public:
-    TVerticalScoreF(TMainF& window, PlayingCursor& cursor);
+    // Follows the session's score and playback, and marks the notes of the checker's errors.
+    TVerticalScoreF(ScoreSession& session, PlayingCursor& cursor, const TScoreChecker& checker);
 
     void ShowInFront();
     TVerticalView& View() const { return *view_; }
@@ -110,7 +112,8 @@ class TVerticalScoreF : public QWidget {
     void GoToNote(std::int32_t event);
     void PrintOn(QPrinter& printer) const;
 
-    TMainF& window_;
+    ScoreSession& session_;
+    const TScoreChecker& checker_;
     ScoreModel& model_;
     TScoreArea& area_;
     TVerticalView* view_;
@@ -127,6 +130,6 @@ class TVerticalScoreF : public QWidget {
 
 // Adds "縦譜…" (Ctrl+Shift+V) to the score area's context menu and the window's keys; the window is made the
 // first time it is asked for.
-QAction* InstallVerticalScore(TMainF& window, PlayingCursor& cursor);
+QAction* InstallVerticalScore(ScoreSession& session, PlayingCursor& cursor, const TScoreChecker& checker);
 
 } // namespace nagisora

@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "fMain.h"
 #include "score_recovery.h"
+#include "score_session.h"
 #include "sound_font.h"
 #include "user_settings.h"
 
@@ -65,7 +66,7 @@ extern "C" __attribute__((visibility("default"))) int NagisoraMain(int argc, cha
     MainF.show();
     // The text of a program that ended without saving it comes first; a restored text is not replaced by
     // the score named on the command line.
-    auto* recovery = new nagisora::ScoreRecovery(MainF);
+    auto* recovery = new nagisora::ScoreRecovery(MainF.Session());
     const bool restored = recovery->OfferLeftCopies();
     if (!scores.isEmpty() && !restored) MainF.OpenScore(nagisora::ScorePathOf(scores.front()));
     return application.exec();

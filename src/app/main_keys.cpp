@@ -1,9 +1,9 @@
 #include "main_keys.h"
 
 #include "cp932.h"
-#include "fMain.h"
 #include "mPlay.h"
 #include "score_area.h"
+#include "score_session.h"
 #include "ui_fMain.h"
 
 #include <QAction>
@@ -31,8 +31,8 @@ void Press(QPushButton* button) {
 // share one widget.
 class KeyFilter : public QObject {
   public:
-    KeyFilter(TMainF& window, TMediaPlayer& player)
-        : QObject(&window), window_(window), area_(window.ScoreArea()), player_(player) {}
+    KeyFilter(QWidget& window, TScoreArea& area, TMediaPlayer& player)
+        : QObject(&window), window_(window), area_(area), player_(player) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::WindowActivate && watched == &window_ && !activated_) {
@@ -97,7 +97,7 @@ class KeyFilter : public QObject {
     }
 
     // Known by their addresses: the filter also sees the last events of controls being destroyed.
-    TMainF& window_;
+    QWidget& window_;
     TScoreArea& area_;
     TMediaPlayer& player_;
     bool activated_ = false;
@@ -105,7 +105,7 @@ class KeyFilter : public QObject {
 
 // A window-wide shortcut that runs the command; its tooltip names the shortcut.
 template <class Command>
-QAction* AddShortcut(TMainF& window, const QKeySequence& keys, Command command) {
+QAction* AddShortcut(QWidget& window, const QKeySequence& keys, Command command) {
     auto* action = new QAction(&window);
     action->setShortcut(keys);
     QObject::connect(action, &QAction::triggered, &window, command);
@@ -113,27 +113,29 @@ QAction* AddShortcut(TMainF& window, const QKeySequence& keys, Command command) 
     return action;
 }
 
-QAction* AddButtonShortcut(TMainF& window, QPushButton* button, const QKeySequence& keys,
+QAction* AddButtonShortcut(QWidget& window, QPushButton* button, const QKeySequence& keys,
                            const QString& tip) {
     button->setToolTip(QStringLiteral("%1 (%2)").arg(tip, ShortcutText(keys)));
     return AddShortcut(window, keys, [button] { Press(button); });
 }
 
 // The score file commands are also in the score area's context menu, beside the recent scores.
-void AddToMenu(TMainF& window, QAction* action, const QString& text) {
+void AddToMenu(TScoreArea& area, QAction* action, const QString& text) {
     action->setText(text);
-    window.ScoreArea().AddCommand(CommandGroup::Files, action);
+    area.AddCommand(CommandGroup::Files, action);
 }
 
 } // namespace
 
-void InstallMainKeys(TMainF& window, Ui::TMainF& ui) {
-    auto* player = window.findChild<TMediaPlayer*>(QStringLiteral("mPlay"));
-    AddToMenu(window,
+void InstallMainKeys(ScoreSession& session, Ui::TMainF& ui) {
+    QWidget& window = session.Window();
+    TScoreArea& area = session.ScoreArea();
+    TMediaPlayer* player = ui.mPlay;
+    AddToMenu(area,
               AddButtonShortcut(window, ui.btnLoad, QKeySequence(Qt::CTRL | Qt::Key_O),
                                 QStringLiteral("楽譜ファイルを開く")),
               QStringLiteral("楽譜読込(&O)…"));
-    AddToMenu(window,
+    AddToMenu(area,
               AddButtonShortcut(window, ui.btnSave, QKeySequence(Qt::CTRL | Qt::Key_S),
                                 QStringLiteral("楽譜をファイルに保存")),
               QStringLiteral("楽譜保存(&S)…"));
@@ -144,10 +146,10 @@ void InstallMainKeys(TMainF& window, Ui::TMainF& ui) {
     AddShortcut(window, QKeySequence(Qt::Key_F6), [player] { player->Click(MPButton::Play); });
     AddShortcut(window, QKeySequence(Qt::Key_F7), [player] { player->Click(MPButton::Stop); });
 
-    auto* filter = new KeyFilter(window, *player);
+    auto* filter = new KeyFilter(window, area, *player);
     window.installEventFilter(filter);
     player->installEventFilter(filter);
-    window.ScoreArea().installEventFilter(filter);
+    area.installEventFilter(filter);
     for (QPushButton* button : {ui.btnOk, ui.btnMidSave, ui.btnLoad, ui.btnSave, ui.btnCleatr, ui.btnHelp})
         button->installEventFilter(filter);
 }

@@ -12,8 +12,9 @@ class TMainF;
 
 namespace nagisora {
 
-class TMainF;
+class ScoreSession;
 
-void InstallMainKeys(TMainF& window, Ui::TMainF& ui);
+// Installs them on the session's window, whose controls ui holds.
+void InstallMainKeys(ScoreSession& session, Ui::TMainF& ui);
 
 } // namespace nagisora

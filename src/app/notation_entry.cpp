@@ -1,10 +1,11 @@
 #include "notation_entry.h"
 
-#include "fMain.h"
+#include "command_action.h"
 #include "fPalette.h"
 #include "line_sets.h"
 #include "score_area.h"
 #include "score_model.h"
+#include "score_session.h"
 
 #include <QAction>
 #include <QApplication>
@@ -112,25 +113,24 @@ QMenu* MakeSymbolMenu(NotationEntry& entry, QWidget& window) {
 
 } // namespace
 
-NotationEntry::NotationEntry(TMainF& window)
-    : QObject(&window), area_(window.ScoreArea()), model_(window.Model()),
-      modeAction_(new QAction(QStringLiteral("記譜入力モード"), &window)),
-      paletteAction_(new QAction(QStringLiteral("記号パレット…"), &window)), viewport_(area_.viewport()),
-      badge_(new QLabel(viewport_)), palette_(new TPaletteF(*this, &window)) {
+NotationEntry::NotationEntry(ScoreSession& session)
+    : QObject(&session.Window()), area_(session.ScoreArea()), model_(session.Model()),
+      modeAction_(
+          AddCommand(session, CommandGroup::Entry,
+                     {"notationTypingMode", QStringLiteral("記譜入力モード"), {QKeySequence(Qt::Key_F9)}})),
+      paletteAction_(AddCommand(session, CommandGroup::Entry,
+                                {"notationPalette",
+                                 QStringLiteral("記号パレット…"),
+                                 {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
+                                 QStringLiteral("記号パレット")})),
+      viewport_(area_.viewport()), badge_(new QLabel(viewport_)),
+      palette_(new TPaletteF(*this, &session.Window())) {
     setObjectName(QStringLiteral("notationEntry"));
-    modeAction_->setObjectName(QStringLiteral("notationTypingMode"));
     modeAction_->setCheckable(true);
-    modeAction_->setShortcut(Qt::Key_F9);
+    // The keys of the mode follow its name.
     modeAction_->setToolTip(QStringLiteral("記譜入力モード (F9): キーで全角の記号を入力します\n") +
                             KeyListText());
-    paletteAction_->setObjectName(QStringLiteral("notationPalette"));
-    paletteAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
-    paletteAction_->setToolTip(QStringLiteral("記号パレット (Ctrl+Shift+P)"));
-    for (QAction* action : {modeAction_, paletteAction_}) {
-        window.addAction(action);
-        area_.AddCommand(CommandGroup::Entry, action);
-    }
-    area_.AddMenu(CommandGroup::Entry, MakeSymbolMenu(*this, window));
+    area_.AddMenu(CommandGroup::Entry, MakeSymbolMenu(*this, session.Window()));
     connect(modeAction_, &QAction::toggled, this, [this] { ShowMark(); });
     connect(paletteAction_, &QAction::triggered, palette_, &TPaletteF::ShowBeside);
 
@@ -376,8 +376,8 @@ void NotationEntry::PlaceBadge() {
     badge_->move(viewport_->width() - badge_->width() - BadgeMargin, BadgeMargin);
 }
 
-NotationEntry& InstallNotationEntry(TMainF& window) {
-    return *new NotationEntry(window);
+NotationEntry& InstallNotationEntry(ScoreSession& session) {
+    return *new NotationEntry(session);
 }
 
 } // namespace nagisora

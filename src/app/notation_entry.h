@@ -23,7 +23,7 @@ class QWidget;
 namespace nagisora {
 
 class ScoreModel;
-class TMainF;
+class ScoreSession;
 class TPaletteF;
 class TScoreArea;
 
@@ -32,7 +32,7 @@ class NotationEntry : public QObject {
 
   public:
     // Adds the commands to the score area's context menu and to the window; owned by the window.
-    explicit NotationEntry(TMainF& window);
+    explicit NotationEntry(ScoreSession& session);
 
     bool IsOn() const;
     void SetOn(bool on);
@@ -72,7 +72,7 @@ class NotationEntry : public QObject {
     TPaletteF* palette_;
 };
 
-// Installs the typing mode and the palette on the main window.
-NotationEntry& InstallNotationEntry(TMainF& window);
+// Installs the typing mode and the palette on the session's window.
+NotationEntry& InstallNotationEntry(ScoreSession& session);
 
 } // namespace nagisora

@@ -2,11 +2,11 @@
 
 #include "bench_trace.h"
 #include "event_timeline.h"
-#include "fMain.h"
 #include "midi_image.h"
 #include "score_area.h"
 #include "score_colours.h"
 #include "score_model.h"
+#include "score_session.h"
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -57,8 +57,8 @@ std::optional<std::int32_t> LineFollower::LineNow(std::int32_t line) const {
 
 // --- the cursor ---
 
-PlayingCursor::PlayingCursor(TMainF& window)
-    : QObject(&window), window_(window), model_(window.Model()), area_(window.ScoreArea()),
+PlayingCursor::PlayingCursor(ScoreSession& session)
+    : QObject(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
       frames_(new QTimer(this)) {
     setObjectName(QStringLiteral("PlayingCursor"));
     frames_->setTimerType(Qt::PreciseTimer);
@@ -68,8 +68,9 @@ PlayingCursor::PlayingCursor(TMainF& window)
 
     // The events of "MIDI 作成" are those the map places, made from the same lines with the same
     // transposition.
-    connect(&window_, &TMainF::Converted, this, [this] {
-        work_.events.assign(window_.WorkEvents().begin(), window_.WorkEvents().end());
+    connect(&session_, &ScoreSession::Converted, this, [this] {
+        const std::span<const TOnpu> events = session_.WorkEvents();
+        work_.events.assign(events.begin(), events.end());
         const std::vector<EventPlace>& places = model_.Map().events;
         if (places.size() == work_.events.size())
             work_.places = places;
@@ -77,7 +78,7 @@ PlayingCursor::PlayingCursor(TMainF& window)
             work_.places.clear();
         work_.lines.Take(model_.Lines());
     });
-    connect(&window_, &TMainF::WorkFilePlaying, this, [this] { Start(&work_); });
+    connect(&session_, &ScoreSession::WorkFilePlaying, this, [this] { Start(&work_); });
 }
 
 const Performance& PlayingCursor::Playing() const {
@@ -110,13 +111,13 @@ void PlayingCursor::FollowLines(int first, int last, int delta) {
 }
 
 void PlayingCursor::Frame() {
-    const HeardPosition heard = window_.Media().Heard();
+    const HeardPosition heard = session_.Heard();
     const std::optional<std::size_t> event =
         heard.sounding ? EventSoundingAt(playing_->events, heard.tick) : std::nullopt;
     if (event && event != shown_) Show(*event);
     if (event) CatchNextNote(*event, heard);
     emit HeardAt(heard.sounding ? playing_->startTick + heard.tick - midi::LeadInDelta : -1);
-    if (heard.sounding || window_.Media().Mode() != MediaMode::Stopped) return;
+    if (heard.sounding || session_.Mode() != MediaMode::Stopped) return;
     frames_->stop();
     // The end of the music takes the mark away; ■ leaves it where the music stopped.
     if (shown_ && *shown_ + 1 >= playing_->events.size()) Clear();

@@ -29,7 +29,7 @@ class QTimer;
 namespace nagisora {
 
 class ScoreModel;
-class TMainF;
+class ScoreSession;
 class TScoreArea;
 
 // Where the lines of a text stand after later edits: each kept line's number now, or none once it changed.
@@ -58,8 +58,8 @@ class PlayingCursor : public QObject {
     Q_OBJECT
 
   public:
-    // Follows the window's playback; owned by the window.
-    explicit PlayingCursor(TMainF& window);
+    // Follows the session's playback; owned by its window.
+    explicit PlayingCursor(ScoreSession& session);
 
     // The part that is about to play: its events and their places in the score as it is now.
     void FollowPart(std::vector<TOnpu> events, std::vector<EventPlace> places, std::int64_t startTick);
@@ -88,7 +88,7 @@ class PlayingCursor : public QObject {
     QTextCursor CursorFor(const SourcePlace& place) const;
     void FollowLines(int first, int last, int delta);
 
-    TMainF& window_;
+    ScoreSession& session_;
     ScoreModel& model_;
     TScoreArea& area_;
     QTimer* frames_;

@@ -1,7 +1,7 @@
 #include "recent_scores.h"
 
-#include "fMain.h"
 #include "score_area.h"
+#include "score_session.h"
 #include "user_settings.h"
 
 #include <QAction>
@@ -34,11 +34,12 @@ QString MenuText(int number, const QString& fileName) {
 
 } // namespace
 
-RecentScores::RecentScores(TMainF& window)
-    : QObject(&window), window_(window), menu_(new QMenu(QStringLiteral("最近の楽譜(&R)"), &window)) {
-    connect(&window, &TMainF::ScoreFileUsed, this, &RecentScores::Add);
+RecentScores::RecentScores(ScoreSession& session)
+    : QObject(&session.Window()), session_(session),
+      menu_(new QMenu(QStringLiteral("最近の楽譜(&R)"), &session.Window())) {
+    connect(&session_, &ScoreSession::ScoreFileUsed, this, &RecentScores::Add);
     connect(menu_, &QMenu::aboutToShow, this, &RecentScores::FillMenu);
-    window.ScoreArea().AddMenu(CommandGroup::Files, menu_);
+    session_.ScoreArea().AddMenu(CommandGroup::Files, menu_);
 }
 
 QStringList RecentScores::Scores() const {
@@ -69,7 +70,7 @@ void RecentScores::FillMenu() {
     const QStringList scores = Scores();
     for (int k = 0; k < scores.size(); ++k) {
         const QString name = scores[k];
-        menu_->addAction(MenuText(k + 1, name), &window_, [this, name] { window_.OpenScore(name); });
+        menu_->addAction(MenuText(k + 1, name), &session_, [this, name] { session_.OpenScore(name); });
     }
     if (scores.isEmpty()) {
         menu_->addAction(QStringLiteral("(なし)"))->setEnabled(false);

@@ -13,7 +13,7 @@ class QMenu;
 
 namespace nagisora {
 
-class TMainF;
+class ScoreSession;
 
 class RecentScores : public QObject {
     Q_OBJECT
@@ -21,8 +21,8 @@ class RecentScores : public QObject {
   public:
     static constexpr int Kept = 10;
 
-    // Follows the window's loads and saves and adds the menu to its score area.
-    explicit RecentScores(TMainF& window);
+    // Follows the session's loads and saves and adds the menu to its score area.
+    explicit RecentScores(ScoreSession& session);
 
     // The kept names, newest first, without the files that no longer exist.
     QStringList Scores() const;
@@ -35,7 +35,7 @@ class RecentScores : public QObject {
   private:
     void FillMenu();
 
-    TMainF& window_;
+    ScoreSession& session_;
     QMenu* menu_;
 };
 

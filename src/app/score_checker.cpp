@@ -1,10 +1,12 @@
 #include "score_checker.h"
 
 #include "background_check.h"
-#include "fMain.h"
+#include "command_action.h"
 #include "fonts.h"
+#include "modeless_window.h"
 #include "score_area.h"
 #include "score_model.h"
+#include "score_session.h"
 #include "window_scale.h"
 
 #include <QAction>
@@ -65,12 +67,9 @@ constexpr int MostMarks = 4000;
 
 // --- the problems window ---
 
-TProblemsF::TProblemsF(QWidget* parent) : QWidget(parent, WindowFrameFlags), list_(new QListWidget(this)) {
-    setObjectName(QStringLiteral("ProblemsF"));
-    setWindowTitle(QStringLiteral("問題の一覧"));
-    setAttribute(Qt::WA_QuitOnClose, false);
-    const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
-    setFont(PGothicFont(Scaled(FontPixels, scale)));
+TProblemsF::TProblemsF(QWidget* parent) : QWidget(parent), list_(new QListWidget(this)) {
+    const double scale =
+        SetUpModelessWindow(*this, "ProblemsF", QStringLiteral("問題の一覧"), WindowSize::Fixed, FontPixels);
     resize(Scaled(ProblemsWidth, scale), Scaled(ProblemsHeight, scale));
 
     list_->setObjectName(QStringLiteral("lstProblems"));
@@ -159,12 +158,28 @@ void TProblemsF::ShowInFront() {
 
 // --- the checker ---
 
-TScoreChecker::TScoreChecker(TMainF& window)
-    : QObject(&window), window_(window), model_(window.Model()), area_(window.ScoreArea()),
-      queued_(new QTimer(this)), toBackground_(new QTimer(this)), viewMoved_(new QTimer(this)),
-      problemsF_(new TProblemsF(&window)), next_(new QAction(QStringLiteral("次の問題へ"), &window)),
-      previous_(new QAction(QStringLiteral("前の問題へ"), &window)),
-      problems_(new QAction(QStringLiteral("問題の一覧…"), &window)) {
+TScoreChecker::TScoreChecker(ScoreSession& session)
+    : QObject(&session.Window()), window_(session.Window()), model_(session.Model()),
+      area_(session.ScoreArea()), queued_(new QTimer(this)), toBackground_(new QTimer(this)),
+      viewMoved_(new QTimer(this)), problemsF_(new TProblemsF(&window_)),
+      next_(AddCommand(session, CommandGroup::Check,
+                       {"actNextProblem",
+                        QStringLiteral("次の問題へ"),
+                        {QKeySequence(Qt::Key_F8)},
+                        QStringLiteral("次の問題の場所へ移ります")},
+                       this, &TScoreChecker::GoToNext)),
+      previous_(AddCommand(session, CommandGroup::Check,
+                           {"actPreviousProblem",
+                            QStringLiteral("前の問題へ"),
+                            {QKeySequence(Qt::SHIFT | Qt::Key_F8)},
+                            QStringLiteral("前の問題の場所へ移ります")},
+                           this, &TScoreChecker::GoToPrevious)),
+      problems_(AddCommand(session, CommandGroup::Check,
+                           {"actProblems",
+                            QStringLiteral("問題の一覧…"),
+                            {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)},
+                            QStringLiteral("楽譜の問題をすべて一覧にします")},
+                           this, &TScoreChecker::ShowProblems)) {
     setObjectName(QStringLiteral("ScoreChecker"));
     // A check waits until the event that changed the text is done: one check for a paste or a replaced
     // score, and a keystroke is shown before its findings.
@@ -190,32 +205,11 @@ TScoreChecker::TScoreChecker(TMainF& window)
     connect(viewMoved_, &QTimer::timeout, this, &TScoreChecker::MarkInView);
     connect(&area_, &TScoreArea::ViewMoved, viewMoved_, qOverload<>(&QTimer::start));
 
-    const struct {
-        QAction* action;
-        QKeySequence keys;
-        void (TScoreChecker::*slot)();
-        const char* name;
-        QString tip;
-    } commands[] = {
-        {next_, QKeySequence(Qt::Key_F8), &TScoreChecker::GoToNext, "actNextProblem",
-         QStringLiteral("次の問題の場所へ移ります (F8)")},
-        {previous_, QKeySequence(Qt::SHIFT | Qt::Key_F8), &TScoreChecker::GoToPrevious, "actPreviousProblem",
-         QStringLiteral("前の問題の場所へ移ります (Shift+F8)")},
-        {problems_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), &TScoreChecker::ShowProblems,
-         "actProblems", QStringLiteral("楽譜の問題をすべて一覧にします (Ctrl+Shift+M)")},
-    };
-    for (const auto& c : commands) {
-        c.action->setObjectName(QString::fromLatin1(c.name));
-        c.action->setShortcut(c.keys);
-        c.action->setToolTip(c.tip);
-        connect(c.action, &QAction::triggered, this, c.slot);
-        area_.AddCommand(CommandGroup::Check, c.action);
-        window.addAction(c.action);
-        problemsF_->addAction(c.action); // the keys work in the problems window too
-    }
+    for (QAction* action : {next_, previous_, problems_})
+        problemsF_->addAction(action); // the keys work in the problems window too
     connect(problemsF_, &TProblemsF::Chosen, this, qOverload<int>(&TScoreChecker::GoTo));
     connect(problemsF_, &TProblemsF::ImportChosen, this, &TScoreChecker::GoToImported);
-    connect(&window, &TMainF::ScoreReplaced, this, [this] { SetImportFindings({}); });
+    connect(&session, &ScoreSession::ScoreReplaced, this, [this] { SetImportFindings({}); });
     area_.AddToolTipSource([this](const QTextCursor& cursor) { return ToolTipAt(cursor); });
     CheckNow();
 }

@@ -28,7 +28,7 @@ namespace nagisora {
 
 class ScoreModel;
 class BackgroundCheck;
-class TMainF;
+class ScoreSession;
 class TScoreArea;
 
 // A finding of the last import, where the text now has it.
@@ -75,9 +75,9 @@ class TScoreChecker : public QObject {
     Q_OBJECT
 
   public:
-    // Installs the checker in the main window: its commands in the score area's context menu and as the
+    // Installs the checker in the session's window: its commands in the score area's context menu and as the
     // window's shortcuts, its marks in the area's layer of findings.
-    explicit TScoreChecker(TMainF& window);
+    explicit TScoreChecker(ScoreSession& session);
     ~TScoreChecker() override;
 
     // The findings of the text as it was last checked, in the order of the text.
@@ -125,7 +125,7 @@ class TScoreChecker : public QObject {
     QString ToolTipAt(const QTextCursor& cursor) const;
     std::vector<Finding> UnmappableFindings() const;
 
-    TMainF& window_;
+    QWidget& window_;
     ScoreModel& model_;
     TScoreArea& area_;
     QTimer* queued_;

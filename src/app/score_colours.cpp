@@ -1,6 +1,5 @@
 #include "score_colours.h"
 
-#include "fMain.h"
 #include "score_area.h"
 #include "score_model.h"
 
@@ -91,10 +90,9 @@ QColor Mixed(const QColor& a, const QColor& b, double share) {
                             static_cast<float>(mix(a.blueF(), b.blueF())));
 }
 
-ScoreColours::ScoreColours(TMainF& window)
-    : QSyntaxHighlighter(window.ScoreArea().document()), model_(window.Model()), area_(window.ScoreArea()) {
+ScoreColours::ScoreColours(ScoreModel& model, TScoreArea& area)
+    : QSyntaxHighlighter(area.document()), model_(model), area_(area) {
     setObjectName(QStringLiteral("ScoreColours"));
-    TScoreArea& area = window.ScoreArea();
     MakeFormats(area.palette());
     area.installEventFilter(this);
     connect(&model_, &ScoreModel::Remapped, this, &ScoreColours::Recolour);

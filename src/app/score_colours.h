@@ -23,7 +23,6 @@ class QPalette;
 namespace nagisora {
 
 class ScoreModel;
-class TMainF;
 class TScoreArea;
 
 // A colour of the hue and saturation that stands out from the base as well as text should: lightness is
@@ -36,8 +35,8 @@ class ScoreColours : public QSyntaxHighlighter {
     Q_OBJECT
 
   public:
-    // Colours the window's score area; owned by the area's document.
-    explicit ScoreColours(TMainF& window);
+    // Colours the score area whose text the model reads; owned by the area's document.
+    ScoreColours(ScoreModel& model, TScoreArea& area);
 
     // What a line's role and a pitch line's units look like (no foreground: the text's own colour).
     const QTextCharFormat& FormatOf(LineRole role) const;

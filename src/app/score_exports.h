@@ -27,13 +27,13 @@ class QTimer;
 namespace nagisora {
 
 class Failure;
-class TMainF;
+class ScoreSession;
 
 class ScoreExports : public QObject {
     Q_OBJECT
 
   public:
-    explicit ScoreExports(TMainF& window);
+    explicit ScoreExports(ScoreSession& session);
     ~ScoreExports() override;
 
     void SaveMusicXml();
@@ -41,10 +41,6 @@ class ScoreExports : public QObject {
     // Stops the rendering under way; the file it was to write is not touched.
     void StopWav();
     bool Rendering() const { return rendering_ != nullptr; }
-    // The file an export of another view is to be written to, chosen as the exports here are: never a file
-    // the window has open (else Failure), and an existing one only when the user agrees; none when cancelled.
-    // fileName is the last one chosen, proposed again, and becomes the new choice.
-    std::optional<QString> ChooseTarget(const QString& filter, const QString& suffix, QString& fileName);
 
   signals:
     // A rendering has ended: written, stopped, or failed and reported.
@@ -63,16 +59,13 @@ class ScoreExports : public QObject {
         std::jthread thread; // the last member: stopped and joined before the counter goes
     };
 
-    // The chosen file, once it is known to be no file the window has open (else Failure) and the user has
-    // agreed to replace it if it exists; none when the user cancels.
+    // The chosen file (ScoreSession::ChooseTarget); none when the user cancels.
     std::optional<QString> Choose(SaveDialog& dialog);
-    std::vector<std::pair<std::string, QString>> OpenFiles() const;
-    void RefuseOpenFile(const QString& fileName) const;
     void StartWav(std::string midiData, const QString& fileName);
     void ShowProgress();
     void EndWav(const std::optional<Failure>& failure);
 
-    TMainF& window_;
+    ScoreSession& session_;
     QAction* musicXmlAction_;
     QAction* wavAction_;
     SaveDialog musicXmlDialog_;

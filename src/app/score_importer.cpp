@@ -1,6 +1,6 @@
 #include "score_importer.h"
 
-#include "fMain.h"
+#include "command_action.h"
 #include "failure.h"
 #include "file_io.h"
 #include "import_loader.h"
@@ -10,6 +10,7 @@
 #include "score_checker.h"
 #include "score_file.h"
 #include "score_file_lines.h"
+#include "score_session.h"
 #include "user_settings.h"
 
 #include <QAction>
@@ -79,18 +80,15 @@ std::vector<ImportedRow> Rows(const std::vector<ImportedFinding>& findings) {
 
 } // namespace
 
-ScoreImporter::ScoreImporter(TMainF& window)
-    : QObject(&window), window_(window),
-      action_(new QAction(QStringLiteral("MIDI/MusicXML から読込…"), &window)) {
+ScoreImporter::ScoreImporter(ScoreSession& session, RecentScores& recent, TScoreChecker& checker)
+    : QObject(&session.Window()), session_(session), recent_(recent), checker_(checker),
+      action_(AddCommand(session, CommandGroup::Files,
+                         {"actImport",
+                          QStringLiteral("MIDI/MusicXML から読込…"),
+                          {QKeySequence(Qt::CTRL | Qt::Key_I)},
+                          QStringLiteral("MIDI や MusicXML のファイルを楽譜にして読み込みます")},
+                         this, &ScoreImporter::ChooseAndImport)) {
     setObjectName(QStringLiteral("scoreImporter"));
-    const QKeySequence keys(Qt::CTRL | Qt::Key_I);
-    action_->setObjectName(QStringLiteral("actImport"));
-    action_->setShortcut(keys);
-    action_->setToolTip(QStringLiteral("MIDI や MusicXML のファイルを楽譜にして読み込みます (%1)")
-                            .arg(keys.toString(QKeySequence::NativeText)));
-    window.addAction(action_);
-    window.ScoreArea().AddCommand(CommandGroup::Files, action_);
-    connect(action_, &QAction::triggered, this, &ScoreImporter::ChooseAndImport);
 }
 
 bool ScoreImporter::Imports(const QString& fileName) {
@@ -106,9 +104,9 @@ std::int32_t ScoreImporter::RememberedPipe() {
 }
 
 void ScoreImporter::ChooseAndImport() {
-    QString folder = QFile::decodeName(QByteArray::fromStdString(window_.AppDir()));
+    QString folder = QFile::decodeName(QByteArray::fromStdString(session_.AppDir()));
     if (!fileName_.isEmpty()) folder = QFileInfo(fileName_).absolutePath();
-    const std::optional<QString> chosen = window_.ChooseFile(
+    const std::optional<QString> chosen = session_.ChooseFile(
         FileDialogRequest{FileDialogRequest::Kind::Open, folder, ImportFilter, {}, fileName_});
     if (!chosen) return;
     fileName_ = *chosen;
@@ -150,23 +148,21 @@ void ScoreImporter::Import(const QString& fileName) {
         }
         if (score.text.size() > EditedScoreLimit)
             throw refuse("楽譜が大きすぎます (" + std::to_string(score.text.size()) + " バイト)");
-        window_.ReplaceScore(SplitScoreFileLines(score.text));
-        window_.SetSettings(score.settings);
-        if (auto* recent = window_.findChild<RecentScores*>()) recent->Add(fileName);
-        if (auto* checker = window_.findChild<TScoreChecker*>()) {
-            checker->SetImportFindings(Rows(score.findings));
-            if (!score.findings.empty()) checker->ShowProblems();
-        }
+        session_.ReplaceScore(SplitScoreFileLines(score.text));
+        session_.SetSettings(score.settings);
+        recent_.Add(fileName);
+        checker_.SetImportFindings(Rows(score.findings));
+        if (!score.findings.empty()) checker_.ShowProblems();
     } catch (const Failure& failure) {
-        window_.ReportFailure(failure);
+        session_.ReportFailure(failure);
     } catch (const std::bad_alloc&) {
-        window_.ReportFailure(refuse(IoErrorMessage(IoCode::OutOfMemory)));
+        session_.ReportFailure(refuse(IoErrorMessage(IoCode::OutOfMemory)));
     }
 }
 
 std::optional<ImportChoice> ScoreImporter::Ask(const QString& fileName,
                                                const std::vector<ImportedPart>& parts) {
-    QDialog dialog(&window_);
+    QDialog dialog(&session_.Window());
     dialog.setObjectName(QStringLiteral("importDialog"));
     dialog.setWindowTitle(QStringLiteral("MIDI/MusicXML から読込"));
     auto* form = new QFormLayout(&dialog);

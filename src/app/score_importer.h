@@ -19,7 +19,9 @@ class QAction;
 
 namespace nagisora {
 
-class TMainF;
+class RecentScores;
+class ScoreSession;
+class TScoreChecker;
 struct ImportedPart;
 
 // What the dialog asks before an import.
@@ -32,7 +34,8 @@ class ScoreImporter : public QObject {
     Q_OBJECT
 
   public:
-    explicit ScoreImporter(TMainF& window);
+    // An imported file joins the recent scores; its findings go to the checker.
+    ScoreImporter(ScoreSession& session, RecentScores& recent, TScoreChecker& checker);
 
     // Whether the import reads a file of this name: .mid, .midi, .musicxml, .xml or .mxl.
     static bool Imports(const QString& fileName);
@@ -49,7 +52,9 @@ class ScoreImporter : public QObject {
   private:
     std::optional<ImportChoice> Ask(const QString& fileName, const std::vector<ImportedPart>& parts);
 
-    TMainF& window_;
+    ScoreSession& session_;
+    RecentScores& recent_;
+    TScoreChecker& checker_;
     QAction* action_;
     QString fileName_; // the last one chosen, proposed again
 };

@@ -1,11 +1,12 @@
 #include "score_playback.h"
 
-#include "fMain.h"
+#include "command_action.h"
 #include "metronome.h"
 #include "midi_image.h"
 #include "playing_cursor.h"
 #include "score_area.h"
 #include "score_model.h"
+#include "score_session.h"
 #include "score_views.h"
 #include "user_settings.h"
 
@@ -36,57 +37,38 @@ constexpr int LadderSteps[] = {2, 5, 10};
 // The window property that the caption shows after the window's own caption (UnsavedEdits).
 constexpr char CaptionNote[] = "captionNote";
 
-QString Keys(const QKeySequence& keys) {
-    return keys.toString(QKeySequence::NativeText);
-}
-
-QAction* MakeAction(QObject* owner, const QString& text, const char* name, const QKeySequence& keys,
-                    const QString& tip) {
-    auto* action = new QAction(text, owner);
-    action->setObjectName(QString::fromLatin1(name));
-    if (!keys.isEmpty()) action->setShortcut(keys);
-    action->setToolTip(keys.isEmpty() ? tip : tip + QStringLiteral(" (") + Keys(keys) + u')');
-    return action;
-}
-
 } // namespace
 
-ScorePlayback::ScorePlayback(TMainF& window, PlayingCursor& cursor)
-    : QObject(&window), window_(window), model_(window.Model()), area_(window.ScoreArea()), cursor_(cursor),
-      fromHere_(new QAction(QStringLiteral("ここから再生"), &window)),
-      selection_(new QAction(QStringLiteral("選択範囲を再生"), &window)),
-      loop_(new QAction(QStringLiteral("ループ再生"), &window)) {
+ScorePlayback::ScorePlayback(ScoreSession& session, PlayingCursor& cursor)
+    : QObject(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
+      cursor_(cursor), fromHere_(AddCommand(session, CommandGroup::Play,
+                                            {"actPlayFromHere",
+                                             QStringLiteral("ここから再生"),
+                                             {QKeySequence(Qt::SHIFT | Qt::Key_F6)},
+                                             QStringLiteral("カーソルの音から終わりまで再生します")},
+                                            this, &ScorePlayback::PlayFromHere)),
+      selection_(AddCommand(session, CommandGroup::Play,
+                            {"actPlaySelection",
+                             QStringLiteral("選択範囲を再生"),
+                             {QKeySequence(Qt::CTRL | Qt::Key_F6)},
+                             QStringLiteral("選択した範囲の音を再生します")},
+                            this, &ScorePlayback::PlaySelection)),
+      loop_(AddCommand(
+          session, CommandGroup::Play,
+          {"actPlayLoop",
+           QStringLiteral("ループ再生"),
+           {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F6)},
+           QStringLiteral("選択した範囲 (選択がなければカーソルから終わりまで) を ■ まで繰り返します")},
+          this, &ScorePlayback::PlayLoop)) {
     setObjectName(QStringLiteral("ScorePlayback"));
-    const struct {
-        QAction* action;
-        QKeySequence keys;
-        void (ScorePlayback::*slot)();
-        const char* name;
-        QString tip;
-    } commands[] = {
-        {fromHere_, QKeySequence(Qt::SHIFT | Qt::Key_F6), &ScorePlayback::PlayFromHere, "actPlayFromHere",
-         QStringLiteral("カーソルの音から終わりまで再生します (Shift+F6)")},
-        {selection_, QKeySequence(Qt::CTRL | Qt::Key_F6), &ScorePlayback::PlaySelection, "actPlaySelection",
-         QStringLiteral("選択した範囲の音を再生します (Ctrl+F6)")},
-        {loop_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F6), &ScorePlayback::PlayLoop, "actPlayLoop",
-         QStringLiteral(
-             "選択した範囲 (選択がなければカーソルから終わりまで) を ■ まで繰り返します (Ctrl+Shift+F6)")},
-    };
-    for (const auto& c : commands) {
-        c.action->setObjectName(QString::fromLatin1(c.name));
-        c.action->setShortcut(c.keys);
-        c.action->setToolTip(c.tip);
-        connect(c.action, &QAction::triggered, this, c.slot);
-        area_.AddCommand(CommandGroup::Play, c.action);
-        window.addAction(c.action);
-    }
     MakePracticeCommands();
-    connect(&window, &TMainF::Converted, this, [this] { workBars_ = BarTicks(window_.WorkEvents()); });
+    connect(&session_, &ScoreSession::Converted, this,
+            [this] { workBars_ = BarTicks(session_.WorkEvents()); });
     // ▶ has opened the work file and is about to play it: its clicks go with it.
-    connect(&window, &TMainF::WorkFilePlaying, this, &ScorePlayback::WorkPlaying);
+    connect(&session_, &ScoreSession::WorkFilePlaying, this, &ScorePlayback::WorkPlaying);
     // A loop that gains speed names each pass's tempo in the caption.
     connect(&cursor_, &PlayingCursor::HeardAt, this, [this](qint64 tick) {
-        const HeardPosition heard = window_.Media().Heard();
+        const HeardPosition heard = session_.Heard();
         ShowSpeed(tick >= 0 && heard.sounding ? static_cast<int>(std::lround(heard.speed * 100))
                                               : tempoPercent_);
     });
@@ -108,24 +90,28 @@ void ScorePlayback::MakePracticeCommands() {
 }
 
 void ScorePlayback::MakeClickCommands(const QSettings& settings) {
-    metronome_ = MakeAction(&window_, QStringLiteral("メトロノーム"), "actMetronome",
-                            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
-                            QStringLiteral("再生中、拍ごとにクリックを鳴らします。小節線 ｜ の後の拍は強く"));
-    countIn_ = MakeAction(&window_, QStringLiteral("カウントイン"), "actCountIn",
-                          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
-                          QStringLiteral("再生の前に 1 小節 (小節線がなければ 4 拍) のクリックを鳴らします"));
+    metronome_ =
+        AddCommand(session_, CommandGroup::Play,
+                   {"actMetronome",
+                    QStringLiteral("メトロノーム"),
+                    {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K)},
+                    QStringLiteral("再生中、拍ごとにクリックを鳴らします。小節線 ｜ の後の拍は強く")});
+    countIn_ =
+        AddCommand(session_, CommandGroup::Play,
+                   {"actCountIn",
+                    QStringLiteral("カウントイン"),
+                    {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)},
+                    QStringLiteral("再生の前に 1 小節 (小節線がなければ 4 拍) のクリックを鳴らします")});
     for (const auto& [action, key] : {std::pair{metronome_, MetronomeKey}, std::pair{countIn_, CountInKey}}) {
         action->setCheckable(true);
         action->setChecked(settings.value(key, false).toBool());
         connect(action, &QAction::toggled, this, [key](bool on) { UserSettings()->setValue(key, on); });
-        area_.AddCommand(CommandGroup::Play, action);
-        window_.addAction(action);
     }
 }
 
 // Slower, faster and back to the score's tempo, with keys, then the presets.
 void ScorePlayback::MakeTempoMenu() {
-    tempoMenu_ = new QMenu(&window_);
+    tempoMenu_ = new QMenu(&session_.Window());
     tempoMenu_->setObjectName(QStringLiteral("menuPracticeTempo"));
     tempoMenu_->setToolTipsVisible(true);
     const struct {
@@ -143,12 +129,11 @@ void ScorePlayback::MakeTempoMenu() {
          QStringLiteral("練習テンポを 100% に戻します"), 0},
     };
     for (const auto& step : steps) {
-        QAction* action = MakeAction(&window_, step.text, step.name, step.keys, step.tip);
+        QAction* action = MakeCommand(session_.Window(), {step.name, step.text, {step.keys}, step.tip});
         connect(action, &QAction::triggered, this, [this, change = step.change] {
             SetTempoPercent(change == 0 ? 100 : tempoPercent_ + change);
         });
         tempoMenu_->addAction(action);
-        window_.addAction(action);
     }
     tempoMenu_->addSeparator();
     tempoPresets_ = new QActionGroup(this);
@@ -164,8 +149,11 @@ void ScorePlayback::MakeTempoMenu() {
 // The loop ladder on and off, and where it starts and by how much it climbs.
 void ScorePlayback::MakeLadderCommands(const QSettings& settings) {
     tempoMenu_->addSeparator();
-    ladder_ = MakeAction(&window_, QString(), "actLoopLadder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J),
-                         QStringLiteral("ループ再生を 1 回ごとに速くし、練習テンポまで上げます"));
+    ladder_ = MakeCommand(session_.Window(),
+                          {"actLoopLadder",
+                           QString(),
+                           {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J)},
+                           QStringLiteral("ループ再生を 1 回ごとに速くし、練習テンポまで上げます")});
     ladder_->setCheckable(true);
     ladder_->setChecked(settings.value(LadderKey, false).toBool());
     connect(ladder_, &QAction::toggled, this, [this](bool on) {
@@ -173,7 +161,6 @@ void ScorePlayback::MakeLadderCommands(const QSettings& settings) {
         ApplySpeed();
     });
     tempoMenu_->addAction(ladder_);
-    window_.addAction(ladder_);
     const auto addChoices = [this](const QString& title, std::span<const int> values, int& value,
                                    const QString& key) {
         QMenu* menu = tempoMenu_->addMenu(title);
@@ -206,7 +193,7 @@ void ScorePlayback::SetTempoPercent(int percent) {
 
 // The layer plays at the speed from now on; the menu and the caption say so.
 void ScorePlayback::ApplySpeed() {
-    window_.Media().SetSpeed(Speed());
+    session_.Media().SetSpeed(Speed());
     tempoMenu_->setTitle(QStringLiteral("練習テンポ (%1%)").arg(tempoPercent_));
     for (QAction* preset : tempoPresets_->actions())
         preset->setChecked(preset->data().toInt() == tempoPercent_);
@@ -219,7 +206,8 @@ void ScorePlayback::ApplySpeed() {
 void ScorePlayback::ShowSpeed(int percent) {
     const QVariant note =
         percent == 100 ? QVariant() : QVariant(QStringLiteral(" — 練習テンポ %1%").arg(percent));
-    if (window_.property(CaptionNote) != note) window_.setProperty(CaptionNote, note);
+    QWidget& window = session_.Window();
+    if (window.property(CaptionNote) != note) window.setProperty(CaptionNote, note);
 }
 
 std::vector<std::int64_t> ScorePlayback::BarTicks(std::span<const TOnpu> events) const {
@@ -244,9 +232,9 @@ std::vector<MetronomeClick> ScorePlayback::ClicksOf(std::span<const std::int64_t
 }
 
 void ScorePlayback::WorkPlaying() {
-    const std::span<const TOnpu> events = window_.WorkEvents();
+    const std::span<const TOnpu> events = session_.WorkEvents();
     const std::vector<std::int64_t> starts = EventStarts(events);
-    window_.Media().SetClicks(ClicksOf(workBars_, 0, starts.back()));
+    session_.Media().SetClicks(ClicksOf(workBars_, 0, starts.back()));
 }
 
 void ScorePlayback::PlayFromHere() {
@@ -262,8 +250,8 @@ void ScorePlayback::PlayLoop() {
 }
 
 void ScorePlayback::Play(Notes notes, Repeat repeat) {
-    const Conversion conversion = ConvertScore(model_.Lines(), window_.Settings());
-    if (conversion.Refused()) return window_.ReportFailure(Failure(RefusedByConversion, conversion.refusal));
+    const Conversion conversion = ConvertScore(model_.Lines(), session_.Settings());
+    if (conversion.Refused()) return session_.ReportFailure(Failure(RefusedByConversion, conversion.refusal));
     const std::span<const TOnpu> events = conversion.Events();
     const ScoreMap& map = model_.Map();
     const QTextCursor caret = area_.textCursor();
@@ -279,7 +267,7 @@ void ScorePlayback::Play(Notes notes, Repeat repeat) {
                               ? QStringLiteral("再生する範囲を選択してください")
                               : QStringLiteral("ここには再生する音がありません"));
 
-    const ScorePart part = PartOfScore(events, range, window_.Settings());
+    const ScorePart part = PartOfScore(events, range, session_.Settings());
     std::vector<EventPlace> places;
     if (map.events.size() == events.size())
         places.assign(map.events.begin() + static_cast<std::ptrdiff_t>(range.first),
@@ -289,7 +277,7 @@ void ScorePlayback::Play(Notes notes, Repeat repeat) {
     std::vector<MetronomeClick> clicks =
         ClicksOf(BarTicks(events), part.startTick, part.startTick + starts.back());
     cursor_.FollowPart(part.events, std::move(places), part.startTick);
-    window_.PlayPart(image, repeat, std::move(clicks));
+    session_.PlayPart(image, repeat, std::move(clicks));
 }
 
 void ScorePlayback::SayAtCaret(const QString& text) const {

@@ -28,7 +28,7 @@ namespace nagisora {
 
 class PlayingCursor;
 class ScoreModel;
-class TMainF;
+class ScoreSession;
 class TScoreArea;
 
 class ScorePlayback : public QObject {
@@ -36,7 +36,7 @@ class ScorePlayback : public QObject {
 
   public:
     // Adds the commands to the score area's context menu and the window; owned by the window.
-    ScorePlayback(TMainF& window, PlayingCursor& cursor);
+    ScorePlayback(ScoreSession& session, PlayingCursor& cursor);
 
     QAction* FromHereAction() const { return fromHere_; }
     QAction* SelectionAction() const { return selection_; }
@@ -73,7 +73,7 @@ class ScorePlayback : public QObject {
     std::vector<std::int64_t> BarTicks(std::span<const TOnpu> events) const;
     void WorkPlaying();
 
-    TMainF& window_;
+    ScoreSession& session_;
     ScoreModel& model_;
     TScoreArea& area_;
     PlayingCursor& cursor_;

@@ -1,10 +1,10 @@
 #include "score_recovery.h"
 
-#include "fMain.h"
 #include "failure.h"
 #include "file_io.h"
 #include "message_box.h"
 #include "score_area.h"
+#include "score_session.h"
 #include "unsaved_edits.h"
 
 #include <QDateTime>
@@ -75,12 +75,17 @@ QString ScoreRecovery::DefaultFolder() {
            QStringLiteral("/nagisora/recovery");
 }
 
-ScoreRecovery::ScoreRecovery(TMainF& window, QString folder)
-    : QObject(&window), window_(window), folder_(folder.isEmpty() ? DefaultFolder() : std::move(folder)) {
+ScoreRecovery::ScoreRecovery(ScoreSession& session, QString folder)
+    : QObject(&session.Window()), session_(session),
+      folder_(folder.isEmpty() ? DefaultFolder() : std::move(folder)) {
     setObjectName(QStringLiteral("scoreRecovery"));
     const pid_t self = ::getpid();
     copyPath_ = folder_ + u'/' + CopyName(self, ProcessStartTime(self).value_or("0"));
-    auto* edits = window.findChild<UnsavedEdits*>();
+    session_.SetFileInUse(FileInUse::RecoveryCopy, Local(copyPath_));
+    // Not once the copy goes; the connection goes with the session when the session goes first.
+    connect(this, &QObject::destroyed, &session_,
+            [&session = session_] { session.SetFileInUse(FileInUse::RecoveryCopy, {}); });
+    UnsavedEdits* edits = &session_.Edits();
     connect(edits, &UnsavedEdits::Settled, this, &ScoreRecovery::Keep);
     connect(edits, &UnsavedEdits::EditedChanged, this, [this](bool edited) {
         if (!edited) Post(std::nullopt);
@@ -155,15 +160,16 @@ bool ScoreRecovery::OfferLeftCopies() {
             ::rename(Local(copyPath_).c_str(), Local(copy.filePath()).c_str());
             continue;
         }
-        switch (Ask(window_, QFileInfo(copyPath_))) {
+        switch (Ask(session_.Window(), QFileInfo(copyPath_))) {
         case Answer::Restore: {
-            QTextCursor cursor(window_.ScoreArea().document());
+            TScoreArea& area = session_.ScoreArea();
+            QTextCursor cursor(area.document());
             cursor.beginEditBlock();
             cursor.select(QTextCursor::Document);
             cursor.removeSelectedText();
             cursor.insertText(QString::fromStdString(bytes));
             cursor.endEditBlock();
-            window_.ScoreArea().moveCursor(QTextCursor::Start);
+            area.moveCursor(QTextCursor::Start);
             return true;
         }
         case Answer::Discard:

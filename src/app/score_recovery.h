@@ -19,14 +19,15 @@
 
 namespace nagisora {
 
-class TMainF;
+class ScoreSession;
 
 class ScoreRecovery : public QObject {
     Q_OBJECT
 
   public:
-    // folder: where the copies are kept (made when missing); empty: the user's recovery folder.
-    explicit ScoreRecovery(TMainF& window, QString folder = {});
+    // Keeps the copy of the session's score. folder: where the copies are kept (made when missing); empty:
+    // the user's recovery folder.
+    explicit ScoreRecovery(ScoreSession& session, QString folder = {});
     // Finishes the write under way and removes this program's copy: the program ends normally.
     ~ScoreRecovery() override;
 
@@ -44,7 +45,7 @@ class ScoreRecovery : public QObject {
     void Post(std::optional<std::string> bytes);
     void Run(std::stop_token stop);
 
-    TMainF& window_;
+    ScoreSession& session_;
     QString folder_;
     QString copyPath_;
     std::mutex mutex_;

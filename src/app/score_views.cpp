@@ -1,8 +1,8 @@
 #include "score_views.h"
 
 #include "column_guide.h"
+#include "command_action.h"
 #include "fFingering.h"
-#include "fMain.h"
 #include "fPianoRoll.h"
 #include "fPractice.h"
 #include "fVerticalScore.h"
@@ -11,35 +11,35 @@
 #include "score_colours.h"
 #include "score_model.h"
 #include "score_playback.h"
+#include "score_session.h"
 
 #include <QAction>
 #include <QTextBlock>
 
 namespace nagisora {
 
-ScoreViews::ScoreViews(TMainF& window)
-    : QObject(&window), colours_(new ScoreColours(window)), guide_(new ColumnGuide(window)),
-      cursor_(new PlayingCursor(window)), playback_(new ScorePlayback(window, *cursor_)),
-      pianoRollF_(new TPianoRollF(window, *cursor_)),
-      pianoRoll_(new QAction(QStringLiteral("ピアノロール…"), &window)) {
+ScoreViews::ScoreViews(ScoreSession& session, TScoreChecker& checker)
+    : QObject(&session.Window()), colours_(new ScoreColours(session.Model(), session.ScoreArea())),
+      guide_(new ColumnGuide(session.Model(), session.ScoreArea())), cursor_(new PlayingCursor(session)),
+      playback_(new ScorePlayback(session, *cursor_)), pianoRollF_(new TPianoRollF(session, *cursor_)),
+      pianoRoll_(AddCommand(session, CommandGroup::Views,
+                            {"actPianoRoll",
+                             QStringLiteral("ピアノロール…"),
+                             {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)},
+                             QStringLiteral("変換した音をピアノロールで表示します")},
+                            pianoRollF_, &TPianoRollF::ShowInFront)) {
     setObjectName(QStringLiteral("ScoreViews"));
-    pianoRoll_->setObjectName(QStringLiteral("actPianoRoll"));
-    pianoRoll_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
-    pianoRoll_->setToolTip(QStringLiteral("変換した音をピアノロールで表示します (Ctrl+Shift+R)"));
-    connect(pianoRoll_, &QAction::triggered, pianoRollF_, &TPianoRollF::ShowInFront);
-    window.ScoreArea().AddCommand(CommandGroup::Views, pianoRoll_);
-    window.addAction(pianoRoll_);
-    InstallVerticalScore(window, *cursor_);
-    InstallFingering(window, *cursor_);
-    InstallPractice(window, *cursor_);
+    InstallVerticalScore(session, *cursor_, checker);
+    InstallFingering(session, *cursor_);
+    InstallPractice(session, *cursor_);
     // The play commands work from the piano roll too.
     for (QAction* action :
          {playback_->FromHereAction(), playback_->SelectionAction(), playback_->LoopAction()})
         pianoRollF_->addAction(action);
 }
 
-ScoreViews& InstallScoreViews(TMainF& window) {
-    return *new ScoreViews(window);
+ScoreViews& InstallScoreViews(ScoreSession& session, TScoreChecker& checker) {
+    return *new ScoreViews(session, checker);
 }
 
 TextPoint TextPointAt(const ScoreModel& model, int position) {

@@ -17,14 +17,16 @@ class PlayingCursor;
 class ScoreColours;
 class ScoreModel;
 class ScorePlayback;
-class TMainF;
+class ScoreSession;
 class TPianoRollF;
+class TScoreChecker;
 
 class ScoreViews : public QObject {
     Q_OBJECT
 
   public:
-    explicit ScoreViews(TMainF& window);
+    // The windows of the views mark the checker's findings.
+    ScoreViews(ScoreSession& session, TScoreChecker& checker);
 
     ScoreColours& Colours() const { return *colours_; }
     ColumnGuide& Guide() const { return *guide_; }
@@ -42,8 +44,8 @@ class ScoreViews : public QObject {
     QAction* pianoRoll_;
 };
 
-// Installs them in the window, which owns them.
-ScoreViews& InstallScoreViews(TMainF& window);
+// Installs them in the session's window, which owns them.
+ScoreViews& InstallScoreViews(ScoreSession& session, TScoreChecker& checker);
 
 // The point before the character at a position of the model's document.
 TextPoint TextPointAt(const ScoreModel& model, int position);

@@ -1,7 +1,8 @@
 #include "score_zoom.h"
 
-#include "fMain.h"
+#include "command_action.h"
 #include "score_area.h"
+#include "score_session.h"
 #include "user_settings.h"
 
 #include <QAction>
@@ -16,45 +17,32 @@ constexpr double StepShare = 0.125;
 
 } // namespace
 
-ScoreZoom::ScoreZoom(TMainF& window)
-    : QObject(&window), area_(window.ScoreArea()), basePixels_(std::max(1, area_.font().pixelSize())),
-      in_(new QAction(QStringLiteral("文字を大きく"), &window)),
-      out_(new QAction(QStringLiteral("文字を小さく"), &window)),
-      reset_(new QAction(QStringLiteral("文字を元の大きさに"), &window)) {
+ScoreZoom::ScoreZoom(ScoreSession& session)
+    : QObject(&session.Window()), area_(session.ScoreArea()),
+      basePixels_(std::max(1, area_.font().pixelSize())),
+      in_(AddCommand(session, CommandGroup::Views,
+                     {"actZoomIn",
+                      QStringLiteral("文字を大きく"),
+                      {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+                      QStringLiteral("楽譜の文字を大きくします"),
+                      QStringLiteral("Ctrl+ホイール")},
+                     this, [this] { SetStep(step_ + 1); })),
+      out_(AddCommand(session, CommandGroup::Views,
+                      {"actZoomOut",
+                       QStringLiteral("文字を小さく"),
+                       {QKeySequence(Qt::CTRL | Qt::Key_Minus)},
+                       QStringLiteral("楽譜の文字を小さくします"),
+                       QStringLiteral("Ctrl+ホイール")},
+                      this, [this] { SetStep(step_ - 1); })),
+      reset_(AddCommand(session, CommandGroup::Views,
+                        {"actZoomReset",
+                         QStringLiteral("文字を元の大きさに"),
+                         {QKeySequence(Qt::CTRL | Qt::Key_0)},
+                         QStringLiteral("楽譜の文字を元の大きさにします")},
+                        this, [this] { SetStep(0); })) {
     setObjectName(QStringLiteral("scoreZoom"));
-    const struct {
-        QAction* action;
-        const char* name;
-        QList<QKeySequence> keys;
-        QString tip;
-        int change; // 0: back to the window's size
-    } commands[] = {
-        {in_,
-         "actZoomIn",
-         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
-         QStringLiteral("楽譜の文字を大きくします (Ctrl++、Ctrl+ホイール)"),
-         1},
-        {out_,
-         "actZoomOut",
-         {QKeySequence(Qt::CTRL | Qt::Key_Minus)},
-         QStringLiteral("楽譜の文字を小さくします (Ctrl+−、Ctrl+ホイール)"),
-         -1},
-        {reset_,
-         "actZoomReset",
-         {QKeySequence(Qt::CTRL | Qt::Key_0)},
-         QStringLiteral("楽譜の文字を元の大きさにします (Ctrl+0)"),
-         0},
-    };
-    for (const auto& c : commands) {
-        c.action->setObjectName(QString::fromLatin1(c.name));
-        c.action->setShortcuts(c.keys);
-        c.action->setToolTip(c.tip);
-        const int change = c.change;
-        connect(c.action, &QAction::triggered, this,
-                [this, change] { SetStep(change == 0 ? 0 : step_ + change); });
-        area_.AddCommand(CommandGroup::Views, c.action);
-        window.addAction(c.action);
-    }
+    // A minus sign, which the platform's name of the key ("Ctrl+-") shows as a hyphen.
+    out_->setToolTip(QStringLiteral("楽譜の文字を小さくします (Ctrl+−、Ctrl+ホイール)"));
     connect(&area_, &TScoreArea::ZoomRequested, this, [this](int steps) { SetStep(step_ + steps); });
     step_ = std::clamp(UserSettings()->value(ZoomKey, 0).toInt(), Smallest, Largest);
     if (step_ != 0) Apply();

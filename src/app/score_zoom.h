@@ -11,7 +11,7 @@ class QAction;
 
 namespace nagisora {
 
-class TMainF;
+class ScoreSession;
 class TScoreArea;
 
 class ScoreZoom : public QObject {
@@ -22,7 +22,7 @@ class ScoreZoom : public QObject {
     static constexpr int Largest = 16;  // 300 %
 
     // Adds the commands to the score area's context menu and to the window; owned by the window.
-    explicit ScoreZoom(TMainF& window);
+    explicit ScoreZoom(ScoreSession& session);
 
     int Step() const { return step_; }
     // Sets the size (clamped to the steps there are) and keeps it in the settings.

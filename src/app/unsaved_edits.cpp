@@ -1,15 +1,16 @@
 #include "unsaved_edits.h"
 
-#include "fMain.h"
 #include "message_box.h"
 #include "score_area.h"
 #include "score_model.h"
+#include "score_session.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QTimer>
+#include <QWidget>
 #include <QWindow>
 
 namespace nagisora {
@@ -19,25 +20,26 @@ constexpr char16_t EditedMark[] = u"*";
 
 } // namespace
 
-UnsavedEdits::UnsavedEdits(TMainF& window)
-    : QObject(&window), window_(window), document_(*window.ScoreArea().document()), pause_(new QTimer(this)) {
+UnsavedEdits::UnsavedEdits(ScoreSession& session)
+    : QObject(&session), session_(session), window_(session.Window()),
+      document_(*session.ScoreArea().document()), pause_(new QTimer(this)) {
     setObjectName(QStringLiteral("unsavedEdits"));
     pause_->setSingleShot(true);
     pause_->setInterval(PauseMs);
     kept_ = document_.toPlainText();
     document_.setModified(false);
     // Remapped comes only when the text itself changed (or the transposition), not when lines are coloured.
-    connect(&window.Model(), &ScoreModel::Remapped, pause_, qOverload<>(&QTimer::start));
+    connect(&session_.Model(), &ScoreModel::Remapped, pause_, qOverload<>(&QTimer::start));
     connect(pause_, &QTimer::timeout, this, &UnsavedEdits::Settle);
     connect(&document_, &QTextDocument::modificationChanged, this, [this](bool edited) {
         ShowMark();
         emit EditedChanged(edited);
     });
-    connect(&window, &TMainF::ScoreFileUsed, this, [this](const QString& fileName) {
+    connect(&session_, &ScoreSession::ScoreFileUsed, this, [this](const QString& fileName) {
         scoreFile_ = fileName;
         KeepText();
     });
-    window.installEventFilter(this);
+    window_.installEventFilter(this);
 }
 
 bool UnsavedEdits::Edited() const {
@@ -109,7 +111,7 @@ bool UnsavedEdits::MayClose() {
     box.exec();
     if (box.clickedButton() == discard) return true;
     if (box.clickedButton() != save) return false;
-    window_.btnSaveClick();
+    session_.SaveScore();
     return !Edited();
 }
 

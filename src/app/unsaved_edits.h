@@ -11,10 +11,11 @@
 
 class QTextDocument;
 class QTimer;
+class QWidget;
 
 namespace nagisora {
 
-class TMainF;
+class ScoreSession;
 
 class UnsavedEdits : public QObject {
     Q_OBJECT
@@ -22,7 +23,8 @@ class UnsavedEdits : public QObject {
   public:
     static constexpr int PauseMs = 1000; // how long typing has stopped before the text is compared
 
-    explicit UnsavedEdits(TMainF& window);
+    // Follows the session's score and marks its window's caption; owned by the session.
+    explicit UnsavedEdits(ScoreSession& session);
 
     bool Edited() const;
     // The score file last loaded or saved; empty before the first.
@@ -49,7 +51,8 @@ class UnsavedEdits : public QObject {
     void ShowMark();
     bool MayClose();
 
-    TMainF& window_;
+    ScoreSession& session_;
+    QWidget& window_;
     QTextDocument& document_;
     QTimer* pause_;
     QString kept_;

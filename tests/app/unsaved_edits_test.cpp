@@ -24,7 +24,7 @@ const QString ChildText = QStringLiteral("// 打ち込み中\nロツレ\n－－�
 int RecoveryChild(int argc, char** argv) {
     QApplication application(argc, argv);
     test::WindowHarness h;
-    new ScoreRecovery(*h.window, QString::fromLocal8Bit(argv[2]));
+    new ScoreRecovery(h.window->Session(), QString::fromLocal8Bit(argv[2]));
     h.window->show();
     h.window->ScoreArea().selectAll();
     h.window->ScoreArea().insertPlainText(ChildText);
@@ -113,7 +113,7 @@ void UnsavedEditsTest::killedWindowsTextComesBack() {
 
     test::WindowHarness h;
     {
-        auto recovery = std::make_unique<ScoreRecovery>(*h.window, folder.path());
+        auto recovery = std::make_unique<ScoreRecovery>(h.window->Session(), folder.path());
         test::BoxAnswer none(QStringLiteral("破棄")); // would remove the copy
         QVERIFY(!recovery->OfferLeftCopies());        // the child still runs
     }
@@ -122,7 +122,7 @@ void UnsavedEditsTest::killedWindowsTextComesBack() {
     child.kill(); // SIGKILL: nothing of the program's own runs
     QVERIFY(child.waitForFinished());
     QVERIFY(QFile::exists(copy));
-    auto* recovery = new ScoreRecovery(*h.window, folder.path());
+    auto* recovery = new ScoreRecovery(h.window->Session(), folder.path());
     {
         test::BoxAnswer offer(QStringLiteral("復元"));
         QVERIFY(recovery->OfferLeftCopies());

@@ -88,7 +88,7 @@ class VerticalScoreTest : public QObject {
         vertical->findChild<QComboBox*>("cmbPaper")->setCurrentIndex(1);
         vertical->findChild<QDoubleSpinBox*>("spnFontSize")->setValue(18);
         vertical->findChild<QDoubleSpinBox*>("spnMargin")->setValue(22);
-        const TVerticalScoreF next(*h.window, cursor);
+        const TVerticalScoreF next(h.window->Session(), cursor, *h.window->findChild<TScoreChecker*>());
         QCOMPARE(next.PageSettings(), (VerticalPageSettings{VerticalPaper::B5, 22, 18}));
     }
 };
