@@ -144,7 +144,7 @@ void InstallMainKeys(ScoreSession& session, Ui::TMainF& ui) {
                       QStringLiteral("MIDI ファイルを保存"));
     AddButtonShortcut(window, ui.btnHelp, QKeySequence(Qt::Key_F1), QStringLiteral("ヘルプを表示"));
     AddShortcut(window, QKeySequence(Qt::Key_F6), [player] { player->Click(MPButton::Play); });
-    AddShortcut(window, QKeySequence(Qt::Key_F7), [player] { player->Click(MPButton::Stop); });
+    AddShortcut(window, QKeySequence(Qt::Key_F7), [&session] { session.Stop(); });
 
     auto* filter = new KeyFilter(window, area, *player);
     window.installEventFilter(filter);
