@@ -26,7 +26,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int FontPixels = 12;
 constexpr int PageWidth = 560;
 constexpr int PageHeight = 520;
 constexpr int HintMs = 30000;

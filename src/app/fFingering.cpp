@@ -27,7 +27,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int FontPixels = 12;
 const QString PipeKey = QStringLiteral("fingering/pipeTenths");
 const QString SevenKey = QStringLiteral("fingering/sevenHoles");
 

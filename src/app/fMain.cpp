@@ -50,7 +50,6 @@ namespace nagisora {
 
 namespace {
 
-constexpr int FontPixels = 12;
 constexpr int GakkiRowPixels = 12;
 constexpr int StopPollMs = 100;
 constexpr int RefusedByConversion = 0;

@@ -35,7 +35,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int FontPixels = 12;
 constexpr int WindowWidth = 640;
 constexpr int WindowHeight = 520;
 constexpr std::int32_t KeyMargin = 2;

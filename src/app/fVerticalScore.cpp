@@ -52,7 +52,6 @@ const QString MarginKey = QStringLiteral("verticalScore/marginMm");
 constexpr double MaxZoom = 6.0;
 constexpr int WindowWidth = 640;
 constexpr int WindowHeight = 760;
-constexpr int FontPixels = 12;
 
 bool IsSymbol(const VerticalCell& cell) {
     return cell.event >= 0 && (cell.kind == VerticalCellKind::Note || cell.kind == VerticalCellKind::Rest ||
