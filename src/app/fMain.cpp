@@ -6,6 +6,7 @@
 #include "fHelp.h"
 #include "file_io.h"
 #include "fonts.h"
+#include "frame_extents.h"
 #include "instruments.h"
 #include "mPlay.h"
 #include "main_keys.h"
@@ -180,7 +181,9 @@ void TMainF::SetUpControls() {
     ui->mem->viewport()->installEventFilter(this);
 
     ui->btnOk->setFocus();
+    // Asked now, answered while the rest of the window is made, so that the first show centres it frame and
     // all.
+    RequestFrameExtents(*this);
 }
 
 void TMainF::ConnectHandlers() {
