@@ -1,6 +1,7 @@
 #include "command_list.h"
 
 #include "fHelp.h"
+#include "fonts.h"
 #include "modeless_window.h"
 #include "score_area.h"
 #include "score_session.h"
@@ -26,7 +27,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int FontPixels = 12;
 constexpr int PageWidth = 560;
 constexpr int PageHeight = 520;
 constexpr int HintMs = 30000;

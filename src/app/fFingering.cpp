@@ -1,6 +1,7 @@
 #include "fFingering.h"
 
 #include "command_action.h"
+#include "fonts.h"
 #include "modeless_window.h"
 #include "pipe_lengths.h"
 #include "playing_cursor.h"
@@ -27,7 +28,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int FontPixels = 12;
 const QString PipeKey = QStringLiteral("fingering/pipeTenths");
 const QString SevenKey = QStringLiteral("fingering/sevenHoles");
 

@@ -22,7 +22,6 @@ namespace {
 
 constexpr int ContentWidth = 472;
 constexpr int ContentHeight = 570;
-constexpr int FontPixels = 12;
 
 } // namespace
 

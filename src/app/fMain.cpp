@@ -6,6 +6,7 @@
 #include "fHelp.h"
 #include "file_io.h"
 #include "fonts.h"
+#include "frame_extents.h"
 #include "instruments.h"
 #include "mPlay.h"
 #include "main_keys.h"
@@ -34,7 +35,6 @@
 #include <QMimeData>
 #include <QShowEvent>
 #include <QTextCursor>
-#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
@@ -47,9 +47,7 @@ namespace nagisora {
 
 namespace {
 
-constexpr int FontPixels = 12;
 constexpr int GakkiRowPixels = 12;
-constexpr int StopPollMs = 100;
 constexpr int RefusedByConversion = 0;
 constexpr int RefusedBySave = 0;      // the score holds characters a score file cannot hold
 constexpr int CharactersReplaced = 0; // a loaded UTF-8 file held characters code page 932 lacks
@@ -172,10 +170,6 @@ void TMainF::SetUpControls() {
 
     ui->mPlay->SetLayer(media_);
 
-    timStop = new QTimer(this);
-    timStop->setObjectName(QStringLiteral("timStop"));
-    timStop->setInterval(StopPollMs);
-
     for (std::string_view row : GakkiRows)
         ui->lstGakki->addItem(QString::fromUtf8(row.data(), row.size()));
 
@@ -201,6 +195,9 @@ void TMainF::SetUpControls() {
     ui->mem->viewport()->installEventFilter(this);
 
     ui->btnOk->setFocus();
+    // Asked now, answered while the rest of the window is made, so that the first show centres it frame and
+    // all.
+    RequestFrameExtents(*this);
 }
 
 void TMainF::ConnectHandlers() {
@@ -211,17 +208,14 @@ void TMainF::ConnectHandlers() {
     connect(ui->scrOnryo, &QScrollBar::valueChanged, this, &TMainF::scrOnryoChange);
     for (QScrollBar* bar : {ui->scrTempo, ui->scrOntei, ui->scrOnryo})
         bar->installEventFilter(this);
-    connect(ui->btnDefOnpu, &QPushButton::clicked, this, &TMainF::btnDefOnpuClick);
     connect(ui->Button1, &QPushButton::clicked, this, &TMainF::Button1Click);
-    connect(timStop, &QTimer::timeout, this, &TMainF::timStopTimer);
     connect(ui->btnLoad, &QPushButton::clicked, this, &TMainF::btnLoadClick);
     connect(ui->btnSave, &QPushButton::clicked, this, &TMainF::btnSaveClick);
     connect(ui->btnCleatr, &QPushButton::clicked, this, &TMainF::btnCleatrClick);
     connect(ui->btnHelp, &QPushButton::clicked, this, &TMainF::btnHelpClick);
-    ui->mPlay->SetClickHandler([this](TMediaPlayer& player, MPButton button, bool& doDefault) {
-        mPlayClick(player, button, doDefault);
-    });
+    ui->mPlay->SetClickHandler([this](TMediaPlayer& player, MPButton button) { mPlayClick(player, button); });
     ui->mPlay->SetErrorReporter([this](const Failure& failure) { ReportFailure(failure); });
+    connect(ui->mPlay, &TMediaPlayer::musicEnded, this, &TMainF::EndPlay);
 }
 
 template <class Handler>
@@ -349,8 +343,6 @@ void TMainF::scrOnteiChange(int position) {
 void TMainF::scrOnryoChange(int position) {
     ui->pnlOnryo->setText(DecimalText(position));
 }
-
-void TMainF::btnDefOnpuClick() {}
 
 void TMainF::btnOkClick() {
     Guarded([&] {
@@ -486,33 +478,31 @@ void TMainF::btnHelpClick() {
 }
 
 // Play opens the image of the last conversion anew and, the first time, the audio output, which then stays
-// open: a press that finds no sound device reports why, and the timer's next tick makes the window Ready
-// again. "MIDI 作成" is shown greyed as soon as the music has started, before anything else is drawn.
-void TMainF::mPlayClick(TMediaPlayer& player, MPButton button, bool& /*doDefault*/) {
+// open: a press that finds no sound device reports why, and the window is Ready again once the press has been
+// handled. "MIDI 作成" is shown greyed as soon as the music has started, before anything else is drawn, and
+// stays so until the player says that the music has ended, or ■.
+void TMainF::mPlayClick(TMediaPlayer& player, MPButton button) {
     if (button == MPButton::Play) {
         Trace("play-click");
         ui->btnOk->setEnabled(false);
         QMetaObject::invokeMethod(ui->btnOk, qOverload<>(&QWidget::repaint), Qt::QueuedConnection);
-        timStop->start();
+        QMetaObject::invokeMethod(this, &TMainF::EndUnlessPlaying, Qt::QueuedConnection);
         player.SetFileName(WorkFilePath());
         player.OpenImageForPlay(midiData_);
-        playingPart_ = false;
         emit session_->WorkFilePlaying();
     } else if (button == MPButton::Stop) {
         ui->btnOk->setEnabled(true);
-        timStop->stop();
-        // Once the player has stopped the part.
-        if (playingPart_) QMetaObject::invokeMethod(this, &TMainF::EndPart, Qt::QueuedConnection);
+        // Once the player has stopped a part.
+        QMetaObject::invokeMethod(this, &TMainF::EndPart, Qt::QueuedConnection);
     }
 }
 
-// A part of the score plays in the player as the work file does: "MIDI 作成" disabled and the timer on, so
-// that the same tick or ■ ends it.
+// A part of the score plays in the player as the work file does: "MIDI 作成" disabled until the music ends
+// or ■.
 void TMainF::PlayPart(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
     Guarded([&] {
         ui->btnOk->setEnabled(false);
-        timStop->start();
-        playingPart_ = true;
+        QMetaObject::invokeMethod(this, &TMainF::EndUnlessPlaying, Qt::QueuedConnection);
         ui->mPlay->PlayImage(image, repeat, std::move(clicks));
     });
 }
@@ -521,21 +511,24 @@ void TMainF::PlayPart(std::string_view image, Repeat repeat, std::vector<Metrono
 // ready for ▶, or no file.
 void TMainF::EndPart() {
     if (ui->mPlay->Mode() == MediaMode::Playing) return;
-    playingPart_ = false;
     if (!workFileOpen_)
         ui->mPlay->Close();
     else if (!ui->mPlay->IsOpen())
         Guarded([&] { OpenWorkFileInPlayer(); });
 }
 
-void TMainF::timStopTimer() {
-    if (ui->mPlay->Mode() == MediaMode::Stopped) {
-        ui->btnOk->setEnabled(true);
-        timStop->stop();
-        Trace("ok-enabled");
-        EndPart();
-        emit session_->musicEnded();
-    }
+// The music has ended by itself, or a playback never started: "MIDI 作成" can be used again.
+void TMainF::EndPlay() {
+    ui->btnOk->setEnabled(true);
+    Trace("ok-enabled");
+    EndPart();
+    emit session_->musicEnded();
+}
+
+// Runs once a press of ▶ or a part's play has been handled (and its failure reported): a playback that was
+// refused or could not sound sends no end of the music, so it ends here.
+void TMainF::EndUnlessPlaying() {
+    if (ui->mPlay->Mode() != MediaMode::Playing) EndPlay();
 }
 
 } // namespace nagisora

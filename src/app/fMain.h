@@ -19,8 +19,6 @@
 #include <string_view>
 #include <vector>
 
-class QTimer;
-
 namespace Ui {
 class TMainF;
 }
@@ -129,16 +127,14 @@ class TMainF : public QWidget {
     void scrTempoChange(int position);
     void scrOnteiChange(int position);
     void scrOnryoChange(int position);
-    void btnDefOnpuClick();
     void Button1Click();
-    void timStopTimer();
     void btnLoadClick();
     void btnSaveClick();
     void btnCleatrClick();
     void btnHelpClick();
 
   public:
-    void mPlayClick(TMediaPlayer& player, MPButton button, bool& doDefault);
+    void mPlayClick(TMediaPlayer& player, MPButton button);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -159,6 +155,8 @@ class TMainF : public QWidget {
     void LoadOrImport(const QString& fileName);
     bool TakeFileDrag(QEvent* event);
     void EndPart();
+    void EndPlay();
+    void EndUnlessPlaying();
 
     // Runs a handler; a Failure ends it at the failing step and goes to the error reporter.
     template <class Handler>
@@ -167,7 +165,6 @@ class TMainF : public QWidget {
     MainWindowOptions options_;
     std::unique_ptr<Ui::TMainF> ui;
     MediaLayer media_;
-    QTimer* timStop = nullptr;
     ScoreFileDialog dlgOpen{FileDialogRequest::Kind::Open, {}};
     ScoreFileDialog dlgSave{FileDialogRequest::Kind::Save, {}};
     std::unique_ptr<THelpF> helpF_;
@@ -181,7 +178,6 @@ class TMainF : public QWidget {
     bool centred_ = false;
     std::vector<TOnpu> workEvents_;
     bool workFileOpen_ = false; // the last conversion left the work file in the player
-    bool playingPart_ = false;
 };
 
 } // namespace nagisora

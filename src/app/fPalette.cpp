@@ -20,7 +20,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int FontPixels = 12;
 constexpr int SymbolPixels = 16;
 constexpr int ButtonPixels = 26;
 constexpr int Gap = 8;

@@ -1,5 +1,6 @@
 #include "fPianoRoll.h"
 
+#include "fonts.h"
 #include "modeless_window.h"
 #include "playing_cursor.h"
 #include "score_area.h"
@@ -26,7 +27,6 @@ namespace {
 
 constexpr int RollWidth = 760;
 constexpr int RollHeight = 320;
-constexpr int FontPixels = 12;
 constexpr int RightMargin = 16;       // pixels after the end of the music
 constexpr std::int32_t KeyMargin = 2; // rows above the highest key and below the lowest
 constexpr std::int32_t LeastKeys = 25;

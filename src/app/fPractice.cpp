@@ -3,6 +3,7 @@
 #include "bench_trace.h"
 #include "command_action.h"
 #include "failure.h"
+#include "fonts.h"
 #include "modeless_window.h"
 #include "pipe_lengths.h"
 #include "playing_cursor.h"
@@ -34,7 +35,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int FontPixels = 12;
 constexpr int WindowWidth = 640;
 constexpr int WindowHeight = 520;
 constexpr std::int32_t KeyMargin = 2;

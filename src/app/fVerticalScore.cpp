@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "file_dialog.h"
 #include "file_io.h"
+#include "fonts.h"
 #include "modeless_window.h"
 #include "musicxml.h"
 #include "playing_cursor.h"
@@ -52,7 +53,6 @@ const QString MarginKey = QStringLiteral("verticalScore/marginMm");
 constexpr double MaxZoom = 6.0;
 constexpr int WindowWidth = 640;
 constexpr int WindowHeight = 760;
-constexpr int FontPixels = 12;
 
 bool IsSymbol(const VerticalCell& cell) {
     return cell.event >= 0 && (cell.kind == VerticalCellKind::Note || cell.kind == VerticalCellKind::Rest ||

@@ -8,6 +8,9 @@
 
 namespace nagisora {
 
+// The size of the windows' text at 96 dpi, in pixels: the window font, the score area and the lists.
+inline constexpr int FontPixels = 12;
+
 // "ＭＳ ゴシック": fixed pitch, for the score area, the instrument list and the diagnostic list.
 QFont GothicFont(int pixelSize);
 

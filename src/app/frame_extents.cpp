@@ -1,23 +1,21 @@
 #include "frame_extents.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QWidget>
 #include <QtGui/qguiapplication_platform.h>
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <thread>
+#include <utility>
 #include <xcb/xcb.h>
 
 namespace nagisora {
 namespace {
-
-constexpr auto AnswerWait = std::chrono::milliseconds(200);
-constexpr auto PollInterval = std::chrono::microseconds(500);
 
 // A reply of xcb, freed with its owner.
 template <class Reply>
@@ -28,7 +26,7 @@ ReplyHandle<Reply> Owned(Reply* reply) {
     return ReplyHandle<Reply>(reply, &std::free);
 }
 
-enum Atom { Supported, RequestFrameExtents, FrameExtents, AtomCount };
+enum Atom { SupportedAtom, RequestAtom, ExtentsAtom, AtomCount };
 
 std::array<xcb_atom_t, AtomCount> InternAtoms(xcb_connection_t* connection) {
     constexpr std::array<std::string_view, AtomCount> names{"_NET_SUPPORTED", "_NET_REQUEST_FRAME_EXTENTS",
@@ -76,34 +74,81 @@ xcb_connection_t* X11Connection() {
     return x11 != nullptr ? x11->connection() : nullptr;
 }
 
+// The window's connection, its id and the atoms; none without X11.
+struct XWindow {
+    xcb_connection_t* connection = nullptr;
+    xcb_window_t id = XCB_WINDOW_NONE;
+    std::array<xcb_atom_t, AtomCount> atoms{};
+};
+
+std::optional<XWindow> XWindowOf(QWidget& window) {
+    xcb_connection_t* connection = X11Connection();
+    if (connection == nullptr) return std::nullopt;
+    const auto id = static_cast<xcb_window_t>(window.winId()); // made now if it is not yet
+    return XWindow{connection, id, InternAtoms(connection)};
+}
+
+// Calls the function once, the first time the window's _NET_FRAME_EXTENTS property is set from now on, as
+// the event of the change comes through the window's event loop; gone with its owner.
+class FrameExtentsWatch : public QObject, public QAbstractNativeEventFilter {
+  public:
+    FrameExtentsWatch(QObject& owner, const XWindow& x, std::function<void()> answered)
+        : QObject(&owner), id_(x.id), atom_(x.atoms[ExtentsAtom]), answered_(std::move(answered)) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~FrameExtentsWatch() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+    FrameExtentsWatch(const FrameExtentsWatch&) = delete;
+    FrameExtentsWatch& operator=(const FrameExtentsWatch&) = delete;
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* /*result*/) override {
+        if (answered_ == nullptr || eventType != "xcb_generic_event_t") return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return false;
+        const auto* change = static_cast<const xcb_property_notify_event_t*>(message);
+        if (change->window != id_ || change->atom != atom_ || change->state != XCB_PROPERTY_NEW_VALUE)
+            return false;
+        // Once Qt has taken the event too, so that the window's own idea of its frame is up to date.
+        QMetaObject::invokeMethod(this, std::exchange(answered_, nullptr), Qt::QueuedConnection);
+        deleteLater();
+        return false;
+    }
+
+  private:
+    xcb_window_t id_;
+    xcb_atom_t atom_;
+    std::function<void()> answered_;
+};
+
 } // namespace
 
-QMargins FrameExtentsBeforeShow(QWidget& window) {
-    xcb_connection_t* connection = X11Connection();
-    if (connection == nullptr) return {};
-    const auto id = static_cast<xcb_window_t>(window.winId()); // the window as the server has it, unmapped
-    const xcb_window_t root = RootOf(connection, id);
-    const std::array<xcb_atom_t, AtomCount> atoms = InternAtoms(connection);
-    if (root == XCB_WINDOW_NONE || !Supports(connection, root, atoms[Supported], atoms[RequestFrameExtents]))
-        return {};
-
+bool RequestFrameExtents(QWidget& window) {
+    const std::optional<XWindow> x = XWindowOf(window);
+    if (!x) return false;
+    const xcb_window_t root = RootOf(x->connection, x->id);
+    if (root == XCB_WINDOW_NONE ||
+        !Supports(x->connection, root, x->atoms[SupportedAtom], x->atoms[RequestAtom]))
+        return false;
     xcb_client_message_event_t request{};
     request.response_type = XCB_CLIENT_MESSAGE;
     request.format = 32;
-    request.window = id;
-    request.type = atoms[RequestFrameExtents];
-    xcb_send_event(connection, 0, root,
+    request.window = x->id;
+    request.type = x->atoms[RequestAtom];
+    xcb_send_event(x->connection, 0, root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&request));
-    xcb_flush(connection);
-    // The window manager answers by setting the property; each look is one round trip to the server.
-    const auto deadline = std::chrono::steady_clock::now() + AnswerWait;
-    do {
-        if (const std::optional<QMargins> extents = ReadExtents(connection, id, atoms[FrameExtents]))
-            return *extents;
-        std::this_thread::sleep_for(PollInterval);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return {};
+    xcb_flush(x->connection);
+    return true;
+}
+
+std::optional<QMargins> FrameExtentsSaid(QWidget& window) {
+    const std::optional<XWindow> x = XWindowOf(window);
+    if (!x) return std::nullopt;
+    return ReadExtents(x->connection, x->id, x->atoms[ExtentsAtom]);
+}
+
+void WhenFrameExtentsSaid(QWidget& window, QObject& owner, std::function<void()> answered) {
+    if (const std::optional<XWindow> x = XWindowOf(window))
+        new FrameExtentsWatch(owner, *x, std::move(answered));
 }
 
 } // namespace nagisora

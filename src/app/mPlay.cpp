@@ -88,10 +88,8 @@ void TMediaPlayer::OpenWith(OpenMusic&& open) {
         ForgetFile(static_cast<MediaCode>(failure.Code()));
         throw;
     }
-    open_ = true;
     lastError_ = layer_->LastError();
-    canPlay_ = layer_->CanPlay();
-    SetAvailable(canPlay_ ? Only(MPButton::Play) : MPButtonSet());
+    SetAvailable(CanPlay() ? Only(MPButton::Play) : MPButtonSet());
 }
 
 void TMediaPlayer::Open() {
@@ -123,54 +121,57 @@ void TMediaPlayer::OpenImageForPlay(std::string_view image) {
 }
 
 void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
+    MediaLayer& layer = Layer();
     Close();
     try {
-        Layer().OpenImage(image);
-        layer_->SetClicks(std::move(clicks));
-        layer_->OpenOutput();
+        layer.OpenImage(image);
+        layer.SetClicks(std::move(clicks));
+        layer.OpenOutput();
     } catch (const Failure& failure) {
-        layer_->Close();
+        layer.Close();
         ForgetFile(static_cast<MediaCode>(failure.Code()));
         throw;
     }
-    open_ = true;
-    canPlay_ = layer_->CanPlay();
-    layer_->Play(repeat);
+    layer.Play(repeat);
     lastError_ = layer_->LastError();
     AfterAction(MPButton::Play);
 }
 
-// After a failed open: no file, no button.
+// After a failed open, which left the layer without a file: no button.
 void TMediaPlayer::ForgetFile(MediaCode error) {
-    open_ = false;
-    canPlay_ = false;
     lastError_ = error;
     SetAvailable({});
 }
 
 void TMediaPlayer::Play() {
-    if (!open_) ThrowMediaError(MediaCode::NoDeviceOpen);
+    if (!IsOpen()) ThrowMediaError(MediaCode::NoDeviceOpen);
     layer_->Play();
     lastError_ = layer_->LastError();
 }
 
 void TMediaPlayer::Stop() {
-    if (!open_) ThrowMediaError(MediaCode::NoDeviceOpen);
+    if (!IsOpen()) ThrowMediaError(MediaCode::NoDeviceOpen);
     layer_->Stop();
     lastError_ = layer_->LastError();
 }
 
 void TMediaPlayer::Close() {
-    if (!open_) return;
+    if (!IsOpen()) return;
     layer_->Close();
     lastError_ = layer_->LastError();
-    open_ = false;
-    canPlay_ = false;
     SetAvailable({});
 }
 
 MediaMode TMediaPlayer::Mode() const {
     return layer_ != nullptr ? layer_->Mode() : MediaMode::Stopped;
+}
+
+bool TMediaPlayer::IsOpen() const {
+    return layer_ != nullptr && layer_->IsOpen();
+}
+
+bool TMediaPlayer::CanPlay() const {
+    return layer_ != nullptr && layer_->CanPlay();
 }
 
 bool TMediaPlayer::IsAvailable(MPButton button) const {
@@ -180,16 +181,12 @@ bool TMediaPlayer::IsAvailable(MPButton button) const {
 void TMediaPlayer::Click(MPButton button) {
     if (!IsAvailable(button)) return;
     try {
-        bool doDefault = true;
-        if (clickHandler_) clickHandler_(*this, button, doDefault);
-        if (!doDefault) return;
+        if (clickHandler_) clickHandler_(*this, button);
         if (button == MPButton::Play)
             Play();
-        else if (button == MPButton::Stop)
-            Stop();
         else
-            return;
-        if (lastError_ == MediaCode::None && open_) AfterAction(button);
+            Stop();
+        if (lastError_ == MediaCode::None && IsOpen()) AfterAction(button);
     } catch (const Failure& failure) {
         Report(failure);
     } catch (const std::exception&) {
@@ -199,17 +196,19 @@ void TMediaPlayer::Click(MPButton button) {
 
 void TMediaPlayer::AfterAction(MPButton button) {
     if (button == MPButton::Play)
-        SetAvailable(Only(MPButton::Pause) | Only(MPButton::Stop));
+        SetAvailable(Only(MPButton::Stop));
     else
-        SetAvailable(canPlay_ ? Only(MPButton::Play) : MPButtonSet());
+        SetAvailable(CanPlay() ? Only(MPButton::Play) : MPButtonSet());
 }
 
+// A notification of a playback that a later Play has replaced finds the player playing and changes nothing.
 void TMediaPlayer::OnEndOfMusic() {
     if (Mode() != MediaMode::Stopped) return;
     MPButtonSet available = available_;
-    available &= ~(Only(MPButton::Pause) | Only(MPButton::Stop));
-    if (canPlay_) available |= Only(MPButton::Play);
+    available &= ~Only(MPButton::Stop);
+    if (CanPlay()) available |= Only(MPButton::Play);
     SetAvailable(available);
+    emit musicEnded();
 }
 
 void TMediaPlayer::SetAvailable(MPButtonSet available) {

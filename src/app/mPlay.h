@@ -8,17 +8,19 @@
 //   mPlay->SetLayer(layer);                               // before any other call; no file open, no button
 //   mPlay->SetClickHandler(...);                          // mPlayClick: runs first on every button press
 //   mPlay->SetErrorReporter(...);                         // where a Failure of a click goes
+//   connect(mPlay, &TMediaPlayer::musicEnded, ...);       // the music has played to its end
 //   mPlay->SetFileName(path); mPlay->OpenImage(image);    // the conversion's open: no sound device needed
 //   mPlay->SetFileName(path); mPlay->OpenImageForPlay(image); // the open of a Play press: also the output
 // (Open and OpenForPlay do the same with the file FileName() names.)
-//   mPlay->Mode() == MediaMode::Stopped                   // what timStopTimer asks
 //
-// A click on an available button runs: the click handler (button code, doDefault preset to true); then, when
-// doDefault is still true, the button's action (Play or Stop); then, when that left LastError() at 0 and a
-// file is open, the update of the available buttons. A Failure thrown on the way ends the click and goes to
-// the error reporter, so no exception reaches Qt's event loop. An unavailable button shows its symbol greyed
-// and ignores clicks. When the layer reports the end of the music (on its audio thread), the player, back on
-// the user-interface thread, asks the mode and, when stopped, makes Play available again.
+// A click on an available button runs: the click handler (button code); then the button's action (Play or
+// Stop); then, when that left LastError() at 0 and a file is open, the update of the available buttons. A
+// Failure thrown on the way ends the click and goes to the error reporter, so no exception reaches Qt's event
+// loop. An unavailable button shows its symbol greyed and ignores clicks. When the layer reports the end of
+// the music (on its audio thread), the player, back on the user-interface thread, asks the mode and, when
+// stopped, makes Play available again and emits musicEnded.
+//
+// The layer alone knows whether a file is open and whether it plays: IsOpen() and Mode() ask it.
 //
 // All members are called on the user-interface thread. The layer must outlive every call made to the player;
 // the player may be destroyed before or after the layer. A player without a layer has no file open and
@@ -38,14 +40,13 @@
 
 namespace nagisora {
 
-// The button codes passed to the click handler. Only Play and Stop are shown; Pause becomes available with
-// Stop while playing, as the player's rules have it, and is never clicked.
+// The button codes passed to the click handler: the two shown buttons.
 enum class MPButton : int {
     Play = 0,
-    Pause = 1,
     Stop = 2,
 };
 
+// A set of buttons, indexed by their codes.
 inline constexpr std::size_t MPButtonCount = 3;
 
 using MPButtonSet = std::bitset<MPButtonCount>;
@@ -54,8 +55,8 @@ class TMediaPlayer : public QWidget {
     Q_OBJECT
 
   public:
-    // mPlayClick: the player, the button code and the flag asking for the button's own action.
-    using ClickHandler = std::function<void(TMediaPlayer& player, MPButton button, bool& doDefault)>;
+    // mPlayClick: the player and the button code; the button's own action follows it.
+    using ClickHandler = std::function<void(TMediaPlayer& player, MPButton button)>;
     // Receives a Failure that ends a click (the application's default handler).
     using ErrorReporter = std::function<void(const Failure& failure)>;
 
@@ -102,10 +103,10 @@ class TMediaPlayer : public QWidget {
     // The layer's mode; Stopped when no file is open.
     MediaMode Mode() const;
 
-    // The open flag.
-    bool IsOpen() const { return open_; }
-    // The device capability, learnt at each open: whether it can play.
-    bool CanPlay() const { return canPlay_; }
+    // Whether a file is open in the layer.
+    bool IsOpen() const;
+    // Whether the open file can be played.
+    bool CanPlay() const;
     // The layer's code for the last command, None for success.
     MediaCode LastError() const { return lastError_; }
 
@@ -119,6 +120,12 @@ class TMediaPlayer : public QWidget {
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+
+  signals:
+    // A playback has reached the end of the music and its last sound has been heard; the player is stopped
+    // and Play available again. Emitted once per playback, on the user-interface thread; never after Stop,
+    // never for music that repeats until Stop.
+    void musicEnded();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -148,8 +155,6 @@ class TMediaPlayer : public QWidget {
     ClickHandler clickHandler_;
     ErrorReporter errorReporter_;
     std::string fileName_;
-    bool open_ = false;
-    bool canPlay_ = false;
     MediaCode lastError_ = MediaCode::None;
     MPButtonSet available_;
     std::optional<MPButton> pressed_; // the button the mouse went down on

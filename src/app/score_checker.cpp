@@ -28,7 +28,6 @@ namespace {
 
 constexpr int ProblemsWidth = 640;
 constexpr int ProblemsHeight = 240;
-constexpr int FontPixels = 12;
 
 const QColor ErrorColour(0xD0, 0x10, 0x10);
 const QColor WarningColour(0xE0, 0x98, 0x00);

@@ -38,24 +38,58 @@ void ScaleChildren(QWidget& window, double scale) {
 
 namespace {
 
-// Centres a window again at its first exposure when the window manager did not say beforehand what frame it
-// would draw, but has drawn one: the frame is known by then, and the user has not moved the window yet.
+// The frame around the window as far as it is known: the platform knows it once the window is framed; before
+// that, the window manager may have said what frame it will draw.
+QMargins KnownFrame(QWidget& window) {
+    const QRect client = window.geometry();
+    const QRect known = window.frameGeometry();
+    const QMargins frame(client.left() - known.left(), client.top() - known.top(),
+                         known.right() - client.right(), known.bottom() - client.bottom());
+    return frame.isNull() ? FrameExtentsSaid(window).value_or(QMargins()) : frame;
+}
+
+void PlaceCentred(QWidget& window, const QScreen& screen, QMargins frame) {
+    const QRect area = screen.geometry();
+    const QRect client = window.geometry();
+    const QSize size = client.size().grownBy(frame);
+    const QPoint frameAt(area.x() + std::max(0, (area.width() - size.width()) / 2),
+                         area.y() + std::max(0, (area.height() - size.height()) / 2));
+    // The content area's place: the frame's place is the window manager's to make of it.
+    window.setGeometry(QRect(frameAt + QPoint(frame.left(), frame.top()), client.size()));
+}
+
+const QScreen* ScreenOf(const QWidget& window) {
+    return window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+}
+
+// Centres a window again once its frame is known, when it was not as the window was placed: as soon as the
+// window manager says what frame it draws, or, for one that does not say, at the window's first exposure,
+// when it has framed the window. The user has not moved the window yet.
 class CentreWhenFramed : public QObject {
   public:
     explicit CentreWhenFramed(QWidget& window) : QObject(&window), window_(window) {
         window.windowHandle()->installEventFilter(this);
+        WhenFrameExtentsSaid(window, *this, [this] { Centre(); });
     }
 
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::Expose || !window_.windowHandle()->isExposed()) return false;
-        watched->removeEventFilter(this);
-        if (window_.frameGeometry() != window_.geometry()) CentreOnScreen(window_);
-        deleteLater();
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == QEvent::Expose && window_.windowHandle()->isExposed()) Centre();
         return false;
     }
 
   private:
+    void Centre() {
+        if (done_) return;
+        done_ = true;
+        window_.windowHandle()->removeEventFilter(this);
+        const QMargins frame = KnownFrame(window_);
+        const QScreen* screen = ScreenOf(window_);
+        if (!frame.isNull() && screen != nullptr) PlaceCentred(window_, *screen, frame);
+        deleteLater();
+    }
+
     QWidget& window_;
+    bool done_ = false;
 };
 
 } // namespace
@@ -182,25 +216,18 @@ void ShowBeside(QWidget& window, const QWidget& main, bool& placed, bool focus) 
     if (focus) window.activateWindow();
 }
 
+// Without waiting for the window manager: a frame not known yet is asked for, and the window centred again
+// once it is.
 void CentreOnScreen(QWidget& window) {
-    // Made now if it is not yet: the platform knows the frame once the window is shown; before that, the
-    // window manager is asked what frame it will draw.
-    window.winId();
-    const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    window.winId(); // made now if it is not yet, so that the frame can be asked for
+    const QScreen* screen = ScreenOf(window);
     if (screen == nullptr) return;
-    const QRect area = screen->geometry();
-    const QRect client = window.geometry();
-    const QRect known = window.frameGeometry();
-    QMargins frame(client.left() - known.left(), client.top() - known.top(), known.right() - client.right(),
-                   known.bottom() - client.bottom());
-    if (frame.isNull()) frame = FrameExtentsBeforeShow(window);
-    if (frame.isNull() && QGuiApplication::platformName() == QLatin1String("xcb"))
+    const QMargins frame = KnownFrame(window);
+    if (frame.isNull() && QGuiApplication::platformName() == QLatin1String("xcb")) {
         new CentreWhenFramed(window);
-    const QSize size = client.size().grownBy(frame);
-    const QPoint frameAt(area.x() + std::max(0, (area.width() - size.width()) / 2),
-                         area.y() + std::max(0, (area.height() - size.height()) / 2));
-    // The content area's place: the frame's place is the window manager's to make of it.
-    window.setGeometry(QRect(frameAt + QPoint(frame.left(), frame.top()), client.size()));
+        RequestFrameExtents(window);
+    }
+    PlaceCentred(window, *screen, frame);
 }
 
 } // namespace nagisora

@@ -21,7 +21,9 @@ void ScaleChildren(QWidget& window, double scale);
 
 // Places the window, frame included, in the middle of its screen: left = (screen width - window width) / 2
 // and top likewise, each at least 0. Before the window is first shown, its frame is what the window manager
-// says it will draw; a window manager that does not say has the window centred again once it is framed.
+// has said it will draw (RequestFrameExtents asks it ahead); while that is not known, the window is placed as
+// if it had no frame and centred again as soon as the window manager says, or once it has framed the window.
+// Never waits for the window manager.
 void CentreOnScreen(QWidget& window);
 
 // The frame of the program's windows: a title with minimise and close buttons. Without CustomizeWindowHint Qt

@@ -117,8 +117,6 @@ void MainWindowTest::startState() {
     QVERIFY(!(h.window->windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(h.Get<QWidget>("mPlay")->geometry(), QRect(114, 357, 57, 21));
     QCOMPARE(h.window->focusWidget(), h.Get<QWidget>("btnOk"));
-    QVERIFY(!h.Get<QTimer>("timStop")->isActive());
-    QCOMPARE(h.Get<QTimer>("timStop")->interval(), 100);
     QCOMPARE(h.window->OnteiOffset(), 0);
     QCOMPARE(h.window->OnpuCount(), 0);
     QVERIFY(h.window->MidiData().empty());
@@ -522,7 +520,6 @@ void MainWindowTest::gothicFontIsTwoColumnsWide() {
 QString PlayerState(const Harness& h) {
     auto* player = h.Get<TMediaPlayer>("mPlay");
     const bool ok = h.Get<QPushButton>("btnOk")->isEnabled();
-    const bool polling = h.Get<QTimer>("timStop")->isActive();
     const MPButtonSet buttons = player->AvailableButtons();
     const auto only = [](std::initializer_list<MPButton> set) {
         MPButtonSet result;
@@ -530,23 +527,25 @@ QString PlayerState(const Harness& h) {
             result.set(static_cast<std::size_t>(b));
         return result;
     };
-    if (!player->IsOpen() && buttons.none() && ok && !polling) return QStringLiteral("No file");
-    if (player->IsOpen() && buttons == only({MPButton::Play}) && ok && !polling &&
-        player->Mode() == MediaMode::Stopped)
+    if (!player->IsOpen() && buttons.none() && ok) return QStringLiteral("No file");
+    if (player->IsOpen() && buttons == only({MPButton::Play}) && ok && player->Mode() == MediaMode::Stopped)
         return QStringLiteral("Ready");
-    if (player->IsOpen() && buttons == only({MPButton::Pause, MPButton::Stop}) && !ok && polling &&
-        player->Mode() == MediaMode::Playing)
+    if (player->IsOpen() && buttons == only({MPButton::Stop}) && !ok && player->Mode() == MediaMode::Playing)
         return QStringLiteral("Playing");
     return QStringLiteral("none of them");
 }
 
 // The player's state table, walked through its transitions. Every Play after the first swaps the new music
-// into the output the first one opened: the preview's WAV file goes on growing instead of starting anew.
+// into the output the first one opened: the preview's WAV file goes on growing instead of starting anew. The
+// window is Ready as the player says that the music has ended, not some poll later.
 void MainWindowTest::playerStateTable() {
     Harness h;
     h.window->show();
     auto* player = h.Get<TMediaPlayer>("mPlay");
     QCOMPARE(player->focusPolicy(), Qt::NoFocus);
+    std::vector<QString> statesAtEnd;
+    const QObject listener;
+    connect(player, &TMediaPlayer::musicEnded, &listener, [&] { statesAtEnd.push_back(PlayerState(h)); });
     // Two beats at tempo 254: half a second, time enough to see it playing.
     h.SetScore(QStringLiteral("ロ\n　\n"));
     h.Get<QScrollBar>("scrTempo")->setValue(254);
@@ -586,6 +585,7 @@ void MainWindowTest::playerStateTable() {
         QVERIFY2(PlayerState(h) == step.state, step.step);
     }
     QVERIFY2(previewAfter >= previewBefore, "the output was opened anew");
+    QCOMPARE(statesAtEnd, std::vector<QString>{QStringLiteral("Ready")});
     QCOMPARE(h.messages.size(), std::size_t{1}); // the failed conversion's
 }
 
@@ -599,9 +599,9 @@ void MainWindowTest::failedPlay_data() {
 }
 
 // Without a sound server the window converts and saves MIDI files without a message; Play, which opens the
-// window's image anew and the audio output, reports once why it cannot sound, and the timer's next tick makes
-// the window Ready again. Another window converting into the same work file changes nothing that this one
-// plays.
+// window's image anew and the audio output, reports once why it cannot sound, and the window is Ready again
+// once the press has been handled. Another window converting into the same work file changes nothing that
+// this one plays.
 void MainWindowTest::failedPlay() {
     QFETCH(bool, soundless);
     QFETCH(QString, message);

@@ -6,7 +6,9 @@
 #include "test_files.h"
 
 #include <QImage>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <memory>
 #include <optional>
@@ -22,11 +24,6 @@ std::string ShortMusic() {
                        "\0\xC0\x00\0\x90\x45\x64\x18\x80\x45\x40\0\xFF\x2F\0",
                        37);
 }
-
-struct ClickRecord {
-    MPButton button;
-    bool doDefault;
-};
 
 } // namespace
 
@@ -59,7 +56,7 @@ class MPlayTest : public QObject {
     QTemporaryDir dir_;
     std::unique_ptr<MediaLayer> layer_;
     std::unique_ptr<TMediaPlayer> player_;
-    std::vector<ClickRecord> clicks_;
+    std::vector<MPButton> clicks_;
     std::vector<Failure> failures_;
 
   private slots:
@@ -69,9 +66,9 @@ class MPlayTest : public QObject {
         player_->SetLayer(*layer_);
         clicks_.clear();
         failures_.clear();
-        player_->SetClickHandler([this](TMediaPlayer& player, MPButton button, bool& doDefault) {
+        player_->SetClickHandler([this](TMediaPlayer& player, MPButton button) {
             QCOMPARE(&player, player_.get());
-            clicks_.push_back({button, doDefault});
+            clicks_.push_back(button);
         });
         player_->SetErrorReporter([this](const Failure& failure) { failures_.push_back(failure); });
         player_->show();
@@ -115,17 +112,16 @@ class MPlayTest : public QObject {
 
         MouseClick(MPButton::Play);
         QCOMPARE(clicks_.size(), std::size_t(1));
-        QCOMPARE(clicks_[0].button, MPButton::Play);
-        QVERIFY(clicks_[0].doDefault);
+        QCOMPARE(clicks_[0], MPButton::Play);
         QCOMPARE(player_->Mode(), MediaMode::Playing);
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Pause, MPButton::Stop}));
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Stop}));
 
         MouseClick(MPButton::Play); // unavailable while playing
         QCOMPARE(clicks_.size(), std::size_t(1));
 
         MouseClick(MPButton::Stop);
         QCOMPARE(clicks_.size(), std::size_t(2));
-        QCOMPARE(clicks_[1].button, MPButton::Stop);
+        QCOMPARE(clicks_[1], MPButton::Stop);
         QCOMPARE(player_->Mode(), MediaMode::Stopped);
         QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
 
@@ -135,26 +131,37 @@ class MPlayTest : public QObject {
         QVERIFY(failures_.empty());
     }
 
-    void endOfMusicMakesPlayAvailableAgain() {
+    // The end of the music, which the layer reports on its audio thread, reaches the user-interface thread
+    // once per playback as musicEnded, Play available again by then; a playback that Stop ends has none.
+    void endOfMusicIsSignalledOnceOnTheUserInterfaceThread() {
+        std::vector<std::pair<QThread*, MPButtonSet>> ended;
+        connect(player_.get(), &TMediaPlayer::musicEnded, this,
+                [&] { ended.emplace_back(QThread::currentThread(), player_->AvailableButtons()); });
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
         player_->Click(MPButton::Play);
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Pause, MPButton::Stop}));
-        // The notification comes from the layer's thread and is handled in the event loop.
-        QTRY_COMPARE_WITH_TIMEOUT(player_->AvailableButtons(), Set({MPButton::Play}), 5000);
-        QCOMPARE(player_->Mode(), MediaMode::Stopped);
+        player_->Click(MPButton::Stop);
+        QTest::qWait(400); // three times the music
+        QVERIFY(ended.empty());
 
-        // Play after the end plays again.
-        player_->Click(MPButton::Play);
-        QCOMPARE(player_->Mode(), MediaMode::Playing);
-        QTRY_COMPARE_WITH_TIMEOUT(player_->AvailableButtons(), Set({MPButton::Play}), 5000);
+        for (std::size_t playback = 1; playback <= 2; ++playback) { // Play after the end plays again
+            player_->Click(MPButton::Play);
+            QCOMPARE(player_->Mode(), MediaMode::Playing);
+            QCOMPARE(player_->AvailableButtons(), Set({MPButton::Stop}));
+            QTRY_COMPARE_WITH_TIMEOUT(ended.size(), playback, 5000);
+            QCOMPARE(ended.back().first, QCoreApplication::instance()->thread());
+            QCOMPARE(ended.back().second, Set({MPButton::Play}));
+            QCOMPARE(player_->Mode(), MediaMode::Stopped);
+        }
+        QTest::qWait(100);
+        QCOMPARE(ended.size(), std::size_t(2));
     }
 
     void failingOpenInTheHandlerEndsTheClick() {
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
-        player_->SetClickHandler([this](TMediaPlayer& player, MPButton button, bool& doDefault) {
-            clicks_.push_back({button, doDefault});
+        player_->SetClickHandler([this](TMediaPlayer& player, MPButton button) {
+            clicks_.push_back(button);
             player.SetFileName(Path("gone.mid"));
             player.Open();
         });
@@ -172,30 +179,19 @@ class MPlayTest : public QObject {
 
     // An image from memory plays in place of the file, repeating until Stop; the buttons follow as for Play.
     void imageRepeatsUntilStop() {
+        QSignalSpy ended(player_.get(), &TMediaPlayer::musicEnded);
         player_->PlayImage(ShortMusic(), Repeat::UntilStop);
         QVERIFY(player_->IsOpen());
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Pause, MPButton::Stop}));
+        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Stop}));
         QTest::qWait(400); // three times the music
         QCOMPARE(player_->Mode(), MediaMode::Playing);
+        QCOMPARE(ended.count(), 0);
         MouseClick(MPButton::Stop);
         QCOMPARE(player_->Mode(), MediaMode::Stopped);
         QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
         QVERIFY_EXCEPTION_THROWN(player_->PlayImage("no MIDI file"), Failure);
         QVERIFY(!player_->IsOpen());
         QCOMPARE(player_->AvailableButtons(), MPButtonSet());
-    }
-
-    void clearedFlagSkipsTheAction() {
-        player_->SetFileName(WriteMusic("work.mid"));
-        player_->Open();
-        player_->SetClickHandler([this](TMediaPlayer&, MPButton button, bool& doDefault) {
-            clicks_.push_back({button, doDefault});
-            doDefault = false;
-        });
-        MouseClick(MPButton::Play);
-        QCOMPARE(clicks_.size(), std::size_t(1));
-        QCOMPARE(player_->Mode(), MediaMode::Stopped);
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
     }
 
     void pressReleasedElsewhereIsNoClick() {
