@@ -85,7 +85,7 @@ void TMediaPlayer::OpenWith(OpenMusic&& open) {
     try {
         open(Layer());
     } catch (const Failure& failure) {
-        ForgetFile(static_cast<MediaCode>(failure.Code()));
+        ForgetFile(MediaCodeOf(failure));
         throw;
     }
     open_ = true;
@@ -107,7 +107,7 @@ void TMediaPlayer::OpenOutputOrForget() {
         layer_->OpenOutput();
     } catch (const Failure& failure) {
         layer_->Close();
-        ForgetFile(static_cast<MediaCode>(failure.Code()));
+        ForgetFile(MediaCodeOf(failure));
         throw;
     }
 }
@@ -130,7 +130,7 @@ void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat, std::vector<
         layer_->OpenOutput();
     } catch (const Failure& failure) {
         layer_->Close();
-        ForgetFile(static_cast<MediaCode>(failure.Code()));
+        ForgetFile(MediaCodeOf(failure));
         throw;
     }
     open_ = true;
@@ -193,7 +193,7 @@ void TMediaPlayer::Click(MPButton button) {
     } catch (const Failure& failure) {
         Report(failure);
     } catch (const std::exception&) {
-        Report(Failure(0, UnknownMediaErrorText));
+        Report(Failure::Media(MediaCode::Unknown));
     }
 }
 

@@ -25,7 +25,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int RefusedByConversion = 0;
 constexpr int ProgressPollMs = 100;
 constexpr int ProgressShownAfterMs = 400; // a short rendering ends before the dialog appears
 constexpr int ProgressSteps = 1000;
@@ -120,9 +119,9 @@ void ScoreExports::RefuseOpenFile(const QString& fileName) const {
     if (!target) return; // a pipe or a device: written in place, replacing nothing
     for (const auto& [path, what] : OpenFiles())
         if (PlaceOf(path) == target)
-            throw Failure(RefusedByConversion, ("出力先が開いているファイルと同じです: " +
-                                                QFileInfo(fileName).fileName() + " (" + what + ")")
-                                                   .toStdString());
+            throw Failure::Refused(("出力先が開いているファイルと同じです: " +
+                                    QFileInfo(fileName).fileName() + " (" + what + ")")
+                                       .toStdString());
 }
 
 void ScoreExports::SaveMusicXml() {
@@ -130,7 +129,7 @@ void ScoreExports::SaveMusicXml() {
         const std::span<const std::string_view> lines = window_.Model().Lines();
         const MusicXmlExport musicXml =
             ExportMusicXml(lines, window_.Settings(), DecodeCp932(FirstCommentText(lines)));
-        if (musicXml.Refused()) throw Failure(RefusedByConversion, musicXml.refusal);
+        if (musicXml.Refused()) throw *musicXml.refusal;
         if (const std::optional<QString> chosen = Choose(musicXmlDialog_))
             WriteFileAtomically(LocalName(*chosen), musicXml.text);
     } catch (const Failure& failure) {
@@ -142,7 +141,7 @@ void ScoreExports::SaveWav() {
     if (Rendering()) return;
     try {
         Conversion conversion = ConvertScore(window_.Model().Lines(), window_.Settings());
-        if (conversion.Refused()) throw Failure(RefusedByConversion, conversion.refusal);
+        if (conversion.Refused()) throw *conversion.refusal;
         if (const std::optional<QString> chosen = Choose(wavDialog_))
             StartWav(std::move(conversion.midiData), *chosen);
     } catch (const Failure& failure) {
@@ -163,7 +162,7 @@ void ScoreExports::StartWav(std::string midiData, const QString& fileName) {
         } catch (const Failure& f) {
             failure = f;
         } catch (const std::exception& e) {
-            failure = Failure(RefusedByConversion, e.what());
+            failure = Failure::System(0, e.what());
         }
         // Dropped by Qt when the exports are gone by then.
         QMetaObject::invokeMethod(
