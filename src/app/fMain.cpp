@@ -48,12 +48,6 @@ namespace nagisora {
 namespace {
 
 constexpr int GakkiRowPixels = 12;
-constexpr int RefusedByConversion = 0;
-constexpr int RefusedBySave = 0;      // the score holds characters a score file cannot hold
-constexpr int CharactersReplaced = 0; // a loaded UTF-8 file held characters code page 932 lacks
-
-// How many places a message names before it counts the rest.
-constexpr std::size_t NamedPositions = 3;
 
 // A folder without its closing "/", unless it is the root.
 QString FolderForDialog(const std::string& dir) {
@@ -64,19 +58,6 @@ QString FolderForDialog(const std::string& dir) {
 
 QString DecimalText(int value) {
     return QString::number(value);
-}
-
-// "3 行 5 列"; of many places the first few and how many more: "3 行 5 列、4 行 1 列、9 行 2 列 ほか 2 文字".
-// count is how many places there are in all, when only the first of them are given.
-std::string PositionsText(const std::vector<CharPosition>& positions, std::size_t count) {
-    const std::size_t named = std::min(NamedPositions, positions.size());
-    std::string text;
-    for (std::size_t k = 0; k < named; ++k) {
-        if (k > 0) text += "、";
-        text += std::to_string(positions[k].line) + " 行 " + std::to_string(positions[k].column) + " 列";
-    }
-    if (count > named) text += " ほか " + std::to_string(count - named) + " 文字";
-    return text;
 }
 
 // The first local file that a drag brings; none when it brings no file.
@@ -225,7 +206,7 @@ void TMainF::Guarded(Handler&& handler) {
     } catch (const Failure& failure) {
         ReportFailure(failure);
     } catch (const std::bad_alloc&) {
-        ReportFailure(Failure(CodeNumber(IoCode::OutOfMemory), IoErrorMessage(IoCode::OutOfMemory)));
+        ReportFailure(Failure::File(IoCode::OutOfMemory));
     }
 }
 
@@ -349,7 +330,7 @@ void TMainF::btnOkClick() {
         ui->mPlay->Close();
         workFileOpen_ = false;
         Conversion conversion = ConvertScore(model_->Lines(), Settings());
-        if (conversion.Refused()) throw Failure(RefusedByConversion, conversion.refusal);
+        if (conversion.Refused()) throw *conversion.refusal;
         midiData_ = std::move(conversion.midiData);
         onpuCount_ = conversion.onpuCount;
         WriteFileAtomically(WorkFilePath(), midiData_);
@@ -385,7 +366,7 @@ void TMainF::Button1Click() {
     Guarded([&] {
         const auto list = std::make_unique<OnpuList>();
         const std::optional<std::int32_t> count = ReadScore(model_->Lines(), onteiOffset_, *list);
-        if (!count) throw Failure(RefusedByConversion, std::string(TooManyNotesMessage));
+        if (!count) throw Failure::Refused(std::string(TooManyNotesMessage));
         onpuCount_ = *count;
         QStringList shown;
         for (std::int32_t k = 0; k < onpuCount_; ++k) {
@@ -430,16 +411,14 @@ void TMainF::LoadScore(const QString& fileName) {
         try {
             text = LoadScoreFile(QFile::encodeName(fileName).toStdString(), EditedScoreLimit);
         } catch (const Failure& failure) {
-            if (failure.Code() != CodeNumber(IoCode::FileTooLarge)) throw;
-            throw Failure(failure.Code(),
-                          QFileInfo(fileName).fileName().toStdString() + ": " + failure.Message());
+            if (failure.FileCode() != IoCode::FileTooLarge) throw;
+            throw failure.Within(QFileInfo(fileName).fileName().toStdString());
         }
         ReplaceScore(SplitScoreFileLines(text.bytes));
         emit session_->ScoreFileUsed(fileName);
         if (text.unmappableCount > 0)
-            ReportFailure(
-                Failure(CharactersReplaced, "コードページ 932 にない文字を ? にしました (" +
-                                                PositionsText(text.unmappable, text.unmappableCount) + ")"));
+            ReportFailure(Failure::Replaced("コードページ 932 にない文字を ? にしました", text.unmappable,
+                                            text.unmappableCount));
     });
 }
 
@@ -459,9 +438,7 @@ void TMainF::SetSettings(const ConversionSettings& settings) {
 void TMainF::btnSaveClick() {
     Guarded([&] {
         const ScoreAreaText score = ScoreText();
-        if (!score.unmappable.empty())
-            throw Failure(RefusedBySave, "保存できない文字があります (" +
-                                             PositionsText(score.unmappable, score.unmappable.size()) + ")");
+        if (!score.unmappable.empty()) throw Failure::Refused("保存できない文字があります", score.unmappable);
         const std::optional<QString> chosen = Execute(dlgSave);
         if (!chosen) return;
         WriteFileAtomically(QFile::encodeName(*chosen).toStdString(), JoinScoreFileLines(score.lines));

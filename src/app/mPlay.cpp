@@ -85,7 +85,7 @@ void TMediaPlayer::OpenWith(OpenMusic&& open) {
     try {
         open(Layer());
     } catch (const Failure& failure) {
-        ForgetFile(static_cast<MediaCode>(failure.Code()));
+        ForgetFile(MediaCodeOf(failure));
         throw;
     }
     lastError_ = layer_->LastError();
@@ -105,7 +105,7 @@ void TMediaPlayer::OpenOutputOrForget() {
         layer_->OpenOutput();
     } catch (const Failure& failure) {
         layer_->Close();
-        ForgetFile(static_cast<MediaCode>(failure.Code()));
+        ForgetFile(MediaCodeOf(failure));
         throw;
     }
 }
@@ -129,7 +129,7 @@ void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat, std::vector<
         layer.OpenOutput();
     } catch (const Failure& failure) {
         layer.Close();
-        ForgetFile(static_cast<MediaCode>(failure.Code()));
+        ForgetFile(MediaCodeOf(failure));
         throw;
     }
     layer.Play(repeat);
@@ -190,7 +190,7 @@ void TMediaPlayer::Click(MPButton button) {
     } catch (const Failure& failure) {
         Report(failure);
     } catch (const std::exception&) {
-        Report(Failure(0, UnknownMediaErrorText));
+        Report(Failure::Media(MediaCode::Unknown));
     }
 }
 

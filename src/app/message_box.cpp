@@ -4,12 +4,9 @@
 
 namespace nagisora {
 
-QString FailureText(const Failure& failure) {
-    return QString::fromStdString(failure.Message()) + u'.';
-}
-
 void ShowFailureBox(QWidget* parent, const Failure& failure) {
-    QMessageBox::critical(parent, QString::fromUtf16(ApplicationTitle), FailureText(failure));
+    QMessageBox::critical(parent, QString::fromUtf16(ApplicationTitle),
+                          QString::fromStdString(FailureText(failure)));
 }
 
 } // namespace nagisora

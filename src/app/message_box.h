@@ -17,10 +17,7 @@ inline constexpr char16_t ApplicationTitle[] = u"ナギソラ";
 // Receives every failure that ends a handler; the window shows it, the tests record it.
 using ErrorReporter = std::function<void(const Failure&)>;
 
-// The text the user reads: the failure's message followed by a full stop.
-QString FailureText(const Failure& failure);
-
-// A modal message box with the error icon, titled with the application's title.
+// A modal message box with the error icon, titled with the application's title, showing FailureText.
 void ShowFailureBox(QWidget* parent, const Failure& failure);
 
 } // namespace nagisora

@@ -5,29 +5,17 @@
 #include "pdf_render_module.h"
 
 #include "failure.h"
-#include "media_errors.h"
 #include "score_map.h"
 #include "vertical_layout.h"
 #include "vertical_render.h"
 
 #include <QGuiApplication>
-#include <algorithm>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-
-void CopyMessage(const std::string& text, char* out, std::size_t capacity) {
-    if (capacity == 0) return;
-    std::size_t length = std::min(text.size(), capacity - 1);
-    while (length > 0 && length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
-        --length;
-    std::memcpy(out, text.data(), length);
-    out[length] = '\0';
-}
 
 // Qt's own notes (a runtime folder it would like to have, a font it looked for) are no concern of the
 // converter's user: only critical messages go on to the handler before.
@@ -58,10 +46,10 @@ std::unique_ptr<QGuiApplication> ApplicationForCall() {
 
 } // namespace
 
-extern "C" int nagisora_render_pdf_v1(const char* const* lines, const std::size_t* lengths, std::size_t count,
+extern "C" int nagisora_render_pdf_v2(const char* const* lines, const std::size_t* lengths, std::size_t count,
                                       const char* title, std::size_t titleSize, int paper, double marginMm,
-                                      double fontPoints, NagisoraPdfSink sink, void* context, char* message,
-                                      std::size_t messageCapacity) {
+                                      double fontPoints, NagisoraPdfSink sink, void* context,
+                                      NagisoraFailure* failure) {
     try {
         std::vector<std::string_view> views;
         views.reserve(count);
@@ -75,14 +63,13 @@ extern "C" int nagisora_render_pdf_v1(const char* const* lines, const std::size_
             nagisora::MapScore(views), std::string_view(title, titleSize), nagisora::LayoutSettingsFor(page));
         const std::string pdf = nagisora::VerticalPdf(score, page);
         sink(context, pdf.data(), pdf.size());
-        CopyMessage({}, message, messageCapacity);
         return 0;
-    } catch (const nagisora::Failure& failure) {
-        CopyMessage(failure.Message(), message, messageCapacity);
-        return failure.Code() != 0 ? failure.Code()
-                                   : nagisora::CodeNumber(nagisora::MediaCode::NoRenderModule);
+    } catch (const nagisora::Failure& f) {
+        nagisora::PassFailure(f, *failure);
     } catch (const std::exception& error) {
-        CopyMessage(std::string("PDF を作れません: ") + error.what(), message, messageCapacity);
-        return nagisora::CodeNumber(nagisora::MediaCode::NoRenderModule);
+        nagisora::PassFailure(nagisora::Failure::Media(nagisora::MediaCode::NoRenderModule,
+                                                       std::string("PDF を作れません: ") + error.what()),
+                              *failure);
     }
+    return 1;
 }

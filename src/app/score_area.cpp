@@ -167,9 +167,9 @@ void TScoreArea::insertFromMimeData(const QMimeData* source) {
         if (now - std::min(now, replaced) + FileBytes(added) > sizeLimit_) {
             const std::size_t mib = sizeLimit_ / (1024 * 1024);
             if (refused_)
-                refused_(Failure(CodeNumber(IoCode::FileTooLarge), IoErrorMessage(IoCode::FileTooLarge) +
-                                                                       " (上限 " + std::to_string(mib) +
-                                                                       " MiB)"));
+                refused_(Failure::File(IoCode::FileTooLarge, 0,
+                                       IoErrorMessage(IoCode::FileTooLarge) + " (上限 " +
+                                           std::to_string(mib) + " MiB)"));
             return;
         }
     }

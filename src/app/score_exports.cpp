@@ -21,7 +21,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int RefusedByConversion = 0;
 constexpr int ProgressPollMs = 100;
 constexpr int ProgressShownAfterMs = 400; // a short rendering ends before the dialog appears
 constexpr int ProgressSteps = 1000;
@@ -62,7 +61,7 @@ void ScoreExports::SaveMusicXml() {
         const std::span<const std::string_view> lines = session_.Model().Lines();
         const MusicXmlExport musicXml =
             ExportMusicXml(lines, session_.Settings(), DecodeCp932(FirstCommentText(lines)));
-        if (musicXml.Refused()) throw Failure(RefusedByConversion, musicXml.refusal);
+        if (musicXml.Refused()) throw *musicXml.refusal;
         if (const std::optional<QString> chosen = Choose(musicXmlDialog_))
             WriteFileAtomically(LocalName(*chosen), musicXml.text);
     } catch (const Failure& failure) {
@@ -74,7 +73,7 @@ void ScoreExports::SaveWav() {
     if (Rendering()) return;
     try {
         Conversion conversion = ConvertScore(session_.Model().Lines(), session_.Settings());
-        if (conversion.Refused()) throw Failure(RefusedByConversion, conversion.refusal);
+        if (conversion.Refused()) throw *conversion.refusal;
         if (const std::optional<QString> chosen = Choose(wavDialog_))
             StartWav(std::move(conversion.midiData), *chosen);
     } catch (const Failure& failure) {
@@ -96,7 +95,7 @@ void ScoreExports::StartWav(std::string midiData, const QString& fileName) {
         } catch (const Failure& f) {
             failure = f;
         } catch (const std::exception& e) {
-            failure = Failure(RefusedByConversion, e.what());
+            failure = Failure::System(0, e.what());
         }
         // Dropped by Qt when the exports are gone by then.
         QMetaObject::invokeMethod(

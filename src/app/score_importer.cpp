@@ -28,7 +28,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int ImportRefused = 0;
 const QString PipeKey = QStringLiteral("importPipe");
 const QString ImportFilter = QStringLiteral("MIDI/MusicXML (*.mid *.midi *.musicxml *.xml *.mxl)");
 
@@ -116,22 +115,20 @@ void ScoreImporter::ChooseAndImport() {
 // Nothing changes until the score is made: a failure at any step leaves the window as it was.
 void ScoreImporter::Import(const QString& fileName) {
     const QString shown = QFileInfo(fileName).fileName();
-    const auto refuse = [&](const std::string& problem) {
-        return Failure(ImportRefused, shown.toStdString() + " を読み込めません: " + problem);
-    };
+    const std::string subject = shown.toStdString() + " を読み込めません";
     try {
         std::string bytes;
         try {
             bytes = ReadFileBytes(QFile::encodeName(fileName).toStdString());
         } catch (const Failure& failure) {
-            if (failure.Code() != CodeNumber(IoCode::FileTooLarge)) throw;
-            throw refuse(failure.Message());
+            if (failure.FileCode() != IoCode::FileTooLarge) throw;
+            throw failure.Within(subject);
         }
         std::vector<ImportedPart> parts;
         try {
             parts = ImportedParts(bytes);
         } catch (const Failure& failure) {
-            throw refuse(failure.Message());
+            throw failure.Within(subject);
         }
         // A file with no part to choose is refused by the import itself, without asking first.
         const bool choosable = std::any_of(parts.begin(), parts.end(),
@@ -144,10 +141,11 @@ void ScoreImporter::Import(const QString& fileName) {
         try {
             score = ImportThroughModule(bytes, choice->part, choice->pipeTenths);
         } catch (const Failure& failure) {
-            throw refuse(failure.Message());
+            throw failure.Within(subject);
         }
         if (score.text.size() > EditedScoreLimit)
-            throw refuse("楽譜が大きすぎます (" + std::to_string(score.text.size()) + " バイト)");
+            throw Failure::Refused("楽譜が大きすぎます (" + std::to_string(score.text.size()) + " バイト)")
+                .Within(subject);
         session_.ReplaceScore(SplitScoreFileLines(score.text));
         session_.SetSettings(score.settings);
         recent_.Add(fileName);
@@ -156,7 +154,7 @@ void ScoreImporter::Import(const QString& fileName) {
     } catch (const Failure& failure) {
         session_.ReportFailure(failure);
     } catch (const std::bad_alloc&) {
-        session_.ReportFailure(refuse(IoErrorMessage(IoCode::OutOfMemory)));
+        session_.ReportFailure(Failure::File(IoCode::OutOfMemory).Within(subject));
     }
 }
 

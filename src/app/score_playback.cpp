@@ -20,8 +20,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int RefusedByConversion = 0;
-
 const QString TempoKey = QStringLiteral("playback/tempoPercent");
 const QString LadderKey = QStringLiteral("playback/ladder");
 const QString LadderFromKey = QStringLiteral("playback/ladderFrom");
@@ -251,7 +249,7 @@ void ScorePlayback::PlayLoop() {
 
 void ScorePlayback::Play(Notes notes, Repeat repeat) {
     const Conversion conversion = ConvertScore(model_.Lines(), session_.Settings());
-    if (conversion.Refused()) return session_.ReportFailure(Failure(RefusedByConversion, conversion.refusal));
+    if (conversion.Refused()) return session_.ReportFailure(*conversion.refusal);
     const std::span<const TOnpu> events = conversion.Events();
     const ScoreMap& map = model_.Map();
     const QTextCursor caret = area_.textCursor();

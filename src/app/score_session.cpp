@@ -19,8 +19,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int RefusedByConversion = 0;
-
 // The folder that plays the program's folder: the program's own when it can be written and is not the folder
 // the program is installed to, else the user's application data folder.
 std::string DefaultAppDir() {
@@ -128,9 +126,9 @@ void ScoreSession::RefuseOpenFile(const QString& fileName) const {
     if (!target) return; // a pipe or a device: written in place, replacing nothing
     for (const auto& [path, what] : OpenFiles())
         if (PlaceOf(path) == target)
-            throw Failure(RefusedByConversion, ("出力先が開いているファイルと同じです: " +
-                                                QFileInfo(fileName).fileName() + " (" + what + ")")
-                                                   .toStdString());
+            throw Failure::Refused(("出力先が開いているファイルと同じです: " +
+                                    QFileInfo(fileName).fileName() + " (" + what + ")")
+                                       .toStdString());
 }
 
 void ScoreSession::OpenScore(const QString& fileName) {

@@ -138,11 +138,12 @@ int CheckAll(const ConvertOptions& options) {
                                                           : ReadFileBytes(score, EditedScoreLimit),
                                                       Utf8Places::All));
         } catch (const Failure& failure) {
-            WriteError("nagisora-convert: " + score + ": " + failure.Message() + ".\n");
+            WriteError("nagisora-convert: " + FailureText(failure.Within(score)) + "\n");
             exitCode = ExitFailure;
             continue;
         } catch (const std::bad_alloc&) {
-            WriteError("nagisora-convert: " + score + ": " + IoErrorMessage(IoCode::OutOfMemory) + ".\n");
+            WriteError("nagisora-convert: " + FailureText(Failure::File(IoCode::OutOfMemory).Within(score)) +
+                       "\n");
             exitCode = ExitFailure;
             continue;
         }
@@ -166,7 +167,7 @@ int RunCheck(const ConvertOptions& options) {
     try {
         return CheckAll(options);
     } catch (const Failure& failure) { // the findings could not be printed
-        WriteError("nagisora-convert: " + std::string(StandardStream) + ": " + failure.Message() + ".\n");
+        WriteError("nagisora-convert: " + FailureText(failure.Within(StandardStream)) + "\n");
         return ExitFailure;
     }
 }

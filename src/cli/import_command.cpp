@@ -57,15 +57,16 @@ int RunImport(const ConvertOptions& options) {
         const std::optional<FilePlace> outputPlace =
             output == StandardStream ? PlaceOfDescriptor(STDOUT_FILENO) : PlaceOf(output);
         if (inputPlace && outputPlace && *inputPlace == *outputPlace) {
-            Report(input, "出力先が入力ファイルと同じです: " + output + ".");
+            Report(input, FailureText(Failure::Refused("出力先が入力ファイルと同じです: " + output)));
             return ExitFailure;
         }
         const std::string bytes = ReadFileBytes(input);
         std::string errors;
         const ImportEntry entry = LoadImport(errors);
         if (!entry) {
-            Report(input, "読込のモジュール " + std::string(ImportModuleFileName) +
-                              " を読み込めません: " + errors + ".");
+            Report(input,
+                   FailureText(Failure::System(0, "読込のモジュール " + std::string(ImportModuleFileName) +
+                                                      " を読み込めません: " + errors)));
             return ExitFailure;
         }
         char* scoreBytes = nullptr;
@@ -78,7 +79,7 @@ int RunImport(const ConvertOptions& options) {
         const Buffer reportBuffer(reportBytes);
         const std::string report = reportBytes ? reportBytes : "";
         if (status != 0) {
-            Report(input, report + ".");
+            Report(input, FailureText(Failure::Refused(report)));
             return ExitFailure;
         }
         std::string text(scoreBytes, scoreSize);
@@ -89,16 +90,16 @@ int RunImport(const ConvertOptions& options) {
             try {
                 WriteFileAtomically(output, text);
             } catch (const Failure& failure) {
-                throw Failure(failure.Code(), output + ": " + failure.Message());
+                throw failure.Within(output);
             }
         const std::size_t summary = report.rfind('\n');
         if (summary != std::string::npos) std::fputs(report.substr(0, summary + 1).c_str(), stderr);
         Report(input, summary == std::string::npos ? report : report.substr(summary + 1));
         return ExitSuccess;
     } catch (const Failure& failure) {
-        Report(input, failure.Message() + ".");
+        Report(input, FailureText(failure));
     } catch (const std::bad_alloc&) {
-        Report(input, IoErrorMessage(IoCode::OutOfMemory) + ".");
+        Report(input, FailureText(Failure::File(IoCode::OutOfMemory)));
     }
     return ExitFailure;
 }

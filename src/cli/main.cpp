@@ -47,6 +47,10 @@ void Report(const std::string& score, const std::string& message) {
     WriteError("nagisora-convert: " + score + ": " + message + "\n");
 }
 
+void Report(const std::string& score, const Failure& failure) {
+    Report(score, FailureText(failure));
+}
+
 // The characters that became "?", the first KeptPositions of them by place and the rest by their number.
 void WarnOfUnmappable(const std::string& score, const ScoreFileText& text) {
     for (const CharPosition& at : text.unmappable)
@@ -71,7 +75,7 @@ void WriteNaming(const std::string& path, Write&& write) {
     try {
         write();
     } catch (const Failure& failure) {
-        throw Failure(failure.Code(), path + ": " + failure.Message());
+        throw failure.Within(path);
     }
 }
 
@@ -150,26 +154,28 @@ Plan PlanCall(const ConvertOptions& options) {
     return plan;
 }
 
-// Why the output may not be written, empty when it may: it is an input of the call, or an earlier output of
+// Why the output may not be written, none when it may: it is an input of the call, or an earlier output of
 // the call has claimed it.
-std::string Conflict(const Output& output, const Plan& plan, const std::vector<const Output*>& claimed) {
+std::optional<Failure> Conflict(const Output& output, const Plan& plan,
+                                const std::vector<const Output*>& claimed) {
     for (const auto& [place, input] : plan.inputs)
         if (place == *output.place)
-            return "出力先が入力ファイルと同じです: " + output.path + " (入力 " + input + ")";
+            return Failure::Refused("出力先が入力ファイルと同じです: " + output.path + " (入力 " + input +
+                                    ")");
     for (const Output* earlier : claimed)
         if (*earlier->place == *output.place)
-            return "出力先がほかの出力と同じです: " + output.path + " (" + earlier->score + " の " +
-                   std::string(KindName(earlier->kind)) + ")";
-    return {};
+            return Failure::Refused("出力先がほかの出力と同じです: " + output.path + " (" + earlier->score +
+                                    " の " + std::string(KindName(earlier->kind)) + ")");
+    return std::nullopt;
 }
 
-// Why the job may write none of its outputs, empty when it may write them all. Its outputs are claimed either
+// Why the job may write none of its outputs, none when it may write them all. Its outputs are claimed either
 // way, in the order of the command line.
-std::string Conflict(const Job& job, const Plan& plan, std::vector<const Output*>& claimed) {
-    std::string conflict;
+std::optional<Failure> Conflict(const Job& job, const Plan& plan, std::vector<const Output*>& claimed) {
+    std::optional<Failure> conflict;
     for (const Output& output : job.outputs) {
         if (!output.place) continue;
-        if (conflict.empty()) conflict = Conflict(output, plan, claimed);
+        if (!conflict) conflict = Conflict(output, plan, claimed);
         claimed.push_back(&output);
     }
     return conflict;
@@ -180,7 +186,9 @@ bool ConvertOne(const Job& job, const ConvertOptions& options) {
     const ScoreFileText text = LoadScoreText(job.score);
     const Conversion conversion = ConvertScore(text.Lines(), options.settings);
     if (conversion.Refused()) {
-        Report(job.score, conversion.refusal);
+        // The converter has always printed a refused score's reason without the closing full stop; scripts
+        // may read it so.
+        Report(job.score, conversion.refusal->Message());
         return false;
     }
     if (options.events) {
@@ -215,17 +223,17 @@ int Run(const ConvertOptions& options) {
     int exitCode = ExitSuccess;
     for (const Job& job : plan.jobs) {
         try {
-            if (const std::string conflict = Conflict(job, plan, claimed); !conflict.empty()) {
-                Report(job.score, conflict + ".");
+            if (const std::optional<Failure> conflict = Conflict(job, plan, claimed)) {
+                Report(job.score, *conflict);
                 exitCode = ExitFailure;
             } else if (!ConvertOne(job, options)) {
                 exitCode = ExitFailure;
             }
         } catch (const Failure& failure) {
-            Report(job.score, failure.Message() + ".");
+            Report(job.score, failure);
             exitCode = ExitFailure;
         } catch (const std::bad_alloc&) {
-            Report(job.score, IoErrorMessage(IoCode::OutOfMemory) + ".");
+            Report(job.score, Failure::File(IoCode::OutOfMemory));
             exitCode = ExitFailure;
         }
     }

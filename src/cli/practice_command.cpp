@@ -21,7 +21,7 @@ int Report(const ConvertOptions& options) {
     const ScoreFileText text = LoadScoreFile(score);
     const std::vector<std::string_view> lines = SplitScoreFileLines(text.bytes);
     const Conversion conversion = ConvertScore(lines, options.settings);
-    if (conversion.Refused()) throw Failure(0, score + ": " + conversion.refusal);
+    if (conversion.Refused()) throw conversion.refusal->Within(score);
     const ScoreMap map = MapScore(lines, options.settings.transpose);
     // A pipe sounds its notes an octave above the events' keys: the take is moved by whole octaves onto them,
     // so that a recording of a pipe and a render of the preview are held against the same notes.
@@ -41,9 +41,9 @@ int RunPracticeReport(const ConvertOptions& options) {
     try {
         return Report(options);
     } catch (const Failure& failure) {
-        WriteError("nagisora-convert: " + failure.Message() + ".\n");
+        WriteError("nagisora-convert: " + FailureText(failure) + "\n");
     } catch (const std::bad_alloc&) {
-        WriteError("nagisora-convert: " + IoErrorMessage(IoCode::OutOfMemory) + ".\n");
+        WriteError("nagisora-convert: " + FailureText(Failure::File(IoCode::OutOfMemory)) + "\n");
     }
     return ExitFailure;
 }

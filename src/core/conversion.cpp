@@ -23,7 +23,7 @@ Conversion ConvertLines(const Lines& lines, const ConversionSettings& settings) 
     auto list = UnfilledList();
     const std::optional<std::int32_t> count = ReadScore(lines, settings.transpose, *list);
     if (!count) {
-        result.refusal = TooManyNotesMessage;
+        result.refusal = Failure::Refused(std::string(TooManyNotesMessage));
         return result;
     }
     result.onpuCount = *count;

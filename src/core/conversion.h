@@ -2,12 +2,14 @@
 
 // The whole conversion of a score: read, tuplet pass, header and track chunks, end of track.
 
+#include "failure.h"
 #include "midi_image.h"
 #include "onpu.h"
 #include "score_file_lines.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,12 +27,12 @@ struct ConversionSettings {
 struct Conversion {
     std::string midiData; // the whole Standard MIDI File; empty when the score was refused
     std::int32_t onpuCount = 0;
-    std::string refusal; // why the score was refused (UTF-8), empty on success
+    std::optional<Failure> refusal; // why the score was refused; none on success
     // The conversion's event list after the tuplet pass: entries 1 to onpuCount are the events, the rest are
     // zero. Empty when the score was refused.
     std::unique_ptr<OnpuList> list;
 
-    bool Refused() const { return !refusal.empty(); }
+    bool Refused() const { return refusal.has_value(); }
     std::span<const TOnpu> Events() const {
         return list ? std::span<const TOnpu>(*list).first(static_cast<std::size_t>(onpuCount))
                     : std::span<const TOnpu>();

@@ -944,7 +944,7 @@ MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const Con
     MusicXmlExport result;
     const ScoreMap map = MapScore(lines, settings.transpose);
     if (map.timed.size() > OnpuCapacity) {
-        result.refusal = TooManyNotesMessage;
+        result.refusal = Failure::Refused(std::string(TooManyNotesMessage));
         return result;
     }
     std::vector<std::size_t> starts = MeasureStarts(map);

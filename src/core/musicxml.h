@@ -34,7 +34,9 @@
 //   played by a score instrument of that program; numbers above 127 change nothing, as in the MIDI players.
 
 #include "conversion.h"
+#include "failure.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,10 +46,10 @@ namespace nagisora {
 inline constexpr std::int32_t MusicXmlDivisions = 960; // per quarter note: one beat, eight to a tick
 
 struct MusicXmlExport {
-    std::string text;    // the whole document, UTF-8; empty when the score was refused
-    std::string refusal; // why the score was refused (UTF-8), as the conversion refuses it
+    std::string text;               // the whole document, UTF-8; empty when the score was refused
+    std::optional<Failure> refusal; // why the score was refused, as the conversion refuses it
 
-    bool Refused() const { return !refusal.empty(); }
+    bool Refused() const { return refusal.has_value(); }
 };
 
 // The text of the first comment line that has any after its "//", without the spaces around it: code page 932

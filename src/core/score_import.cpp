@@ -257,12 +257,14 @@ bool Importer::ChoosePart() {
     const auto partCount = std::int32_t(source_.parts.size());
     if (options_.part) {
         if (*options_.part < 1 || *options_.part > partCount) {
-            result_.refusal = Format("パート %d はありません（1 から %d）", *options_.part, partCount);
+            result_.refusal =
+                Failure::Refused(Format("パート %d はありません（1 から %d）", *options_.part, partCount));
             return false;
         }
         part_ = *options_.part - 1;
         if (!melodic(part_)) {
-            result_.refusal = Format("パート %d に読み込める音符がありません", *options_.part);
+            result_.refusal =
+                Failure::Refused(Format("パート %d に読み込める音符がありません", *options_.part));
             return false;
         }
     } else {
@@ -273,7 +275,7 @@ bool Importer::ChoosePart() {
             const bool drums =
                 std::any_of(source_.notes.begin(), source_.notes.end(),
                             [&](const ImportNote& n) { return source_.parts[std::size_t(n.part)].drums; });
-            result_.refusal = drums ? "打楽器のパートしかありません" : "音符がありません";
+            result_.refusal = Failure::Refused(drums ? "打楽器のパートしかありません" : "音符がありません");
             return false;
         }
     }
@@ -804,7 +806,7 @@ ImportResult Importer::Run() {
     BuildTimeline();
     BuildEvents();
     if (events_.empty()) {
-        result_.refusal = "音符がありません";
+        result_.refusal = Failure::Refused("音符がありません");
         return std::move(result_);
     }
     std::vector<std::string> head;

@@ -99,10 +99,10 @@ struct ImportResult {
                                  // and the pipe's transposition
     std::int32_t part = 0;       // 1-based
     PipeLength pipe{};
-    std::int32_t octaveShift = 0; // semitones the text stands above the source besides the pipe's
-    std::string refusal;          // UTF-8; why nothing was written
+    std::int32_t octaveShift = 0;   // semitones the text stands above the source besides the pipe's
+    std::optional<Failure> refusal; // why nothing was written
 
-    bool Refused() const { return !refusal.empty(); }
+    bool Refused() const { return refusal.has_value(); }
 };
 
 // Beat text of a finding's place: "M 小節 B 拍" with the beat from 1 in quarter notes.

@@ -26,7 +26,8 @@ class IconvDescriptor {
     IconvDescriptor(const char* to, const char* from) : handle_(iconv_open(to, from)) {
         if (handle_ == InvalidHandle()) {
             const int error = errno;
-            throw Failure(error, std::string("文字コードの変換 (") + from + " → " + to + ") を使えません");
+            throw Failure::System(error,
+                                  std::string("文字コードの変換 (") + from + " → " + to + ") を使えません");
         }
     }
     ~IconvDescriptor() { iconv_close(handle_); }

@@ -4,6 +4,8 @@
 // whether bytes are UTF-8 text. Score bytes themselves are never decoded by the notation; this is for showing
 // them in the window and for taking typed text back.
 
+#include "score_place.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -31,12 +33,8 @@ inline constexpr char UnmappableByte = '?';
 
 inline constexpr std::string_view Utf8ByteOrderMark = "\xEF\xBB\xBF";
 
-struct CharPosition {
-    std::size_t line;   // 1-based; lines end at LF, CR LF or CR
-    std::size_t column; // 1-based, counted in characters
-
-    bool operator==(const CharPosition&) const = default;
-};
+// Where a character stands in a text: its line and column.
+using CharPosition = ScorePlace;
 
 struct Cp932Text {
     std::string bytes;

@@ -1,7 +1,5 @@
 #include "file_io.h"
 
-#include "failure.h"
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -32,39 +30,11 @@ constexpr mode_t NewFolderMode = 0777;
 constexpr int PipeWriterWaitMs = 250; // how long a named pipe's writer may take to come
 constexpr std::size_t MiB = 1024 * 1024;
 
-struct CodeMessage {
-    IoCode code;
-    std::string_view message; // empty: "I/O ｴﾗｰ (code)"
-};
-
-constexpr std::array<CodeMessage, 14> ListedCodes{{
-    {IoCode::FileNotFound, "ﾌｧｲﾙが見つかりません"},
-    {IoCode::InvalidFileName, "不正なﾌｧｲﾙ名です"},
-    {IoCode::TooManyOpenFiles, "ｵｰﾌﾟﾝしたﾌｧｲﾙが多すぎます"},
-    {IoCode::AccessDenied, "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
-    {IoCode::DescriptorClosed, "ﾌｧｲﾙ記述子が閉じられています"},
-    {IoCode::OutOfMemory, "ﾒﾓﾘが足りません"},
-    {IoCode::FileInUse, {}},
-    {IoCode::ReadBeyondEnd, "ﾌｧｲﾙの末尾以降を読み込みました"},
-    {IoCode::DiskFull, "ﾃﾞｨｽｸがいっぱいです"},
-    {IoCode::NotANumber, "入力値が数値ではありません"},
-    {IoCode::BrokenPipe, "ﾊﾟｲﾌﾟが閉じられています"},
-    {IoCode::AlreadyExists, {}},
-    {IoCode::FileTooLarge, "ﾌｧｲﾙが大きすぎます"},
-    {IoCode::LinkUnresolved, "ｼﾝﾎﾞﾘｯｸﾘﾝｸをたどれません"},
-}};
-
-const CodeMessage* Listed(int code) {
-    for (const CodeMessage& entry : ListedCodes)
-        if (CodeNumber(entry.code) == code) return &entry;
-    return nullptr;
-}
-
 [[noreturn]] void ThrowTooLarge(std::size_t limit) {
     const std::string shown =
         limit % MiB == 0 ? std::to_string(limit / MiB) + " MiB" : std::to_string(limit) + " バイト";
-    throw Failure(CodeNumber(IoCode::FileTooLarge),
-                  IoErrorMessage(IoCode::FileTooLarge) + " (上限 " + shown + ")");
+    throw Failure::File(IoCode::FileTooLarge, 0,
+                        IoErrorMessage(IoCode::FileTooLarge) + " (上限 " + shown + ")");
 }
 
 // A descriptor the program was given (a standard stream, /dev/fd/N) that is closed, named as such.
@@ -72,7 +42,7 @@ const CodeMessage* Listed(int code) {
     static constexpr std::array<std::string_view, 3> Standard{"標準入力", "標準出力", "標準エラー出力"};
     const std::string name = fd >= 0 && fd < 3 ? std::string(Standard[static_cast<std::size_t>(fd)])
                                                : "ﾌｧｲﾙ記述子 " + std::to_string(fd);
-    throw Failure(CodeNumber(IoCode::DescriptorClosed), name + "が閉じられています");
+    throw Failure::File(IoCode::DescriptorClosed, EBADF, name + "が閉じられています");
 }
 
 // --- Paths ---
@@ -400,16 +370,7 @@ std::string KernelPathOf(int fd) {
 
 // --- Error codes ---
 
-std::string IoErrorMessage(IoCode code) {
-    const int number = CodeNumber(code);
-    if (const CodeMessage* listed = Listed(number); listed && !listed->message.empty())
-        return std::string(listed->message);
-    // An unlisted error shows the system's own number, also where its code had to be moved off a listed one.
-    const int shown = number >= UnlistedErrorBase && !Listed(number) ? number - UnlistedErrorBase : number;
-    return "I/O ｴﾗｰ (" + std::to_string(shown) + ")";
-}
-
-IoCode IoErrorCode(int errnoValue, const std::string& path) {
+std::optional<IoCode> IoErrorCode(int errnoValue, const std::string& path) {
     switch (errnoValue) {
     case ENOENT:
         // A path ending in "/" names a folder, and one that is missing.
@@ -444,16 +405,16 @@ IoCode IoErrorCode(int errnoValue, const std::string& path) {
     case ELOOP:
         return IoCode::LinkUnresolved;
     default:
-        return static_cast<IoCode>(Listed(errnoValue) ? UnlistedErrorBase + errnoValue : errnoValue);
+        return std::nullopt;
     }
 }
 
 void ThrowIoError(int errnoValue, const std::string& path) {
-    ThrowIoFailure(IoErrorCode(errnoValue, path));
+    throw Failure::File(IoErrorCode(errnoValue, path), errnoValue);
 }
 
 void ThrowIoFailure(IoCode code) {
-    throw Failure(CodeNumber(code), IoErrorMessage(code));
+    throw Failure::File(code);
 }
 
 // --- Reading and writing descriptors ---

@@ -1,6 +1,9 @@
 #pragma once
 
-// File operations of the program, reporting failures as Failure with the user-facing code and message.
+// File operations of the program, reporting failures as Failure of the File kind: the code the user is shown
+// and the operating system's error number.
+
+#include "failure.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,48 +15,18 @@
 
 namespace nagisora {
 
-// The codes of file failures, as the user is shown them. An operating-system error without a code of its own
-// is reported with its own number, which these codes never take.
-enum class IoCode : int {
-    FileNotFound = 2,
-    InvalidFileName = 3, // also a folder on the path that is missing
-    TooManyOpenFiles = 4,
-    AccessDenied = 5,
-    DescriptorClosed = 6, // a standard stream or another descriptor the program was given is closed
-    OutOfMemory = 8,
-    FileInUse = 32,
-    ReadBeyondEnd = 100,
-    DiskFull = 101,
-    NotANumber = 106,
-    BrokenPipe = 109, // a pipe whose other end is closed, or that nobody writes to
-    AlreadyExists = 183,
-    FileTooLarge = 223,
-    LinkUnresolved = 1921, // a loop of symbolic links, or more than the system follows
-};
-
-// The number a Failure carries for the code.
-constexpr int CodeNumber(IoCode code) {
-    return static_cast<int>(code);
-}
-
-// An operating-system error number that would otherwise be read as one of the codes above gets this base plus
-// the number as its code; its message still shows the number itself.
-inline constexpr int UnlistedErrorBase = 1000;
-
 // The largest score file that is read: far above any real score (4096 notes take some 30 KB), low enough that
 // reading one never strains the memory.
 inline constexpr std::size_t ScoreFileLimit = 64 * 1024 * 1024;
 
-// The message shown for a code, without the closing full stop: its own text, or "I/O ｴﾗｰ (code)".
-std::string IoErrorMessage(IoCode code);
+// The code reported for an operating-system error number met on the path; none for a number without a code
+// of its own, which the user is shown as it is.
+std::optional<IoCode> IoErrorCode(int errnoValue, const std::string& path);
 
-// The code reported for an operating-system error number met on the path.
-IoCode IoErrorCode(int errnoValue, const std::string& path);
-
-// Throws Failure(IoErrorCode(errnoValue, path), its message).
+// Throws Failure::File(IoErrorCode(errnoValue, path), errnoValue).
 [[noreturn]] void ThrowIoError(int errnoValue, const std::string& path);
 
-// Throws Failure(code, IoErrorMessage(code)).
+// Throws Failure::File(code).
 [[noreturn]] void ThrowIoFailure(IoCode code);
 
 // Reads from the descriptor until its end. More than limit bytes is refused (FileTooLarge) as soon as the

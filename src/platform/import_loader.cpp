@@ -18,8 +18,6 @@
 namespace nagisora {
 namespace {
 
-constexpr int ImportRefused = 0;
-
 struct Freed {
     void operator()(char* p) const { std::free(p); }
 };
@@ -42,8 +40,8 @@ void* Module() {
                 return loaded;
             if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
         }
-        throw Failure(ImportRefused, "読込のモジュール " + std::string(ImportModuleFileName) +
-                                         " を読み込めません (" + errors + ")");
+        throw Failure::System(0, "読込のモジュール " + std::string(ImportModuleFileName) +
+                                     " を読み込めません (" + errors + ")");
     }();
     return handle;
 }
@@ -51,8 +49,8 @@ void* Module() {
 template <class Entry>
 Entry EntryOf(const char* name) {
     if (void* entry = ::dlsym(Module(), name)) return reinterpret_cast<Entry>(entry);
-    throw Failure(ImportRefused,
-                  "読込のモジュール " + std::string(ImportModuleFileName) + " に " + name + " がありません");
+    throw Failure::System(0, "読込のモジュール " + std::string(ImportModuleFileName) + " に " + name +
+                                 " がありません");
 }
 
 } // namespace
@@ -69,7 +67,7 @@ std::vector<ImportedPart> ImportedParts(std::string_view bytes) {
         },
         &report);
     const Buffer reportBuffer(report);
-    if (status != 0) throw Failure(ImportRefused, report ? report : "");
+    if (status != 0) throw Failure::Refused(report ? report : "");
     return parts;
 }
 
@@ -89,7 +87,7 @@ ImportedScore ImportThroughModule(std::string_view bytes, std::int32_t part, std
         &outcome, &score, &scoreSize, &report);
     const Buffer scoreBuffer(score);
     const Buffer reportBuffer(report);
-    if (status != 0) throw Failure(ImportRefused, report ? report : "");
+    if (status != 0) throw Failure::Refused(report ? report : "");
     imported.text.assign(score, scoreSize);
     imported.settings.tempo = outcome.tempo;
     imported.settings.transpose = outcome.transpose;

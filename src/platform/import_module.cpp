@@ -72,7 +72,7 @@ std::optional<nagisora::ImportResult> Import(std::string_view bytes, int part, i
         options.pipe.reset();
     nagisora::ImportResult result = nagisora::ImportScore(*read.source, options);
     if (result.Refused()) {
-        *report = Copy(result.refusal);
+        *report = Copy(result.refusal->Message());
         return std::nullopt;
     }
     return result;

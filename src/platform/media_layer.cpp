@@ -505,7 +505,7 @@ struct MediaLayer::Impl {
                                      synthesizer.settings.get()},
                 renderer);
         } catch (const Failure& failure) {
-            throw Failure(failure.Code(), NoSoundPrefix + failure.Message());
+            throw failure.Within(NoSoundSubject);
         }
     }
 
@@ -536,7 +536,7 @@ void MediaLayer::Open(const std::string& path) {
     try {
         impl_->OpenMusic(ReadWholeFile(path));
     } catch (const Failure& failure) {
-        impl_->lastError = static_cast<MediaCode>(failure.Code());
+        impl_->lastError = MediaCodeOf(failure);
         throw;
     }
     impl_->open = true;
@@ -547,7 +547,7 @@ void MediaLayer::OpenImage(std::string_view image) {
     try {
         impl_->OpenMusic(image);
     } catch (const Failure& failure) {
-        impl_->lastError = static_cast<MediaCode>(failure.Code());
+        impl_->lastError = MediaCodeOf(failure);
         throw;
     }
     impl_->open = true;
@@ -557,7 +557,7 @@ void MediaLayer::OpenOutput() {
     try {
         impl_->OpenOutput();
     } catch (const Failure& failure) {
-        impl_->lastError = static_cast<MediaCode>(failure.Code());
+        impl_->lastError = MediaCodeOf(failure);
         throw;
     }
 }

@@ -162,7 +162,7 @@ class MediaLayer {
     // still loading after five seconds fails this call (a later one waits again); the layer's end waits for
     // it at most two seconds and leaves the rest to the loading thread. Throws Failure:
     // MediaCode::NoSoundFont naming the SoundFont, MediaCode::NoAudioDevice with each driver's reason; either
-    // message begins with NoSoundPrefix ("音を出せません: "). Later calls find the output open and return at
+    // message begins with NoSoundSubject ("音を出せません: "). Later calls find the output open and return at
     // once; an output whose server went away is opened anew.
     void OpenOutput();
     // Closes the audio output, cutting off any sound; the open file stays open. Nothing when it is closed.
@@ -172,7 +172,7 @@ class MediaLayer {
     // Starts playback and returns at once; opens the output first when it is not open (throwing as
     // OpenOutput). When the position stands at the end of the music, playback starts again where the music
     // begins; after Stop it goes on where it stopped. Playing while playing does nothing. No file open:
-    // throws Failure(MediaCode::NoDeviceOpen, "MCI ﾃﾞﾊﾞｲｽがありません").
+    // throws Failure::Media(MediaCode::NoDeviceOpen), "MCI ﾃﾞﾊﾞｲｽがありません".
     void Play(Repeat repeat = Repeat::Once);
 
     // Stops playback at once; the position stays where it stopped and sounding notes are released. No file

@@ -22,10 +22,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Why one driver did not open.
-struct Refusal {
-    std::string reason;
-};
+// One driver did not open, for the reason given: collected with the others' into the layer's NoAudioDevice.
+[[noreturn]] void Refuse(std::string reason) {
+    throw Failure::Media(MediaCode::NoAudioDevice, std::move(reason));
+}
 
 // A reason as one item of a list joined with "; ": without the full stops and line ends that drivers' own
 // messages end with ("... server.; oss: ...").
@@ -85,19 +85,19 @@ class PulseOutput final : public AudioOutput {
   private:
     void Connect(const OutputRequest& request) {
         loop_ = pa_threaded_mainloop_new();
-        if (loop_ == nullptr) throw Refusal{"pa_threaded_mainloop_new"};
+        if (loop_ == nullptr) Refuse("pa_threaded_mainloop_new");
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "ナギソラ");
         pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "nagisora");
         pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "nagisora");
         context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "ナギソラ", properties);
         pa_proplist_free(properties);
-        if (context_ == nullptr) throw Refusal{"pa_context_new"};
+        if (context_ == nullptr) Refuse("pa_context_new");
         pa_context_set_state_callback(context_, &PulseOutput::OnContextState, this);
         // A program that previews music starts no sound server of its own.
         if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            throw Refusal{pa_strerror(pa_context_errno(context_))};
-        if (pa_threaded_mainloop_start(loop_) < 0) throw Refusal{"pa_threaded_mainloop_start"};
+            Refuse(pa_strerror(pa_context_errno(context_)));
+        if (pa_threaded_mainloop_start(loop_) < 0) Refuse("pa_threaded_mainloop_start");
 
         pa_threaded_mainloop_lock(loop_);
         try {
@@ -122,7 +122,7 @@ class PulseOutput final : public AudioOutput {
         pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
         stream_ = pa_stream_new_with_proplist(context_, "プレビュー", &sampleFormat, nullptr, properties);
         pa_proplist_free(properties);
-        if (stream_ == nullptr) throw Refusal{pa_strerror(pa_context_errno(context_))};
+        if (stream_ == nullptr) Refuse(pa_strerror(pa_context_errno(context_)));
         pa_stream_set_state_callback(stream_, &PulseOutput::OnStreamState, this);
         pa_stream_set_write_callback(stream_, &PulseOutput::OnWrite, this);
         const auto target = std::chrono::duration_cast<std::chrono::microseconds>(request.targetLatency);
@@ -135,7 +135,7 @@ class PulseOutput final : public AudioOutput {
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
         if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0)
-            throw Refusal{pa_strerror(pa_context_errno(context_))};
+            Refuse(pa_strerror(pa_context_errno(context_)));
         sampleRate_ = request.sampleRate;
         target_ = target;
         unprivilegedTarget_ =
@@ -163,13 +163,13 @@ class PulseOutput final : public AudioOutput {
 
     bool ContextReady() {
         const pa_context_state_t state = pa_context_get_state(context_);
-        if (!PA_CONTEXT_IS_GOOD(state)) throw Refusal{pa_strerror(pa_context_errno(context_))};
+        if (!PA_CONTEXT_IS_GOOD(state)) Refuse(pa_strerror(pa_context_errno(context_)));
         return state == PA_CONTEXT_READY;
     }
 
     bool StreamReady() {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
-        if (!PA_STREAM_IS_GOOD(state)) throw Refusal{pa_strerror(pa_context_errno(context_))};
+        if (!PA_STREAM_IS_GOOD(state)) Refuse(pa_strerror(pa_context_errno(context_)));
         return state == PA_STREAM_READY;
     }
 
@@ -177,7 +177,7 @@ class PulseOutput final : public AudioOutput {
     template <class Ready>
     void WaitUntil(Ready&& ready) {
         while (!ready()) {
-            if (timedOut_) throw Refusal{"応答がありません"};
+            if (timedOut_) Refuse("応答がありません");
             pa_threaded_mainloop_wait(loop_);
         }
     }
@@ -352,7 +352,7 @@ class FluidOutput final : public AudioOutput {
             const FluidLogCapture capture(log);
             driver_ = new_fluid_audio_driver2(settings, &FluidOutput::Callback, this);
         }
-        if (driver_ == nullptr) throw Refusal{log.empty() ? "開けません" : log};
+        if (driver_ == nullptr) Refuse(log.empty() ? "開けません" : log);
     }
 
     ~FluidOutput() override { delete_fluid_audio_driver(driver_); }
@@ -384,12 +384,12 @@ class WavFileOutput final : public AudioOutput {
     WavFileOutput(const OutputRequest& request, AudioSource& source)
         : source_(source), sampleRate_(request.sampleRate),
           fd_(::open(request.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) {
-        if (fd_ < 0) throw Refusal{request.outputFile + ": " + std::strerror(errno)};
+        if (fd_ < 0) Refuse(request.outputFile + ": " + std::strerror(errno));
         const std::string header = WavHeader(sampleRate_, 2, 0);
         if (::write(fd_, header.data(), header.size()) != static_cast<ssize_t>(header.size())) {
             const int error = errno;
             ::close(fd_);
-            throw Refusal{request.outputFile + ": " + std::strerror(error)};
+            Refuse(request.outputFile + ": " + std::strerror(error));
         }
         thread_ = std::thread([this] { Run(); });
     }
@@ -444,8 +444,8 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(const OutputRequest& request, Audio
     for (const std::string& name : request.drivers) {
         try {
             return OpenDriver(request, name, source);
-        } catch (const Refusal& refusal) {
-            reasons += (reasons.empty() ? "" : "; ") + name + ": " + ListItem(refusal.reason);
+        } catch (const Failure& refusal) {
+            reasons += (reasons.empty() ? "" : "; ") + name + ": " + ListItem(refusal.Message());
         }
     }
     ThrowMediaError(MediaCode::NoAudioDevice, reasons.empty() ? "出力先の指定がありません" : reasons);

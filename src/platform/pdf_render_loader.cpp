@@ -6,7 +6,6 @@
 #include "module_loader.h"
 #include "pdf_render_module.h"
 
-#include <array>
 #include <dlfcn.h>
 #include <memory>
 #include <vector>
@@ -17,8 +16,6 @@
 
 namespace nagisora {
 namespace {
-
-constexpr std::size_t MessageCapacity = 1024;
 
 ModuleHandle LoadModule(std::string& errors) {
     return OpenModule(ModuleCandidates(PdfModuleFileName, NAGISORA_RENDER_MODULE_DIR), errors);
@@ -35,12 +32,11 @@ std::string RenderPdf(std::span<const std::string_view> lines, std::string_view 
     std::string errors;
     const ModuleHandle module = LoadModule(errors);
     const std::string noModule = std::string("PDF 書き出しのモジュール ") + PdfModuleFileName;
-    if (!module)
-        throw Failure(CodeNumber(MediaCode::NoRenderModule), noModule + " を読み込めません: " + errors);
+    if (!module) throw Failure::Media(MediaCode::NoRenderModule, noModule + " を読み込めません: " + errors);
     const auto entry = reinterpret_cast<RenderPdfEntry>(::dlsym(module.get(), RenderPdfEntryName));
     if (!entry)
-        throw Failure(CodeNumber(MediaCode::NoRenderModule),
-                      noModule + " に " + RenderPdfEntryName + " がありません");
+        throw Failure::Media(MediaCode::NoRenderModule,
+                             noModule + " に " + RenderPdfEntryName + " がありません");
     std::vector<const char*> starts;
     std::vector<std::size_t> lengths;
     starts.reserve(lines.size());
@@ -50,11 +46,10 @@ std::string RenderPdf(std::span<const std::string_view> lines, std::string_view 
         lengths.push_back(line.size());
     }
     std::string pdf;
-    std::array<char, MessageCapacity> message{};
-    const int code =
-        entry(starts.data(), lengths.data(), lines.size(), title.data(), title.size(), options.paper,
-              options.marginMm, options.fontPoints, &Collect, &pdf, message.data(), message.size());
-    if (code != 0) throw Failure(code, message.data());
+    NagisoraFailure failure{};
+    if (entry(starts.data(), lengths.data(), lines.size(), title.data(), title.size(), options.paper,
+              options.marginMm, options.fontPoints, &Collect, &pdf, &failure) != 0)
+        throw ReceivedFailure(failure);
     return pdf;
 }
 

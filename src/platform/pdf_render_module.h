@@ -3,6 +3,8 @@
 // The one entry point of the PDF module (libnagisora_pdf.so), shared by the module and its loader. The module
 // links Qt; the command-line converter loads it only when asked for a PDF file.
 
+#include "module_failure.h"
+
 #include <cstddef>
 
 extern "C" {
@@ -11,19 +13,18 @@ using NagisoraPdfSink = void (*)(void* context, const char* data, std::size_t si
 
 // Lays out and draws the vertical score of count score lines (code page 932 bytes, without line ends) titled
 // title (code page 932), on paper 0 A4 or 1 B5 with the margins in millimetres and the font size in points,
-// and gives the PDF document to sink. Returns 0 on success; otherwise a failure's code, with its UTF-8
-// message in message (NUL-terminated, cut to messageCapacity).
+// and gives the PDF document to sink. Returns 0 on success; otherwise 1, with the failure in
+// *failure.
 __attribute__((visibility("default"))) int
-nagisora_render_pdf_v1(const char* const* lines, const std::size_t* lengths, std::size_t count,
+nagisora_render_pdf_v2(const char* const* lines, const std::size_t* lengths, std::size_t count,
                        const char* title, std::size_t titleSize, int paper, double marginMm,
-                       double fontPoints, NagisoraPdfSink sink, void* context, char* message,
-                       std::size_t messageCapacity);
+                       double fontPoints, NagisoraPdfSink sink, void* context, NagisoraFailure* failure);
 }
 
 namespace nagisora {
 
 inline constexpr char PdfModuleFileName[] = "libnagisora_pdf.so";
-inline constexpr char RenderPdfEntryName[] = "nagisora_render_pdf_v1";
-using RenderPdfEntry = decltype(&nagisora_render_pdf_v1);
+inline constexpr char RenderPdfEntryName[] = "nagisora_render_pdf_v2";
+using RenderPdfEntry = decltype(&nagisora_render_pdf_v2);
 
 } // namespace nagisora

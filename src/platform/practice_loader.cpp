@@ -6,7 +6,6 @@
 #include "module_loader.h"
 #include "practice_module.h"
 
-#include <array>
 #include <dlfcn.h>
 #include <memory>
 #include <vector>
@@ -17,8 +16,6 @@
 
 namespace nagisora {
 namespace {
-
-constexpr std::size_t MessageCapacity = 1024;
 
 ModuleHandle LoadModule(std::string& errors) {
     return OpenModule(ModuleCandidates(PracticeModuleFileName, NAGISORA_RENDER_MODULE_DIR), errors);
@@ -32,19 +29,19 @@ TakeAnalysis TrackTakeThroughModule(const std::string& wavPath) {
     const auto entry =
         module ? reinterpret_cast<TrackTakeEntry>(::dlsym(module.get(), TrackTakeEntryName)) : nullptr;
     if (!entry)
-        throw Failure(CodeNumber(MediaCode::NoRenderModule),
-                      std::string("録音を解析するモジュール ") + PracticeModuleFileName +
-                          " を読み込めません" + (errors.empty() ? "" : " (" + errors + ")"));
+        throw Failure::Media(MediaCode::NoRenderModule, std::string("録音を解析するモジュール ") +
+                                                            PracticeModuleFileName + " を読み込めません" +
+                                                            (errors.empty() ? "" : " (" + errors + ")"));
     TakeAnalysis take;
-    std::array<char, MessageCapacity> message{};
-    const int code = entry(
+    NagisoraFailure failure{};
+    const int status = entry(
         wavPath.c_str(), &take,
         [](void* context, double seconds, double midi) {
             static_cast<TakeAnalysis*>(context)->frames.push_back(PitchFrame{seconds, midi});
         },
         [](void* context, double seconds) { static_cast<TakeAnalysis*>(context)->onsets.push_back(seconds); },
-        message.data(), message.size());
-    if (code != 0) throw Failure(code, message.data());
+        &failure);
+    if (status != 0) throw ReceivedFailure(failure);
     return take;
 }
 
@@ -66,12 +63,12 @@ LivePitchTracker::LivePitchTracker(unsigned sampleRate) : module_(std::make_uniq
     module_->close =
         handle ? reinterpret_cast<LivePitchCloseEntry>(::dlsym(handle, LivePitchCloseName)) : nullptr;
     if (!open || !module_->feed || !module_->close)
-        throw Failure(CodeNumber(MediaCode::NoRenderModule),
-                      std::string("音高を聴き取るモジュール ") + PracticeModuleFileName +
-                          " を読み込めません" + (errors.empty() ? "" : " (" + errors + ")"));
+        throw Failure::Media(MediaCode::NoRenderModule, std::string("音高を聴き取るモジュール ") +
+                                                            PracticeModuleFileName + " を読み込めません" +
+                                                            (errors.empty() ? "" : " (" + errors + ")"));
     module_->tracker = open(sampleRate);
     if (module_->tracker == nullptr)
-        throw Failure(CodeNumber(MediaCode::NoRenderModule), "音高の聴き取りを始められません");
+        throw Failure::Media(MediaCode::NoRenderModule, "音高の聴き取りを始められません");
 }
 
 LivePitchTracker::~LivePitchTracker() {

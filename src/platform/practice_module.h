@@ -3,6 +3,8 @@
 // The one entry point of the take analysis module (libnagisora_practice.so), shared by the module and its
 // loader.
 
+#include "module_failure.h"
+
 #include <cstddef>
 
 extern "C" {
@@ -11,12 +13,11 @@ typedef void (*NagisoraPitchFrame)(void* context, double seconds, double midi);
 // Receives the time in seconds of a note's beginning found in the take.
 typedef void (*NagisoraOnset)(void* context, double seconds);
 
-// Tracks the WAV file at wavPath (UTF-8). Returns 0 on success; otherwise the failure's code, with its UTF-8
-// message in message (NUL-terminated, cut to messageCapacity).
-__attribute__((visibility("default"))) int nagisora_track_take_v1(const char* wavPath, void* context,
+// Tracks the WAV file at wavPath (UTF-8). Returns 0 on success; otherwise 1, with the failure in *failure.
+__attribute__((visibility("default"))) int nagisora_track_take_v2(const char* wavPath, void* context,
                                                                   NagisoraPitchFrame frame,
-                                                                  NagisoraOnset onset, char* message,
-                                                                  std::size_t messageCapacity);
+                                                                  NagisoraOnset onset,
+                                                                  NagisoraFailure* failure);
 
 // The same tracker over sound that arrives a block at a time: made for a sample rate (nothing when aubio
 // cannot make it), fed mono samples (frame receives one frame per hop, timed from the first sample fed),
@@ -33,8 +34,8 @@ __attribute__((visibility("default"))) void nagisora_live_pitch_close_v1(Nagisor
 namespace nagisora {
 
 inline constexpr char PracticeModuleFileName[] = "libnagisora_practice.so";
-inline constexpr char TrackTakeEntryName[] = "nagisora_track_take_v1";
-using TrackTakeEntry = decltype(&nagisora_track_take_v1);
+inline constexpr char TrackTakeEntryName[] = "nagisora_track_take_v2";
+using TrackTakeEntry = decltype(&nagisora_track_take_v2);
 inline constexpr char LivePitchOpenName[] = "nagisora_live_pitch_open_v1";
 inline constexpr char LivePitchFeedName[] = "nagisora_live_pitch_feed_v1";
 inline constexpr char LivePitchCloseName[] = "nagisora_live_pitch_close_v1";

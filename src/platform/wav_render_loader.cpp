@@ -6,7 +6,6 @@
 #include "module_loader.h"
 #include "wav_render_module.h"
 
-#include <array>
 #include <dlfcn.h>
 #include <memory>
 
@@ -16,8 +15,6 @@
 
 namespace nagisora {
 namespace {
-
-constexpr std::size_t MessageCapacity = 1024;
 
 ModuleHandle LoadModule(std::string& errors) {
     return OpenModule(RenderModuleCandidates(), errors);
@@ -35,13 +32,12 @@ void RenderWavFile(std::string_view midiData, const std::string& wavPath, const 
     if (!module) ThrowMediaError(MediaCode::NoRenderModule, errors);
     const auto entry = reinterpret_cast<RenderWavEntry>(::dlsym(module.get(), RenderWavEntryName));
     if (!entry)
-        throw Failure(CodeNumber(MediaCode::NoRenderModule), std::string("WAV 書き出しのモジュール ") +
-                                                                 RenderModuleFileName + " に " +
-                                                                 RenderWavEntryName + " がありません");
-    std::array<char, MessageCapacity> message{};
-    const int code = entry(midiData.data(), midiData.size(), wavPath.c_str(), soundFont.c_str(),
-                           message.data(), message.size());
-    if (code != 0) throw Failure(code, message.data());
+        throw Failure::Media(MediaCode::NoRenderModule, std::string("WAV 書き出しのモジュール ") +
+                                                            RenderModuleFileName + " に " +
+                                                            RenderWavEntryName + " がありません");
+    NagisoraFailure failure{};
+    if (entry(midiData.data(), midiData.size(), wavPath.c_str(), soundFont.c_str(), &failure) != 0)
+        throw ReceivedFailure(failure);
 }
 
 } // namespace nagisora

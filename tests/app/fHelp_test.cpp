@@ -34,7 +34,7 @@ class FHelpTest : public QObject {
             MainWindowOptions options;
             options.appDir = dir.path().toStdString() + "/";
             options.reportError = [this](const Failure& failure) {
-                messages.push_back(FailureText(failure));
+                messages.push_back(QString::fromStdString(FailureText(failure)));
             };
             options.media = MediaOptions::ToWavFile(dir.path().toStdString() + "/preview.wav");
             window = std::make_unique<TMainF>(std::move(options));

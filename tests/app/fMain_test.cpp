@@ -491,7 +491,7 @@ void MainWindowTest::failureBox() {
         icon = box->icon();
         box->accept();
     });
-    ShowFailureBox(nullptr, Failure(CodeNumber(IoCode::FileInUse), IoErrorMessage(IoCode::FileInUse)));
+    ShowFailureBox(nullptr, Failure::File(IoCode::FileInUse));
     QCOMPARE(title, QStringLiteral("ナギソラ"));
     QCOMPARE(text, QStringLiteral("I/O ｴﾗｰ (32)."));
     QCOMPARE(icon, QMessageBox::Critical);

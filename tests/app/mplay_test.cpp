@@ -168,7 +168,7 @@ class MPlayTest : public QObject {
         MouseClick(MPButton::Play);
         QCOMPARE(clicks_.size(), std::size_t(1));
         QCOMPARE(failures_.size(), std::size_t(1));
-        QCOMPARE(failures_[0].Code(), CodeNumber(MediaCode::FileNotFound));
+        QVERIFY(failures_[0].MediaErrorCode() == MediaCode::FileNotFound);
         QCOMPARE(failures_[0].Message(), MediaErrorText(MediaCode::FileNotFound));
         QVERIFY(!player_->IsOpen());
         QCOMPARE(player_->AvailableButtons(), MPButtonSet());

@@ -37,7 +37,9 @@ class WindowHarness {
         if (beforeCreate) beforeCreate(appDir_);
         MainWindowOptions options;
         options.appDir = appDir_;
-        options.reportError = [this](const Failure& failure) { messages.push_back(FailureText(failure)); };
+        options.reportError = [this](const Failure& failure) {
+            messages.push_back(QString::fromStdString(FailureText(failure)));
+        };
         options.fileDialog = [this](const FileDialogRequest& request) {
             requests.push_back(request);
             return answer;

@@ -75,8 +75,9 @@ TEST(ConvertScore, RefusesMoreThan4096NotesAndMakesNothing) {
     // Adjacent pitch lines are all read: 41 lines of 100 notes.
     const ScoreLines over(std::vector<std::string>(41, hundredNotes));
     const Conversion conversion = ConvertScore(over, ConversionSettings{});
-    EXPECT_TRUE(conversion.Refused());
-    EXPECT_EQ(conversion.refusal, "音符の数が 4096 を超えています");
+    ASSERT_TRUE(conversion.Refused());
+    EXPECT_EQ(conversion.refusal->Kind(), FailureKind::Refused);
+    EXPECT_EQ(conversion.refusal->Message(), "音符の数が 4096 を超えています");
     EXPECT_TRUE(conversion.midiData.empty());
 }
 

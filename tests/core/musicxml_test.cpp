@@ -145,7 +145,8 @@ TEST(MusicXml, RefusesWhatTheConversionRefuses) {
     for (int k = 0; k < 100; ++k)
         notes += test::Sjis("ロ");
     const MusicXmlExport refused = ExportMusicXml(ScoreLines(std::vector<std::string>(41, notes)), {});
-    EXPECT_EQ(refused.refusal, TooManyNotesMessage);
+    ASSERT_TRUE(refused.Refused());
+    EXPECT_EQ(refused.refusal->Message(), TooManyNotesMessage);
     EXPECT_TRUE(refused.text.empty());
 }
 

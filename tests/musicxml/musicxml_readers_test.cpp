@@ -275,7 +275,7 @@ TEST(MusicXmlReaders, MuseScoresMidiOfAnExportImportsAsTheSameSounds) {
         const ImportRead read = ReadImportSource(folder.Read("played.mid"));
         ASSERT_TRUE(read.Read()) << read.problem;
         const ImportResult result = ImportScore(*read.source);
-        ASSERT_FALSE(result.Refused()) << result.refusal;
+        ASSERT_FALSE(result.Refused()) << result.refusal->Message();
         EXPECT_EQ(result.settings.tempo, 90) << example;
         std::vector<std::string_view> imported(result.lines.begin(), result.lines.end());
         const Conversion again = ConvertScore(imported, result.settings);

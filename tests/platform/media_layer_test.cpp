@@ -49,9 +49,9 @@ class MediaLayerTest : public ::testing::Test {
 std::string FailureOf(const std::function<void()>& command, MediaCode code) {
     try {
         command();
-        ADD_FAILURE() << "no failure, expected code " << CodeNumber(code);
+        ADD_FAILURE() << "no failure, expected code " << static_cast<int>(code);
     } catch (const Failure& failure) {
-        EXPECT_EQ(failure.Code(), CodeNumber(code));
+        EXPECT_EQ(failure.MediaErrorCode(), code);
         return failure.Message();
     }
     return {};

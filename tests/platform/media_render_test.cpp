@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <variant>
 
 namespace nagisora {
 namespace {
@@ -100,7 +101,7 @@ TEST(RenderMidi, RefusesWhatIsNoMidiFile) {
         RenderToMemory("not a MIDI file");
         ADD_FAILURE() << "rendered";
     } catch (const Failure& failure) {
-        EXPECT_EQ(failure.Code(), CodeNumber(MediaCode::NotMidiFile));
+        EXPECT_EQ(failure.MediaErrorCode(), MediaCode::NotMidiFile);
         EXPECT_EQ(failure.Message(), MediaErrorText(MediaCode::NotMidiFile));
     }
 }
@@ -159,24 +160,23 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
         const char* what;
         std::string midi;
         std::string path;
-        int code;
+        std::variant<MediaCode, IoCode> code;
         std::string message;
         std::string soundFont = {};
     } cases[] = {
-        {"no MIDI file", "garbage", existing, CodeNumber(MediaCode::NotMidiFile),
-         MediaErrorText(MediaCode::NotMidiFile)},
-        {"missing SoundFont", test::OneNote(60, 24), existing, CodeNumber(MediaCode::NoSoundFont),
+        {"no MIDI file", "garbage", existing, MediaCode::NotMidiFile, MediaErrorText(MediaCode::NotMidiFile)},
+        {"missing SoundFont", test::OneNote(60, 24), existing, MediaCode::NoSoundFont,
          "サウンドフォントを読み込めません (" + missingFont + ": ファイルがありません)", missingFont},
-        {"no SoundFont", test::OneNote(60, 24), existing, CodeNumber(MediaCode::NoSoundFont),
+        {"no SoundFont", test::OneNote(60, 24), existing, MediaCode::NoSoundFont,
          "サウンドフォントを読み込めません (" + textFont + ": SoundFont でないか、壊れています)", textFont},
         {"a FIFO for a SoundFont, which a loader would wait on for ever", test::OneNote(60, 24), existing,
-         CodeNumber(MediaCode::NoSoundFont),
+         MediaCode::NoSoundFont,
          "サウンドフォントを読み込めません (" + fifoFont + ": 通常のファイルではありません)", fifoFont},
-        {"missing folder", test::OneNote(60, 24), (folder / "no" / "x.wav").string(),
-         CodeNumber(IoCode::InvalidFileName), "不正なﾌｧｲﾙ名です"},
-        {"write-protected target", test::OneNote(60, 24), readOnly, CodeNumber(IoCode::AccessDenied),
+        {"missing folder", test::OneNote(60, 24), (folder / "no" / "x.wav").string(), IoCode::InvalidFileName,
+         "不正なﾌｧｲﾙ名です"},
+        {"write-protected target", test::OneNote(60, 24), readOnly, IoCode::AccessDenied,
          "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
-        {"a folder", test::OneNote(60, 24), folder.Path().string(), CodeNumber(IoCode::AccessDenied),
+        {"a folder", test::OneNote(60, 24), folder.Path().string(), IoCode::AccessDenied,
          "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
     };
     for (const auto& c : cases) {
@@ -185,7 +185,10 @@ TEST_P(RenderWavTest, FailuresLeaveTheTargetAlone) {
             Render(c.midi, c.path, c.soundFont);
             ADD_FAILURE() << "rendered";
         } catch (const Failure& failure) {
-            EXPECT_EQ(failure.Code(), c.code);
+            if (const IoCode* file = std::get_if<IoCode>(&c.code))
+                EXPECT_EQ(failure.FileCode(), *file);
+            else
+                EXPECT_EQ(failure.MediaErrorCode(), std::get<MediaCode>(c.code));
             EXPECT_EQ(failure.Message(), c.message);
         }
     }

@@ -82,7 +82,7 @@ TEST(LoadScoreFile, MissingFileIsReported) {
         LoadScoreFile(std::string(NAGISORA_EXAMPLES_DIR) + "/no-such-score.txt");
         FAIL() << "no failure";
     } catch (const Failure& failure) {
-        EXPECT_EQ(failure.Code(), 2);
+        EXPECT_EQ(failure.FileCode(), IoCode::FileNotFound);
         EXPECT_EQ(failure.Message(), "ﾌｧｲﾙが見つかりません");
     }
 }

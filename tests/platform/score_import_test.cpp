@@ -91,7 +91,7 @@ TEST(ScoreImport, TheProgramsOwnMidiFilesComeBackByteForByte) {
             continue; // no note: the import refuses it, as a later test shows
         const std::string& midi = conversion.midiData;
         const ImportResult result = Import(midi);
-        ASSERT_FALSE(result.Refused()) << s << ": " << result.refusal;
+        ASSERT_FALSE(result.Refused()) << s << ": " << result.refusal->Message();
         EXPECT_TRUE(result.findings.empty()) << s << ": " << result.findings.front().message;
         EXPECT_EQ(result.settings.transpose, 0);
         const std::string again = ConvertScore(Views(result.lines), result.settings).midiData;
@@ -114,7 +114,7 @@ TEST(ScoreImport, MusicXmlExportsComeBackAsTheSameSounds) {
         }
         const Conversion original = ConvertScore(Views(lines), {});
         const ImportResult result = Import(ExportMusicXml(Views(lines), {}, "Title").text);
-        ASSERT_FALSE(result.Refused()) << s << ": " << result.refusal;
+        ASSERT_FALSE(result.Refused()) << s << ": " << result.refusal->Message();
         EXPECT_EQ(result.lines.front(), "// Title");
         const Conversion imported = ConvertScore(Views(result.lines), result.settings);
         ASSERT_EQ(Sounds(imported.Events()), Sounds(original.Events()))
@@ -315,7 +315,8 @@ TEST(ScoreImport, BrokenFilesAreRefusedWithTheirProblem) {
     };
     for (const auto& [bytes, problem] : cases) {
         const ImportRead read = ReadImportSource(bytes);
-        const std::string said = read.Read() ? ImportScore(*read.source).refusal : read.problem;
+        const std::optional<Failure> refusal = read.Read() ? ImportScore(*read.source).refusal : std::nullopt;
+        const std::string said = refusal ? refusal->Message() : read.problem;
         EXPECT_NE(said.find(problem), std::string::npos) << problem << ": " << said;
     }
     // The archive's score, named by its container, is read.
