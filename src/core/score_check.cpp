@@ -599,11 +599,13 @@ struct SetFacts {
 };
 
 // Where two lines come apart by one unit: the first and last byte where it may have been added or left out,
-// and whether it is most likely a duration symbol (then first and last are the same).
+// and whether it is most likely a duration symbol (then first and last are the same), and whether surely:
+// with it every measure of a score of one measure length is full and every note on the beat.
 struct Shift {
     std::size_t from = 0;
     std::size_t to = 0;
     bool inDurations = false;
+    bool sure = false;
 };
 
 // The notes of a pitch line timed by a duration line, unit by unit, the tuplets too.
@@ -695,7 +697,8 @@ std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<U
             std::tie(most, mostCount) = std::tuple{l, count};
     }
     constexpr std::int64_t Slack = 4; // ticks a nested tuplet may lose
-    const bool lastMayBeShort = lastSet || line.barAfter.empty() || line.barAfter.back() != notes.size();
+    const bool lastMayBeShort =
+        measure <= 0 || lastSet || line.barAfter.empty() || line.barAfter.back() != notes.size();
     for (std::size_t m = 0; m < lengths.size(); ++m)
         if (lengths[m] > most + Slack ||
             (lengths[m] < most - Slack && (m > 0 || !pickup) && (m + 1 < lengths.size() || !lastMayBeShort)))
@@ -1047,9 +1050,7 @@ class Checker {
                              (facts932[UnitOfLine(duration, end)] & MarkedDuration);
         if (b >= end && !oneMore) return false;
         const std::optional<Shift> shift =
-            oneMore
-                ? LocateShift(pitch, duration, b, agree, b >= end && !surplus, s == 0, s + 1 == sets_.size())
-                : std::nullopt;
+            oneMore ? LocateShift(pitch, duration, b, agree, b >= end && !surplus, s) : std::nullopt;
         if (b >= end && !surplus && !shift) return false;
         const std::size_t last = pitch.size() - 2; // the pitch line holds at least one unit, being longer or
                                                    // agreeing with a longer duration line
@@ -1063,9 +1064,11 @@ class Checker {
             }
         if (!shift)
             Add(FindingCode::LinesApart, set.pitchLine, at, 2, msg::LinesApart);
-        else if (shift->inDurations) // on the duration line, where the symbol is to be added or taken out
+        else if (shift->sure) // on the duration line, where the symbol is to be added or taken out
             Add(FindingCode::LinesApart, set.pitchLine + 1, std::min(shift->from, duration.size()), 2,
                 msg::LinesApartAtDuration);
+        else if (shift->inDurations)
+            Add(FindingCode::LinesApart, set.pitchLine, at, 2, msg::LinesApartAtDuration);
         else
             Add(FindingCode::LinesApart, set.pitchLine, at, std::min(shift->to, last) + 2 - at,
                 msg::LinesApartInRange);
@@ -1079,11 +1082,12 @@ class Checker {
     // out leaves (whose place changes no duration and cannot be told: then the first of the places, and
     // the span to the last). None when no place makes the lines agree.
     template <class Agree>
-    // With beatWritten, a place is given only where it reads better with the beat than the lines as written;
-    // with pickup, the line may begin with a shorter measure; of the last set, end with one.
+    // With beatWritten, a place is given only where it reads better with the beat than the lines as written.
+    // The measures are those of set s's group: its first set may begin with a shorter one, its last end
+    // with one.
     std::optional<Shift> LocateShift(std::string_view pitch, std::string_view duration,
                                      std::size_t firstApart, const Agree& agree, bool beatWritten,
-                                     bool pickup, bool lastSet) {
+                                     std::size_t s) {
         const bool pitchLonger = pitch.size() > duration.size();
         const std::size_t shorter = std::min(pitch.size(), duration.size());
         // The shifted pairs: pitch byte i + 2 over duration byte i, or pitch byte i over duration i + 2.
@@ -1105,7 +1109,10 @@ class Checker {
         if (shiftBudget_ == 0) return beatWritten ? std::nullopt : std::optional(shift);
         if (places.size() == 1 && !beatWritten) return shift;
         --shiftBudget_;
-        const std::int32_t measure = ScoreMeasure();
+        const auto [first, end] = GroupOf(s);
+        const bool pickup = s == first;
+        const bool lastSet = s + 1 == end;
+        const std::int32_t measure = GroupMeasure(first, end);
         std::vector<Unit> above;
         std::vector<Unit> below;
         for (std::size_t b = 0; b + 1 < pitch.size(); b += 2)
@@ -1161,19 +1168,21 @@ class Checker {
         }
         if (beatWritten && best >= NotesAgainstBeat(above, below, pickup, lastSet, measure))
             return std::nullopt;
+        shift.sure = shift.inDurations && best == 0 && measure > 0;
         return shift;
     }
 
-    // The length most measures of the score have as written, in ticks (the longer on a tie), or 0 without
-    // two measures of one length: the measures closed by a bar line in the line sets whose lines agree in
-    // length, each timed by its own duration line (the first of the score may be a pickup). Not the events
-    // as read, which a shifted set puts off in every later set. Made once, when a shift is to be placed.
-    std::int32_t ScoreMeasure() {
-        if (measure_) return *measure_;
+    // The length more than half the measures of a group of line sets (first to end - 1) have as written, in
+    // ticks, or 0 without such a length or two measures of one length: the measures closed by a bar line in
+    // the sets whose lines agree in length, each timed by its own duration line (the group's first measure
+    // may be a pickup). Not the events as read, which a shifted set puts off in every later set. Kept for
+    // the last group asked.
+    std::int32_t GroupMeasure(std::size_t first, std::size_t end) {
+        if (measure_ && measure_->first == first) return measure_->second;
         std::map<std::int64_t, std::size_t> counts;
         std::vector<Unit> above;
         std::vector<Unit> below;
-        for (std::size_t s = 0; s < sets_.size(); ++s) {
+        for (std::size_t s = first; s < end; ++s) {
             const SetFacts& facts = sets_[s];
             if (facts.durationLine != DurationLine::Real || !facts.pitchDoubleBytes ||
                 !facts.durationGrid.Runs().empty() || facts.pitch.size() != Set(s).durationBytes)
@@ -1186,15 +1195,30 @@ class Checker {
             }
             const LineTiming line = TimeLine(above, below);
             const std::vector<std::int64_t> lengths = MeasureLengths(line);
-            for (std::size_t m = s == 0 ? 1 : 0; m < line.barAfter.size(); ++m)
+            for (std::size_t m = s == first ? 1 : 0; m < line.barAfter.size(); ++m)
                 ++counts[lengths[m]];
         }
         std::int64_t most = 0;
         std::size_t mostCount = 2;
-        for (const auto& [ticks, count] : counts)
+        std::size_t all = 0;
+        for (const auto& [ticks, count] : counts) {
+            all += count;
             if (count >= mostCount) std::tie(most, mostCount) = std::tuple{ticks, count};
-        measure_ = static_cast<std::int32_t>(std::min<std::int64_t>(most, 1 << 30));
-        return *measure_;
+        }
+        if (2 * mostCount <= all) most = 0; // no length that most measures have
+        measure_ = std::pair{first, static_cast<std::int32_t>(std::min<std::int64_t>(most, 1 << 30))};
+        return measure_->second;
+    }
+
+    // The line sets of set s's group, first to end - 1: the sets not parted by a comment line.
+    std::pair<std::size_t, std::size_t> GroupOf(std::size_t s) const {
+        std::size_t first = s;
+        while (first > 0 && !CommentBetween(first))
+            --first;
+        std::size_t end = s + 1;
+        while (end < sets_.size() && !CommentBetween(end))
+            ++end;
+        return {first, end};
     }
 
     // One pass over the units of the pitch lines, in the reader's order: ♯, units that are no notation
@@ -1778,7 +1802,7 @@ class Checker {
     std::vector<Entry> entries_;
     std::vector<Finding> findings_;
     std::optional<std::vector<TOnpu>> written_; // the events as written, made once when a finding is proven
-    std::optional<std::int32_t> measure_;       // the score's measure length, once made
+    std::optional<std::pair<std::size_t, std::int32_t>> measure_; // the first set of a group, its measure
     std::size_t shiftBudget_ = 64; // line sets whose shifted unit may still be placed by the beat
 };
 

@@ -67,6 +67,21 @@ TEST(CheckScore, FindsWritingMistakesInRandomScores) {
     EXPECT_GE(100 * t.columnOnLine, 84 * t.changing);
     EXPECT_GE(100 * t.columnInSet, 90 * t.changing);
     EXPECT_GE(1000 * t.firstOnOrBefore, 995 * t.changing);
+    // The same mistakes in tunes written by hand, whose measures and tuplets leave fewer places alike.
+    test::MutationTally tunes;
+    std::mt19937 random(5);
+    std::nullptr_t none = nullptr;
+    for (const char* tune : {"/sakura.txt", "/kojo-no-tsuki.txt"}) {
+        const std::vector<std::string_view> lines =
+            SplitScoreFileLines(test::ReadBytes(std::string(NAGISORA_TUNES_DIR) + tune));
+        const test::GeneratedScore score = test::ScoreOfLines({lines.begin(), lines.end()});
+        for (int round = 0; round < 40; ++round)
+            test::TallyRound(score, random, tunes, nullptr, none);
+    }
+    EXPECT_EQ(tunes.scoresWithFinding + tunes.neutralWithError, 0u);
+    EXPECT_EQ(tunes.found, tunes.changing);
+    EXPECT_EQ(tunes.firstOnOrBefore, tunes.changing);
+    EXPECT_GE(100 * tunes.columnOnLine, 93 * tunes.changing);
 }
 
 // One minimal score per finding, each placed at the character that causes it.
@@ -129,9 +144,9 @@ TEST(CheckScore, FindsEachPitfallWhereItIsTyped) {
           {F::LongDurationLine, 'E', 3, 1, 1},
           {F::DurationUnderNoNote, 'W', 3, 3, 1},
           {F::UnknownDuration, 'E', 3, 4, 1}}},
-        {"a duration too many, placed on its line where the beats come out even",
+        {"a duration too many, placed where the beats come out even",
          {"", "ロツレ｜ロツ｜ロ", "＋＋－－　－－　　"},
-         {{F::LinesApart, 'W', 3, 3, 1},
+         {{F::LinesApart, 'W', 2, 3, 1},
           {F::DurationUnderNoNote, 'W', 3, 4, 1},
           {F::DurationUnderNoNote, 'W', 3, 7, 1}}},
         {"a duration left out of a measure that a bar line closes, the score's measures three beats",
