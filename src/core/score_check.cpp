@@ -600,7 +600,7 @@ struct SetFacts {
 
 // Where two lines come apart by one unit: the first and last byte where it may have been added or left out,
 // and whether it is most likely a duration symbol (then first and last are the same), and whether surely:
-// with it every measure of a score of one measure length is full and every note on the beat.
+// with it every measure is as long as most of its group's and every note on the beat.
 struct Shift {
     std::size_t from = 0;
     std::size_t to = 0;
@@ -662,9 +662,9 @@ std::vector<std::int64_t> MeasureLengths(const LineTiming& line) {
 // note shorter than a beat that runs across one, a longer one that does not begin on one, a tuplet group
 // that begins off the beat (or off a multiple of its length when shorter), or whose notes are written with
 // other durations than its base. Counted from the line's start, which begins a measure. And, counted twice,
-// the line's measures of another length than the score's (measure, in ticks), or when that is not known
-// than most of the line's: a last one may be shorter when no bar line closes it or the line is the score's
-// last (lastSet), and with pickup a first one.
+// the line's measures of another length than its group of line sets has (measure, in ticks), or when that
+// is not known than most of the line's: a last one may be shorter when no bar line closes it, the length is
+// not known or the line is its group's last (lastSet), and with pickup a first one.
 std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<Unit>& duration, bool pickup,
                              bool lastSet, std::int32_t measure) {
     constexpr std::int32_t Beat = 120;
