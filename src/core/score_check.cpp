@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -598,43 +599,88 @@ struct SetFacts {
 };
 
 // Where two lines come apart by one unit: the first and last byte where it may have been added or left out,
-// and whether it is most likely a duration symbol (then first and last are the same).
+// and whether it is most likely a duration symbol (then first and last are the same), and whether surely:
+// with it every measure is as long as most of its group's and every note on the beat.
 struct Shift {
     std::size_t from = 0;
     std::size_t to = 0;
     bool inDurations = false;
+    bool sure = false;
 };
 
-// How many notes of a pitch line, timed by a duration line (unit by unit, the tuplets too), stand against
-// the beat as music is written: a note shorter than a beat that runs across one, a longer one that does not
-// begin on one, a tuplet group that begins off the beat (or off a multiple of its length when shorter).
-// Counted from the line's start, which begins a measure. And, counted twice, the line's measures of
-// another length than most of them (a last one shorter excepted, and with pickup a first one shorter).
-std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<Unit>& duration, bool pickup) {
-    constexpr std::int32_t Beat = 120;
+// The notes of a pitch line timed by a duration line, unit by unit, the tuplets too.
+struct LineTiming {
     std::vector<TOnpu> notes;
-    notes.reserve(pitch.size());
-    std::vector<std::size_t> barAfter; // per bar line: the notes before it
+    std::vector<std::size_t> barAfter;  // per bar line: the notes before it
+    std::vector<std::int32_t> groupEnd; // per first note of a whole tuplet group: its last (from 1), else 0
+    std::size_t groupsUnlikeBase = 0;   // whole groups whose notes are written unlike their base
+};
+
+LineTiming TimeLine(const std::vector<Unit>& pitch, const std::vector<Unit>& duration) {
+    constexpr std::int32_t TwoBeats = 240;
+    LineTiming line;
+    line.notes.reserve(pitch.size());
     for (std::size_t i = 0; i < pitch.size(); ++i)
         if (SymbolClass(pitch[i]) == ClassNoteSymbol)
-            notes.push_back(TOnpu{0, 0, i < duration.size() ? DurationOf(duration[i]) : 2 * Beat});
+            line.notes.push_back(TOnpu{0, 0, i < duration.size() ? DurationOf(duration[i]) : TwoBeats});
         else if (pitch[i] == symbol::BarLine)
-            barAfter.push_back(notes.size());
-    std::vector<std::int32_t> groupEnd(notes.size() + 1, 0); // per first event of a group: its last
-    ApplyTuplets(notes, static_cast<std::int32_t>(notes.size()), [&](const TupletGroup& g) {
-        if (g.Whole()) groupEnd[static_cast<std::size_t>(g.first - 1)] = g.last;
+            line.barAfter.push_back(line.notes.size());
+    std::vector<std::int32_t> written(line.notes.size());
+    std::transform(line.notes.begin(), line.notes.end(), written.begin(),
+                   [](const TOnpu& n) { return n.Oncho; });
+    line.groupEnd.assign(line.notes.size() + 1, 0);
+    ApplyTuplets(line.notes, static_cast<std::int32_t>(line.notes.size()), [&](const TupletGroup& g) {
+        if (!g.Whole()) return;
+        line.groupEnd[static_cast<std::size_t>(g.first - 1)] = g.last;
+        const std::int32_t base = written[static_cast<std::size_t>(g.k - 2)];
+        for (std::int32_t k = g.first; k <= g.last; ++k)
+            if (k != g.k && written[static_cast<std::size_t>(k - 1)] != base) {
+                ++line.groupsUnlikeBase;
+                break;
+            }
     });
-    std::size_t against = 0;
+    return line;
+}
+
+// The lengths of a timed line's measures, in ticks: up to each bar line, then the rest when notes follow.
+std::vector<std::int64_t> MeasureLengths(const LineTiming& line) {
+    std::vector<std::int64_t> lengths;
+    std::size_t k = 0;
+    const auto upTo = [&](std::size_t end) {
+        std::int64_t length = 0;
+        for (; k < end; ++k)
+            length += line.notes[k].Oncho;
+        lengths.push_back(length);
+    };
+    for (const std::size_t end : line.barAfter)
+        upTo(end);
+    if (!line.barAfter.empty() && line.barAfter.back() != line.notes.size()) upTo(line.notes.size());
+    return lengths;
+}
+
+// How many notes of a pitch line, timed by a duration line, stand against the beat as music is written: a
+// note shorter than a beat that runs across one, a longer one that does not begin on one, a tuplet group
+// that begins off the beat (or off a multiple of its length when shorter), or whose notes are written with
+// other durations than its base. Counted from the line's start, which begins a measure. And, counted twice,
+// the line's measures of another length than its group of line sets has (measure, in ticks), or when that
+// is not known than most of the line's: a last one may be shorter when no bar line closes it, the length is
+// not known or the line is its group's last (lastSet), and with pickup a first one.
+std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<Unit>& duration, bool pickup,
+                             bool lastSet, std::int32_t measure) {
+    constexpr std::int32_t Beat = 120;
+    const LineTiming line = TimeLine(pitch, duration);
+    const std::vector<TOnpu>& notes = line.notes;
+    std::size_t against = line.groupsUnlikeBase;
     std::int64_t t = 0;
     for (std::size_t k = 0; k < notes.size(); ++k) {
-        if (groupEnd[k] > 0) {
+        if (line.groupEnd[k] > 0) {
             std::int64_t span = 0;
-            for (std::size_t g = k; g < static_cast<std::size_t>(groupEnd[k]); ++g)
+            for (std::size_t g = k; g < static_cast<std::size_t>(line.groupEnd[k]); ++g)
                 span += notes[g].Oncho;
             const std::int64_t beat = std::min<std::int64_t>(span, Beat);
             against += beat > 0 && t % beat != 0;
             t += span;
-            k = static_cast<std::size_t>(groupEnd[k]) - 1;
+            k = static_cast<std::size_t>(line.groupEnd[k]) - 1;
             continue;
         }
         const std::int32_t d = notes[k].Oncho;
@@ -642,24 +688,20 @@ std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<U
         against += d < Beat ? t / Beat != (t + d - 1) / Beat : t % Beat != 0;
         t += d;
     }
-    if (barAfter.empty()) return against;
-    if (barAfter.back() != notes.size()) barAfter.push_back(notes.size());
-    std::vector<std::int64_t> lengths;
-    for (std::size_t m = 0, k = 0; m < barAfter.size(); ++m) {
-        std::int64_t length = 0;
-        for (; k < barAfter[m]; ++k)
-            length += notes[k].Oncho;
-        lengths.push_back(length);
-    }
-    std::int64_t most = 0;
+    const std::vector<std::int64_t> lengths = MeasureLengths(line);
+    std::int64_t most = measure;
     std::size_t mostCount = 0;
     for (const std::int64_t l : lengths) {
         const auto count = static_cast<std::size_t>(std::count(lengths.begin(), lengths.end(), l));
-        if (count > mostCount || (count == mostCount && l > most))
+        if (measure <= 0 && (count > mostCount || (count == mostCount && l > most)))
             std::tie(most, mostCount) = std::tuple{l, count};
     }
+    constexpr std::int64_t Slack = 4; // ticks a nested tuplet may lose
+    const bool lastMayBeShort =
+        measure <= 0 || lastSet || line.barAfter.empty() || line.barAfter.back() != notes.size();
     for (std::size_t m = 0; m < lengths.size(); ++m)
-        if (lengths[m] > most || (lengths[m] < most && (m > 0 || !pickup) && m + 1 < lengths.size()))
+        if (lengths[m] > most + Slack ||
+            (lengths[m] < most - Slack && (m > 0 || !pickup) && (m + 1 < lengths.size() || !lastMayBeShort)))
             against += 2;
     return against;
 }
@@ -1008,7 +1050,7 @@ class Checker {
                              (facts932[UnitOfLine(duration, end)] & MarkedDuration);
         if (b >= end && !oneMore) return false;
         const std::optional<Shift> shift =
-            oneMore ? LocateShift(pitch, duration, b, agree, b >= end && !surplus, s == 0) : std::nullopt;
+            oneMore ? LocateShift(pitch, duration, b, agree, b >= end && !surplus, s) : std::nullopt;
         if (b >= end && !surplus && !shift) return false;
         const std::size_t last = pitch.size() - 2; // the pitch line holds at least one unit, being longer or
                                                    // agreeing with a longer duration line
@@ -1022,6 +1064,9 @@ class Checker {
             }
         if (!shift)
             Add(FindingCode::LinesApart, set.pitchLine, at, 2, msg::LinesApart);
+        else if (shift->sure) // on the duration line, where the symbol is to be added or taken out
+            Add(FindingCode::LinesApart, set.pitchLine + 1, std::min(shift->from, duration.size()), 2,
+                msg::LinesApartAtDuration);
         else if (shift->inDurations)
             Add(FindingCode::LinesApart, set.pitchLine, at, 2, msg::LinesApartAtDuration);
         else
@@ -1037,11 +1082,12 @@ class Checker {
     // out leaves (whose place changes no duration and cannot be told: then the first of the places, and
     // the span to the last). None when no place makes the lines agree.
     template <class Agree>
-    // With beatWritten, a place is given only where it reads better with the beat than the lines as written;
-    // with pickup, the line may begin with a shorter measure.
+    // With beatWritten, a place is given only where it reads better with the beat than the lines as written.
+    // The measures are those of set s's group: its first set may begin with a shorter one, its last end
+    // with one.
     std::optional<Shift> LocateShift(std::string_view pitch, std::string_view duration,
                                      std::size_t firstApart, const Agree& agree, bool beatWritten,
-                                     bool pickup) {
+                                     std::size_t s) {
         const bool pitchLonger = pitch.size() > duration.size();
         const std::size_t shorter = std::min(pitch.size(), duration.size());
         // The shifted pairs: pitch byte i + 2 over duration byte i, or pitch byte i over duration i + 2.
@@ -1063,43 +1109,116 @@ class Checker {
         if (shiftBudget_ == 0) return beatWritten ? std::nullopt : std::optional(shift);
         if (places.size() == 1 && !beatWritten) return shift;
         --shiftBudget_;
+        const auto [first, end] = GroupOf(s);
+        const bool pickup = s == first;
+        const bool lastSet = s + 1 == end;
+        const std::int32_t measure = GroupMeasure(first, end);
         std::vector<Unit> above;
         std::vector<Unit> below;
         for (std::size_t b = 0; b + 1 < pitch.size(); b += 2)
             above.push_back(UnitOfLine(pitch, b));
         for (std::size_t b = 0; b + 1 < duration.size(); b += 2)
             below.push_back(UnitOfLine(duration, b));
-        // A note added or left out: the durations are the duration line's, wherever it is.
-        std::vector<Unit> mended = above;
-        const auto front = mended.begin() + static_cast<std::ptrdiff_t>(places.front() / 2);
-        if (pitchLonger)
-            mended.erase(front);
-        else
-            mended.insert(front, symbol::Ro);
-        const std::size_t asNotes = NotesAgainstBeat(mended, below, pickup);
-        std::size_t best = asNotes;
+        // A note added or left out keeps the duration line's durations but moves the bar lines after it:
+        // the places where it leaves the fewest notes against the beat (where the measures come out full)
+        // make the span. A duration symbol added or left out there or elsewhere changes the rhythm: the one
+        // place where that leaves fewer is taken instead.
         constexpr std::size_t MaxPlaces = 32;
-        for (std::size_t p = 0; p < std::min(places.size(), MaxPlaces); ++p) {
+        const std::size_t tried = std::min(places.size(), MaxPlaces);
+        std::vector<std::size_t> asNotes(tried);
+        std::vector<Unit> mended;
+        for (std::size_t p = 0; p < tried; ++p) {
+            mended = above;
+            const auto at = mended.begin() + static_cast<std::ptrdiff_t>(places[p] / 2);
+            if (pitchLonger)
+                mended.erase(at);
+            else
+                mended.insert(at, symbol::Ro);
+            asNotes[p] = NotesAgainstBeat(mended, below, pickup, lastSet, measure);
+        }
+        std::size_t best = *std::min_element(asNotes.begin(), asNotes.end());
+        {
+            std::size_t p = 0;
+            while (asNotes[p] != best)
+                ++p;
+            std::size_t q = tried - 1;
+            while (asNotes[q] != best)
+                --q;
+            shift = Shift{places[p], q + 1 == tried ? places.back() : places[q], false};
+        }
+        for (std::size_t p = 0; p < tried; ++p) {
             const auto x = static_cast<std::ptrdiff_t>(places[p] / 2);
             if (pitchLonger) { // a duration left out under the note at x: the one that fits best
-                for (const Unit added : {symbol::Space, MakeUnit(0x81, 0x7C), MakeUnit(0x81, 0x7B),
-                                         MakeUnit(0x81, 0x81)}) { // 　 － ＋ ＝
+                for (const Unit added :
+                     {symbol::Space, MakeUnit(0x81, 0x7C), MakeUnit(0x81, 0x7B), MakeUnit(0x81, 0x81),
+                      MakeUnit(0x82, 0x52), MakeUnit(0x82, 0x54)}) { // 　 － ＋ ＝ ３ ５
                     mended = below;
                     mended.insert(mended.begin() + x, added);
-                    const std::size_t against = NotesAgainstBeat(above, mended, pickup);
+                    const std::size_t against = NotesAgainstBeat(above, mended, pickup, lastSet, measure);
                     if (against < best)
                         std::tie(best, shift) = std::tuple{against, Shift{places[p], places[p], true}};
                 }
             } else { // the duration at x is one too many
                 mended = below;
                 mended.erase(mended.begin() + x);
-                const std::size_t against = NotesAgainstBeat(above, mended, pickup);
+                const std::size_t against = NotesAgainstBeat(above, mended, pickup, lastSet, measure);
                 if (against < best)
                     std::tie(best, shift) = std::tuple{against, Shift{places[p], places[p], true}};
             }
         }
-        if (beatWritten && best >= NotesAgainstBeat(above, below, pickup)) return std::nullopt;
+        if (beatWritten && best >= NotesAgainstBeat(above, below, pickup, lastSet, measure))
+            return std::nullopt;
+        shift.sure = shift.inDurations && best == 0 && measure > 0;
         return shift;
+    }
+
+    // The length more than half the measures of a group of line sets (first to end - 1) have as written, in
+    // ticks, or 0 without such a length or two measures of one length: the measures closed by a bar line in
+    // the sets whose lines agree in length, each timed by its own duration line (the group's first measure
+    // may be a pickup). Not the events as read, which a shifted set puts off in every later set. Kept for
+    // the last group asked.
+    std::int32_t GroupMeasure(std::size_t first, std::size_t end) {
+        if (measure_ && measure_->first == first) return measure_->second;
+        std::map<std::int64_t, std::size_t> counts;
+        std::vector<Unit> above;
+        std::vector<Unit> below;
+        for (std::size_t s = first; s < end; ++s) {
+            const SetFacts& facts = sets_[s];
+            if (facts.durationLine != DurationLine::Real || !facts.pitchDoubleBytes ||
+                !facts.durationGrid.Runs().empty() || facts.pitch.size() != Set(s).durationBytes)
+                continue;
+            above.clear();
+            below.clear();
+            for (std::size_t b = 0; b + 1 < facts.pitch.size(); b += 2) {
+                above.push_back(UnitOfLine(facts.pitch, b));
+                below.push_back(UnitOfLine(facts.duration, b));
+            }
+            const LineTiming line = TimeLine(above, below);
+            const std::vector<std::int64_t> lengths = MeasureLengths(line);
+            for (std::size_t m = s == first ? 1 : 0; m < line.barAfter.size(); ++m)
+                ++counts[lengths[m]];
+        }
+        std::int64_t most = 0;
+        std::size_t mostCount = 2;
+        std::size_t all = 0;
+        for (const auto& [ticks, count] : counts) {
+            all += count;
+            if (count >= mostCount) std::tie(most, mostCount) = std::tuple{ticks, count};
+        }
+        if (2 * mostCount <= all) most = 0; // no length that most measures have
+        measure_ = std::pair{first, static_cast<std::int32_t>(std::min<std::int64_t>(most, 1 << 30))};
+        return measure_->second;
+    }
+
+    // The line sets of set s's group, first to end - 1: the sets not parted by a comment line.
+    std::pair<std::size_t, std::size_t> GroupOf(std::size_t s) const {
+        std::size_t first = s;
+        while (first > 0 && !CommentBetween(first))
+            --first;
+        std::size_t end = s + 1;
+        while (end < sets_.size() && !CommentBetween(end))
+            ++end;
+        return {first, end};
     }
 
     // One pass over the units of the pitch lines, in the reader's order: ♯, units that are no notation
@@ -1683,6 +1802,7 @@ class Checker {
     std::vector<Entry> entries_;
     std::vector<Finding> findings_;
     std::optional<std::vector<TOnpu>> written_; // the events as written, made once when a finding is proven
+    std::optional<std::pair<std::size_t, std::int32_t>> measure_; // the first set of a group, its measure
     std::size_t shiftBudget_ = 64; // line sets whose shifted unit may still be placed by the beat
 };
 

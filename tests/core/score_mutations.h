@@ -303,36 +303,52 @@ struct MutationTally {
     }
 };
 
-// Runs rounds of: one generated score, checked as it is, then one mistake of every kind in it.
-// show, when given, is called with every score that has a finding as it is and every mistake whose outcome
-// misses one of the marks.
+// One round on a score: checked as it is, then one mistake of every kind in it. show, when given, is
+// called with the score when it has a finding as it is and with every mistake whose outcome misses one of
+// the marks.
+template <class Show = std::nullptr_t>
+void TallyRound(const GeneratedScore& score, std::mt19937& random, MutationTally& tally,
+                std::map<std::string, MutationTally>* perKind, Show& show) {
+    const std::vector<Finding> findings = CheckScore(ScoreLines(score.lines));
+    ++tally.scores;
+    tally.scoresWithFinding += !findings.empty();
+    tally.scoresWithError += std::any_of(findings.begin(), findings.end(),
+                                         [](const Finding& f) { return f.severity == Severity::Error; });
+    if constexpr (!std::is_same_v<Show, std::nullptr_t>)
+        if (!findings.empty()) show(score, nullptr, MutationOutcome{});
+    for (std::size_t kind = 0; kind < MutationKinds().size(); ++kind) {
+        const std::optional<Mutation> mutation = Mutate(score, kind, random);
+        if (!mutation) continue;
+        const MutationOutcome outcome = Judge(score, *mutation);
+        tally.Add(outcome);
+        if (perKind) (*perKind)[mutation->kind].Add(outcome);
+        if constexpr (!std::is_same_v<Show, std::nullptr_t>)
+            if (outcome.changesEvents ? !(outcome.columnInSet && outcome.firstOnOrBefore && outcome.found)
+                                      : outcome.anyError)
+                show(score, &*mutation, outcome);
+    }
+}
+
+// Runs rounds of TallyRound, each on a score of its own.
 template <class Show = std::nullptr_t>
 MutationTally RunMutations(unsigned seed, int rounds, std::map<std::string, MutationTally>* perKind = nullptr,
                            Show show = nullptr) {
     std::mt19937 random(seed);
     MutationTally tally;
-    for (int round = 0; round < rounds; ++round) {
-        const GeneratedScore score = GenerateScore(random);
-        const std::vector<Finding> findings = CheckScore(ScoreLines(score.lines));
-        ++tally.scores;
-        tally.scoresWithFinding += !findings.empty();
-        tally.scoresWithError += std::any_of(findings.begin(), findings.end(),
-                                             [](const Finding& f) { return f.severity == Severity::Error; });
-        if constexpr (!std::is_same_v<Show, std::nullptr_t>)
-            if (!findings.empty()) show(score, nullptr, MutationOutcome{});
-        for (std::size_t kind = 0; kind < MutationKinds().size(); ++kind) {
-            const std::optional<Mutation> mutation = Mutate(score, kind, random);
-            if (!mutation) continue;
-            const MutationOutcome outcome = Judge(score, *mutation);
-            tally.Add(outcome);
-            if (perKind) (*perKind)[mutation->kind].Add(outcome);
-            if constexpr (!std::is_same_v<Show, std::nullptr_t>)
-                if (outcome.changesEvents ? !(outcome.columnInSet && outcome.firstOnOrBefore && outcome.found)
-                                          : outcome.anyError)
-                    show(score, &*mutation, outcome);
-        }
-    }
+    for (int round = 0; round < rounds; ++round)
+        TallyRound(GenerateScore(random), random, tally, perKind, show);
     return tally;
+}
+
+// A score written by hand (code page 932 lines) as the mistakes take it: its line sets with a duration
+// line below.
+inline GeneratedScore ScoreOfLines(std::vector<std::string> lines) {
+    GeneratedScore score;
+    const ScoreMap map = MapScore(ScoreLines(lines));
+    for (const LineSet& set : map.sets)
+        if (set.pitchLine + 1 < lines.size()) score.pitchLines.push_back(set.pitchLine);
+    score.lines = std::move(lines);
+    return score;
 }
 
 } // namespace nagisora::test
