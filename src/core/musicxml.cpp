@@ -66,6 +66,9 @@ struct Piece {
     bool tieStart = false;
     bool tupletStart = false;
     bool tupletStop = false;
+    bool barBefore = false;   // the score's bar line before it, inside a written measure
+    bool octaveStart = false; // an 8va line begins at it
+    bool octaveStop = false;  // and ends after it
     std::int32_t tuplet = -1; // the written tuplet it belongs to
     std::int32_t key = 0;
     std::int32_t at = 0;         // where it begins in written units
@@ -250,6 +253,7 @@ struct Pieces {
     std::vector<std::int32_t> writtenAt; // per event and one past the last, where it begins in written units
     std::vector<std::int32_t> measureAt; // per measure and one past the last, where it begins
     std::vector<std::int32_t> programs;  // the programs played, the instrument's first
+    std::vector<std::size_t> innerBars;  // the events before which a bar line stands inside a measure
 };
 
 std::int32_t GridBelow(std::int32_t units) {
@@ -338,6 +342,53 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
     measureAt.back() = std::max(measureAt.back(), GridBelow(at.back() + MeasureGrid - 1));
 }
 
+// The first event whose note, placed, begins more than 1.75 ticks from where it sounds; the number of events
+// when every note begins near its tick.
+std::size_t FirstLateNote(std::span<const TOnpu> events, const std::vector<std::int32_t>& at) {
+    std::int64_t tick = 0;
+    bool held = false;
+    for (std::size_t e = 0; e < events.size(); ++e) {
+        if (events[e].Oncho <= 0) {
+            held = held || events[e].Onko > 0;
+            continue;
+        }
+        const bool note = events[e].Onko > 0 || (events[e].Onko == -1 && held);
+        if (note && std::abs(at[e] - tick * UnitsPerTick) > Near) return e;
+        held = false;
+        tick += events[e].Oncho;
+    }
+    return events.size();
+}
+
+// Places the events in the measures (PlaceEvents). A measure that cannot be written so that its notes begin
+// near their ticks (one shorter than a 64th note, which notation programs lengthen, between notes that leave
+// no point of the grid to move its bar lines to) is written together with the measure before it, and the
+// score's bar line between them as a bar line inside the measure (innerBars: the events it stands before).
+void PlaceMeasures(std::span<const TOnpu> events, const std::vector<WrittenTuplet>& tuplets,
+                   const std::vector<std::int32_t>& tupletOf, std::vector<std::size_t>& measureStarts,
+                   Pieces& placed) {
+    std::vector<std::size_t> scoreStarts = measureStarts;
+    PlaceEvents(events, tuplets, tupletOf, measureStarts, placed);
+    for (std::size_t late = FirstLateNote(events, placed.writtenAt); late < events.size();) {
+        const auto measure = std::upper_bound(measureStarts.begin(), measureStarts.end(), late) - 1;
+        if (measure == measureStarts.begin()) break;
+        std::vector<std::size_t> merged = scoreStarts;
+        merged.erase(merged.begin() + (measure - measureStarts.begin()));
+        std::vector<std::size_t> starts = merged;
+        Pieces trial;
+        PlaceEvents(events, tuplets, tupletOf, starts, trial);
+        const std::size_t next = FirstLateNote(events, trial.writtenAt);
+        // A note late for another reason (notes too short for the grid) is not helped by fewer bar lines.
+        if (next <= late) break;
+        placed.innerBars.push_back(scoreStarts[static_cast<std::size_t>(measure - measureStarts.begin())]);
+        placed.writtenAt = std::move(trial.writtenAt);
+        placed.measureAt = std::move(trial.measureAt);
+        measureStarts = std::move(starts);
+        scoreStarts = std::move(merged);
+        late = next;
+    }
+}
+
 // The note elements of the events, in order: notes, tied notes for ー, rests, tuplets. Notes of no time make
 // no sound in the MIDI file (the checker reports them) and are left out, unless a ー holds them on.
 Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& places,
@@ -347,7 +398,7 @@ Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& pl
     std::vector<Piece>& pieces = result.pieces;
     pieces.reserve(events.size() + events.size() / 4);
     result.firstOf.resize(events.size());
-    PlaceEvents(events, tuplets, tupletOf, measureStarts, result);
+    PlaceMeasures(events, tuplets, tupletOf, measureStarts, result);
     result.programs.push_back(settings.instrument);
 
     // The note that sounds: its key and spelling, and its last piece, which a ー ties on from.
@@ -463,6 +514,8 @@ Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& pl
         }
         pieces.back().tupletStop = true;
     }
+    for (const std::size_t e : result.innerBars)
+        if (result.firstOf[e] < pieces.size()) pieces[result.firstOf[e]].barBefore = true;
     return result;
 }
 
@@ -499,12 +552,13 @@ std::int32_t StaffStep(std::int32_t key) {
 
 enum class Clef : std::uint8_t { TrebleOctaveDown, Bass };
 
+// The lowest and highest line of each staff, as StaffStep counts: E3 to F4 sounding, G2 to A3.
+constexpr std::int32_t TrebleLow = 4 * 7 + 2, TrebleHigh = 5 * 7 + 3, BassLow = 3 * 7 + 4,
+                       BassHigh = 4 * 7 + 5;
+
 // The clef that needs the fewest ledger lines for the notes: the treble clef an octave down, which writes the
 // keys of the MIDI file an octave above where they sound, or the bass clef where most notes are low.
 Clef ClefOf(std::span<const Piece> pieces) {
-    // The lowest and highest line of each staff, as StaffStep counts: E3 to F4 sounding, G2 to A3.
-    constexpr std::int32_t TrebleLow = 4 * 7 + 2, TrebleHigh = 5 * 7 + 3, BassLow = 3 * 7 + 4,
-                           BassHigh = 4 * 7 + 5;
     const auto ledgers = [](std::int32_t step, std::int32_t low, std::int32_t high) {
         return step < low ? (low - step) / 2 : step > high ? (step - high) / 2 : 0;
     };
@@ -516,6 +570,62 @@ Clef ClefOf(std::span<const Piece> pieces) {
         bass += ledgers(step, BassLow, BassHigh);
     }
     return bass < treble ? Clef::Bass : Clef::TrebleOctaveDown;
+}
+
+// Passages of the treble clef that stay high, written an octave lower under an 8va line: from a note two
+// ledger lines or more above the staff to the last such note before one that the shifted staff would put
+// below its space under the lowest line, where at least three such notes begin and one needs three ledger
+// lines or more. Single high notes keep their ledger lines. The line takes tied notes whole and begins and
+// ends outside a tuplet or at its ends: readers place it by the written divisions, which inside a tuplet
+// only come near its notes.
+void ShiftHighPassages(std::span<Piece> pieces) {
+    constexpr std::int32_t High = TrebleHigh + 4, VeryHigh = TrebleHigh + 6, LowestShifted = TrebleLow + 6;
+    const auto stepOf = [&](std::size_t p) {
+        return pieces[p].kind == PieceKind::Note ? StaffStep(pieces[p].key) : LowestShifted;
+    };
+    const auto sameTuplet = [&](std::size_t p, std::size_t q) {
+        return pieces[p].tuplet >= 0 && pieces[p].tuplet == pieces[q].tuplet;
+    };
+    const auto canBegin = [&](std::size_t p) {
+        return !pieces[p].tieStop && (p == 0 || !sameTuplet(p - 1, p));
+    };
+    const auto canEnd = [&](std::size_t p) {
+        return !pieces[p].tieStart && (p + 1 == pieces.size() || !sameTuplet(p + 1, p));
+    };
+    for (std::size_t p = 0; p < pieces.size(); ++p) {
+        if (stepOf(p) < High) continue;
+        std::size_t end = p; // one past the pieces that the shifted staff can hold
+        while (end < pieces.size() && stepOf(end) >= LowestShifted)
+            ++end;
+        std::size_t first = p;
+        while (!canBegin(first) && first > 0 && stepOf(first - 1) >= LowestShifted)
+            --first;
+        if (!canBegin(first))
+            for (first = p; first < end && !canBegin(first);)
+                ++first;
+        std::size_t last = end; // the last high note, then where the line can end
+        for (std::size_t q = first; q < end; ++q)
+            if (stepOf(q) >= High) last = q;
+        if (last < end) {
+            const std::size_t highest = last;
+            while (!canEnd(last) && last + 1 < end)
+                ++last;
+            if (!canEnd(last))
+                for (last = highest; last > first && !canEnd(last);)
+                    --last;
+        }
+        std::int32_t high = 0, veryHigh = 0;
+        for (std::size_t q = first; last < end && q <= last; ++q) {
+            if (pieces[q].kind != PieceKind::Note || pieces[q].tieStop || stepOf(q) < High) continue;
+            ++high;
+            veryHigh += stepOf(q) >= VeryHigh;
+        }
+        if (high >= 3 && veryHigh >= 1 && canEnd(last)) {
+            pieces[first].octaveStart = true;
+            pieces[last].octaveStop = true;
+        }
+        p = end - 1;
+    }
 }
 
 void AppendNumber(std::string& out, std::int64_t value) {
@@ -602,8 +712,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 // The text of one note element, written without a check of its room: the longest element, with a program
-// change, a timbre text and every mark, takes some 1000 bytes, and the numbers in it have at most 11
-// characters.
+// change, a timbre text, a bar line, an 8va line and every mark, takes some 1400 bytes, and the numbers in it
+// have at most 11 characters.
 class NoteText {
   public:
     template <std::size_t N>
@@ -620,7 +730,7 @@ class NoteText {
     std::string_view Text() const { return {text_, static_cast<std::size_t>(end_ - text_)}; }
 
   private:
-    char text_[1536];
+    char text_[2048];
     char* end_ = text_;
 };
 
@@ -628,7 +738,7 @@ constexpr std::string_view Steps = "CDEFGAB";
 
 // The beams of the notes of one measure: notes shorter than a quarter beamed together within a beat, or
 // within their tuplet, each level of beam (eighth, 16th, 32nd...) over the notes that have it, a lone short
-// note with a hook. Rests end a group.
+// note with a hook. Rests and bar lines inside the measure end a group.
 enum class BeamMark : std::uint8_t { None, Begin, Continue, End, ForwardHook, BackwardHook };
 constexpr std::size_t BeamLevels = 6; // eighth to 256th
 using Beams = std::array<BeamMark, BeamLevels>;
@@ -647,7 +757,8 @@ std::vector<Beams> BeamsOf(std::span<const Piece> pieces, std::int32_t origin) {
     };
     for (std::size_t begin = 0; begin < pieces.size();) {
         std::size_t end = begin;
-        while (end < pieces.size() && levels(end) > 0 && groupOf(end) == groupOf(begin))
+        while (end < pieces.size() && levels(end) > 0 && groupOf(end) == groupOf(begin) &&
+               (end == begin || !pieces[end].barBefore))
             ++end;
         if (end - begin >= 2) {
             for (std::size_t level = 1; level <= BeamLevels; ++level) {
@@ -696,6 +807,20 @@ std::string ShortTitle(std::string_view title) {
         if (columns <= ShownTitleColumns - 2) cut = b;
     }
     return std::string(title);
+}
+
+// Where the instrument list's row shown at a timbre change goes on to a second line: a row longer than this
+// many characters breaks before its "(" or else its last capital, so that the text above a note at the end of
+// a line of the page stays within the right margin. The size of the row when it fits on one line.
+constexpr std::size_t LabelColumns = 18;
+
+std::size_t LabelWrap(std::string_view row) {
+    if (row.size() <= LabelColumns) return row.size();
+    const std::size_t bracket = row.find('(');
+    if (bracket != std::string_view::npos) return bracket;
+    for (std::size_t at = LabelColumns; at > 4; --at)
+        if (row[at] >= 'A' && row[at] <= 'Z') return at;
+    return row.size();
 }
 
 class Document {
@@ -797,12 +922,21 @@ class Document {
     void Note(const Piece& piece, const Beams& beams) {
         NoteText t;
         const bool instruments = programs_.size() > 1;
+        if (piece.barBefore)
+            t << "      <barline location=\"middle\">\n        <bar-style>regular</bar-style>\n"
+                 "      </barline>\n";
         if (piece.program >= 0) {
             // The timbre number as the score writes it and the instrument's name, in bold as a reader shows
             // an instrument change, and the program for players.
             t << "      <direction placement=\"above\">\n        <direction-type>\n          <words "
                  "font-weight=\"bold\">";
-            t.Put(GakkiRows[static_cast<std::size_t>(piece.program)]);
+            const std::string_view row = GakkiRows[static_cast<std::size_t>(piece.program)];
+            const std::size_t wrap = LabelWrap(row);
+            t.Put(row.substr(0, wrap));
+            if (wrap < row.size()) {
+                t << "\n";
+                t.Put(row.substr(wrap));
+            }
             t << "</words>\n        </direction-type>\n";
             if (programs_[static_cast<std::size_t>(piece.instrument)] == piece.program) {
                 t << "        <sound>\n          <midi-instrument id=\"P1-I";
@@ -813,6 +947,10 @@ class Document {
             }
             t << "      </direction>\n";
         }
+        if (piece.octaveStart)
+            t << "      <direction placement=\"above\">\n        <direction-type>\n"
+                 "          <octave-shift type=\"down\" size=\"8\"/>\n        </direction-type>\n"
+                 "      </direction>\n";
         t << "      <note>\n";
         std::string_view accidental;
         if (piece.kind == PieceKind::Rest) {
@@ -876,6 +1014,10 @@ class Document {
             t << "        </notations>\n";
         }
         t << "      </note>\n";
+        if (piece.octaveStop)
+            t << "      <direction>\n        <direction-type>\n"
+                 "          <octave-shift type=\"stop\" size=\"8\"/>\n        </direction-type>\n"
+                 "      </direction>\n";
         out_.append(t.Text());
     }
 
@@ -971,6 +1113,7 @@ MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const Con
     document.Head(title, pieces.programs);
     const std::span<const Piece> all = pieces.pieces;
     const Clef clef = ClefOf(all);
+    if (clef == Clef::TrebleOctaveDown) ShiftHighPassages(pieces.pieces);
     for (std::size_t m = 0; m < starts.size(); ++m) {
         const bool last = m + 1 == starts.size();
         const std::size_t begin = m == 0 ? 0 : pieces.firstOf[starts[m]];

@@ -7,13 +7,17 @@
 // How the notation's events become notes, as a musician would write them:
 // - keys after the transposition, a white key by its plain letter, a black key with a sharp where the score
 //   wrote ＃ and a flat where it wrote ♭ or ↓, else C♯ E♭ F♯ A♭ B♭; in the treble clef an octave down (the
-//   keys as the MIDI file plays them), or the bass clef where that needs fewer ledger lines;
+//   keys as the MIDI file plays them), or the bass clef where that needs fewer ledger lines; in the treble
+//   clef, passages that stay two ledger lines or more above the staff under an 8va line;
 // - ○ a rest; ー a note tied from the sounding note before it, or a rest after a rest or at the start;
 // - measures at the bar lines ｜ and at the start of every line set, inside a tuplet too; a bar line that
 //   would leave a measure without time moves to the next event that has time. Measures last whole 64th notes
 //   (notation programs round other lengths up): one that the music begins off that grid begins at the 64th
 //   note before, with a rest up to its first note, or with the event before (a bar line moved by less than a
-//   32nd note) where short notes before it leave no point of the grid within 1.75 ticks of that note;
+//   32nd note) where short notes before it leave no point of the grid within 1.75 ticks of that note; where
+//   no such move keeps a measure's notes in place (after a measure shorter than a 64th note between short
+//   notes), the measure is written together with the one before it, the score's bar line between them as a
+//   bar line inside the measure (location middle), so that no note sounds late;
 // - a tuplet group whose durations are those of a whole group over a plain note value (＋３＋ over an
 //   eighth, ＝＝５＝＝ over a sixteenth, ＋＋＋７＋＋＋ over an eighth...), that no bar line cuts and that
 //   begins on a 64th note is written as a tuplet of that value with its bracket; so is a whole group after
@@ -30,8 +34,9 @@
 // - a note of no time (a duration unit the notation does not know, a tuplet marker without a base) makes no
 //   sound and is left out, unless a ー with time holds it on; a rest or ー of no time writes nothing;
 // - a timbre number 0 to 127 of a note, when the score's timbres are used and the program differs, is shown
-//   above the note as the instrument list's row (number and name), and the note and those after it are
-//   played by a score instrument of that program; numbers above 127 change nothing, as in the MIDI players.
+//   above the note as the instrument list's row (number and name, a long one on two lines), and the note
+//   and those after it are played by a score instrument of that program; numbers above 127 change nothing,
+//   as in the MIDI players.
 
 #include "conversion.h"
 #include "failure.h"

@@ -459,8 +459,11 @@ void MusicXmlSource::End(std::string_view name) {
         if (source_.keys.empty() || source_.keys.back().value != fifths)
             source_.keys.push_back(ImportChange{At(part->position), fifths});
     } else if (name == "words" && parent == "direction-type") {
-        // The program's own exports name a timbre change as the score writes it: the number and the name.
-        const auto row = std::find(GakkiRows.begin(), GakkiRows.end(), text_);
+        // The program's own exports name a timbre change as the score writes it: the number and the name,
+        // a long one broken over two lines.
+        std::string words = text_;
+        std::erase(words, '\n');
+        const auto row = std::find(GakkiRows.begin(), GakkiRows.end(), words);
         if (row != GakkiRows.end()) part->pendingProgram = static_cast<std::int32_t>(row - GakkiRows.begin());
     } else if (name == "step" && parent == "pitch")
         note_.step = text_;

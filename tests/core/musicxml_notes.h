@@ -22,9 +22,10 @@ inline bool Has(std::string_view element, std::string_view text) {
 }
 
 struct ReadBack {
-    // "|" between measures, "P23" where the MIDI program becomes 23 (from 0), and per note [g]STEP[#|b]OCTAVE
-    // or r, the accidental shown as (s) (f) (n), "=" and the duration in ticks, the type's initial (w h q e
-    // s, t for the 32nd, x for the 64th, y for the 128th, z for the 256th), "." for a dot, {actual:normal},
+    // "|" between measures, ":" for a bar line inside one, "8va" and "loco" around an octave shift, "P23"
+    // where the MIDI program becomes 23 (from 0), and per note [g]STEP[#|b]OCTAVE or r, the accidental shown
+    // as (s) (f) (n), "=" and the duration in ticks, the type's initial (w h q e s, t for the 32nd, x for the
+    // 64th, y for the 128th, z for the 256th), "." for a dot, {actual:normal},
     // "~" for a tie to the next, "[" and "]" around a tuplet, "(" and ")" around the notes of a beam.
     std::string part;
     // (tick, key) where a note begins to sound: not tied from the one before; grace notes at the next note's.
@@ -39,6 +40,9 @@ inline ReadBack ReadPart(std::string_view xml) {
     for (std::size_t at = xml.find('<', 1); at != std::string_view::npos; at = xml.find('<', at + 1)) {
         const std::string_view rest = xml.substr(at);
         if (rest.starts_with("<measure ") && !read.part.empty()) read.part += "| ";
+        if (rest.starts_with("<barline location=\"middle\"")) read.part += ": ";
+        if (rest.starts_with("<octave-shift type=\"down\" size=\"8\"")) read.part += "8va ";
+        if (rest.starts_with("<octave-shift type=\"stop\" size=\"8\"")) read.part += "loco ";
         if (rest.starts_with("<midi-program>"))
             read.part += "P" + std::to_string(std::stoi(Inner(rest, "midi-program")) - 1) + " ";
         if (!rest.starts_with("<note>")) continue;

@@ -82,9 +82,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"AMeasureBeginsEarlierWhereItsNoteWouldBeLate",
              {"", "ヒリチレツレリ", "＊３３３＋５５", "", "ツ", "３"},
              "(D4=11.25x. C#4(s)=7.5x A3=7.5x G3=3.75y F3=3.75y G3=3.75y) | (C#4(s)=3.75y F4=3.75y)"},
+        // Onsets 0 10 20 26 | 30 | 34 38: the measure of four ticks and the one after it are written as one,
+        // with the bar line between them inside it.
+        Case{"AMeasureShorterThanA64thIsWrittenWithTheNextOne",
+             {"", "ヒリチレ｜ツ｜レリ", "＊３３３｜＋｜５５"},
+             "(D4=11.25x. C#4(s)=7.5x A3=7.5x G3=3.75y) | F3=3.75y : (G3=3.75y C#4(s)=7.5x)"},
+        // An 8va line over the high notes that stay high, not over a single one.
+        Case{"HighPassagesUnderAnOctaveShift",
+             {"", "ロ大ロツレチツ乙ロ大ツ乙ロ", "＋＋＋＋＋＋＋＋＋＋＋"},
+             "(D3=60e D3=60e) 8va (F5=60e G5=60e) (A5=60e F5=60e) loco (D3=60e F5=60e) D3=240h"},
         Case{"NotesShorterThanA128thAs256ths",
              {"", "ヒーロ○○四タピ", "＊３３３　３７３"},
-             "(D4=11.25x.~ D4=7.5x D4=7.5x) r=7.5x r=3.75y (E5=3.75y Eb5(f)=1.875z D5=1.875z)"},
+             "(D4=11.25x.~ D4=7.5x D4=7.5x) r=7.5x r=3.75y 8va (E5=3.75y Eb5(f)=1.875z D5=1.875z) loco"},
         Case{"ProgramChangesWhereTheTimbreChanges",
              {"161620FF", "ロツレチ", "－－－－"},
              "P22 D3=120q F3=120q P32 G3=120q A3=120q"},
@@ -138,6 +147,19 @@ TEST(MusicXml, ClefFitsTheNotes) {
     for (const auto& c : cases)
         EXPECT_TRUE(test::Has(ExportMusicXml(c.score, {.transpose = c.transpose}).text, c.clef))
             << c.transpose;
+}
+
+// The instrument list's row at a timbre change, a long one on two lines so that it keeps within the margin.
+TEST(MusicXml, LongTimbreTextsGoOnToASecondLine) {
+    const struct {
+        const char* timbre;
+        const char* text;
+    } cases[] = {
+        {"1C", "1C ElectricGuitar\n(muted)"}, {"00", "00 AcousticGrand\nPiano"}, {"16", "16 Harmonica"}};
+    for (const auto& c : cases)
+        EXPECT_TRUE(test::Has(ExportMusicXml(ScoreLines{c.timbre, "ロ", "－"}, {.instrument = 0x51}).text,
+                              std::string("<words font-weight=\"bold\">") + c.text + "</words>"))
+            << c.timbre;
 }
 
 TEST(MusicXml, RefusesWhatTheConversionRefuses) {

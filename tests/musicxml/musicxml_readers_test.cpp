@@ -159,7 +159,8 @@ std::vector<Sounding> NoteOns(const std::string& file) {
 }
 
 // The scores the readers play: the examples, tuplets whose durations no whole group has, a bar line inside a
-// tuplet, notes shorter than a 128th note before a bar line and after it, and random scores.
+// tuplet, notes shorter than a 128th note before a bar line and after it, a measure shorter than a 64th
+// note, and random scores.
 std::vector<std::pair<std::string, std::string>> PlayedScores() {
     std::vector<std::pair<std::string, std::string>> scores;
     for (const char* example : {"start-score.txt", "long-4096.txt"})
@@ -172,6 +173,7 @@ std::vector<std::pair<std::string, std::string>> PlayedScores() {
                                   {"ロツ｜レチ｜ハヒ", "＋３｜＋＝｜＝－"},
                                   {"＃ツ｜ーツ＃ツ", "　＋｜＋＋＋"},
                                   {"ヒリチレツレリ｜ツ", "＊３３３＋５５｜３"},
+                                  {"ヒリチレ｜ツ｜レリ", "＊３３３｜＋｜５５"},
                                   {"ヒーロ○○四タピ", "＊３３３　３７３"}};
     for (const auto& [pitch, duration] : irregular)
         scores.emplace_back(pitch, "\r\n" + test::Sjis(pitch) + "\r\n" + test::Sjis(duration) + "\r\n");
