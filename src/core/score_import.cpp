@@ -393,7 +393,12 @@ void Importer::TakeMelody() {
                      std::to_string(melody_.back().end - n.start) + " ティック）");
             melody_.back().end = n.start;
         }
-        melody_.push_back(MelodyNote{n.start, n.start + n.length, n.key, n.program, n.spelling});
+        MelodyNote& m = melody_.emplace_back(); // field by field, as the events (see BuildEvents)
+        m.start = n.start;
+        m.end = n.start + n.length;
+        m.key = n.key;
+        m.program = n.program;
+        m.spelling = n.spelling;
     }
 }
 
