@@ -786,8 +786,11 @@ void Importer::SpellAndLayOut() {
     std::vector<Measure> measures;
     std::vector<Unit>& units = lists_.units;
     std::vector<std::uint32_t>& at = lists_.unitStarts;
-    units.reserve(events_.size() * 2);
-    at.reserve(events_.size() + 1);
+    // Room for the most units an event spells: each event's are written three at a time (a whole spelling,
+    // without a branch on its length), and the lists cut to what was written.
+    units.resize(events_.size() * Spelled{}.units.size());
+    at.resize(events_.size() + 1);
+    std::size_t written = 0;
     std::size_t row = walk::StartRow;
     // The spellings met so far, by state, then key and spelling: an index into spellings, from 1. A score
     // meets few of the states.
@@ -797,7 +800,7 @@ void Importer::SpellAndLayOut() {
     for (std::size_t i = 0; i < events_.size(); ++i) {
         const Event& ev = events_[i];
         if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, 0});
-        at.push_back(std::uint32_t(units.size()));
+        at[i] = std::uint32_t(written);
         if (ev.kind == Kind::Note) {
             std::unique_ptr<Known>& ofState = known[row / detail::SymbolIdCount];
             if (!ofState) ofState = std::make_unique<Known>();
@@ -807,18 +810,19 @@ void Importer::SpellAndLayOut() {
                 index = std::uint16_t(spellings.size());
             }
             const std::optional<Spelled>& s = spellings[index - 1];
-            for (std::size_t k = 0; k < s->count; ++k)
-                units.push_back(s->units[k]);
+            std::copy(s->units.begin(), s->units.end(), units.begin() + std::ptrdiff_t(written));
+            written += s->count;
             row = s->nextRow;
         } else {
             const Unit symbol = ev.kind == Kind::Hold ? symbol::Hold : symbol::Rest;
-            units.push_back(symbol);
+            units[written++] = symbol;
             row = Steps[row + detail::SymbolIdOf(symbol)].next;
         }
-        measures.back().units += units.size() - at.back();
+        measures.back().units += written - at[i];
         measures.back().last = i + 1;
     }
-    at.push_back(std::uint32_t(units.size()));
+    at[events_.size()] = std::uint32_t(written);
+    units.resize(written);
 
     // Line sets of one measure, or two where they are short; a set whose pitch line would hold no symbol
     // that makes a line a pitch line (only ○, ヰ, 大, ＃...) goes with the set before it, or the one after.
