@@ -210,6 +210,7 @@ struct WorkingLists {
     std::vector<const ImportNote*> partNotes;
     std::vector<MelodyNote> melody;
     std::vector<std::int64_t> raw;
+    std::vector<std::int64_t> merging;
     std::vector<std::pair<std::int64_t, std::int64_t>> snapped;
     std::vector<std::int64_t> cuts;
     std::vector<Group> groups;
@@ -222,6 +223,7 @@ struct WorkingLists {
         partNotes.swap(other.partNotes);
         melody.swap(other.melody);
         raw.swap(other.raw);
+        merging.swap(other.merging);
         snapped.swap(other.snapped);
         cuts.swap(other.cuts);
         groups.swap(other.groups);
@@ -240,6 +242,7 @@ struct WorkingLists {
         clear(partNotes);
         clear(melody);
         clear(raw);
+        clear(merging);
         clear(snapped);
         clear(cuts);
         clear(groups);
@@ -580,10 +583,16 @@ void Importer::BuildTimeline() {
         raw.push_back(n.start);
         raw.push_back(n.end);
     }
-    const auto merged = [&raw](std::size_t sortedUpTo) {
-        if (!std::is_sorted(raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end()))
-            std::sort(raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end());
-        std::inplace_merge(raw.begin(), raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end());
+    // The boundaries added after the first sortedUpTo merged into them, through the kept second list.
+    std::vector<std::int64_t>& merging = lists_.merging;
+    const auto merged = [&raw, &merging](std::size_t sortedUpTo) {
+        const auto middle = raw.begin() + std::ptrdiff_t(sortedUpTo);
+        if (!std::is_sorted(middle, raw.end())) std::sort(middle, raw.end());
+        if (middle == raw.begin() || middle == raw.end() || *std::prev(middle) <= *middle) return;
+        merging.reserve(raw.capacity());
+        merging.resize(raw.size());
+        std::merge(raw.begin(), middle, middle, raw.end(), merging.begin());
+        raw.swap(merging);
     };
     if (!std::is_sorted(raw.begin(), raw.end())) std::sort(raw.begin(), raw.end());
     std::size_t sorted = raw.size();
@@ -766,6 +775,7 @@ void Importer::SpellAndLayOut() {
     // Bar lines: at each measure's start, or, where the source has no measures or a tuplet spans one, before
     // the first event after it that begins outside a tuplet.
     std::vector<std::int64_t> starts = measures_;
+    if (!Hard()) starts.reserve(std::size_t(std::max<std::int64_t>(end_ / SoftMeasureTicks, 0)));
     if (!Hard())
         for (std::int64_t m = SoftMeasureTicks; m < end_; m += SoftMeasureTicks)
             starts.push_back(m);
@@ -784,6 +794,7 @@ void Importer::SpellAndLayOut() {
         std::size_t units = 0;
     };
     std::vector<Measure> measures;
+    measures.reserve(starts.size() + 1);
     std::vector<Unit>& units = lists_.units;
     std::vector<std::uint32_t>& at = lists_.unitStarts;
     // Room for the most units an event spells: each event's are written three at a time (a whole spelling,
@@ -827,6 +838,7 @@ void Importer::SpellAndLayOut() {
     // Line sets of one measure, or two where they are short; a set whose pitch line would hold no symbol
     // that makes a line a pitch line (only ○, ヰ, 大, ＃...) goes with the set before it, or the one after.
     std::vector<std::pair<std::size_t, std::size_t>> sets; // first measure, measures
+    sets.reserve(measures.size());
     for (std::size_t m = 0; m < measures.size();) {
         const std::size_t count =
             m + 1 < measures.size() && measures[m].units + measures[m + 1].units + 2 <= MaxUnitsPerSet ? 2
