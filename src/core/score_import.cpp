@@ -205,7 +205,7 @@ struct PendingFinding {
 // hundred kilobytes, which the C library would otherwise give back to the system after each import and
 // fault in page by page at the next. A list grown past KeptBytes is let go.
 struct WorkingLists {
-    static constexpr std::size_t KeptBytes = std::size_t{4} << 20;
+    static constexpr std::size_t KeptBytes = std::size_t{1} << 20;
 
     std::vector<const ImportNote*> partNotes;
     std::vector<MelodyNote> melody;

@@ -60,7 +60,7 @@ bool IsOwnImage(const MidiFile& file) {
 // (see the working lists of ImportScore); let go after a file of more than KeptEvents.
 class KeptMidiFile {
   public:
-    static constexpr std::size_t KeptEvents = std::size_t{1} << 18;
+    static constexpr std::size_t KeptEvents = std::size_t{1} << 16;
 
     KeptMidiFile() : file_(kept) {}
     ~KeptMidiFile() {
