@@ -455,9 +455,11 @@ void Importer::ChoosePipe() {
     result_.pipe = chosen.pipe;
     result_.octaveShift = chosen.octave;
     result_.settings.transpose = chosen.pipe.semitones - chosen.octave;
+    const std::array<bool, 128>& writable = WritableKeys();
     for (MelodyNote& n : melody_) {
         const std::int32_t written = n.key - chosen.pipe.semitones + chosen.octave;
-        const std::int32_t octaves = Writable(written) ? 0 : OctavesIntoRange(written);
+        const bool inRange = written >= 0 && written < 128 && writable[std::size_t(written)];
+        const std::int32_t octaves = inRange ? 0 : OctavesIntoRange(written);
         if (octaves != 0)
             Find(ImportIssue::OutOfRange, n.start,
                  NoteName(n.key) + " は管の音域の外なので、" + std::to_string(std::abs(octaves)) +
@@ -675,12 +677,12 @@ void Importer::BuildTimeline() {
 
 void Importer::BuildEvents() {
     // The melody snapped to the cuts in place: nothing asks for its raw times after this.
+    // Each note ends by the next one's start: one cursor finds the starts and ends in turn.
     std::size_t kept = 0;
-    std::size_t startCursor = 0;
-    std::size_t endCursor = 0;
+    std::size_t cursor = 0;
     for (const MelodyNote& n : melody_) {
-        const std::int64_t start = SnapOnward(startCursor, n.start);
-        const std::int64_t end = SnapOnward(endCursor, n.end);
+        const std::int64_t start = SnapOnward(cursor, n.start);
+        const std::int64_t end = SnapOnward(cursor, n.end);
         if (start != n.start || end != n.end) {
             if (end <= start) {
                 Find(ImportIssue::TooShort, n.start,
