@@ -201,8 +201,8 @@ struct PendingFinding {
     std::string message;
 };
 
-// The working lists of an import, kept by the thread from one import to the next: a long score's take a few
-// hundred kilobytes, which the C library would otherwise give back to the system after each import and
+// The working lists of an import, kept by the thread from one import to the next: a long score's lists take a
+// few hundred kilobytes, which the C library would otherwise give back to the system after each import and
 // fault in page by page at the next. A list grown past KeptBytes is let go.
 struct WorkingLists {
     static constexpr std::size_t KeptBytes = std::size_t{1} << 20;
