@@ -4,6 +4,7 @@
 #include "failure.h"
 #include "file_io.h"
 #include "import_module.h"
+#include "module_loader.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,16 +34,12 @@ struct Freed {
 using Buffer = std::unique_ptr<char, Freed>;
 
 // The module's entry: beside the running program (the build tree), then in the install's library folder.
-ImportEntry LoadImport(std::string& errors) {
-    const std::string programDir = ExecutableDir();
-    for (const std::string& candidate :
-         {programDir + ImportModuleFileName,
-          programDir + NAGISORA_IMPORT_MODULE_DIR "/" + ImportModuleFileName}) {
-        // Kept loaded for the rest of the run: the converter imports one file and ends.
-        if (void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
-            if (void* entry = ::dlsym(handle, ImportEntryName)) return reinterpret_cast<ImportEntry>(entry);
-        if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
-    }
+// The module stays loaded while its handle lives.
+ImportEntry LoadImport(ModuleHandle& module, std::string& errors) {
+    module = OpenModule(ModuleCandidates(ImportModuleFileName, NAGISORA_IMPORT_MODULE_DIR), errors);
+    if (!module) return nullptr;
+    if (void* entry = ::dlsym(module.get(), ImportEntryName)) return reinterpret_cast<ImportEntry>(entry);
+    if (const char* error = ::dlerror()) errors = error;
     return nullptr;
 }
 
@@ -62,7 +59,8 @@ int RunImport(const ConvertOptions& options) {
         }
         const std::string bytes = ReadFileBytes(input);
         std::string errors;
-        const ImportEntry entry = LoadImport(errors);
+        ModuleHandle module;
+        const ImportEntry entry = LoadImport(module, errors);
         if (!entry) {
             Report(input,
                    FailureText(Failure::System(0, "読込のモジュール " + std::string(ImportModuleFileName) +

@@ -13,6 +13,8 @@
 #include <span>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
+#include <vector>
 
 namespace nagisora {
 namespace {
@@ -72,6 +74,7 @@ struct Group {
     std::int32_t n;
     std::int32_t base;
     const std::array<std::int64_t, 7>* ends; // its entry of Slots()
+    std::int64_t end;                        // the end of its last slot
 };
 
 // What one unit of the pitch line spells: the symbols the reader needs for a key from its state.
@@ -130,14 +133,18 @@ std::optional<Spelled> Spell(std::size_t row, std::int32_t key, Spelling spellin
 }
 
 // Whether some spelling reaches the key from the start of a score (a mark makes every register reachable).
-bool Writable(std::int32_t key) {
+const std::array<bool, 128>& WritableKeys() {
     static const std::array<bool, 128> writable = [] {
         std::array<bool, 128> w{};
         for (std::int32_t k = 0; k < 128; ++k)
             w[std::size_t(k)] = Spell(walk::StartRow, k, Spelling::None).has_value();
         return w;
     }();
-    return key >= 0 && key < 128 && writable[std::size_t(key)];
+    return writable;
+}
+
+bool Writable(std::int32_t key) {
+    return key >= 0 && key < 128 && WritableKeys()[std::size_t(key)];
 }
 
 // A key written back into the pipe's range by whole octaves; the octaves moved.
@@ -194,9 +201,70 @@ struct PendingFinding {
     std::string message;
 };
 
+// The working lists of an import, kept by the thread from one import to the next: a long score's lists take a
+// few hundred kilobytes, which the C library would otherwise give back to the system after each import and
+// fault in page by page at the next. A list grown past KeptBytes is let go.
+struct WorkingLists {
+    static constexpr std::size_t KeptBytes = std::size_t{1} << 20;
+
+    std::vector<const ImportNote*> partNotes;
+    std::vector<MelodyNote> melody;
+    std::vector<std::int64_t> raw;
+    std::vector<std::int64_t> merging;
+    std::vector<std::pair<std::int64_t, std::int64_t>> snapped;
+    std::vector<std::int64_t> cuts;
+    std::vector<Group> groups;
+    std::vector<Event> events;
+    std::vector<Unit> units;
+    std::vector<std::uint32_t> unitStarts;
+
+    // Exchanges every list with the other's.
+    void Swap(WorkingLists& other) {
+        partNotes.swap(other.partNotes);
+        melody.swap(other.melody);
+        raw.swap(other.raw);
+        merging.swap(other.merging);
+        snapped.swap(other.snapped);
+        cuts.swap(other.cuts);
+        groups.swap(other.groups);
+        events.swap(other.events);
+        units.swap(other.units);
+        unitStarts.swap(other.unitStarts);
+    }
+    // Empties every list, keeping its room unless it is larger than KeptBytes.
+    void Clear() {
+        const auto clear = [](auto& list) {
+            if (list.capacity() * sizeof(list[0]) > KeptBytes)
+                std::decay_t<decltype(list)>().swap(list);
+            else
+                list.clear();
+        };
+        clear(partNotes);
+        clear(melody);
+        clear(raw);
+        clear(merging);
+        clear(snapped);
+        clear(cuts);
+        clear(groups);
+        clear(events);
+        clear(units);
+        clear(unitStarts);
+    }
+};
+
+thread_local WorkingLists keptLists;
+
 class Importer {
   public:
-    Importer(const ImportSource& source, const ImportOptions& options) : source_(source), options_(options) {}
+    Importer(const ImportSource& source, const ImportOptions& options) : source_(source), options_(options) {
+        lists_.Swap(keptLists);
+    }
+    ~Importer() {
+        lists_.Clear();
+        lists_.Swap(keptLists);
+    }
+    Importer(const Importer&) = delete;
+    Importer& operator=(const Importer&) = delete;
 
     ImportResult Run();
 
@@ -231,13 +299,14 @@ class Importer {
     const ImportOptions& options_;
     ImportResult result_;
     std::int32_t part_ = 0;
-    std::vector<MelodyNote> melody_;
+    WorkingLists lists_;
+    std::vector<MelodyNote>& melody_ = lists_.melody;
     std::vector<std::int64_t> measures_;
     std::int64_t end_ = 0;
-    std::vector<std::pair<std::int64_t, std::int64_t>> snapped_; // raw boundary, its cut
-    std::vector<std::int64_t> cuts_;
-    std::vector<Group> groups_;
-    std::vector<Event> events_;
+    std::vector<std::pair<std::int64_t, std::int64_t>>& snapped_ = lists_.snapped; // raw boundary, its cut
+    std::vector<std::int64_t>& cuts_ = lists_.cuts;
+    std::vector<Group>& groups_ = lists_.groups;
+    std::vector<Event>& events_ = lists_.events;
     std::vector<PendingFinding> pending_;
     bool chosenPipe_ = false;
 };
@@ -297,7 +366,7 @@ bool Importer::ChoosePart() {
 }
 
 void Importer::TakeMelody() {
-    std::vector<const ImportNote*> notes;
+    std::vector<const ImportNote*>& notes = lists_.partNotes;
     notes.reserve(source_.notes.size());
     melody_.reserve(source_.notes.size());
     for (const ImportNote& n : source_.notes) {
@@ -329,7 +398,12 @@ void Importer::TakeMelody() {
                      std::to_string(melody_.back().end - n.start) + " ティック）");
             melody_.back().end = n.start;
         }
-        melody_.push_back(MelodyNote{n.start, n.start + n.length, n.key, n.program, n.spelling});
+        MelodyNote& m = melody_.emplace_back(); // field by field, as the events (see BuildEvents)
+        m.start = n.start;
+        m.end = n.start + n.length;
+        m.key = n.key;
+        m.program = n.program;
+        m.spelling = n.spelling;
     }
 }
 
@@ -340,13 +414,27 @@ void Importer::ChoosePipe() {
         std::size_t outOfRange;
         std::size_t dai;
     };
+    // The melody's notes counted by key: a choice is weighed over the keys, not over every note.
+    // A source outside the MIDI keys is weighed note by note.
+    std::array<std::size_t, 128> notesOfKey{};
+    std::vector<std::int32_t> otherKeys;
+    for (const MelodyNote& n : melody_)
+        if (n.key >= 0 && n.key < 128)
+            ++notesOfKey[std::size_t(n.key)];
+        else
+            otherKeys.push_back(n.key);
     const auto evaluate = [&](const PipeLength& pipe, std::int32_t octave) {
         Choice c{pipe, octave, 0, 0};
-        for (const MelodyNote& n : melody_) {
-            const std::int32_t key = n.key - pipe.semitones + octave;
-            c.outOfRange += !Writable(key);
-            c.dai += key > 77 && Writable(key);
-        }
+        const auto weigh = [&](std::int32_t source, std::size_t count) {
+            const std::int32_t key = source - pipe.semitones + octave;
+            const bool writable = Writable(key);
+            c.outOfRange += writable ? 0 : count;
+            c.dai += key > 77 && writable ? count : 0;
+        };
+        for (std::int32_t source = 0; source < 128; ++source)
+            if (notesOfKey[std::size_t(source)] > 0) weigh(source, notesOfKey[std::size_t(source)]);
+        for (const std::int32_t source : otherKeys)
+            weigh(source, 1);
         return c;
     };
     Choice chosen{};
@@ -369,9 +457,11 @@ void Importer::ChoosePipe() {
     result_.pipe = chosen.pipe;
     result_.octaveShift = chosen.octave;
     result_.settings.transpose = chosen.pipe.semitones - chosen.octave;
+    const std::array<bool, 128>& writable = WritableKeys();
     for (MelodyNote& n : melody_) {
         const std::int32_t written = n.key - chosen.pipe.semitones + chosen.octave;
-        const std::int32_t octaves = OctavesIntoRange(written);
+        const bool inRange = written >= 0 && written < 128 && writable[std::size_t(written)];
+        const std::int32_t octaves = inRange ? 0 : OctavesIntoRange(written);
         if (octaves != 0)
             Find(ImportIssue::OutOfRange, n.start,
                  NoteName(n.key) + " は管の音域の外なので、" + std::to_string(std::abs(octaves)) +
@@ -391,12 +481,44 @@ const SlotTable& Slots() {
     return slots;
 }
 
+// A group that may hold a boundary at the end of its slot: of the size and base (indices into TupletSizes
+// and UnitTicks), whose start lies the slot's end before the boundary, moved by the shift.
+struct Candidate {
+    std::uint8_t size;
+    std::uint8_t base;
+    std::int8_t shift;
+    std::int64_t slotEnd;
+};
+// The candidates of a boundary within each tolerance that start on the grid, by how far the boundary lies
+// past the grid: [tolerance][ticks past the grid], in the order in which they are tried.
+using CandidateTable = std::array<std::array<std::vector<Candidate>, Grid>, Tolerance + 1>;
+
+const CandidateTable& Candidates() {
+    static const CandidateTable table = [] {
+        CandidateTable t;
+        const SlotTable& slots = Slots();
+        for (std::int64_t tolerance = 0; tolerance <= Tolerance; ++tolerance)
+            for (std::int64_t phase = 0; phase < Grid; ++phase)
+                for (std::size_t n = 0; n < TupletSizes.size(); ++n)
+                    for (std::size_t b = 0; b < UnitTicks.size(); ++b)
+                        for (std::int32_t k = 0; k < TupletSizes[n]; ++k)
+                            for (std::int64_t d = -tolerance; d <= tolerance; ++d) {
+                                const std::int64_t slotEnd = slots[n][b][std::size_t(k)];
+                                if ((phase + d - slotEnd) % Grid == 0)
+                                    t[std::size_t(tolerance)][std::size_t(phase)].push_back(
+                                        Candidate{std::uint8_t(n), std::uint8_t(b), std::int8_t(d), slotEnd});
+                            }
+        return t;
+    }();
+    return table;
+}
+
 const std::array<std::int64_t, 7>& SlotsOf(const Group& g) {
     return *g.ends;
 }
 
 std::int64_t GroupEnd(const Group& g) {
-    return g.start + SlotsOf(g)[std::size_t(g.n - 1)];
+    return g.end;
 }
 
 // A tuplet that holds the raw boundaries from raw[i] on, each within the tolerance of one of its slots'
@@ -415,7 +537,7 @@ std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size
     const std::array<std::int64_t, 7>& slotEnds = Slots()[n][b];
     const std::int64_t span = slotEnds[std::size_t(size - 1)];
     if (start + span > limit + tolerance || start + span < raw[i] - tolerance) return std::nullopt;
-    GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds}, span, 0, i};
+    GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds, start + span}, span, 0, i};
     for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held)
         if (std::none_of(slotEnds.begin(), slotEnds.begin() + size,
                          [&](std::int64_t e) { return std::abs(raw[fit.next] - (start + e)) <= tolerance; }))
@@ -459,16 +581,22 @@ void Importer::BuildTimeline() {
     }
     // Every boundary, ascending: the melody's starts and ends are in order already (a note ends by the next
     // one's start), as are the measures; the marks are sorted unless the source gave them in order.
-    std::vector<std::int64_t> raw;
+    std::vector<std::int64_t>& raw = lists_.raw;
     raw.reserve(2 * melody_.size() + source_.marks.size() + measures_.size() + 1);
     for (const MelodyNote& n : melody_) {
         raw.push_back(n.start);
         raw.push_back(n.end);
     }
-    const auto merged = [&raw](std::size_t sortedUpTo) {
-        if (!std::is_sorted(raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end()))
-            std::sort(raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end());
-        std::inplace_merge(raw.begin(), raw.begin() + std::ptrdiff_t(sortedUpTo), raw.end());
+    // The boundaries added after the first sortedUpTo merged into them, through the kept second list.
+    std::vector<std::int64_t>& merging = lists_.merging;
+    const auto merged = [&raw, &merging](std::size_t sortedUpTo) {
+        const auto middle = raw.begin() + std::ptrdiff_t(sortedUpTo);
+        if (!std::is_sorted(middle, raw.end())) std::sort(middle, raw.end());
+        if (middle == raw.begin() || middle == raw.end() || *std::prev(middle) <= *middle) return;
+        merging.reserve(raw.capacity());
+        merging.resize(raw.size());
+        std::merge(raw.begin(), middle, middle, raw.end(), merging.begin());
+        raw.swap(merging);
     };
     if (!std::is_sorted(raw.begin(), raw.end())) std::sort(raw.begin(), raw.end());
     std::size_t sorted = raw.size();
@@ -514,17 +642,14 @@ void Importer::BuildTimeline() {
             const auto rank = [&](const GroupFit& f) {
                 return std::tuple(f.held, f.group.start == t, -f.span);
             };
-            const SlotTable& slots = Slots();
+            const std::size_t phase = std::size_t(((r - anchor) % Grid + Grid) % Grid);
             for (std::int64_t tolerance = 0; tolerance <= Tolerance && !best; ++tolerance)
-                for (std::size_t n = 0; n < TupletSizes.size(); ++n)
-                    for (std::size_t b = 0; b < UnitTicks.size(); ++b)
-                        for (std::int32_t k = 0; k < TupletSizes[n]; ++k)
-                            for (std::int64_t d = -tolerance; d <= tolerance; ++d) {
-                                const std::int64_t start = r - slots[n][b][std::size_t(k)] + d;
-                                if (start < t || (start - anchor) % Grid != 0) continue;
-                                std::optional<GroupFit> fit = FitGroup(raw, i, n, b, start, tolerance, limit);
-                                if (fit && (!best || rank(*fit) > rank(*best))) best = fit;
-                            }
+                for (const Candidate& c : Candidates()[std::size_t(tolerance)][phase]) {
+                    const std::int64_t start = r - c.slotEnd + c.shift;
+                    if (start < t) continue;
+                    std::optional<GroupFit> fit = FitGroup(raw, i, c.size, c.base, start, tolerance, limit);
+                    if (fit && (!best || rank(*fit) > rank(*best))) best = fit;
+                }
             if (best) {
                 grouped = true;
                 const Group& g = best->group;
@@ -554,12 +679,12 @@ void Importer::BuildTimeline() {
 
 void Importer::BuildEvents() {
     // The melody snapped to the cuts in place: nothing asks for its raw times after this.
+    // Each note ends by the next one's start: one cursor finds the starts and ends in turn.
     std::size_t kept = 0;
-    std::size_t startCursor = 0;
-    std::size_t endCursor = 0;
+    std::size_t cursor = 0;
     for (const MelodyNote& n : melody_) {
-        const std::int64_t start = SnapOnward(startCursor, n.start);
-        const std::int64_t end = SnapOnward(endCursor, n.end);
+        const std::int64_t start = SnapOnward(cursor, n.start);
+        const std::int64_t end = SnapOnward(cursor, n.end);
         if (start != n.start || end != n.end) {
             if (end <= start) {
                 Find(ImportIssue::TooShort, n.start,
@@ -571,7 +696,12 @@ void Importer::BuildEvents() {
                  Format("長さを記譜の単位に丸めました（始まり %+lld、終わり %+lld ティック、4 分音符 = 120）",
                         static_cast<long long>(start - n.start), static_cast<long long>(end - n.end)));
         }
-        melody_[kept++] = MelodyNote{start, end, n.key, n.program, n.spelling};
+        MelodyNote& snapped = melody_[kept++]; // n itself or one before it
+        snapped.key = n.key;
+        snapped.program = n.program;
+        snapped.spelling = n.spelling;
+        snapped.start = start;
+        snapped.end = end;
     }
     melody_.resize(kept);
     const std::vector<MelodyNote>& notes = melody_;
@@ -580,46 +710,63 @@ void Importer::BuildEvents() {
         if (m.part == part_ && m.kind == MarkKind::Hold) holds.push_back(Snap(m.tick));
     std::sort(holds.begin(), holds.end());
 
+    // Each event is written field by field where it stays: a whole event put together first and then
+    // copied in is read back through its narrow fields' stores, which stalls on every event.
+    const auto add = [this](std::int64_t start, std::int64_t ticks, Kind kind, std::int32_t key,
+                            std::int32_t program, Spelling spelling) -> Event& {
+        Event& e = events_.emplace_back();
+        e.start = start;
+        e.ticks = std::int16_t(ticks);
+        e.key = std::int16_t(key);
+        e.program = std::int16_t(program);
+        e.kind = kind;
+        e.spelling = spelling;
+        return e;
+    };
     std::size_t note = 0;
     std::size_t group = 0;
-    events_.reserve(cuts_.size());
+    std::size_t hold = 0; // the cuts rise: the holds are passed over once
+    events_.reserve(cuts_.size() + cuts_.size() / 2);
     for (std::size_t c = 0; c + 1 < cuts_.size(); ++c) {
         const std::int64_t a = cuts_[c];
         const std::int64_t b = cuts_[c + 1];
         while (note < notes.size() && notes[note].end <= a)
             ++note;
-        Event e;
-        e.start = a;
+        Kind kind = Kind::Rest;
+        std::int32_t key = 0;
+        std::int32_t program = -1;
+        Spelling spelling = Spelling::None;
         if (note < notes.size() && notes[note].start <= a) {
             const MelodyNote& n = notes[note];
-            e.kind = n.start == a ? Kind::Note : Kind::Hold;
-            e.key = std::int16_t(n.key);
-            e.program = std::int16_t(e.kind == Kind::Note ? n.program : -1);
-            e.spelling = n.spelling;
+            kind = n.start == a ? Kind::Note : Kind::Hold;
+            key = n.key;
+            program = kind == Kind::Note ? n.program : -1;
+            spelling = n.spelling;
         } else {
-            e.kind = std::binary_search(holds.begin(), holds.end(), a) ? Kind::Hold : Kind::Rest;
+            while (hold < holds.size() && holds[hold] < a)
+                ++hold;
+            kind = hold < holds.size() && holds[hold] == a ? Kind::Hold : Kind::Rest;
         }
         while (group < groups_.size() && GroupEnd(groups_[group]) <= a)
             ++group;
         if (group < groups_.size() && groups_[group].start <= a) {
             const Group& g = groups_[group];
             const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
+            Event& e = add(a, b - a, kind, key, program, spelling);
             e.tupletN = std::int8_t(g.n);
             e.base = std::int16_t(g.base);
             e.slot = std::int8_t(std::find(slotEnds.begin(), slotEnds.end(), b - g.start) - slotEnds.begin());
-            e.ticks = std::int16_t(b - a);
-            events_.push_back(e);
             continue;
         }
         std::int64_t left = b - a;
+        std::int64_t start = a;
         for (const std::int32_t unit : UnitTicks)
             while (left >= unit) {
-                e.ticks = std::int16_t(unit);
-                events_.push_back(e);
-                e.start += unit;
+                add(start, unit, kind, key, program, spelling);
+                start += unit;
                 left -= unit;
-                if (e.kind == Kind::Note) e.kind = Kind::Hold;
-                e.program = -1;
+                if (kind == Kind::Note) kind = Kind::Hold;
+                program = -1;
             }
     }
     if (events_.size() > OnpuCapacity)
@@ -632,6 +779,7 @@ void Importer::SpellAndLayOut() {
     // Bar lines: at each measure's start, or, where the source has no measures or a tuplet spans one, before
     // the first event after it that begins outside a tuplet.
     std::vector<std::int64_t> starts = measures_;
+    if (!Hard()) starts.reserve(std::size_t(std::max<std::int64_t>(end_ / SoftMeasureTicks, 0)));
     if (!Hard())
         for (std::int64_t m = SoftMeasureTicks; m < end_; m += SoftMeasureTicks)
             starts.push_back(m);
@@ -650,10 +798,14 @@ void Importer::SpellAndLayOut() {
         std::size_t units = 0;
     };
     std::vector<Measure> measures;
-    std::vector<Unit> units;
-    std::vector<std::uint32_t> at;
-    units.reserve(events_.size() * 2);
-    at.reserve(events_.size() + 1);
+    measures.reserve(starts.size() + 1);
+    std::vector<Unit>& units = lists_.units;
+    std::vector<std::uint32_t>& at = lists_.unitStarts;
+    // Room for the most units an event spells: each event's are written three at a time (a whole spelling,
+    // without a branch on its length), and the lists cut to what was written.
+    units.resize(events_.size() * Spelled{}.units.size());
+    at.resize(events_.size() + 1);
+    std::size_t written = 0;
     std::size_t row = walk::StartRow;
     // The spellings met so far, by state, then key and spelling: an index into spellings, from 1. A score
     // meets few of the states.
@@ -663,7 +815,7 @@ void Importer::SpellAndLayOut() {
     for (std::size_t i = 0; i < events_.size(); ++i) {
         const Event& ev = events_[i];
         if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, 0});
-        at.push_back(std::uint32_t(units.size()));
+        at[i] = std::uint32_t(written);
         if (ev.kind == Kind::Note) {
             std::unique_ptr<Known>& ofState = known[row / detail::SymbolIdCount];
             if (!ofState) ofState = std::make_unique<Known>();
@@ -673,21 +825,24 @@ void Importer::SpellAndLayOut() {
                 index = std::uint16_t(spellings.size());
             }
             const std::optional<Spelled>& s = spellings[index - 1];
-            units.insert(units.end(), s->units.begin(), s->units.begin() + std::ptrdiff_t(s->count));
+            std::copy(s->units.begin(), s->units.end(), units.begin() + std::ptrdiff_t(written));
+            written += s->count;
             row = s->nextRow;
         } else {
             const Unit symbol = ev.kind == Kind::Hold ? symbol::Hold : symbol::Rest;
-            units.push_back(symbol);
+            units[written++] = symbol;
             row = Steps[row + detail::SymbolIdOf(symbol)].next;
         }
-        measures.back().units += units.size() - at.back();
+        measures.back().units += written - at[i];
         measures.back().last = i + 1;
     }
-    at.push_back(std::uint32_t(units.size()));
+    at[events_.size()] = std::uint32_t(written);
+    units.resize(written);
 
     // Line sets of one measure, or two where they are short; a set whose pitch line would hold no symbol
     // that makes a line a pitch line (only ○, ヰ, 大, ＃...) goes with the set before it, or the one after.
     std::vector<std::pair<std::size_t, std::size_t>> sets; // first measure, measures
+    sets.reserve(measures.size());
     for (std::size_t m = 0; m < measures.size();) {
         const std::size_t count =
             m + 1 < measures.size() && measures[m].units + measures[m + 1].units + 2 <= MaxUnitsPerSet ? 2
@@ -717,13 +872,14 @@ void Importer::SpellAndLayOut() {
     static constexpr char Hex[] = "0123456789ABCDEF";
     for (const auto& [m, count] : sets) {
         const std::size_t setUnits = at[measures[m + count - 1].last] - at[measures[m].first] + count;
-        std::string timbre, pitch, duration;
-        timbre.reserve(2 * setUnits);
-        pitch.reserve(2 * setUnits);
-        duration.reserve(2 * setUnits);
-        const auto put = [](std::string& line, Unit unit) {
-            line += char(unit >> 8);
-            line += char(unit & 0xFF);
+        // Written through cursors into lines of their full length, cut to what was written.
+        std::string timbre(2 * setUnits, ' '), pitch(2 * setUnits, ' '), duration(2 * setUnits, ' ');
+        char* timbreAt = timbre.data();
+        char* pitchAt = pitch.data();
+        char* durationAt = duration.data();
+        const auto put = [](char*& at, Unit unit) {
+            *at++ = char(unit >> 8);
+            *at++ = char(unit & 0xFF);
         };
         const std::int32_t pitchLine = std::int32_t(lines.size()) + 2;
         std::int32_t column = 1;
@@ -732,32 +888,34 @@ void Importer::SpellAndLayOut() {
             for (std::size_t i = measure.first; i < measure.last; ++i) {
                 Event& ev = events_[i];
                 for (std::size_t u = at[i]; u < at[i + 1]; ++u) {
-                    put(pitch, units[u]);
+                    put(pitchAt, units[u]);
                     if (u + 1 < at[i + 1]) {
-                        timbre += "  ";
-                        put(duration, symbol::Space);
+                        timbreAt += 2;
+                        put(durationAt, symbol::Space);
                         ++column;
                         continue;
                     }
                     if (ev.program >= 0) {
-                        timbre += Hex[(ev.program >> 4) & 0xF];
-                        timbre += Hex[ev.program & 0xF];
-                    } else {
-                        timbre += "  ";
+                        timbreAt[0] = Hex[(ev.program >> 4) & 0xF];
+                        timbreAt[1] = Hex[ev.program & 0xF];
                     }
+                    timbreAt += 2;
                     const std::int32_t ticks = ev.tupletN == 0             ? ev.ticks
                                                : ev.slot == ev.tupletN / 2 ? ev.tupletN
                                                                            : ev.base;
-                    put(duration, DurationUnitOf(ticks));
+                    put(durationAt, DurationUnitOf(ticks));
                     ev.line = pitchLine;
                     ev.column = column++;
                 }
             }
-            put(pitch, symbol::BarLine);
-            put(duration, symbol::BarLine);
-            timbre += "  ";
+            put(pitchAt, symbol::BarLine);
+            put(durationAt, symbol::BarLine);
+            timbreAt += 2;
             ++column;
         }
+        timbre.resize(std::size_t(timbreAt - timbre.data()));
+        pitch.resize(std::size_t(pitchAt - pitch.data()));
+        duration.resize(std::size_t(durationAt - duration.data()));
         while (!timbre.empty() && timbre.back() == ' ')
             timbre.pop_back();
         lines.push_back(std::move(timbre));

@@ -3,10 +3,13 @@
 #include "failure.h"
 #include "file_io.h"
 #include "import_module.h"
+#include "module_loader.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
 #include <memory>
+#include <string>
+#include <vector>
 
 #ifndef NAGISORA_IMPORT_MODULE_DIR
 #error "NAGISORA_IMPORT_MODULE_DIR: the module's install folder relative to the program's folder"
@@ -26,24 +29,20 @@ using Buffer = std::unique_ptr<char, Freed>;
 // The module beside the program, in the install's library folder, or, for a program of the build tree (the
 // window or a test), where the build writes it. Loaded once and kept for the rest of the run.
 void* Module() {
-    static void* const handle = [] {
-        const std::string programDir = ExecutableDir();
-        std::vector<std::string> candidates{programDir + ImportModuleFileName,
-                                            programDir + NAGISORA_IMPORT_MODULE_DIR "/" +
-                                                ImportModuleFileName};
+    static const ModuleHandle handle = [] {
+        std::vector<std::string> candidates =
+            ModuleCandidates(ImportModuleFileName, NAGISORA_IMPORT_MODULE_DIR);
         const std::string buildDir = NAGISORA_BUILD_DIR "/";
-        if (programDir.starts_with(buildDir))
+        if (ExecutableDir().starts_with(buildDir))
             candidates.push_back(buildDir + "src/cli/" + ImportModuleFileName);
         std::string errors;
-        for (const std::string& candidate : candidates) {
-            if (void* loaded = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
-                return loaded;
-            if (const char* error = ::dlerror()) errors += (errors.empty() ? "" : "; ") + std::string(error);
-        }
-        throw Failure::System(0, "読込のモジュール " + std::string(ImportModuleFileName) +
-                                     " を読み込めません (" + errors + ")");
+        ModuleHandle loaded = OpenModule(candidates, errors);
+        if (!loaded)
+            throw Failure::System(0, "読込のモジュール " + std::string(ImportModuleFileName) +
+                                         " を読み込めません (" + errors + ")");
+        return loaded;
     }();
-    return handle;
+    return handle.get();
 }
 
 template <class Entry>

@@ -153,14 +153,20 @@ std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackI
         // A channel message, most of any track, is read straight into the events.
         const unsigned char next =
             track.AtEnd() ? 0 : static_cast<unsigned char>(body[body.size() - track.Remaining()]);
+        // Its fields are written one by one where the event stays: an event put together elsewhere and
+        // copied in is read back through the narrow stores of its bytes, which stalls on every event.
         if (next < 0xF0 && (next >= 0x80 || runningStatus != 0)) {
             track.Skip(1);
             if (next >= 0x80) runningStatus = next;
-            const std::optional<MidiChannelEvent> channel = ChannelEvent(
-                track, runningStatus, next < 0x80 ? std::optional<std::uint8_t>(next) : std::nullopt);
-            if (!channel) return std::nullopt;
-            MidiChannelEvent& added = file.events.emplace_back(*channel);
+            const std::optional<unsigned char> first = next < 0x80 ? next : track.Byte();
+            const std::optional<unsigned char> second =
+                ChannelDataBytes(runningStatus) == 2 ? track.Byte() : std::optional<unsigned char>(0);
+            if (!first || !second) return std::nullopt;
+            MidiChannelEvent& added = file.events.emplace_back();
             added.tick = ticks;
+            added.status = runningStatus;
+            added.data1 = *first;
+            added.data2 = *second;
             added.track = static_cast<std::uint8_t>(trackIndex);
             continue;
         }
@@ -193,31 +199,28 @@ void SortByTick(std::vector<Event>& events) {
                      [](const Event& a, const Event& b) { return a.tick < b.tick; });
 }
 
-} // namespace
-
-std::optional<MidiFile> ReadMidiFile(std::string_view bytes) {
+// The file into an empty MidiFile; false when it cannot be read.
+bool ReadMidiFileInto(std::string_view bytes, MidiFile& file) {
     ByteReader reader(bytes);
     const std::optional<std::string_view> header = reader.Take(HeaderBytes);
-    if (!header || header->substr(0, 4) != "MThd" || BigEndian(header->substr(4, 4)) != 6)
-        return std::nullopt;
+    if (!header || header->substr(0, 4) != "MThd" || BigEndian(header->substr(4, 4)) != 6) return false;
 
-    MidiFile file;
     MidiFileFacts& facts = file.facts;
     facts.format = static_cast<std::int32_t>(BigEndian(header->substr(8, 2)));
     const auto declaredTracks = static_cast<std::int32_t>(BigEndian(header->substr(10, 2)));
     const unsigned char divisionHigh = static_cast<unsigned char>((*header)[12]);
     facts.division = static_cast<std::int32_t>(BigEndian(header->substr(12, 2)));
-    if (facts.format > 2 || (divisionHigh & 0x80) != 0 || facts.division == 0) return std::nullopt;
-    if (declaredTracks > MaxMidiTracks) return std::nullopt;
+    if (facts.format > 2 || (divisionHigh & 0x80) != 0 || facts.division == 0) return false;
+    if (declaredTracks > MaxMidiTracks) return false;
 
     while (facts.trackCount < declaredTracks) {
         const std::optional<std::string_view> head = reader.Take(ChunkHeadBytes);
-        if (!head || !IsAscii(head->substr(0, 4))) return std::nullopt;
+        if (!head || !IsAscii(head->substr(0, 4))) return false;
         const std::optional<std::string_view> body = reader.Take(BigEndian(head->substr(4, 4)));
-        if (!body) return std::nullopt;
+        if (!body) return false;
         if (head->substr(0, 4) != "MTrk") continue; // a chunk of another kind is passed over
         const std::optional<std::int64_t> ticks = ReadTrack(*body, facts.trackCount, file);
-        if (!ticks) return std::nullopt;
+        if (!ticks) return false;
         facts.totalTicks = std::max(facts.totalTicks, *ticks);
         ++facts.trackCount;
     }
@@ -226,7 +229,30 @@ std::optional<MidiFile> ReadMidiFile(std::string_view bytes) {
         SortByTick(file.tempos);
         SortByTick(file.metas);
     }
+    return true;
+}
+
+} // namespace
+
+std::optional<MidiFile> ReadMidiFile(std::string_view bytes) {
+    MidiFile file;
+    if (!ReadMidiFile(bytes, file)) return std::nullopt;
     return file;
+}
+
+bool ReadMidiFile(std::string_view bytes, MidiFile& file) {
+    file.facts = {};
+    file.events.clear();
+    file.tempos.clear();
+    file.metas.clear();
+    if (!ReadMidiFileInto(bytes, file)) {
+        file.facts = {};
+        file.events.clear();
+        file.tempos.clear();
+        file.metas.clear();
+        return false;
+    }
+    return true;
 }
 
 std::optional<MidiFileFacts> ReadMidiFileFacts(std::string_view bytes) {

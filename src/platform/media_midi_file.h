@@ -66,6 +66,10 @@ inline constexpr std::uint32_t DefaultMicrosecondsPerQuarter = 500000;
 // ignored, as the sequencer ignores them.
 std::optional<MidiFile> ReadMidiFile(std::string_view bytes);
 
+// As ReadMidiFile, into a file whose lists are emptied first and keep their room: a reader of many files
+// allocates once. False, with the file emptied, when the sequencer could not read it.
+bool ReadMidiFile(std::string_view bytes, MidiFile& file);
+
 // The facts of ReadMidiFile alone.
 std::optional<MidiFileFacts> ReadMidiFileFacts(std::string_view bytes);
 

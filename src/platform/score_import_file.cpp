@@ -56,11 +56,38 @@ bool IsOwnImage(const MidiFile& file) {
     return first.tick == 0 && first.Kind() == 0xC0 && FirstNoteEventTick(file) == LeadInTicks;
 }
 
+// The thread's MIDI file, read into from one import to the next so that its events' room is allocated once
+// (see the working lists of ImportScore); let go after a file of more than KeptEvents.
+class KeptMidiFile {
+  public:
+    static constexpr std::size_t KeptEvents = std::size_t{1} << 16;
+
+    KeptMidiFile() : file_(kept) {}
+    ~KeptMidiFile() {
+        if (file_.events.capacity() > KeptEvents)
+            file_ = MidiFile{};
+        else
+            file_.metas.clear();
+    }
+    KeptMidiFile(const KeptMidiFile&) = delete;
+    KeptMidiFile& operator=(const KeptMidiFile&) = delete;
+
+    MidiFile& File() { return file_; }
+
+  private:
+    static thread_local MidiFile kept;
+    MidiFile& file_;
+};
+
+thread_local MidiFile KeptMidiFile::kept;
+
 } // namespace
 
 ImportRead ReadMidiSource(std::string_view bytes) {
-    const std::optional<MidiFile> file = ReadMidiFile(bytes);
-    if (!file) return {std::nullopt, "MIDI ファイルとして読めません（途中で切れているか、壊れています）"};
+    KeptMidiFile kept;
+    if (!ReadMidiFile(bytes, kept.File()))
+        return {std::nullopt, "MIDI ファイルとして読めません（途中で切れているか、壊れています）"};
+    const MidiFile* const file = &kept.File();
     const bool own = IsOwnImage(*file);
     const std::int64_t division = file->facts.division;
     const std::int64_t offset = own ? LeadInTicks : 0;
@@ -111,7 +138,8 @@ ImportRead ReadMidiSource(std::string_view bytes) {
     // each instrument of a part on a channel of its own, all in the part's track); a file of one track has
     // one a channel.
     const bool byTrack = file->facts.trackCount > 1;
-    std::map<std::int32_t, std::int32_t> partOf;
+    std::array<std::int32_t, 2 * MaxMidiTracks> partOf; // by track and drums, or by channel; -1: none yet
+    partOf.fill(-1);
     struct Playing {
         std::int32_t channel = -1; // the channel of the part's last note
         std::int32_t program = -1; // the program it sounds with
@@ -133,8 +161,10 @@ ImportRead ReadMidiSource(std::string_view bytes) {
         if (!e.IsNote()) continue;
         lastNoteEvent = std::max(lastNoteEvent, at);
         const std::int32_t partKey = byTrack ? e.track * 2 + (channel == DrumChannel) : channel;
-        const auto [placed, added] = partOf.try_emplace(partKey, std::int32_t(source.parts.size()));
-        const std::int32_t part = placed->second;
+        std::int32_t& placed = partOf[std::size_t(partKey)];
+        const bool added = placed < 0;
+        if (added) placed = std::int32_t(source.parts.size());
+        const std::int32_t part = placed;
         if (added) {
             ImportPart p;
             p.name = byTrack ? "トラック " + std::to_string(e.track + 1)
@@ -167,24 +197,25 @@ ImportRead ReadMidiSource(std::string_view bytes) {
         }
         if (source.notes.size() >= MaxImportNotes || source.marks.size() >= MaxImportNotes)
             return {std::nullopt, "音符が多すぎます（" + std::to_string(MaxImportNotes) + " 個まで）"};
-        ImportNote note;
+        std::int32_t noteProgram = std::exchange(pendingProgram[std::size_t(channel)], -1);
+        // A note on another channel of its part than the note before sounds with that channel's program.
+        Playing& play = playing[std::size_t(part)];
+        if (noteProgram < 0 && play.channel >= 0 && play.channel != channel &&
+            program[std::size_t(channel)] != play.program)
+            noteProgram = program[std::size_t(channel)];
+        play.program = noteProgram >= 0 ? noteProgram : play.program >= 0 ? play.program : p.program;
+        play.channel = channel;
+        open.push_back(Sounding{source.notes.size(), e.data1});
+        // Written field by field where it stays (see ReadMidiFile).
+        ImportNote& note = source.notes.emplace_back();
         note.start = at;
         note.key = e.data1;
         note.part = part;
-        note.program = std::exchange(pendingProgram[std::size_t(channel)], -1);
-        // A note on another channel of its part than the note before sounds with that channel's program.
-        Playing& play = playing[std::size_t(part)];
-        if (note.program < 0 && play.channel >= 0 && play.channel != channel &&
-            program[std::size_t(channel)] != play.program)
-            note.program = program[std::size_t(channel)];
-        play.program = note.program >= 0 ? note.program : play.program >= 0 ? play.program : p.program;
-        play.channel = channel;
+        note.program = noteProgram;
         note.spelling = !IsBlackKey(note.key) ? Spelling::None
                         : fifths < 0          ? Spelling::Flat
                         : fifths > 0          ? Spelling::Sharp
                                               : Spelling::None;
-        open.push_back(Sounding{source.notes.size(), note.key});
-        source.notes.push_back(note);
     }
     for (std::size_t c = 0; c < sounding.size(); ++c)
         for (const Sounding& s : sounding[c])

@@ -37,8 +37,14 @@ TEST(ReadMidiFile, EventsAndTheirTimes) {
     const std::string slow = std::string("\x00\xFF\x51\x03\x0F\x42\x40", 7); // 1,000,000 µs a quarter
     const std::string first = std::string("\x00\x90\x3C\x64\x60\x80\x3C\x40", 8) + EndOfTrackEvent;
     const std::string second = std::string("\x30\xC1\x05", 3) + slow + EndOfTrackEvent;
-    const std::optional<MidiFile> file = ReadMidiFile(Header(1, 2, 96) + Track(first) + Track(second));
+    const std::string bytes = Header(1, 2, 96) + Track(first) + Track(second);
+    const std::optional<MidiFile> file = ReadMidiFile(bytes);
     ASSERT_TRUE(file);
+    // Read again into the same file: its lists are emptied, not added to.
+    MidiFile reused = *file;
+    ASSERT_TRUE(ReadMidiFile(bytes, reused));
+    EXPECT_EQ(reused.events.size(), file->events.size());
+    EXPECT_EQ(reused.facts.totalTicks, file->facts.totalTicks);
     std::vector<std::pair<std::int64_t, int>> order;
     for (const MidiChannelEvent& e : file->events)
         order.emplace_back(e.tick, e.status);
@@ -124,9 +130,16 @@ TEST(ReadMidiFileFacts, UnreadableFiles) {
         {"tempo of the wrong length", Header(0, 1, 96) + Track(std::string("\x00\xFF\x51\x02\x07\xA1", 6))},
         {"chunk name not ASCII", Header(0, 1, 96) + "\xFFTrk" + Big32(0)},
     };
+    // A file read into one that held another is refused as a fresh one, and left with no event.
+    const std::string notes = Header(0, 1, 96) + Track(std::string("\x00\x90\x3C\x64\x60\x80\x3C\x40", 8));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_FALSE(ReadMidiFileFacts(c.bytes));
+        MidiFile reused;
+        ASSERT_TRUE(ReadMidiFile(notes, reused));
+        EXPECT_FALSE(ReadMidiFile(c.bytes, reused));
+        EXPECT_TRUE(reused.events.empty());
+        EXPECT_EQ(reused.facts.trackCount, 0);
     }
 }
 
