@@ -8,6 +8,7 @@
 //       the scores that have a finding without a mistake); unfound: only those not found, errors: only those
 //       that change nothing and still give an error
 
+#include "cp932.h"
 #include "score_mutations.h"
 
 #include <cstdio>
