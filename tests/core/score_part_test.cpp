@@ -1,94 +1,11 @@
-#include "media_midi_file.h"
 #include "score_file_lines.h"
 #include "score_part.h"
 #include "score_text.h"
 
 #include <gtest/gtest.h>
-#include <map>
-#include <tuple>
 
 namespace nagisora {
 namespace {
-
-using test::ScoreLines;
-
-// A note as a listener hears it: when it sounds from and to (ticks of the image), its key and the program
-// in force when it began.
-struct HeardNote {
-    std::int64_t from = 0;
-    std::int64_t to = 0;
-    int key = 0;
-    int program = 0;
-    bool operator==(const HeardNote&) const = default;
-};
-
-void PrintTo(const HeardNote& n, std::ostream* os) {
-    *os << "{" << n.from << "-" << n.to << " key " << n.key << " program " << n.program << "}";
-}
-
-// The notes of an image as the program's own MIDI reader gives them, from tick `from` on, counted from there.
-std::vector<HeardNote> NotesHeard(std::string_view image, std::int64_t from, std::int64_t until) {
-    const std::optional<MidiFile> file = ReadMidiFile(image);
-    EXPECT_TRUE(file);
-    std::vector<HeardNote> notes;
-    std::map<int, HeardNote> sounding;
-    int program = 0;
-    for (const MidiChannelEvent& e : file ? file->events : std::vector<MidiChannelEvent>{}) {
-        if (e.Kind() == 0xC0) program = e.data1;
-        if (!e.IsNote() || e.data1 > 127) continue;
-        if (e.Kind() == 0x90 && e.data2 > 0) {
-            sounding[e.data1] = HeardNote{e.tick, 0, e.data1, program};
-        } else if (const auto on = sounding.find(e.data1); on != sounding.end()) {
-            HeardNote note = on->second;
-            sounding.erase(on);
-            note.from = std::max(note.from, from) - from;
-            note.to = std::min(e.tick, until) - from;
-            if (note.to > note.from) notes.push_back(note);
-        }
-    }
-    return notes;
-}
-
-constexpr std::int64_t LeadIn = midi::LeadInDelta;
-
-// The notes played from note k to note j equal the whole piece's notes heard in that stretch of time: keys,
-// times from the start point and the program in force. Every range of each score is tried.
-TEST(PartOfScore, SoundsAsTheWholePieceInItsStretch) {
-    const std::string startFile = test::ReadExample("start-score.txt");
-    const std::vector<std::string_view> startLines = SplitScoreFileLines(startFile);
-    const ScoreLines start(std::vector<std::string>(startLines.begin(), startLines.end()));
-    const ScoreLines holds = {"  10        20  30  40", "ーロ　ー○ーツーー｜ハ", "－＋－＋－＋＝＝５＝＝－"};
-    ConversionSettings instrument77;
-    instrument77.useScoreTimbres = false;
-    instrument77.instrument = 77;
-    ConversionSettings transposed;
-    transposed.transpose = -5;
-    const struct {
-        const char* name;
-        const ScoreLines& lines;
-        ConversionSettings settings;
-    } cases[] = {
-        {"start score", start, {}},
-        {"start score, instrument alone", start, instrument77},
-        {"holds and rests", holds, transposed},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Conversion whole = ConvertScore(c.lines, c.settings);
-        const std::span<const TOnpu> events = whole.Events();
-        ASSERT_GT(events.size(), 5u);
-        const std::vector<std::int64_t> starts = EventStarts(events);
-        for (std::size_t k = 0; k < events.size(); ++k)
-            for (std::size_t j = k + 1; j <= events.size(); ++j) {
-                const ScorePart part = PartOfScore(events, {k, j}, c.settings);
-                ASSERT_EQ(part.startTick, starts[k]);
-                const std::int64_t length = starts[j] - starts[k];
-                EXPECT_EQ(NotesHeard(MidiImageOf(part.events, part.settings), LeadIn, LeadIn + length),
-                          NotesHeard(whole.midiData, LeadIn + starts[k], LeadIn + starts[j]))
-                    << "events " << k << " to " << j;
-            }
-    }
-}
 
 // The caret and the selection in each kind of line give the events the reader makes there.
 TEST(EventsOfText, CaretAndSelectionFindTheirNotes) {

@@ -1,20 +1,53 @@
 #pragma once
 
-// Score lines for the tests, written as UTF-8 in the test source and turned into code page 932 bytes.
+// Score lines for the tests, written as UTF-8 in the test source and turned into code page 932 bytes by the
+// C library's iconv, so that the core's tests need nothing of the platform layer.
 
-#include "cp932.h"
 #include "test_files.h"
 
+#include <cerrno>
+#include <iconv.h>
 #include <initializer_list>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace nagisora::test {
 
+// Text from one encoding to another; a character the other lacks becomes "?", as the window's encoding makes
+// it.
+inline std::string Recode(std::string_view text, const char* from, const char* to) {
+    const bool fromUtf8 = std::string_view(from) == "UTF-8";
+    const iconv_t codec = iconv_open(to, from);
+    if (codec == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error("iconv cannot convert the test's text");
+    std::string bytes(text.size() * 3 + 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* out = bytes.data();
+    std::size_t outLeft = bytes.size();
+    while (inLeft > 0 && iconv(codec, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1)) {
+        if (errno != EILSEQ && errno != EINVAL) break;
+        *out++ = '?';
+        --outLeft;
+        do { // past the character: its first byte, and the rest of a UTF-8 sequence
+            ++in;
+            --inLeft;
+        } while (fromUtf8 && inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
+    }
+    iconv_close(codec);
+    bytes.resize(bytes.size() - outLeft);
+    return bytes;
+}
+
 inline std::string Sjis(std::string_view utf8) {
-    return EncodeCp932(utf8).bytes;
+    return Recode(utf8, "UTF-8", "CP932");
+}
+
+inline std::string Utf8(std::string_view sjis) {
+    return Recode(sjis, "CP932", "UTF-8");
 }
 
 class ScoreLines {

@@ -31,7 +31,7 @@ std::string Describe(const VerticalCell& cell) {
     default:
         break;
     }
-    text += DecodeCp932(cell.marks.View()) + DecodeCp932(cell.glyph.View()) + std::string(cell.lines, '|');
+    text += test::Utf8(cell.marks.View()) + test::Utf8(cell.glyph.View()) + std::string(cell.lines, '|');
     if (cell.tickMark) text += "t";
     if (cell.small) text += "s";
     return text;
@@ -122,7 +122,7 @@ TEST(LayOutVertical, StartScoreGolden) {
     const std::string file = test::ReadExample("start-score.txt");
     const std::vector<std::string_view> lines = SplitScoreFileLines(file);
     const VerticalScore score = LayOutVertical(MapScore(lines), FirstCommentText(lines));
-    EXPECT_EQ(DecodeCp932(score.title), "「音色行」「音高行」「音長行」がセットになっている例");
+    EXPECT_EQ(test::Utf8(score.title), "「音色行」「音高行」「音長行」がセットになっている例");
     EXPECT_EQ(score.pages, 1);
     EXPECT_EQ(Describe(score),
               test::ReadBytes(std::string(NAGISORA_TESTS_DIR) + "/vertical_start_score.txt"));

@@ -1,0 +1,3 @@
+#pragma once
+
+// The score session that features take instead of the main window.
