@@ -530,6 +530,31 @@ struct GroupFit {
     std::size_t next = 0;
 };
 
+// Which ticks from a group's start lie within the tolerance of one of its slots' ends, up to its span and the
+// tolerance: one bit a tick, [tolerance][size][base], so that a boundary is tried against all slots at once.
+using NearSlotTable = std::array<std::array<std::array<std::vector<std::uint64_t>, 5>, 3>, Tolerance + 1>;
+
+const NearSlotTable& NearSlots() {
+    static const NearSlotTable table = [] {
+        NearSlotTable t;
+        const SlotTable& slots = Slots();
+        for (std::int64_t tolerance = 0; tolerance <= Tolerance; ++tolerance)
+            for (std::size_t n = 0; n < TupletSizes.size(); ++n)
+                for (std::size_t b = 0; b < UnitTicks.size(); ++b) {
+                    const std::array<std::int64_t, 7>& ends = slots[n][b];
+                    const std::int64_t last = ends[std::size_t(TupletSizes[n] - 1)] + tolerance;
+                    std::vector<std::uint64_t>& bits = t[std::size_t(tolerance)][n][b];
+                    bits.assign(std::size_t(last / 64 + 1), 0);
+                    for (std::int64_t at = 0; at <= last; ++at)
+                        if (std::any_of(ends.begin(), ends.begin() + TupletSizes[n],
+                                        [&](std::int64_t e) { return std::abs(at - e) <= tolerance; }))
+                            bits[std::size_t(at / 64)] |= std::uint64_t{1} << (at % 64);
+                }
+        return t;
+    }();
+    return table;
+}
+
 std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size_t i, std::size_t n,
                                  std::size_t b, std::int64_t start, std::int64_t tolerance,
                                  std::int64_t limit) {
@@ -538,10 +563,13 @@ std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size
     const std::int64_t span = slotEnds[std::size_t(size - 1)];
     if (start + span > limit + tolerance || start + span < raw[i] - tolerance) return std::nullopt;
     GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds, start + span}, span, 0, i};
-    for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held)
-        if (std::none_of(slotEnds.begin(), slotEnds.begin() + size,
-                         [&](std::int64_t e) { return std::abs(raw[fit.next] - (start + e)) <= tolerance; }))
-            return std::nullopt;
+    const std::uint64_t* const near = NearSlots()[std::size_t(tolerance)][n][b].data();
+    for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held) {
+        // The boundaries from raw[i] lie at or after the start (the start lies a slot's end before raw[i])
+        // and by the loop's test within the span and the tolerance.
+        const std::int64_t at = raw[fit.next] - start;
+        if (at < 0 || (near[std::size_t(at / 64)] >> (at % 64) & 1) == 0) return std::nullopt;
+    }
     if (fit.held == 0) return std::nullopt;
     return fit;
 }
