@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <span>
@@ -130,6 +131,38 @@ std::optional<Spelled> Spell(std::size_t row, std::int32_t key, Spelling spellin
         }
     }
     return best;
+}
+
+// A spelling of Spell kept for the next notes and imports: its units, how many, and the row they lead to.
+struct KnownSpelling {
+    std::array<Unit, 3> units{};
+    std::uint8_t count = 0;
+    bool known = false;
+    std::uint16_t nextRow = 0;
+};
+
+// Spell of the row, key and spelling, found once by the thread and then looked up, by state, then key and
+// spelling: a score meets few of the states, and a state's table is made when first met.
+const KnownSpelling& SpellingOf(std::size_t row, std::int32_t key, Spelling spelling) {
+    using OfState = std::array<KnownSpelling, 128 * 3>;
+    thread_local std::array<std::unique_ptr<OfState>, walk::State::Count> known;
+    thread_local KnownSpelling outside; // of a key outside the MIDI keys: spelled each time
+    const bool midiKey = key >= 0 && key < 128;
+    std::unique_ptr<OfState>& ofState = known[row / detail::SymbolIdCount];
+    if (midiKey && !ofState) ofState = std::make_unique<OfState>();
+    KnownSpelling& s = midiKey ? (*ofState)[std::size_t(key) * 3 + std::size_t(spelling)] : outside;
+    if (!midiKey) s = KnownSpelling{};
+    if (!s.known) {
+        const std::optional<Spelled> found = Spell(row, key, spelling);
+        s.known = true;
+        s.nextRow = std::uint16_t(row);
+        if (found) {
+            s.units = found->units;
+            s.count = std::uint8_t(found->count);
+            s.nextRow = std::uint16_t(found->nextRow);
+        }
+    }
+    return s;
 }
 
 // Whether some spelling reaches the key from the start of a score (a mark makes every register reachable).
@@ -835,27 +868,18 @@ void Importer::SpellAndLayOut() {
     at.resize(events_.size() + 1);
     std::size_t written = 0;
     std::size_t row = walk::StartRow;
-    // The spellings met so far, by state, then key and spelling: an index into spellings, from 1. A score
-    // meets few of the states.
-    using Known = std::array<std::uint16_t, 128 * 3>;
-    std::array<std::unique_ptr<Known>, walk::State::Count> known;
-    std::vector<std::optional<Spelled>> spellings;
     for (std::size_t i = 0; i < events_.size(); ++i) {
         const Event& ev = events_[i];
         if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, 0});
         at[i] = std::uint32_t(written);
         if (ev.kind == Kind::Note) {
-            std::unique_ptr<Known>& ofState = known[row / detail::SymbolIdCount];
-            if (!ofState) ofState = std::make_unique<Known>();
-            std::uint16_t& index = (*ofState)[std::size_t(ev.key) * 3 + std::size_t(ev.spelling)];
-            if (index == 0) {
-                spellings.push_back(Spell(row, ev.key, ev.spelling));
-                index = std::uint16_t(spellings.size());
-            }
-            const std::optional<Spelled>& s = spellings[index - 1];
-            std::copy(s->units.begin(), s->units.end(), units.begin() + std::ptrdiff_t(written));
-            written += s->count;
-            row = s->nextRow;
+            const KnownSpelling& s = SpellingOf(row, ev.key, ev.spelling);
+            // Unit by unit: a copy of the three as one piece is a call of memmove for six bytes.
+            units[written] = s.units[0];
+            units[written + 1] = s.units[1];
+            units[written + 2] = s.units[2];
+            written += s.count;
+            row = s.nextRow;
         } else {
             const Unit symbol = ev.kind == Kind::Hold ? symbol::Hold : symbol::Rest;
             units[written++] = symbol;
@@ -905,9 +929,11 @@ void Importer::SpellAndLayOut() {
         char* timbreAt = timbre.data();
         char* pitchAt = pitch.data();
         char* durationAt = duration.data();
+        // A unit's two bytes, lead byte first, as one store.
         const auto put = [](char*& at, Unit unit) {
-            *at++ = char(unit >> 8);
-            *at++ = char(unit & 0xFF);
+            const std::array<char, 2> bytes{char(unit >> 8), char(unit & 0xFF)};
+            std::memcpy(at, bytes.data(), 2);
+            at += 2;
         };
         const std::int32_t pitchLine = std::int32_t(lines.size()) + 2;
         std::int32_t column = 1;

@@ -180,12 +180,14 @@ ImportRead ReadMidiSource(std::string_view bytes) {
             continue;
         }
         const bool off = e.Kind() == 0x80 || e.data2 == 0;
-        const auto same =
-            std::find_if(open.begin(), open.end(), [&](const Sounding& s) { return s.key == e.data1; });
-        if (same != open.end()) { // a note-off, or a note struck again: the sounding one ends
-            ImportNote& n = source.notes[same->note];
+        // The channel's sounding note of the key; a channel sounds one note or a few at a time.
+        std::size_t same = 0;
+        while (same < open.size() && open[same].key != e.data1)
+            ++same;
+        if (same < open.size()) { // a note-off, or a note struck again: the sounding one ends
+            ImportNote& n = source.notes[open[same].note];
             n.length = at - n.start;
-            open.erase(same);
+            open.erase(open.begin() + std::ptrdiff_t(same));
         } else if (off && open.empty()) { // a note-off in silence: the program's own images begin a rest so
             source.marks.push_back(ImportMark{at, part, MarkKind::Rest});
         }
