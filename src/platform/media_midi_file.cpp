@@ -164,10 +164,8 @@ std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackI
             // A track that ends after a delta time: under a running status of one data byte it ends with a
             // message of the data byte 0, as this reader has always read it; otherwise the event is cut off.
             if (runningStatus == 0 || ChannelDataBytes(runningStatus) == 2) return std::nullopt;
-            MidiChannelEvent& added = file.events.emplace_back();
-            added.tick = ticks;
-            added.status = runningStatus;
-            added.track = static_cast<std::uint8_t>(trackIndex);
+            file.events.push_back(
+                MidiChannelEvent{ticks, runningStatus, 0, 0, static_cast<std::uint8_t>(trackIndex)});
             break;
         }
         // A channel message, most of any track, is read straight into the events.
