@@ -311,10 +311,12 @@ class Importer {
     void PlaceFindings();
 
     // The cut of a raw boundary, found onward from a cursor, for boundaries asked for in rising order.
-    std::int64_t SnapOnward(std::size_t& cursor, std::int64_t raw) const {
-        while (cursor + 1 < snapped_.size() && snapped_[cursor + 1].first <= raw)
+    // The list is given as a span, whose size stays in a register while events are written.
+    static std::int64_t SnapOnward(std::span<const std::pair<std::int64_t, std::int64_t>> snapped,
+                                   std::size_t& cursor, std::int64_t raw) {
+        while (cursor + 1 < snapped.size() && snapped[cursor + 1].first <= raw)
             ++cursor;
-        return cursor < snapped_.size() && snapped_[cursor].first <= raw ? snapped_[cursor].second : 0;
+        return cursor < snapped.size() && snapped[cursor].first <= raw ? snapped[cursor].second : 0;
     }
     std::int64_t Snap(std::int64_t raw) const {
         const auto at = std::lower_bound(snapped_.begin(), snapped_.end(), std::pair{raw, std::int64_t{0}});
@@ -741,11 +743,15 @@ void Importer::BuildTimeline() {
 void Importer::BuildEvents() {
     // The melody snapped to the cuts in place: nothing asks for its raw times after this.
     // Each note ends by the next one's start: one cursor finds the starts and ends in turn.
+    // The lists are read through spans: the events' narrow stores could alias the lists' own fields, which
+    // would then be loaded again at every event.
+    const std::span<const std::pair<std::int64_t, std::int64_t>> snapped(snapped_);
+    const std::span<MelodyNote> melody(melody_);
     std::size_t kept = 0;
     std::size_t cursor = 0;
-    for (const MelodyNote& n : melody_) {
-        const std::int64_t start = SnapOnward(cursor, n.start);
-        const std::int64_t end = SnapOnward(cursor, n.end);
+    for (const MelodyNote& n : melody) {
+        const std::int64_t start = SnapOnward(snapped, cursor, n.start);
+        const std::int64_t end = SnapOnward(snapped, cursor, n.end);
         if (start != n.start || end != n.end) {
             if (end <= start) {
                 Find(ImportIssue::TooShort, n.start,
@@ -757,15 +763,17 @@ void Importer::BuildEvents() {
                  Format("長さを記譜の単位に丸めました（始まり %+lld、終わり %+lld ティック、4 分音符 = 120）",
                         static_cast<long long>(start - n.start), static_cast<long long>(end - n.end)));
         }
-        MelodyNote& snapped = melody_[kept++]; // n itself or one before it
-        snapped.key = n.key;
-        snapped.program = n.program;
-        snapped.spelling = n.spelling;
-        snapped.start = start;
-        snapped.end = end;
+        MelodyNote& to = melody[kept++]; // n itself or one before it
+        to.key = n.key;
+        to.program = n.program;
+        to.spelling = n.spelling;
+        to.start = start;
+        to.end = end;
     }
     melody_.resize(kept);
-    const std::vector<MelodyNote>& notes = melody_;
+    const std::span<const MelodyNote> notes(melody_);
+    const std::span<const std::int64_t> cuts(cuts_);
+    const std::span<const Group> groups(groups_);
     std::vector<std::int64_t> holds;
     for (const ImportMark& m : source_.marks)
         if (m.part == part_ && m.kind == MarkKind::Hold) holds.push_back(Snap(m.tick));
@@ -787,10 +795,10 @@ void Importer::BuildEvents() {
     std::size_t note = 0;
     std::size_t group = 0;
     std::size_t hold = 0; // the cuts rise: the holds are passed over once
-    events_.reserve(cuts_.size() + cuts_.size() / 2);
-    for (std::size_t c = 0; c + 1 < cuts_.size(); ++c) {
-        const std::int64_t a = cuts_[c];
-        const std::int64_t b = cuts_[c + 1];
+    events_.reserve(cuts.size() + cuts.size() / 2);
+    for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
+        const std::int64_t a = cuts[c];
+        const std::int64_t b = cuts[c + 1];
         while (note < notes.size() && notes[note].end <= a)
             ++note;
         Kind kind = Kind::Rest;
@@ -808,10 +816,10 @@ void Importer::BuildEvents() {
                 ++hold;
             kind = hold < holds.size() && holds[hold] == a ? Kind::Hold : Kind::Rest;
         }
-        while (group < groups_.size() && GroupEnd(groups_[group]) <= a)
+        while (group < groups.size() && GroupEnd(groups[group]) <= a)
             ++group;
-        if (group < groups_.size() && groups_[group].start <= a) {
-            const Group& g = groups_[group];
+        if (group < groups.size() && groups[group].start <= a) {
+            const Group& g = groups[group];
             const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
             Event& e = add(a, b - a, kind, key, program, spelling);
             e.tupletN = std::int8_t(g.n);
@@ -921,6 +929,12 @@ void Importer::SpellAndLayOut() {
 
     std::vector<std::string>& lines = result_.lines;
     lines.reserve(lines.size() + 3 * sets.size());
+    // The lists through spans: the lines' bytes could alias the lists' own fields, which would then be loaded
+    // again at every unit.
+    const std::span<const Measure> measureList(measures);
+    const std::span<const std::uint32_t> unitStarts(at);
+    const std::span<const Unit> unitList(units);
+    const std::span<Event> events(events_);
     static constexpr char Hex[] = "0123456789ABCDEF";
     for (const auto& [m, count] : sets) {
         const std::size_t setUnits = at[measures[m + count - 1].last] - at[measures[m].first] + count;
@@ -938,29 +952,31 @@ void Importer::SpellAndLayOut() {
         const std::int32_t pitchLine = std::int32_t(lines.size()) + 2;
         std::int32_t column = 1;
         for (std::size_t k = m; k < m + count; ++k) {
-            const Measure& measure = measures[k];
+            const Measure& measure = measureList[k];
             for (std::size_t i = measure.first; i < measure.last; ++i) {
-                Event& ev = events_[i];
-                for (std::size_t u = at[i]; u < at[i + 1]; ++u) {
-                    put(pitchAt, units[u]);
-                    if (u + 1 < at[i + 1]) {
-                        timbreAt += 2;
-                        put(durationAt, symbol::Space);
-                        ++column;
-                        continue;
-                    }
-                    if (ev.program >= 0) {
-                        timbreAt[0] = Hex[(ev.program >> 4) & 0xF];
-                        timbreAt[1] = Hex[ev.program & 0xF];
-                    }
+                const std::uint32_t from = unitStarts[i];
+                const std::uint32_t to = unitStarts[i + 1];
+                if (from == to) continue;
+                // The units before the last stand over blanks; the last over the timbre and the duration.
+                for (std::uint32_t u = from; u + 1 < to; ++u) {
+                    put(pitchAt, unitList[u]);
                     timbreAt += 2;
-                    const std::int32_t ticks = ev.tupletN == 0             ? ev.ticks
-                                               : ev.slot == ev.tupletN / 2 ? ev.tupletN
-                                                                           : ev.base;
-                    put(durationAt, DurationUnitOf(ticks));
-                    ev.line = pitchLine;
-                    ev.column = column++;
+                    put(durationAt, symbol::Space);
+                    ++column;
                 }
+                put(pitchAt, unitList[to - 1]);
+                Event& ev = events[i];
+                if (ev.program >= 0) {
+                    timbreAt[0] = Hex[(ev.program >> 4) & 0xF];
+                    timbreAt[1] = Hex[ev.program & 0xF];
+                }
+                timbreAt += 2;
+                const std::int32_t ticks = ev.tupletN == 0             ? ev.ticks
+                                           : ev.slot == ev.tupletN / 2 ? ev.tupletN
+                                                                       : ev.base;
+                put(durationAt, DurationUnitOf(ticks));
+                ev.line = pitchLine;
+                ev.column = column++;
             }
             put(pitchAt, symbol::BarLine);
             put(durationAt, symbol::BarLine);

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <utility>
 #include <zip.h>
 
@@ -147,8 +148,11 @@ ImportRead ReadMidiSource(std::string_view bytes) {
     std::vector<Playing> playing;
     std::int64_t lastNoteEvent = 0;
     source.notes.reserve(std::min(file->events.size() / 2, MaxImportNotes));
-    for (std::size_t i = 0; i < file->events.size(); ++i) {
-        const MidiChannelEvent& e = file->events[i];
+    // The events through a span of their own: the notes' narrow stores could alias the list's own fields,
+    // which would be loaded again at every event.
+    const std::span<const MidiChannelEvent> events(file->events);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const MidiChannelEvent& e = events[i];
         const std::int32_t channel = e.Channel();
         const std::int64_t at = ticks(e.tick);
         if (e.Kind() == 0xC0) {
