@@ -141,29 +141,47 @@ struct KnownSpelling {
     std::uint16_t nextRow = 0;
 };
 
-// Spell of the row, key and spelling, found once by the thread and then looked up, by state, then key and
-// spelling: a score meets few of the states, and a state's table is made when first met.
-const KnownSpelling& SpellingOf(std::size_t row, std::int32_t key, Spelling spelling) {
-    using OfState = std::array<KnownSpelling, 128 * 3>;
-    thread_local std::array<std::unique_ptr<OfState>, walk::State::Count> known;
-    thread_local KnownSpelling outside; // of a key outside the MIDI keys: spelled each time
-    const bool midiKey = key >= 0 && key < 128;
-    std::unique_ptr<OfState>& ofState = known[row / detail::SymbolIdCount];
-    if (midiKey && !ofState) ofState = std::make_unique<OfState>();
-    KnownSpelling& s = midiKey ? (*ofState)[std::size_t(key) * 3 + std::size_t(spelling)] : outside;
-    if (!midiKey) s = KnownSpelling{};
-    if (!s.known) {
-        const std::optional<Spelled> found = Spell(row, key, spelling);
+// Spell of a row, key and spelling, found once by the thread and then looked up in one table by state, key
+// and spelling: one load from the row to the next one. The table takes a few hundred kilobytes, made when the
+// thread first imports.
+class KnownSpellings {
+  public:
+    static KnownSpellings& OfThread() {
+        thread_local KnownSpellings known;
+        return known;
+    }
+
+    const KnownSpelling& Of(std::size_t row, std::int32_t key, Spelling spelling) {
+        if (key < 0 || key >= 128) [[unlikely]] { // outside the MIDI keys: spelled each time
+            outside_ = Find(row, key, spelling);
+            return outside_;
+        }
+        KnownSpelling& s =
+            table_[row / detail::SymbolIdCount * PerState + std::size_t(key) * 3 + std::size_t(spelling)];
+        if (!s.known) [[unlikely]]
+            s = Find(row, key, spelling);
+        return s;
+    }
+
+  private:
+    static constexpr std::size_t PerState = 128 * 3;
+
+    static KnownSpelling Find(std::size_t row, std::int32_t key, Spelling spelling) {
+        KnownSpelling s;
         s.known = true;
         s.nextRow = std::uint16_t(row);
-        if (found) {
+        if (const std::optional<Spelled> found = Spell(row, key, spelling)) {
             s.units = found->units;
             s.count = std::uint8_t(found->count);
             s.nextRow = std::uint16_t(found->nextRow);
         }
+        return s;
     }
-    return s;
-}
+
+    std::unique_ptr<KnownSpelling[]> table_ =
+        std::make_unique<KnownSpelling[]>(walk::State::Count * PerState);
+    KnownSpelling outside_;
+};
 
 // Whether some spelling reaches the key from the start of a score (a mark makes every register reachable).
 const std::array<bool, 128>& WritableKeys() {
@@ -852,12 +870,15 @@ void Importer::SpellAndLayOut() {
     if (!Hard())
         for (std::int64_t m = SoftMeasureTicks; m < end_; m += SoftMeasureTicks)
             starts.push_back(m);
+    // The events through a span: a store of a byte may alias a list's own fields, which would then be loaded
+    // again at every event (as in the loops below).
+    const std::span<Event> events(events_);
     std::size_t e = 0;
     for (const std::int64_t m : starts) {
         if (m == 0) continue;
-        while (e < events_.size() && (events_[e].start < m || events_[e].slot > 0))
+        while (e < events.size() && (events[e].start < m || events[e].slot > 0))
             ++e;
-        if (e < events_.size()) events_[e].barBefore = true;
+        if (e < events.size()) events[e].barBefore = true;
     }
 
     // The units of each event's pitch symbols, one after the other: event i has units [at[i], at[i + 1]).
@@ -876,24 +897,27 @@ void Importer::SpellAndLayOut() {
     at.resize(events_.size() + 1);
     std::size_t written = 0;
     std::size_t row = walk::StartRow;
-    for (std::size_t i = 0; i < events_.size(); ++i) {
-        const Event& ev = events_[i];
+    KnownSpellings& known = KnownSpellings::OfThread();
+    const std::span<Unit> unitList(units);
+    const std::span<std::uint32_t> unitStarts(at);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const Event& ev = events[i];
         if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, 0});
-        at[i] = std::uint32_t(written);
+        unitStarts[i] = std::uint32_t(written);
         if (ev.kind == Kind::Note) {
-            const KnownSpelling& s = SpellingOf(row, ev.key, ev.spelling);
+            const KnownSpelling& s = known.Of(row, ev.key, ev.spelling);
             // Unit by unit: a copy of the three as one piece is a call of memmove for six bytes.
-            units[written] = s.units[0];
-            units[written + 1] = s.units[1];
-            units[written + 2] = s.units[2];
+            unitList[written] = s.units[0];
+            unitList[written + 1] = s.units[1];
+            unitList[written + 2] = s.units[2];
             written += s.count;
             row = s.nextRow;
         } else {
             const Unit symbol = ev.kind == Kind::Hold ? symbol::Hold : symbol::Rest;
-            units[written++] = symbol;
+            unitList[written++] = symbol;
             row = Steps[row + detail::SymbolIdOf(symbol)].next;
         }
-        measures.back().units += written - at[i];
+        measures.back().units += written - unitStarts[i];
         measures.back().last = i + 1;
     }
     at[events_.size()] = std::uint32_t(written);
@@ -929,12 +953,8 @@ void Importer::SpellAndLayOut() {
 
     std::vector<std::string>& lines = result_.lines;
     lines.reserve(lines.size() + 3 * sets.size());
-    // The lists through spans: the lines' bytes could alias the lists' own fields, which would then be loaded
-    // again at every unit.
     const std::span<const Measure> measureList(measures);
-    const std::span<const std::uint32_t> unitStarts(at);
-    const std::span<const Unit> unitList(units);
-    const std::span<Event> events(events_);
+
     static constexpr char Hex[] = "0123456789ABCDEF";
     for (const auto& [m, count] : sets) {
         const std::size_t setUnits = at[measures[m + count - 1].last] - at[measures[m].first] + count;
