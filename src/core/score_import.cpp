@@ -847,7 +847,8 @@ void Importer::BuildEvents() {
         }
         std::int64_t left = b - a;
         std::int64_t start = a;
-        for (const std::int32_t unit : UnitTicks)
+        for (const std::int32_t unit : UnitTicks) {
+            if (left == 0) break;
             while (left >= unit) {
                 add(start, unit, kind, key, program, spelling);
                 start += unit;
@@ -855,6 +856,7 @@ void Importer::BuildEvents() {
                 if (kind == Kind::Note) kind = Kind::Hold;
                 program = -1;
             }
+        }
     }
     if (events_.size() > OnpuCapacity)
         Find(ImportIssue::TooManyEvents, events_[OnpuCapacity].start,
