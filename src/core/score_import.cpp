@@ -581,6 +581,7 @@ struct GroupFit {
     std::int64_t span = 0;
     std::size_t held = 0;
     std::size_t next = 0;
+    const std::uint64_t* onSlot = nullptr; // its entry of NearSlots() without tolerance
 };
 
 // Which ticks from a group's start lie within the tolerance of one of its slots' ends, up to its span and the
@@ -615,7 +616,8 @@ std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size
     const std::array<std::int64_t, 7>& slotEnds = Slots()[n][b];
     const std::int64_t span = slotEnds[std::size_t(size - 1)];
     if (start + span > limit + tolerance || start + span < raw[i] - tolerance) return std::nullopt;
-    GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds, start + span}, span, 0, i};
+    GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds, start + span}, span, 0, i,
+                 NearSlots()[0][n][b].data()};
     const std::uint64_t* const near = NearSlots()[std::size_t(tolerance)][n][b].data();
     for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held) {
         // The boundaries from raw[i] lie at or after the start (the start lies a slot's end before raw[i])
@@ -739,8 +741,13 @@ void Importer::BuildTimeline() {
                 const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
                 for (std::int32_t k = 0; k < g.n; ++k)
                     cuts_.push_back(g.start + slotEnds[std::size_t(k)]);
-                for (std::size_t j = i; j < best->next; ++j)
-                    snapped_.emplace_back(raw[j], SlotCut(g, raw[j]));
+                for (std::size_t j = i; j < best->next; ++j) {
+                    // A boundary on a slot's end is its own cut.
+                    const std::int64_t at = raw[j] - g.start;
+                    const bool onSlot =
+                        at >= 0 && at <= best->span && (best->onSlot[std::size_t(at / 64)] >> (at % 64) & 1);
+                    snapped_.emplace_back(raw[j], onSlot ? raw[j] : SlotCut(g, raw[j]));
+                }
                 t = g.start + best->span;
                 i = best->next;
             }

@@ -171,17 +171,15 @@ std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackI
         // A channel message, most of any track, is read straight into the events.
         const unsigned char next = data[pos];
         if (next < 0xF0 && (next >= 0x80 || runningStatus != 0)) {
-            ++pos;
-            if (next >= 0x80) {
-                runningStatus = next;
-                if (pos == size) return std::nullopt;
-            }
-            const unsigned char first = next < 0x80 ? next : data[pos++];
-            unsigned char second = 0;
-            if (ChannelDataBytes(runningStatus) == 2) {
-                if (pos == size) return std::nullopt;
-                second = data[pos++];
-            }
+            // Without a branch on whether the status byte is there: files mix both at random.
+            const bool statusByte = next >= 0x80;
+            runningStatus = statusByte ? next : runningStatus;
+            pos += statusByte;
+            const bool two = ChannelDataBytes(runningStatus) == 2;
+            if (size - pos < 1 + std::size_t(two)) return std::nullopt;
+            const unsigned char first = data[pos];
+            const unsigned char second = two ? data[pos + 1] : 0;
+            pos += 1 + std::size_t(two);
             // Its fields are written one by one where the event stays: an event put together elsewhere and
             // copied in is read back through the narrow stores of its bytes, which stalls on every event.
             MidiChannelEvent& added = file.events.emplace_back();
