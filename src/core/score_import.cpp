@@ -322,6 +322,8 @@ class Importer {
   private:
     bool ChoosePart();
     void TakeMelody();
+    template <class List, class Note>
+    void TakeNotes(List notes, Note noteOf);
     void ChoosePipe();
     void BuildTimeline();
     void BuildEvents();
@@ -419,9 +421,23 @@ bool Importer::ChoosePart() {
 }
 
 void Importer::TakeMelody() {
+    const auto earlier = [](const ImportNote* a, const ImportNote* b) {
+        return a->start != b->start ? a->start < b->start : a->key > b->key;
+    };
+    melody_.reserve(source_.notes.size());
+    // A source of this part's notes alone, in order and none a grace note nor empty, as the program's own
+    // images and most melodies: taken as it is, without a list of the part's notes.
+    const std::span<const ImportNote> all(source_.notes);
+    bool plain = true;
+    for (std::size_t i = 0; i < all.size() && plain; ++i)
+        plain = all[i].part == part_ && !all[i].grace && all[i].length > 0 &&
+                (i == 0 || !earlier(&all[i], &all[i - 1]));
+    if (plain) {
+        TakeNotes(all, [](const ImportNote& n) -> const ImportNote& { return n; });
+        return;
+    }
     std::vector<const ImportNote*>& notes = lists_.partNotes;
     notes.reserve(source_.notes.size());
-    melody_.reserve(source_.notes.size());
     for (const ImportNote& n : source_.notes) {
         if (n.part != part_) continue;
         if (n.grace) {
@@ -431,13 +447,17 @@ void Importer::TakeMelody() {
         if (n.length <= 0) continue;
         notes.push_back(&n);
     }
-    const auto earlier = [](const ImportNote* a, const ImportNote* b) {
-        return a->start != b->start ? a->start < b->start : a->key > b->key;
-    };
     if (!std::is_sorted(notes.begin(), notes.end(), earlier))
         std::stable_sort(notes.begin(), notes.end(), earlier);
+    TakeNotes(std::span<const ImportNote* const>(notes),
+              [](const ImportNote* n) -> const ImportNote& { return *n; });
+}
+
+// The melody from the part's notes in order: the highest of a chord, each cut at the next one's start.
+template <class List, class Note>
+void Importer::TakeNotes(List notes, Note noteOf) {
     for (std::size_t i = 0; i < notes.size(); ++i) {
-        const ImportNote& n = *notes[i];
+        const ImportNote& n = noteOf(notes[i]);
         if (!melody_.empty() && melody_.back().start == n.start) {
             Find(ImportIssue::Chord, n.start,
                  "和音: いちばん高い " + NoteName(melody_.back().key) + " だけを残し、" + NoteName(n.key) +
