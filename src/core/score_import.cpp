@@ -990,6 +990,7 @@ void Importer::SpellAndLayOut() {
         // Written through cursors into lines of their full length, cut to what was written.
         std::string timbre(2 * setUnits, ' '), pitch(2 * setUnits, ' '), duration(2 * setUnits, ' ');
         char* timbreAt = timbre.data();
+        char* timbreEnd = timbreAt; // past the last timbre number: the line ends there, without its blanks
         char* pitchAt = pitch.data();
         char* durationAt = duration.data();
         // A unit's two bytes, lead byte first, as one store.
@@ -1018,6 +1019,7 @@ void Importer::SpellAndLayOut() {
                 if (ev.program >= 0) {
                     timbreAt[0] = Hex[(ev.program >> 4) & 0xF];
                     timbreAt[1] = Hex[ev.program & 0xF];
+                    timbreEnd = timbreAt + 2;
                 }
                 timbreAt += 2;
                 const std::int32_t ticks = ev.tupletN == 0             ? ev.ticks
@@ -1032,11 +1034,9 @@ void Importer::SpellAndLayOut() {
             timbreAt += 2;
             ++column;
         }
-        timbre.resize(std::size_t(timbreAt - timbre.data()));
+        timbre.resize(std::size_t(timbreEnd - timbre.data()));
         pitch.resize(std::size_t(pitchAt - pitch.data()));
         duration.resize(std::size_t(durationAt - duration.data()));
-        while (!timbre.empty() && timbre.back() == ' ')
-            timbre.pop_back();
         lines.push_back(std::move(timbre));
         lines.push_back(std::move(pitch));
         lines.push_back(std::move(duration));
