@@ -20,13 +20,13 @@
 // largest time of each case, in milliseconds, and the median time the window's thread spent on a core per
 // keystroke (what the keystroke itself costs, where other programs keep the machine busy).
 
-#include "fMain.h"
-#include "score_area.h"
-#include "score_checker.h"
-#include "score_file.h"
-#include "score_model.h"
-#include "score_recovery.h"
-#include "unsaved_edits.h"
+#include "app/main_window.h"
+#include "app/score_area.h"
+#include "app/score_checker.h"
+#include "app/score_model.h"
+#include "app/score_recovery.h"
+#include "app/unsaved_edits.h"
+#include "platform/score_file.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -107,12 +107,12 @@ int main(int argc, char** argv) {
     windowOptions.appDir = dir.path().toStdString() + "/";
     windowOptions.media = nagisora::MediaOptions::ToWavFile(dir.path().toStdString() + "/preview.wav");
     windowOptions.reportError = [](const nagisora::Failure&) {};
-    nagisora::TMainF window(std::move(windowOptions));
+    nagisora::MainWindow window(std::move(windowOptions));
     window.show();
-    nagisora::TScoreArea& area = window.ScoreArea();
-    auto* checker = window.findChild<nagisora::TScoreChecker*>();
+    nagisora::ScoreArea& area = window.Area();
+    auto* checker = window.findChild<nagisora::ScoreChecker*>();
     bool checked = false;
-    QObject::connect(checker, &nagisora::TScoreChecker::Checked, [&] { checked = true; });
+    QObject::connect(checker, &nagisora::ScoreChecker::Checked, [&] { checked = true; });
     QApplication::processEvents();
 
     // Opened as "楽譜読込" opens it: read, shown and painted; then checked whole.

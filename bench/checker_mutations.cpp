@@ -13,7 +13,7 @@
 //       share a single column within one of the mistake could reach if the mistake were at any of them
 //       alike, and the share the checker's own lines-apart finding reaches
 
-#include "score_file_lines.h"
+#include "core/score_file_lines.h"
 #include "score_mutations.h"
 
 #include <cstdio>

@@ -1,16 +1,16 @@
 // Speed of the conversion chain: score lines to the bytes of a MIDI file.
 
-#include "conversion.h"
-#include "cp932.h"
-#include "line_sets.h"
-#include "midi_image.h"
-#include "musicxml.h"
-#include "score_check.h"
-#include "score_file_lines.h"
-#include "score_map.h"
-#include "score_reader.h"
-#include "tuplets.h"
-#include "vertical_layout.h"
+#include "core/conversion.h"
+#include "core/line_sets.h"
+#include "core/midi_image.h"
+#include "core/musicxml.h"
+#include "core/score_check.h"
+#include "core/score_file_lines.h"
+#include "core/score_map.h"
+#include "core/score_reader.h"
+#include "core/tuplets.h"
+#include "core/vertical_layout.h"
+#include "platform/cp932.h"
 
 #include <benchmark/benchmark.h>
 #include <fstream>
@@ -33,7 +33,7 @@ void ConvertLines(benchmark::State& state, const std::string& example, std::int3
     for (auto _ : state) {
         nagisora::Conversion conversion = nagisora::ConvertScore(lines, nagisora::ConversionSettings{});
         benchmark::DoNotOptimize(conversion.midiData.data());
-        if (conversion.onpuCount != expectedNotes) state.SkipWithError("unexpected note count");
+        if (conversion.eventCount != expectedNotes) state.SkipWithError("unexpected note count");
     }
     state.counters["notes"] = expectedNotes;
 }
@@ -64,7 +64,7 @@ void StageGatherLineSets(benchmark::State& state) {
 
 void StageReadScore(benchmark::State& state) {
     const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
-    const auto list = std::make_unique<nagisora::OnpuList>();
+    const auto list = std::make_unique<nagisora::NoteEventList>();
     for (auto _ : state) {
         benchmark::DoNotOptimize(nagisora::ReadScore(lines, 0, *list));
         benchmark::ClobberMemory();
@@ -73,9 +73,9 @@ void StageReadScore(benchmark::State& state) {
 
 void StageApplyTuplets(benchmark::State& state) {
     const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
-    const auto read = std::make_unique<nagisora::OnpuList>();
+    const auto read = std::make_unique<nagisora::NoteEventList>();
     const std::int32_t count = nagisora::ReadScore(lines, 0, *read).value_or(0);
-    const auto list = std::make_unique<nagisora::OnpuList>();
+    const auto list = std::make_unique<nagisora::NoteEventList>();
     for (auto _ : state) {
         *list = *read; // the copy is part of the time
         nagisora::ApplyTuplets(*list, count);
@@ -85,7 +85,7 @@ void StageApplyTuplets(benchmark::State& state) {
 
 void StageAppendTrackChunk(benchmark::State& state) {
     const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
-    const auto list = std::make_unique<nagisora::OnpuList>();
+    const auto list = std::make_unique<nagisora::NoteEventList>();
     const std::int32_t count = nagisora::ReadScore(lines, 0, *list).value_or(0);
     nagisora::ApplyTuplets(*list, count);
     for (auto _ : state) {

@@ -2,11 +2,11 @@
 // ImportMidi ≤ 5 × ConvertLongScore, ImportMusicXml ≤ 20 ms). The files are the conversion's own MIDI file
 // and MusicXML export of that example, read from memory.
 
-#include "conversion.h"
-#include "musicxml.h"
-#include "score_file_lines.h"
-#include "score_import.h"
-#include "score_import_file.h"
+#include "core/conversion.h"
+#include "core/musicxml.h"
+#include "core/score_file_lines.h"
+#include "core/score_import.h"
+#include "platform/score_import_file.h"
 
 #include <benchmark/benchmark.h>
 #include <fstream>

@@ -6,9 +6,9 @@
 // --path window (the default) builds the main window on Qt's offscreen platform, loads the score through
 // "楽譜読込" (its file dialog answered with FILE, default examples/start-score.txt), converts it with "MIDI
 // 作成", and then times the click on the player's ▶ the way the mouse makes it: a press and a release sent to
-// the player, which run the program's whole click path (mPlayClick, the player's open, play). --path layer
-// times the media layer alone: Open of the converted file, then Play, each on its own, and the moment the
-// layer's position leaves tick 0 (the audio thread has rendered the music's first blocks).
+// the player, which run the program's whole click path (PlayerButtonPressed, the player's open, play). --path
+// layer times the media layer alone: Open of the converted file, then Play, each on its own, and the moment
+// the layer's position leaves tick 0 (the audio thread has rendered the music's first blocks).
 //
 // --output wav (the default) plays through the layer's "file" output into a WAV file, in real time as a
 // device would take it; the audio arrives as the output writes each period (watched with inotify). --output
@@ -30,13 +30,13 @@
 //
 // Prints one line per run, the medians, and the process's peak resident memory (VmHWM).
 
-#include "fMain.h"
-#include "file_io.h"
-#include "mPlay.h"
-#include "media_layer.h"
-#include "media_midi_file.h"
-#include "media_render.h"
-#include "score_file_lines.h"
+#include "app/main_window.h"
+#include "app/media_player.h"
+#include "core/score_file_lines.h"
+#include "platform/file_io.h"
+#include "platform/media_layer.h"
+#include "platform/media_midi_file.h"
+#include "platform/media_render.h"
 
 #include <QAction>
 #include <QApplication>
@@ -494,15 +494,15 @@ Results ThroughWindow(const Options& options, const std::string& folder, const n
     windowOptions.fileDialog = [&](const nagisora::FileDialogRequest&) -> std::optional<QString> {
         return QString::fromStdString(options.score);
     };
-    nagisora::TMainF window(std::move(windowOptions));
+    nagisora::MainWindow window(std::move(windowOptions));
     window.show();
     window.findChild<QPushButton*>(QStringLiteral("btnLoad"))->click();
     check();
     window.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
     check();
     if (options.metronome) window.findChild<QAction*>(QStringLiteral("actMetronome"))->setChecked(true);
-    auto* player = window.findChild<nagisora::TMediaPlayer*>(QStringLiteral("mPlay"));
-    if (!player->IsAvailable(nagisora::MPButton::Play)) throw std::runtime_error("▶ is not available");
+    auto* player = window.findChild<nagisora::MediaPlayer*>(QStringLiteral("mPlay"));
+    if (!player->IsAvailable(nagisora::PlayerButton::Play)) throw std::runtime_error("▶ is not available");
     const QPoint playButton(player->width() / 4, player->height() / 2);
     const QPoint stopButton(player->width() * 3 / 4, player->height() / 2);
     const std::int64_t leadIn = LeadInFrames(window.MidiData());

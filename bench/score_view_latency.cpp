@@ -20,19 +20,19 @@
 // --metronome on plays 2. with the metronome's clicks. The window's settings are a fresh user's, in a folder
 // of the run's own. Prints the median, the 90th percentile and the largest time of each, in milliseconds.
 
-#include "cp932.h"
-#include "event_timeline.h"
-#include "fMain.h"
-#include "fPianoRoll.h"
-#include "fVerticalScore.h"
-#include "file_io.h"
-#include "mPlay.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_colours.h"
-#include "score_file_lines.h"
-#include "score_model.h"
-#include "score_views.h"
+#include "app/main_window.h"
+#include "app/media_player.h"
+#include "app/piano_roll_window.h"
+#include "app/playing_cursor.h"
+#include "app/score_area.h"
+#include "app/score_colours.h"
+#include "app/score_model.h"
+#include "app/score_views.h"
+#include "app/vertical_score_window.h"
+#include "core/event_timeline.h"
+#include "core/score_file_lines.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
 
 #include <QAction>
 #include <QApplication>
@@ -101,8 +101,8 @@ int FindLine(const QTextDocument& document, int from, Test test) {
     return -1;
 }
 
-void Keystrokes(TMainF& window, ScoreColours& colours, int runs) {
-    TScoreArea& area = window.ScoreArea();
+void Keystrokes(MainWindow& window, ScoreColours& colours, int runs) {
+    ScoreArea& area = window.Area();
     QTextDocument& document = *area.document();
     const int middle = document.blockCount() / 2;
     const auto isPitchLine = [](const QString& line) {
@@ -150,10 +150,10 @@ void Keystrokes(TMainF& window, ScoreColours& colours, int runs) {
     QApplication::processEvents();
 }
 
-void CursorFrames(TMainF& window, PlayingCursor& cursor, int runs) {
-    window.btnOkClick();
-    auto* player = window.findChild<TMediaPlayer*>(QStringLiteral("mPlay"));
-    player->Click(MPButton::Play);
+void CursorFrames(MainWindow& window, PlayingCursor& cursor, int runs) {
+    window.MakeMidi();
+    auto* player = window.findChild<MediaPlayer*>(QStringLiteral("mPlay"));
+    player->Click(PlayerButton::Play);
     // Let the output start and the first note be heard.
     QElapsedTimer started;
     started.start();
@@ -203,14 +203,14 @@ void CursorFrames(TMainF& window, PlayingCursor& cursor, int runs) {
             movedPainted.push_back(Ms(Clock::now() - start));
         }
     }
-    player->Click(MPButton::Stop);
+    player->Click(PlayerButton::Stop);
     Report("cursor frame, every frame", all);
     Report("cursor frame, the note moved", moved);
     Report("cursor frame and its paint, the note moved", movedPainted);
 }
 
-void PianoRollPaint(TMainF& window, int runs) {
-    TPianoRoll roll;
+void PianoRollPaint(MainWindow& window, int runs) {
+    PianoRoll roll;
     roll.resize(1000, 360);
     roll.show();
     const ScoreMap& map = window.Model().Map();
@@ -246,11 +246,11 @@ void PianoRollPaint(TMainF& window, int runs) {
     Report("piano roll, playhead frame (whole view kept)", frames);
 }
 
-void VerticalKeystrokes(TMainF& window, int runs) {
+void VerticalKeystrokes(MainWindow& window, int runs) {
     window.findChild<QAction*>(QStringLiteral("actVerticalScore"))->trigger();
-    auto* vertical = window.findChild<TVerticalScoreF*>();
+    auto* vertical = window.findChild<VerticalScoreWindow*>();
     QApplication::processEvents();
-    TScoreArea& area = window.ScoreArea();
+    ScoreArea& area = window.Area();
     QTextDocument& document = *area.document();
     const int line = FindLine(document, document.blockCount() / 2,
                               [](const QString& l) { return l.contains(u'ロ') && !l.startsWith(u"//"); });
@@ -291,9 +291,9 @@ int main(int argc, char** argv) {
     windowOptions.appDir = dir.path().toStdString() + "/";
     windowOptions.media = MediaOptions::ToWavFile(dir.path().toStdString() + "/preview.wav");
     windowOptions.reportError = [](const Failure& failure) { std::fprintf(stderr, "%s\n", failure.what()); };
-    TMainF window(std::move(windowOptions));
+    MainWindow window(std::move(windowOptions));
     window.show();
-    window.ScoreArea().setPlainText(text);
+    window.Area().setPlainText(text);
     window.findChild<QScrollBar*>(QStringLiteral("scrTempo"))->setValue(254);
     window.findChild<QAction*>(QStringLiteral("actMetronome"))->setChecked(options.metronome);
     QApplication::processEvents();

@@ -23,8 +23,8 @@
 // renders ahead in long blocks, which the first stream would otherwise pay for. Audible: a sample beyond the
 // program's silence threshold (InaudiblePeak). Each run starts after 300 ms of silence.
 
-#include "media_render.h"
-#include "wav_file.h"
+#include "platform/media_render.h"
+#include "platform/wav_file.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

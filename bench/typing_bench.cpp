@@ -2,12 +2,12 @@
 // undo, with the notation typing mode off (the key types "r") and on (it types ロ with a placeholder under it
 // and two spaces over it). Runs on Qt's offscreen platform.
 
-#include "cp932.h"
-#include "fMain.h"
-#include "file_io.h"
-#include "notation_entry.h"
-#include "score_area.h"
-#include "score_file_lines.h"
+#include "app/main_window.h"
+#include "app/notation_entry.h"
+#include "app/score_area.h"
+#include "core/score_file_lines.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -24,12 +24,12 @@ void TypeKeyInLongScore(benchmark::State& state) {
     MainWindowOptions options;
     options.appDir = dir.path().toStdString() + "/";
     options.media = MediaOptions::ToWavFile(dir.path().toStdString() + "/preview.wav");
-    TMainF window(std::move(options));
+    MainWindow window(std::move(options));
     const std::string bytes = ReadFileBytes(NAGISORA_EXAMPLES_DIR "/long-4096.txt");
     QString text;
     for (std::string_view line : SplitScoreFileLines(bytes))
         text += QString::fromStdString(DecodeCp932(line)) + u'\n';
-    TScoreArea& area = window.ScoreArea();
+    ScoreArea& area = window.Area();
     area.setPlainText(text);
     window.findChild<NotationEntry*>()->SetOn(state.range(0) != 0);
     QTextCursor caret(area.document()->findBlockByNumber(2)); // the first pitch line

@@ -2,10 +2,10 @@
 // WAV file, counting frames and watching for a stop), on the example scores. The counter music_per_second is
 // the seconds of music (without the release tail) rendered per second of wall time.
 
-#include "conversion.h"
-#include "media_render.h"
-#include "score_file_lines.h"
-#include "wav_export.h"
+#include "app/wav_export.h"
+#include "core/conversion.h"
+#include "core/score_file_lines.h"
+#include "platform/media_render.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

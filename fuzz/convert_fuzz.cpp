@@ -2,13 +2,13 @@
 // the score read in small pieces gives the same events, and the MusicXML export of the same score; then
 // through the score checker, whose findings must stand on the characters of their lines, in order.
 
-#include "conversion.h"
-#include "line_sets.h"
-#include "musicxml.h"
-#include "score_check.h"
-#include "score_file.h"
-#include "score_reader.h"
-#include "tuplets.h"
+#include "core/conversion.h"
+#include "core/line_sets.h"
+#include "core/musicxml.h"
+#include "core/score_check.h"
+#include "core/score_reader.h"
+#include "core/tuplets.h"
+#include "platform/score_file.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -42,13 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         nagisora::ScoreFileTextOf(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
     const nagisora::Conversion conversion = nagisora::ConvertScore(text.Lines(), settings);
     const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(text.bytes);
-    auto pieces = std::make_unique<nagisora::OnpuList>();
+    auto pieces = std::make_unique<nagisora::NoteEventList>();
     const std::optional<std::int32_t> count =
         nagisora::detail::ReadScoreInPieces(lines, settings.transpose, *pieces, 1 + pick % 7);
     Check(count.has_value() != conversion.Refused());
     if (count) {
         nagisora::ApplyTuplets(*pieces, *count);
-        Check(*count == conversion.onpuCount && *pieces == *conversion.list);
+        Check(*count == conversion.eventCount && *pieces == *conversion.list);
     }
     std::int32_t lastLine = 1;
     for (const nagisora::Finding& f : nagisora::CheckScore(lines)) {
@@ -62,14 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::string& image = conversion.midiData;
-    Check(conversion.onpuCount >= 0 &&
-          conversion.onpuCount <= static_cast<std::int32_t>(nagisora::OnpuCapacity));
+    Check(conversion.eventCount >= 0 &&
+          conversion.eventCount <= static_cast<std::int32_t>(nagisora::NoteEventCapacity));
     Check(image.size() >= 33);
     Check(image.compare(0, 4, "MThd") == 0 && image.compare(14, 4, "MTrk") == 0);
     Check(BigEndian32(image, 18) == image.size() - 22);
     Check(image.compare(image.size() - 3, 3, nagisora::EndOfTrack) == 0);
-    for (const nagisora::TOnpu& e : conversion.Events())
-        Check(e.Oncho >= 0);
+    for (const nagisora::NoteEvent& e : conversion.Events())
+        Check(e.ticks >= 0);
     // The MusicXML export takes what the conversion takes, and closes its document.
     const nagisora::MusicXmlExport musicXml = nagisora::ExportMusicXml(lines, settings, "title");
     Check(!musicXml.Refused() && musicXml.text.ends_with("</score-partwise>\n"));

@@ -1,4 +1,4 @@
-#include "background_check.h"
+#include "app/background_check.h"
 
 #include <algorithm>
 #include <string_view>

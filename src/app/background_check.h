@@ -4,7 +4,7 @@
 // texts handed in while it works are dropped for the newest one. What it finds is handed to a function on
 // its thread, tagged with the number the text came with.
 
-#include "score_check.h"
+#include "core/score_check.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "bench_trace.h"
+#include "app/bench_trace.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,14 +1,14 @@
-#include "column_guide.h"
+#include "app/column_guide.h"
 
-#include "score_area.h"
-#include "score_colours.h"
-#include "score_model.h"
+#include "app/score_area.h"
+#include "app/score_colours.h"
+#include "app/score_model.h"
 
 #include <QTextBlock>
 
 namespace nagisora {
 
-ColumnGuide::ColumnGuide(ScoreModel& model, TScoreArea& area) : QObject(&area), model_(model), area_(area) {
+ColumnGuide::ColumnGuide(ScoreModel& model, ScoreArea& area) : QObject(&area), model_(model), area_(area) {
     setObjectName(QStringLiteral("ColumnGuide"));
     connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, &ColumnGuide::Follow);
     // A change of the text moves the caret's units even when the caret stays.

@@ -11,14 +11,14 @@
 namespace nagisora {
 
 class ScoreModel;
-class TScoreArea;
+class ScoreArea;
 
 class ColumnGuide : public QObject {
     Q_OBJECT
 
   public:
     // Follows the caret of the score area whose text the model reads; owned by the area.
-    ColumnGuide(ScoreModel& model, TScoreArea& area);
+    ColumnGuide(ScoreModel& model, ScoreArea& area);
 
     // The characters marked now: pitch, timbre and duration units, those that stand in the text.
     const std::vector<QTextCursor>& Marked() const { return marked_; }
@@ -27,7 +27,7 @@ class ColumnGuide : public QObject {
     void Follow();
 
     ScoreModel& model_;
-    TScoreArea& area_;
+    ScoreArea& area_;
     std::vector<QTextCursor> marked_;
 };
 

@@ -1,6 +1,6 @@
-#include "command_action.h"
+#include "app/command_action.h"
 
-#include "score_session.h"
+#include "app/score_session.h"
 
 #include <QWidget>
 
@@ -26,7 +26,7 @@ QAction* MakeCommand(QWidget& window, const Command& command) {
 
 QAction* AddCommand(ScoreSession& session, CommandGroup group, const Command& command) {
     QAction* action = MakeCommand(session.Window(), command);
-    session.ScoreArea().AddCommand(group, action);
+    session.Area().AddCommand(group, action);
     return action;
 }
 

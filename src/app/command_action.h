@@ -4,7 +4,7 @@
 // (window-wide: they work wherever the focus is in the window), a tooltip that names the first shortcut, and
 // its place in a group of the score area's context menu.
 
-#include "score_area.h"
+#include "app/score_area.h"
 
 #include <QAction>
 #include <QKeySequence>

@@ -1,12 +1,12 @@
-#include "command_list.h"
+#include "app/command_list.h"
 
-#include "fHelp.h"
-#include "fonts.h"
-#include "modeless_window.h"
-#include "score_area.h"
-#include "score_session.h"
-#include "user_settings.h"
-#include "window_scale.h"
+#include "app/fonts.h"
+#include "app/help_window.h"
+#include "app/modeless_window.h"
+#include "app/score_area.h"
+#include "app/score_session.h"
+#include "app/user_settings.h"
+#include "app/window_scale.h"
 
 #include <QAction>
 #include <QEvent>
@@ -69,7 +69,7 @@ void AddMenuRows(const QMenu& menu, const QString& place, std::vector<CommandRow
 // while, or when it is clicked.
 class FirstStartHint : public QLabel {
   public:
-    explicit FirstStartHint(TScoreArea& area) : QLabel(area.viewport()), area_(area) {
+    explicit FirstStartHint(ScoreArea& area) : QLabel(area.viewport()), area_(area) {
         setObjectName(QStringLiteral("firstStartHint"));
         setText(QStringLiteral("右クリックで機能メニュー (記譜入力・再生・楽譜チェックなど)\n"
                                "キー・機能一覧は F1 のヘルプから"));
@@ -95,7 +95,7 @@ class FirstStartHint : public QLabel {
     }
 
     static constexpr int Margin = 6;
-    TScoreArea& area_;
+    ScoreArea& area_;
 };
 
 } // namespace
@@ -119,12 +119,12 @@ std::vector<CommandRow> CommandRows(ScoreSession& session) {
                               QKeySequence(Qt::Key_F7).toString(QKeySequence::NativeText) +
                                   QStringLiteral("、再生中は Esc"),
                               QStringLiteral("プレーヤー")});
-    const std::unique_ptr<QMenu> menu(session.ScoreArea().MakeContextMenu());
+    const std::unique_ptr<QMenu> menu(session.Area().MakeContextMenu());
     AddMenuRows(*menu, MenuPlace, rows);
     return rows;
 }
 
-TCommandsF::TCommandsF(ScoreSession& session)
+CommandsWindow::CommandsWindow(ScoreSession& session)
     : QWidget(&session.Window()), session_(session), table_(new QTableWidget(this)) {
     const double scale = SetUpModelessWindow(*this, "CommandsF", QStringLiteral("キー・機能一覧"),
                                              WindowSize::Resizable, FontPixels);
@@ -144,7 +144,7 @@ TCommandsF::TCommandsF(ScoreSession& session)
     layout->addWidget(table_);
 }
 
-void TCommandsF::ShowInFront() {
+void CommandsWindow::ShowInFront() {
     const std::vector<CommandRow> rows = CommandRows(session_);
     table_->setRowCount(static_cast<int>(rows.size()));
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -156,8 +156,8 @@ void TCommandsF::ShowInFront() {
     ShowBeside(*this, session_.Window(), placed_);
 }
 
-void InstallCommandList(ScoreSession& session, THelpF& help) {
-    auto* page = new TCommandsF(session);
+void InstallCommandList(ScoreSession& session, HelpWindow& help) {
+    auto* page = new CommandsWindow(session);
     // In the help window's lower right corner, over the text's empty end of line, which stays as it is.
     QPlainTextEdit& memo = *help.Memo1();
     auto* button = new QToolButton(memo.viewport());
@@ -165,7 +165,7 @@ void InstallCommandList(ScoreSession& session, THelpF& help) {
     button->setText(QStringLiteral("キー・機能一覧…"));
     button->setToolTip(QStringLiteral("すべての機能とそのキー、メニューの場所を一覧にします"));
     button->setCursor(Qt::ArrowCursor);
-    QObject::connect(button, &QToolButton::clicked, page, &TCommandsF::ShowInFront);
+    QObject::connect(button, &QToolButton::clicked, page, &CommandsWindow::ShowInFront);
     const auto place = [button, &memo] {
         button->adjustSize();
         button->move(memo.viewport()->width() - button->width() - 4,
@@ -188,7 +188,7 @@ void InstallCommandList(ScoreSession& session, THelpF& help) {
     const std::unique_ptr<QSettings> settings = UserSettings();
     if (!settings->value(HintKey, false).toBool()) {
         settings->setValue(HintKey, true);
-        new FirstStartHint(session.ScoreArea());
+        new FirstStartHint(session.Area());
     }
 }
 

@@ -15,7 +15,7 @@ class QTableWidget;
 namespace nagisora {
 
 class ScoreSession;
-class THelpF;
+class HelpWindow;
 
 struct CommandRow {
     QString command; // the command's name as the window shows it, without the access key's "&"
@@ -27,11 +27,11 @@ struct CommandRow {
 std::vector<CommandRow> CommandRows(ScoreSession& session);
 
 // The page of the list, modeless like the help window.
-class TCommandsF : public QWidget {
+class CommandsWindow : public QWidget {
     Q_OBJECT
 
   public:
-    explicit TCommandsF(ScoreSession& session);
+    explicit CommandsWindow(ScoreSession& session);
 
     // Fills the list anew and shows the page in front, beside the main window.
     void ShowInFront();
@@ -44,6 +44,6 @@ class TCommandsF : public QWidget {
 };
 
 // Adds the button of the page to the help window, and the first start's hint to the score area.
-void InstallCommandList(ScoreSession& session, THelpF& help);
+void InstallCommandList(ScoreSession& session, HelpWindow& help);
 
 } // namespace nagisora

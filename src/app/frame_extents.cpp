@@ -1,4 +1,4 @@
-#include "frame_extents.h"
+#include "app/frame_extents.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>

@@ -4,12 +4,12 @@
 //   nagisora [SCORE]    opens the window, with the score loaded as "楽譜読込" loads it
 //   nagisora --help | --version
 
-#include "command_line.h"
-#include "fMain.h"
-#include "score_recovery.h"
-#include "score_session.h"
-#include "sound_font.h"
-#include "user_settings.h"
+#include "app/command_line.h"
+#include "app/main_window.h"
+#include "app/score_recovery.h"
+#include "app/score_session.h"
+#include "app/user_settings.h"
+#include "platform/sound_font.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -62,7 +62,7 @@ extern "C" __attribute__((visibility("default"))) int NagisoraMain(int argc, cha
     // reported over the window. The copy kept against a crash is removed when the window goes.
     nagisora::MainWindowOptions options;
     options.media.soundFont = PreviewSoundFont();
-    nagisora::TMainF MainF(std::move(options));
+    nagisora::MainWindow MainF(std::move(options));
     MainF.show();
     // The text of a program that ended without saving it comes first; a restored text is not replaced by
     // the score named on the command line.

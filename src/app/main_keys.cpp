@@ -1,10 +1,10 @@
-#include "main_keys.h"
+#include "app/main_keys.h"
 
-#include "cp932.h"
-#include "mPlay.h"
-#include "score_area.h"
-#include "score_session.h"
-#include "ui_fMain.h"
+#include "app/media_player.h"
+#include "app/score_area.h"
+#include "app/score_session.h"
+#include "platform/cp932.h"
+#include "ui_main_window.h"
 
 #include <QAction>
 #include <QHelpEvent>
@@ -31,7 +31,7 @@ void Press(QPushButton* button) {
 // share one widget.
 class KeyFilter : public QObject {
   public:
-    KeyFilter(QWidget& window, TScoreArea& area, TMediaPlayer& player)
+    KeyFilter(QWidget& window, ScoreArea& area, MediaPlayer& player)
         : QObject(&window), window_(window), area_(area), player_(player) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -64,8 +64,8 @@ class KeyFilter : public QObject {
             return true;
         }
         // Reaches the window when the control with the focus has no use for Esc.
-        if (key.key() == Qt::Key_Escape && watched == &window_ && player_.IsAvailable(MPButton::Stop)) {
-            player_.Click(MPButton::Stop);
+        if (key.key() == Qt::Key_Escape && watched == &window_ && player_.IsAvailable(PlayerButton::Stop)) {
+            player_.Click(PlayerButton::Stop);
             return true;
         }
         return false;
@@ -98,8 +98,8 @@ class KeyFilter : public QObject {
 
     // Known by their addresses: the filter also sees the last events of controls being destroyed.
     QWidget& window_;
-    TScoreArea& area_;
-    TMediaPlayer& player_;
+    ScoreArea& area_;
+    MediaPlayer& player_;
     bool activated_ = false;
 };
 
@@ -120,17 +120,17 @@ QAction* AddButtonShortcut(QWidget& window, QPushButton* button, const QKeySeque
 }
 
 // The score file commands are also in the score area's context menu, beside the recent scores.
-void AddToMenu(TScoreArea& area, QAction* action, const QString& text) {
+void AddToMenu(ScoreArea& area, QAction* action, const QString& text) {
     action->setText(text);
     area.AddCommand(CommandGroup::Files, action);
 }
 
 } // namespace
 
-void InstallMainKeys(ScoreSession& session, Ui::TMainF& ui) {
+void InstallMainKeys(ScoreSession& session, Ui::MainWindow& ui) {
     QWidget& window = session.Window();
-    TScoreArea& area = session.ScoreArea();
-    TMediaPlayer* player = ui.mPlay;
+    ScoreArea& area = session.Area();
+    MediaPlayer* player = ui.mPlay;
     AddToMenu(area,
               AddButtonShortcut(window, ui.btnLoad, QKeySequence(Qt::CTRL | Qt::Key_O),
                                 QStringLiteral("楽譜ファイルを開く")),
@@ -143,7 +143,7 @@ void InstallMainKeys(ScoreSession& session, Ui::TMainF& ui) {
     AddButtonShortcut(window, ui.btnMidSave, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
                       QStringLiteral("MIDI ファイルを保存"));
     AddButtonShortcut(window, ui.btnHelp, QKeySequence(Qt::Key_F1), QStringLiteral("ヘルプを表示"));
-    AddShortcut(window, QKeySequence(Qt::Key_F6), [player] { player->Click(MPButton::Play); });
+    AddShortcut(window, QKeySequence(Qt::Key_F6), [player] { player->Click(PlayerButton::Play); });
     AddShortcut(window, QKeySequence(Qt::Key_F7), [&session] { session.Stop(); });
 
     auto* filter = new KeyFilter(window, area, *player);

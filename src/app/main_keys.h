@@ -7,7 +7,7 @@
 // code page 932 form together with its invisible mark.
 
 namespace Ui {
-class TMainF;
+class MainWindow;
 }
 
 namespace nagisora {
@@ -15,6 +15,6 @@ namespace nagisora {
 class ScoreSession;
 
 // Installs them on the session's window, whose controls ui holds.
-void InstallMainKeys(ScoreSession& session, Ui::TMainF& ui);
+void InstallMainKeys(ScoreSession& session, Ui::MainWindow& ui);
 
 } // namespace nagisora

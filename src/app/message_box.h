@@ -2,7 +2,7 @@
 
 // The application's error reporter: every failure of a handler ends up in one message box.
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <QString>
 #include <functional>

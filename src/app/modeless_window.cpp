@@ -1,7 +1,7 @@
-#include "modeless_window.h"
+#include "app/modeless_window.h"
 
-#include "fonts.h"
-#include "window_scale.h"
+#include "app/fonts.h"
+#include "app/window_scale.h"
 
 #include <QGuiApplication>
 #include <QWidget>

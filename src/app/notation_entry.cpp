@@ -1,11 +1,11 @@
-#include "notation_entry.h"
+#include "app/notation_entry.h"
 
-#include "command_action.h"
-#include "fPalette.h"
-#include "line_sets.h"
-#include "score_area.h"
-#include "score_model.h"
-#include "score_session.h"
+#include "app/command_action.h"
+#include "app/palette_window.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "core/line_sets.h"
 
 #include <QAction>
 #include <QApplication>
@@ -114,7 +114,7 @@ QMenu* MakeSymbolMenu(NotationEntry& entry, QWidget& window) {
 } // namespace
 
 NotationEntry::NotationEntry(ScoreSession& session)
-    : QObject(&session.Window()), area_(session.ScoreArea()), model_(session.Model()),
+    : QObject(&session.Window()), area_(session.Area()), model_(session.Model()),
       modeAction_(
           AddCommand(session, CommandGroup::Entry,
                      {"notationTypingMode", QStringLiteral("記譜入力モード"), {QKeySequence(Qt::Key_F9)}})),
@@ -124,7 +124,7 @@ NotationEntry::NotationEntry(ScoreSession& session)
                                  {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
                                  QStringLiteral("記号パレット")})),
       viewport_(area_.viewport()), badge_(new QLabel(viewport_)),
-      palette_(new TPaletteF(*this, &session.Window())) {
+      palette_(new PaletteWindow(*this, &session.Window())) {
     setObjectName(QStringLiteral("notationEntry"));
     modeAction_->setCheckable(true);
     // The keys of the mode follow its name.
@@ -132,7 +132,7 @@ NotationEntry::NotationEntry(ScoreSession& session)
                             KeyListText());
     area_.AddMenu(CommandGroup::Entry, MakeSymbolMenu(*this, session.Window()));
     connect(modeAction_, &QAction::toggled, this, [this] { ShowMark(); });
-    connect(paletteAction_, &QAction::triggered, palette_, &TPaletteF::ShowBeside);
+    connect(paletteAction_, &QAction::triggered, palette_, &PaletteWindow::ShowBeside);
 
     // The mark of the mode: a wider caret and a badge in the corner of the text, naming the caret line's
     // keys.
@@ -144,7 +144,7 @@ NotationEntry::NotationEntry(ScoreSession& session)
     connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, [this] { ShowMark(); });
     connect(&model_, &ScoreModel::Remapped, this, [this] { ShowMark(); });
     // Scrolling moves the viewport's children with the text: the badge goes back to the corner.
-    connect(&area_, &TScoreArea::ViewMoved, this, &NotationEntry::PlaceBadge);
+    connect(&area_, &ScoreArea::ViewMoved, this, &NotationEntry::PlaceBadge);
 
     area_.installEventFilter(this);
     viewport_->installEventFilter(this);

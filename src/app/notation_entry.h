@@ -8,7 +8,7 @@
 // a pitch line goes on in its duration line instead of cutting the set. Each such edit is one undo step with
 // the keystroke. Input methods commit their text unchanged, in the mode and out of it.
 
-#include "notation_keys.h"
+#include "core/notation_keys.h"
 
 #include <QObject>
 #include <QString>
@@ -24,8 +24,8 @@ namespace nagisora {
 
 class ScoreModel;
 class ScoreSession;
-class TPaletteF;
-class TScoreArea;
+class PaletteWindow;
+class ScoreArea;
 
 class NotationEntry : public QObject {
     Q_OBJECT
@@ -38,7 +38,7 @@ class NotationEntry : public QObject {
     void SetOn(bool on);
     QAction* ModeAction() const { return modeAction_; }
     QAction* PaletteAction() const { return paletteAction_; }
-    TPaletteF& Palette() const { return *palette_; }
+    PaletteWindow& Palette() const { return *palette_; }
 
     // The key map of the caret's line.
     KeyMap KeyMapAtCaret() const;
@@ -63,13 +63,13 @@ class NotationEntry : public QObject {
     void ShowMark();
     void PlaceBadge();
 
-    TScoreArea& area_;
+    ScoreArea& area_;
     ScoreModel& model_;
     QAction* modeAction_;
     QAction* paletteAction_;
     QWidget* viewport_;
     QLabel* badge_;
-    TPaletteF* palette_;
+    PaletteWindow* palette_;
 };
 
 // Installs the typing mode and the palette on the session's window.

@@ -2,12 +2,12 @@
 // only when asked for a PDF file: plain conversion never pays for loading Qt. The module runs its own
 // QGuiApplication on the offscreen platform, so that it needs no display.
 
-#include "pdf_render_module.h"
+#include "platform/pdf_render_module.h"
 
-#include "failure.h"
-#include "score_map.h"
-#include "vertical_layout.h"
-#include "vertical_render.h"
+#include "app/vertical_render.h"
+#include "core/failure.h"
+#include "core/score_map.h"
+#include "core/vertical_layout.h"
 
 #include <QGuiApplication>
 #include <exception>

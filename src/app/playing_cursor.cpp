@@ -1,12 +1,12 @@
-#include "playing_cursor.h"
+#include "app/playing_cursor.h"
 
-#include "bench_trace.h"
-#include "event_timeline.h"
-#include "midi_image.h"
-#include "score_area.h"
-#include "score_colours.h"
-#include "score_model.h"
-#include "score_session.h"
+#include "app/bench_trace.h"
+#include "app/score_area.h"
+#include "app/score_colours.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "core/event_timeline.h"
+#include "core/midi_image.h"
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -58,7 +58,7 @@ std::optional<std::int32_t> LineFollower::LineNow(std::int32_t line) const {
 // --- the cursor ---
 
 PlayingCursor::PlayingCursor(ScoreSession& session)
-    : QObject(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
+    : QObject(&session.Window()), session_(session), model_(session.Model()), area_(session.Area()),
       frames_(new QTimer(this)) {
     setObjectName(QStringLiteral("PlayingCursor"));
     frames_->setTimerType(Qt::PreciseTimer);
@@ -69,7 +69,7 @@ PlayingCursor::PlayingCursor(ScoreSession& session)
     // The events of "MIDI 作成" are those the map places, made from the same lines with the same
     // transposition.
     connect(&session_, &ScoreSession::Converted, this, [this] {
-        const std::span<const TOnpu> events = session_.WorkEvents();
+        const std::span<const NoteEvent> events = session_.WorkEvents();
         work_.events.assign(events.begin(), events.end());
         const std::vector<EventPlace>& places = model_.Map().events;
         if (places.size() == work_.events.size())
@@ -85,7 +85,7 @@ const Performance& PlayingCursor::Playing() const {
     return *playing_;
 }
 
-void PlayingCursor::FollowPart(std::vector<TOnpu> events, std::vector<EventPlace> places,
+void PlayingCursor::FollowPart(std::vector<NoteEvent> events, std::vector<EventPlace> places,
                                std::int64_t startTick) {
     part_.events = std::move(events);
     part_.places = std::move(places);
@@ -130,7 +130,7 @@ void PlayingCursor::CatchNextNote(std::size_t event, const HeardPosition& heard)
     const auto sounding = playing_->events.begin() + static_cast<std::ptrdiff_t>(event);
     const std::int64_t next =
         std::accumulate(playing_->events.begin(), sounding + 1, std::int64_t{midi::LeadInDelta},
-                        [](std::int64_t sum, const TOnpu& e) { return sum + e.Oncho; });
+                        [](std::int64_t sum, const NoteEvent& e) { return sum + e.ticks; });
     if (next == caughtOnset_) return;
     // Ticks pass as the practice speed has them.
     const double msPerTick = heard.seconds * 1000.0 / static_cast<double>(heard.tick) / heard.speed;

@@ -9,9 +9,9 @@
 // The text may change after the music was made: each note is marked only while the lines it came from are
 // still there unchanged (followed through the lines added and removed above them).
 
-#include "media_layer.h"
-#include "onpu.h"
-#include "score_map.h"
+#include "core/note_event.h"
+#include "core/score_map.h"
+#include "platform/media_layer.h"
 
 #include <QObject>
 #include <QPalette>
@@ -30,7 +30,7 @@ namespace nagisora {
 
 class ScoreModel;
 class ScoreSession;
-class TScoreArea;
+class ScoreArea;
 
 // Where the lines of a text stand after later edits: each kept line's number now, or none once it changed.
 class LineFollower {
@@ -48,7 +48,7 @@ class LineFollower {
 
 // Music being played: the events of its image and where each came from in the score.
 struct Performance {
-    std::vector<TOnpu> events;
+    std::vector<NoteEvent> events;
     std::vector<EventPlace> places; // one per event, or none when they could not be placed
     std::int64_t startTick = 0; // where the image begins in the whole piece, in ticks from its first event
     LineFollower lines;         // the score's lines when the music was made
@@ -62,7 +62,7 @@ class PlayingCursor : public QObject {
     explicit PlayingCursor(ScoreSession& session);
 
     // The part that is about to play: its events and their places in the score as it is now.
-    void FollowPart(std::vector<TOnpu> events, std::vector<EventPlace> places, std::int64_t startTick);
+    void FollowPart(std::vector<NoteEvent> events, std::vector<EventPlace> places, std::int64_t startTick);
 
     // One frame: the note heard now is marked (and the area scrolled to it) when it is another than the one
     // marked. Runs on the timer while the music plays.
@@ -90,7 +90,7 @@ class PlayingCursor : public QObject {
 
     ScoreSession& session_;
     ScoreModel& model_;
-    TScoreArea& area_;
+    ScoreArea& area_;
     QTimer* frames_;
     std::int64_t caughtOnset_ = -1; // the onset tick a frame is waiting for
     Performance work_;

@@ -1,8 +1,8 @@
-#include "recent_scores.h"
+#include "app/recent_scores.h"
 
-#include "score_area.h"
-#include "score_session.h"
-#include "user_settings.h"
+#include "app/score_area.h"
+#include "app/score_session.h"
+#include "app/user_settings.h"
 
 #include <QAction>
 #include <QDir>
@@ -39,7 +39,7 @@ RecentScores::RecentScores(ScoreSession& session)
       menu_(new QMenu(QStringLiteral("最近の楽譜(&R)"), &session.Window())) {
     connect(&session_, &ScoreSession::ScoreFileUsed, this, &RecentScores::Add);
     connect(menu_, &QMenu::aboutToShow, this, &RecentScores::FillMenu);
-    session_.ScoreArea().AddMenu(CommandGroup::Files, menu_);
+    session_.Area().AddMenu(CommandGroup::Files, menu_);
 }
 
 QStringList RecentScores::Scores() const {

@@ -1,7 +1,7 @@
-#include "score_area.h"
+#include "app/score_area.h"
 
-#include "failure.h"
-#include "file_io.h"
+#include "core/failure.h"
+#include "platform/file_io.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -19,20 +19,20 @@
 
 namespace nagisora {
 
-TScoreArea::TScoreArea(QWidget* parent) : QPlainTextEdit(parent) {
+ScoreArea::ScoreArea(QWidget* parent) : QPlainTextEdit(parent) {
     // The score runs left to right. Left to the text, the direction of a line without a letter of a script
     // (a duration line of ３ and ５) is looked for in every character at each measure of it.
     QTextOption option = document()->defaultTextOption();
     option.setTextDirection(Qt::LeftToRight);
     document()->setDefaultTextOption(option);
-    connect(document(), &QTextDocument::contentsChange, this, &TScoreArea::NoteSeparators);
-    connect(this, &QPlainTextEdit::textChanged, this, &TScoreArea::BreakAtSeparators);
-    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &TScoreArea::SteadyCaretOnLongLines);
+    connect(document(), &QTextDocument::contentsChange, this, &ScoreArea::NoteSeparators);
+    connect(this, &QPlainTextEdit::textChanged, this, &ScoreArea::BreakAtSeparators);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &ScoreArea::SteadyCaretOnLongLines);
 }
 
 // Each blink of the caret paints its line again, all of it: on a line of many thousand characters that
 // keeps a core busy while the window stands idle. There the caret stays lit.
-void TScoreArea::SteadyCaretOnLongLines() {
+void ScoreArea::SteadyCaretOnLongLines() {
     QStyleHints& hints = *QGuiApplication::styleHints();
     if (blinkMs_ < 0) blinkMs_ = hints.cursorFlashTime();
     const int wanted = textCursor().block().length() > LongLineCharacters ? 0 : blinkMs_;
@@ -41,13 +41,13 @@ void TScoreArea::SteadyCaretOnLongLines() {
 
 // The document may not be changed while it reports a change: the separators are only noted here, and
 // replaced once the change is complete.
-void TScoreArea::NoteSeparators(int position, int /*removed*/, int added) {
+void ScoreArea::NoteSeparators(int position, int /*removed*/, int added) {
     const QTextDocument* doc = document();
     for (int p = position; p < position + added && !separatorsAdded_; ++p)
         separatorsAdded_ = doc->characterAt(p) == QChar::LineSeparator;
 }
 
-void TScoreArea::BreakAtSeparators() {
+void ScoreArea::BreakAtSeparators() {
     if (!separatorsAdded_) return;
     separatorsAdded_ = false;
     QTextCursor cursor(document());
@@ -58,15 +58,15 @@ void TScoreArea::BreakAtSeparators() {
     cursor.endEditBlock();
 }
 
-void TScoreArea::AddCommand(CommandGroup group, QAction* action) {
+void ScoreArea::AddCommand(CommandGroup group, QAction* action) {
     commands_[group].push_back(Entry{action, nullptr});
 }
 
-void TScoreArea::AddMenu(CommandGroup group, QMenu* menu) {
+void ScoreArea::AddMenu(CommandGroup group, QMenu* menu) {
     commands_[group].push_back(Entry{nullptr, menu});
 }
 
-QMenu* TScoreArea::MakeContextMenu() {
+QMenu* ScoreArea::MakeContextMenu() {
     QMenu* menu = createStandardContextMenu();
     for (const auto& [group, entries] : commands_) {
         if (entries.empty()) continue;
@@ -79,7 +79,7 @@ QMenu* TScoreArea::MakeContextMenu() {
     return menu;
 }
 
-void TScoreArea::contextMenuEvent(QContextMenuEvent* event) {
+void ScoreArea::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = MakeContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
@@ -88,7 +88,7 @@ void TScoreArea::contextMenuEvent(QContextMenuEvent* event) {
 // The area draws each mark over the whole line that holds it: marks that follow on from one another in the
 // same look are drawn as one, which looks the same (a wavy line's waves are placed from the area's left edge,
 // not from the mark's) and costs a line's drawing instead of one per mark.
-void TScoreArea::SetMarks(MarkLayer layer, QList<QTextEdit::ExtraSelection> marks) {
+void ScoreArea::SetMarks(MarkLayer layer, QList<QTextEdit::ExtraSelection> marks) {
     marks_[layer] = std::move(marks);
     QList<QTextEdit::ExtraSelection> all;
     for (const auto& [_, layerMarks] : marks_)
@@ -109,17 +109,17 @@ void TScoreArea::SetMarks(MarkLayer layer, QList<QTextEdit::ExtraSelection> mark
     setExtraSelections(all);
 }
 
-const QList<QTextEdit::ExtraSelection>& TScoreArea::Marks(MarkLayer layer) const {
+const QList<QTextEdit::ExtraSelection>& ScoreArea::Marks(MarkLayer layer) const {
     static const QList<QTextEdit::ExtraSelection> none;
     const auto found = marks_.find(layer);
     return found == marks_.end() ? none : found->second;
 }
 
-void TScoreArea::AddToolTipSource(ToolTipSource source) {
+void ScoreArea::AddToolTipSource(ToolTipSource source) {
     toolTipSources_.push_back(std::move(source));
 }
 
-bool TScoreArea::viewportEvent(QEvent* event) {
+bool ScoreArea::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip && !toolTipSources_.empty()) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const QTextCursor cursor = cursorForPosition(help->pos());
@@ -154,12 +154,12 @@ std::size_t FileBytes(QStringView text) {
 
 } // namespace
 
-void TScoreArea::SetSizeLimit(std::size_t bytes, std::function<void(const Failure&)> refused) {
+void ScoreArea::SetSizeLimit(std::size_t bytes, std::function<void(const Failure&)> refused) {
     sizeLimit_ = bytes;
     refused_ = std::move(refused);
 }
 
-void TScoreArea::insertFromMimeData(const QMimeData* source) {
+void ScoreArea::insertFromMimeData(const QMimeData* source) {
     if (sizeLimit_ > 0 && source != nullptr && source->hasText()) {
         const QString added = source->text();
         const std::size_t now = FileBytes(toPlainText());
@@ -176,18 +176,18 @@ void TScoreArea::insertFromMimeData(const QMimeData* source) {
     QPlainTextEdit::insertFromMimeData(source);
 }
 
-void TScoreArea::scrollContentsBy(int dx, int dy) {
+void ScoreArea::scrollContentsBy(int dx, int dy) {
     QPlainTextEdit::scrollContentsBy(dx, dy);
     emit ViewMoved();
 }
 
-void TScoreArea::resizeEvent(QResizeEvent* event) {
+void ScoreArea::resizeEvent(QResizeEvent* event) {
     QPlainTextEdit::resizeEvent(event);
     emit ViewMoved();
 }
 
 // Whole steps of the wheel (120 eighths of a degree each) zoom; a touchpad's small ones add up.
-void TScoreArea::wheelEvent(QWheelEvent* event) {
+void ScoreArea::wheelEvent(QWheelEvent* event) {
     if (!(event->modifiers() & Qt::ControlModifier)) return QPlainTextEdit::wheelEvent(event);
     event->accept();
     wheelAngle_ += event->angleDelta().y();
@@ -196,7 +196,7 @@ void TScoreArea::wheelEvent(QWheelEvent* event) {
     if (steps != 0) emit ZoomRequested(steps);
 }
 
-int TScoreArea::LastLineInView() const {
+int ScoreArea::LastLineInView() const {
     const QPointF offset = contentOffset();
     const int height = viewport()->height();
     QTextBlock block = firstVisibleBlock();
@@ -212,7 +212,7 @@ int TScoreArea::LastLineInView() const {
 // that is most of what a keystroke costs. The lines in view keep their glyphs; lines that leave the view drop
 // them the next time they are laid out or drawn. The lines are held by number: a block that was removed is
 // gone.
-void TScoreArea::KeepGlyphsInView() {
+void ScoreArea::KeepGlyphsInView() {
     const QPointF offset = contentOffset();
     const int height = viewport()->height();
     std::vector<int> inView;
@@ -228,12 +228,12 @@ void TScoreArea::KeepGlyphsInView() {
     glyphsKept_ = std::move(inView);
 }
 
-void TScoreArea::paintEvent(QPaintEvent* event) {
+void ScoreArea::paintEvent(QPaintEvent* event) {
     KeepGlyphsInView();
     QPlainTextEdit::paintEvent(event);
 }
 
-std::vector<TScoreArea::LineInView> TScoreArea::LinesInView() {
+std::vector<ScoreArea::LineInView> ScoreArea::LinesInView() {
     KeepGlyphsInView();
     std::vector<LineInView> lines;
     const QPointF offset = contentOffset();

@@ -29,11 +29,11 @@ enum class CommandGroup { Play, Check, Entry, Views, Files };
 // The layers of marks, drawn in this order, the later over the earlier.
 enum class MarkLayer { Findings, Selection, Guide, Playing };
 
-class TScoreArea : public QPlainTextEdit {
+class ScoreArea : public QPlainTextEdit {
     Q_OBJECT
 
   public:
-    explicit TScoreArea(QWidget* parent = nullptr);
+    explicit ScoreArea(QWidget* parent = nullptr);
 
     // Adds a command to the context menu; the caller owns the action and adds it to its window.
     void AddCommand(CommandGroup group, QAction* action);

@@ -1,13 +1,13 @@
-#include "score_checker.h"
+#include "app/score_checker.h"
 
-#include "background_check.h"
-#include "command_action.h"
-#include "fonts.h"
-#include "modeless_window.h"
-#include "score_area.h"
-#include "score_model.h"
-#include "score_session.h"
-#include "window_scale.h"
+#include "app/background_check.h"
+#include "app/command_action.h"
+#include "app/fonts.h"
+#include "app/modeless_window.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "app/window_scale.h"
 
 #include <QAction>
 #include <QApplication>
@@ -66,7 +66,7 @@ constexpr int MostMarks = 4000;
 
 // --- the problems window ---
 
-TProblemsF::TProblemsF(QWidget* parent) : QWidget(parent), list_(new QListWidget(this)) {
+ProblemsWindow::ProblemsWindow(QWidget* parent) : QWidget(parent), list_(new QListWidget(this)) {
     const double scale =
         SetUpModelessWindow(*this, "ProblemsF", QStringLiteral("問題の一覧"), WindowSize::Fixed, FontPixels);
     resize(Scaled(ProblemsWidth, scale), Scaled(ProblemsHeight, scale));
@@ -76,15 +76,15 @@ TProblemsF::TProblemsF(QWidget* parent) : QWidget(parent), list_(new QListWidget
     list_->setIconSize(QSize(Scaled(FontPixels, scale), Scaled(FontPixels, scale)));
     list_->setWordWrap(true);                 // a long message takes two rows rather than hiding its end
     list_->setLayoutMode(QListView::Batched); // thousands of rows are laid out a batch at a time
-    connect(list_, &QListWidget::itemClicked, this, &TProblemsF::OnItem);
-    connect(list_, &QListWidget::itemActivated, this, &TProblemsF::OnItem);
+    connect(list_, &QListWidget::itemClicked, this, &ProblemsWindow::OnItem);
+    connect(list_, &QListWidget::itemActivated, this, &ProblemsWindow::OnItem);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(list_);
 }
 
-QString TProblemsF::RowText(const Finding& finding) {
+QString ProblemsWindow::RowText(const Finding& finding) {
     return QStringLiteral("%1 行 %2 列: %3")
         .arg(finding.span.line)
         .arg(finding.span.column)
@@ -93,7 +93,8 @@ QString TProblemsF::RowText(const Finding& finding) {
 
 // The rows are changed in place, so that the list keeps its scroll position and its current row while the
 // user types with the window open.
-void TProblemsF::SetFindings(const std::vector<Finding>& findings, const std::vector<ImportedRow>& imported) {
+void ProblemsWindow::SetFindings(const std::vector<Finding>& findings,
+                                 const std::vector<ImportedRow>& imported) {
     const QIcon errorIcon = style()->standardIcon(QStyle::SP_MessageBoxCritical);
     const QIcon warningIcon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
     const std::size_t shown = std::min(findings.size(), ShownRows);
@@ -142,7 +143,7 @@ void TProblemsF::SetFindings(const std::vector<Finding>& findings, const std::ve
     setWindowTitle(QStringLiteral("問題の一覧 (エラー %1、警告 %2)").arg(errors).arg(warnings));
 }
 
-void TProblemsF::OnItem(QListWidgetItem* item) {
+void ProblemsWindow::OnItem(QListWidgetItem* item) {
     const QVariant finding = item->data(Qt::UserRole);
     if (!finding.isValid()) return;
     if (finding.toInt() < 0)
@@ -151,47 +152,46 @@ void TProblemsF::OnItem(QListWidgetItem* item) {
         emit Chosen(finding.toInt());
 }
 
-void TProblemsF::ShowInFront() {
+void ProblemsWindow::ShowInFront() {
     ShowBeside(*this, *parentWidget(), placed_);
 }
 
 // --- the checker ---
 
-TScoreChecker::TScoreChecker(ScoreSession& session)
-    : QObject(&session.Window()), window_(session.Window()), model_(session.Model()),
-      area_(session.ScoreArea()), queued_(new QTimer(this)), toBackground_(new QTimer(this)),
-      viewMoved_(new QTimer(this)), problemsF_(new TProblemsF(&window_)),
-      next_(AddCommand(session, CommandGroup::Check,
-                       {"actNextProblem",
-                        QStringLiteral("次の問題へ"),
-                        {QKeySequence(Qt::Key_F8)},
-                        QStringLiteral("次の問題の場所へ移ります")},
-                       this, &TScoreChecker::GoToNext)),
+ScoreChecker::ScoreChecker(ScoreSession& session)
+    : QObject(&session.Window()), window_(session.Window()), model_(session.Model()), area_(session.Area()),
+      queued_(new QTimer(this)), toBackground_(new QTimer(this)), viewMoved_(new QTimer(this)),
+      problemsF_(new ProblemsWindow(&window_)), next_(AddCommand(session, CommandGroup::Check,
+                                                                 {"actNextProblem",
+                                                                  QStringLiteral("次の問題へ"),
+                                                                  {QKeySequence(Qt::Key_F8)},
+                                                                  QStringLiteral("次の問題の場所へ移ります")},
+                                                                 this, &ScoreChecker::GoToNext)),
       previous_(AddCommand(session, CommandGroup::Check,
                            {"actPreviousProblem",
                             QStringLiteral("前の問題へ"),
                             {QKeySequence(Qt::SHIFT | Qt::Key_F8)},
                             QStringLiteral("前の問題の場所へ移ります")},
-                           this, &TScoreChecker::GoToPrevious)),
+                           this, &ScoreChecker::GoToPrevious)),
       problems_(AddCommand(session, CommandGroup::Check,
                            {"actProblems",
                             QStringLiteral("問題の一覧…"),
                             {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)},
                             QStringLiteral("楽譜の問題をすべて一覧にします")},
-                           this, &TScoreChecker::ShowProblems)) {
+                           this, &ScoreChecker::ShowProblems)) {
     setObjectName(QStringLiteral("ScoreChecker"));
     // A check waits until the event that changed the text is done: one check for a paste or a replaced
     // score, and a keystroke is shown before its findings.
     queued_->setSingleShot(true);
     queued_->setInterval(0);
-    connect(queued_, &QTimer::timeout, this, &TScoreChecker::CheckNow);
+    connect(queued_, &QTimer::timeout, this, &ScoreChecker::CheckNow);
     // The whole text goes to the background once the event that changed it is done, so that the check does
     // not share the cores with the keystroke's drawing (and a paste is handed over once).
     toBackground_->setSingleShot(true);
     toBackground_->setInterval(0);
     connect(toBackground_, &QTimer::timeout, this,
             [this] { background_->Request(generation_, model_.LineBytes(), UnmappableFindings()); });
-    connect(&model_, &ScoreModel::Remapped, this, &TScoreChecker::QueueCheck);
+    connect(&model_, &ScoreModel::Remapped, this, &ScoreChecker::QueueCheck);
     background_ =
         std::make_unique<BackgroundCheck>([this](std::uint64_t generation, std::vector<Finding> found) {
             auto shared = std::make_shared<std::vector<Finding>>(std::move(found));
@@ -201,13 +201,13 @@ TScoreChecker::TScoreChecker(ScoreSession& session)
         });
     viewMoved_->setSingleShot(true);
     viewMoved_->setInterval(0);
-    connect(viewMoved_, &QTimer::timeout, this, &TScoreChecker::MarkInView);
-    connect(&area_, &TScoreArea::ViewMoved, viewMoved_, qOverload<>(&QTimer::start));
+    connect(viewMoved_, &QTimer::timeout, this, &ScoreChecker::MarkInView);
+    connect(&area_, &ScoreArea::ViewMoved, viewMoved_, qOverload<>(&QTimer::start));
 
     for (QAction* action : {next_, previous_, problems_})
         problemsF_->addAction(action); // the keys work in the problems window too
-    connect(problemsF_, &TProblemsF::Chosen, this, qOverload<int>(&TScoreChecker::GoTo));
-    connect(problemsF_, &TProblemsF::ImportChosen, this, &TScoreChecker::GoToImported);
+    connect(problemsF_, &ProblemsWindow::Chosen, this, qOverload<int>(&ScoreChecker::GoTo));
+    connect(problemsF_, &ProblemsWindow::ImportChosen, this, &ScoreChecker::GoToImported);
     connect(&session, &ScoreSession::ScoreReplaced, this, [this] { SetImportFindings({}); });
     area_.AddToolTipSource([this](const QTextCursor& cursor) { return ToolTipAt(cursor); });
     CheckNow();
@@ -215,9 +215,9 @@ TScoreChecker::TScoreChecker(ScoreSession& session)
 
 // A short score is checked whole once the event that changed it is done. In a long one the lines around the
 // change are checked at once, taking the place of what was found there, and the whole text in the background.
-TScoreChecker::~TScoreChecker() = default;
+ScoreChecker::~ScoreChecker() = default;
 
-void TScoreChecker::QueueCheck(int first, int last, int delta) {
+void ScoreChecker::QueueCheck(int first, int last, int delta) {
     ++generation_;
     const std::span<const std::string_view> lines = model_.Lines();
     if (TextBytes(lines) <= CheckedWhole) {
@@ -234,7 +234,7 @@ void TScoreChecker::QueueCheck(int first, int last, int delta) {
     toBackground_->start();
 }
 
-void TScoreChecker::CheckAround(int first, int last, int delta) {
+void ScoreChecker::CheckAround(int first, int last, int delta) {
     const std::span<const std::string_view> lines = model_.Lines();
     const int count = static_cast<int>(lines.size());
     int lo = first;
@@ -263,7 +263,7 @@ void TScoreChecker::CheckAround(int first, int last, int delta) {
     findings_.insert(at, std::make_move_iterator(around.begin()), std::make_move_iterator(around.end()));
 }
 
-void TScoreChecker::TakeFindings(std::uint64_t generation, std::vector<Finding> findings) {
+void ScoreChecker::TakeFindings(std::uint64_t generation, std::vector<Finding> findings) {
     if (generation != generation_) return; // the text has changed since
     checked_ = generation;
     findings_.swap(findings);
@@ -273,15 +273,15 @@ void TScoreChecker::TakeFindings(std::uint64_t generation, std::vector<Finding> 
     emit Checked();
 }
 
-bool TScoreChecker::Checking() const {
+bool ScoreChecker::Checking() const {
     return queued_->isActive() || checked_ != generation_;
 }
 
-bool TScoreChecker::Queued() const {
+bool ScoreChecker::Queued() const {
     return queued_->isActive();
 }
 
-void TScoreChecker::CheckNow() {
+void ScoreChecker::CheckNow() {
     queued_->stop();
     toBackground_->stop();
     checked_ = ++generation_; // a result of the background is older
@@ -293,11 +293,11 @@ void TScoreChecker::CheckNow() {
     emit Checked();
 }
 
-void TScoreChecker::ShowFindings() {
+void ScoreChecker::ShowFindings() {
     problemsF_->SetFindings(findings_, ImportFindings());
 }
 
-void TScoreChecker::SetImportFindings(const std::vector<ImportedRow>& findings) {
+void ScoreChecker::SetImportFindings(const std::vector<ImportedRow>& findings) {
     imported_.clear();
     const QTextDocument& document = model_.Document();
     for (const ImportedRow& row : findings) {
@@ -310,7 +310,7 @@ void TScoreChecker::SetImportFindings(const std::vector<ImportedRow>& findings) 
     if (problemsF_->isVisible()) ShowFindings();
 }
 
-std::vector<ImportedRow> TScoreChecker::ImportFindings() const {
+std::vector<ImportedRow> ScoreChecker::ImportFindings() const {
     std::vector<ImportedRow> rows;
     for (const Imported& found : imported_)
         rows.push_back(
@@ -318,10 +318,10 @@ std::vector<ImportedRow> TScoreChecker::ImportFindings() const {
     return rows;
 }
 
-void TScoreChecker::MarkInView() {
+void ScoreChecker::MarkInView() {
     viewMoved_->stop();
     QList<QTextEdit::ExtraSelection> marks;
-    for (const TScoreArea::LineInView& in : area_.LinesInView()) {
+    for (const ScoreArea::LineInView& in : area_.LinesInView()) {
         const std::size_t from = model_.ByteAt(in.line, in.first);
         const std::size_t to = model_.ByteAt(in.line, in.last);
         for (std::size_t f = FirstFrom(in.line + 1, 0);
@@ -336,11 +336,11 @@ void TScoreChecker::MarkInView() {
     area_.SetMarks(MarkLayer::Findings, std::move(marks));
 }
 
-QTextCursor TScoreChecker::CursorOf(std::size_t finding) const {
+QTextCursor ScoreChecker::CursorOf(std::size_t finding) const {
     return finding < findings_.size() ? model_.CursorFor(findings_[finding].place) : QTextCursor();
 }
 
-std::size_t TScoreChecker::FirstFrom(int line, std::size_t byte) const {
+std::size_t ScoreChecker::FirstFrom(int line, std::size_t byte) const {
     const auto at = std::partition_point(findings_.begin(), findings_.end(), [&](const Finding& f) {
         return f.place.line < line || (f.place.line == line && f.place.byte < byte);
     });
@@ -349,7 +349,7 @@ std::size_t TScoreChecker::FirstFrom(int line, std::size_t byte) const {
 
 // Characters that code page 932 lacks read as "?": found where the model encodes the text, placed on the
 // character the area shows.
-std::vector<Finding> TScoreChecker::UnmappableFindings() const {
+std::vector<Finding> ScoreChecker::UnmappableFindings() const {
     std::vector<Finding> findings;
     for (const CharPosition& at : model_.Unmappable()) {
         const QTextBlock block = model_.Document().findBlockByNumber(static_cast<int>(at.line) - 1);
@@ -366,7 +366,7 @@ std::vector<Finding> TScoreChecker::UnmappableFindings() const {
 }
 
 // The findings on the cursor's line whose characters take in its position (its end included).
-QString TScoreChecker::ToolTipAt(const QTextCursor& cursor) const {
+QString ScoreChecker::ToolTipAt(const QTextCursor& cursor) const {
     QStringList messages;
     const int line = cursor.blockNumber();
     const int position = cursor.positionInBlock();
@@ -382,7 +382,7 @@ QString TScoreChecker::ToolTipAt(const QTextCursor& cursor) const {
 }
 
 // The findings are in the order of the text: the next one after the caret's character is found by halving.
-void TScoreChecker::GoToNext() {
+void ScoreChecker::GoToNext() {
     CheckNow();
     if (findings_.empty()) return SayAtCaret(QStringLiteral("問題は見つかりません"));
     const QTextCursor caret = area_.textCursor();
@@ -391,7 +391,7 @@ void TScoreChecker::GoToNext() {
     GoTo(f < findings_.size() ? f : 0, 1); // round to the first
 }
 
-void TScoreChecker::GoToPrevious() {
+void ScoreChecker::GoToPrevious() {
     CheckNow();
     if (findings_.empty()) return SayAtCaret(QStringLiteral("問題は見つかりません"));
     const QTextCursor caret = area_.textCursor();
@@ -401,27 +401,27 @@ void TScoreChecker::GoToPrevious() {
 }
 
 // The first finding from f on in the direction that has characters in the area (not one past its line's end).
-void TScoreChecker::GoTo(std::size_t f, int direction) {
+void ScoreChecker::GoTo(std::size_t f, int direction) {
     const std::size_t n = findings_.size();
     for (std::size_t tried = 0; tried < n; ++tried, f = (f + n + direction) % n)
         if (!CursorOf(f).isNull()) return GoTo(static_cast<int>(f));
 }
 
 // The caret to the finding's first character, the area in front with the message beside the caret.
-void TScoreChecker::GoTo(int finding) {
+void ScoreChecker::GoTo(int finding) {
     const auto f = static_cast<std::size_t>(finding);
     const QTextCursor marked = CursorOf(f);
     if (!marked.isNull()) ShowAt(marked, TextOf(findings_[f].message));
 }
 
-void TScoreChecker::GoToImported(int finding) {
+void ScoreChecker::GoToImported(int finding) {
     if (finding >= 0 && static_cast<std::size_t>(finding) < imported_.size()) {
         const Imported& found = imported_[static_cast<std::size_t>(finding)];
         ShowAt(found.at, found.text);
     }
 }
 
-void TScoreChecker::ShowAt(const QTextCursor& at, const QString& message) {
+void ScoreChecker::ShowAt(const QTextCursor& at, const QString& message) {
     QTextCursor caret = area_.textCursor();
     caret.setPosition(at.selectionStart());
     area_.setTextCursor(caret);
@@ -432,12 +432,12 @@ void TScoreChecker::ShowAt(const QTextCursor& at, const QString& message) {
     SayAtCaret(message);
 }
 
-void TScoreChecker::SayAtCaret(const QString& text) const {
+void ScoreChecker::SayAtCaret(const QString& text) const {
     const QRect at = area_.cursorRect();
     QToolTip::showText(area_.viewport()->mapToGlobal(at.bottomLeft()), text, area_.viewport());
 }
 
-void TScoreChecker::ShowProblems() {
+void ScoreChecker::ShowProblems() {
     CheckNow();
     ShowFindings();
     problemsF_->ShowInFront();

@@ -10,7 +10,7 @@
 // covers exactly its finding's characters (a mark kept through edits would grow over text typed at its end),
 // and a score with hundreds of thousands of findings costs no more to type in than one with a few.
 
-#include "score_check.h"
+#include "core/score_check.h"
 
 #include <QObject>
 #include <QTextCursor>
@@ -29,7 +29,7 @@ namespace nagisora {
 class ScoreModel;
 class BackgroundCheck;
 class ScoreSession;
-class TScoreArea;
+class ScoreArea;
 
 // A finding of the last import, where the text now has it.
 struct ImportedRow {
@@ -41,11 +41,11 @@ struct ImportedRow {
 
 // The problems window: one row "N 行 M 列: message" per finding, after those of the last import ("N 行 M 列:
 // 読込: message"). Modeless, like the help window.
-class TProblemsF : public QWidget {
+class ProblemsWindow : public QWidget {
     Q_OBJECT
 
   public:
-    explicit TProblemsF(QWidget* parent = nullptr);
+    explicit ProblemsWindow(QWidget* parent = nullptr);
 
     // Shows the window, placed the first time and where the user left it afterwards, in front.
     void ShowInFront();
@@ -71,18 +71,18 @@ class TProblemsF : public QWidget {
     bool placed_ = false;
 };
 
-class TScoreChecker : public QObject {
+class ScoreChecker : public QObject {
     Q_OBJECT
 
   public:
     // Installs the checker in the session's window: its commands in the score area's context menu and as the
     // window's shortcuts, its marks in the area's layer of findings.
-    explicit TScoreChecker(ScoreSession& session);
-    ~TScoreChecker() override;
+    explicit ScoreChecker(ScoreSession& session);
+    ~ScoreChecker() override;
 
     // The findings of the text as it was last checked, in the order of the text.
     const std::vector<Finding>& Findings() const { return findings_; }
-    TProblemsF& ProblemsF() const { return *problemsF_; }
+    ProblemsWindow& ProblemsF() const { return *problemsF_; }
 
     QAction* NextAction() const { return next_; }
     QAction* PreviousAction() const { return previous_; }
@@ -127,12 +127,12 @@ class TScoreChecker : public QObject {
 
     QWidget& window_;
     ScoreModel& model_;
-    TScoreArea& area_;
+    ScoreArea& area_;
     QTimer* queued_;
     QTimer* toBackground_;
     std::vector<Finding> findings_;
     QTimer* viewMoved_; // marks made anew once the scrolling stops for a moment
-    TProblemsF* problemsF_;
+    ProblemsWindow* problemsF_;
     QAction* next_;
     QAction* previous_;
     QAction* problems_;

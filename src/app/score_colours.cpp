@@ -1,7 +1,7 @@
-#include "score_colours.h"
+#include "app/score_colours.h"
 
-#include "score_area.h"
-#include "score_model.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -90,7 +90,7 @@ QColor Mixed(const QColor& a, const QColor& b, double share) {
                             static_cast<float>(mix(a.blueF(), b.blueF())));
 }
 
-ScoreColours::ScoreColours(ScoreModel& model, TScoreArea& area)
+ScoreColours::ScoreColours(ScoreModel& model, ScoreArea& area)
     : QSyntaxHighlighter(area.document()), model_(model), area_(area) {
     setObjectName(QStringLiteral("ScoreColours"));
     MakeFormats(area.palette());

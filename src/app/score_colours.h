@@ -9,7 +9,7 @@
 // touched, and those whose role or unit boundaries it changed (a new pitch line makes its neighbours timbre
 // and duration lines; a pitch line of odd length moves the units of every later set).
 
-#include "score_map.h"
+#include "core/score_map.h"
 
 #include <QColor>
 #include <QSyntaxHighlighter>
@@ -23,7 +23,7 @@ class QPalette;
 namespace nagisora {
 
 class ScoreModel;
-class TScoreArea;
+class ScoreArea;
 
 // A colour of the hue and saturation that stands out from the base as well as text should: lightness is
 // moved away from the base until the contrast ratio reaches ratio.
@@ -36,7 +36,7 @@ class ScoreColours : public QSyntaxHighlighter {
 
   public:
     // Colours the score area whose text the model reads; owned by the area's document.
-    ScoreColours(ScoreModel& model, TScoreArea& area);
+    ScoreColours(ScoreModel& model, ScoreArea& area);
 
     // What a line's role and a pitch line's units look like (no foreground: the text's own colour).
     const QTextCharFormat& FormatOf(LineRole role) const;
@@ -56,7 +56,7 @@ class ScoreColours : public QSyntaxHighlighter {
     int LookOf(int line) const;
 
     ScoreModel& model_;
-    TScoreArea& area_;
+    ScoreArea& area_;
     int stopAt_ = -1; // the line where the pass after an edit stops, until it is coloured
     std::array<QTextCharFormat, 6> roleFormats_;
     std::array<QTextCharFormat, 9> unitFormats_;

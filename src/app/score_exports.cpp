@@ -1,15 +1,15 @@
-#include "score_exports.h"
+#include "app/score_exports.h"
 
-#include "command_action.h"
-#include "conversion.h"
-#include "cp932.h"
-#include "failure.h"
-#include "file_io.h"
-#include "musicxml.h"
-#include "score_area.h"
-#include "score_model.h"
-#include "score_session.h"
-#include "wav_export.h"
+#include "app/command_action.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "app/wav_export.h"
+#include "core/conversion.h"
+#include "core/failure.h"
+#include "core/musicxml.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
 
 #include <QAction>
 #include <QFile>

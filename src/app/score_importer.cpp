@@ -1,17 +1,17 @@
-#include "score_importer.h"
+#include "app/score_importer.h"
 
-#include "command_action.h"
-#include "failure.h"
-#include "file_io.h"
-#include "import_loader.h"
-#include "pipe_lengths.h"
-#include "recent_scores.h"
-#include "score_area.h"
-#include "score_checker.h"
-#include "score_file.h"
-#include "score_file_lines.h"
-#include "score_session.h"
-#include "user_settings.h"
+#include "app/command_action.h"
+#include "app/recent_scores.h"
+#include "app/score_area.h"
+#include "app/score_checker.h"
+#include "app/score_session.h"
+#include "app/user_settings.h"
+#include "core/failure.h"
+#include "core/pipe_lengths.h"
+#include "core/score_file_lines.h"
+#include "platform/file_io.h"
+#include "platform/import_loader.h"
+#include "platform/score_file.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -79,7 +79,7 @@ std::vector<ImportedRow> Rows(const std::vector<ImportedFinding>& findings) {
 
 } // namespace
 
-ScoreImporter::ScoreImporter(ScoreSession& session, RecentScores& recent, TScoreChecker& checker)
+ScoreImporter::ScoreImporter(ScoreSession& session, RecentScores& recent, ScoreChecker& checker)
     : QObject(&session.Window()), session_(session), recent_(recent), checker_(checker),
       action_(AddCommand(session, CommandGroup::Files,
                          {"actImport",

@@ -21,7 +21,7 @@ namespace nagisora {
 
 class RecentScores;
 class ScoreSession;
-class TScoreChecker;
+class ScoreChecker;
 struct ImportedPart;
 
 // What the dialog asks before an import.
@@ -35,7 +35,7 @@ class ScoreImporter : public QObject {
 
   public:
     // An imported file joins the recent scores; its findings go to the checker.
-    ScoreImporter(ScoreSession& session, RecentScores& recent, TScoreChecker& checker);
+    ScoreImporter(ScoreSession& session, RecentScores& recent, ScoreChecker& checker);
 
     // Whether the import reads a file of this name: .mid, .midi, .musicxml, .xml or .mxl.
     static bool Imports(const QString& fileName);
@@ -54,7 +54,7 @@ class ScoreImporter : public QObject {
 
     ScoreSession& session_;
     RecentScores& recent_;
-    TScoreChecker& checker_;
+    ScoreChecker& checker_;
     QAction* action_;
     QString fileName_; // the last one chosen, proposed again
 };

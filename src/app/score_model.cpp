@@ -1,4 +1,4 @@
-#include "score_model.h"
+#include "app/score_model.h"
 
 #include <QTextBlock>
 #include <QTextDocument>
@@ -76,12 +76,12 @@ void ScoreModel::Remap() {
         views_.emplace_back(line.bytes);
     // The empty block after a final line break is where the caret can stand, not a line of the score.
     if (!lines_.empty() && lines_.back().text.isEmpty()) views_.pop_back();
-    MapScore(views_, onteiOffset_, map_);
+    MapScore(views_, transpose_, map_);
 }
 
-void ScoreModel::SetTransposition(std::int32_t onteiOffset) {
-    if (onteiOffset == onteiOffset_) return;
-    onteiOffset_ = onteiOffset;
+void ScoreModel::SetTransposition(std::int32_t transpose) {
+    if (transpose == transpose_) return;
+    transpose_ = transpose;
     Remap();
     emit Remapped(0, static_cast<int>(lines_.size()) - 1, 0);
 }

@@ -6,8 +6,8 @@
 // is made again from the kept lines, well within a frame for the longest score. One line of the score is one
 // block of the area's document.
 
-#include "cp932.h"
-#include "score_map.h"
+#include "core/score_map.h"
+#include "platform/cp932.h"
 
 #include <QObject>
 #include <QTextCursor>
@@ -36,8 +36,8 @@ class ScoreModel : public QObject {
 
     // The map of the lines, with the transposition last set (0 at first).
     const ScoreMap& Map() const { return map_; }
-    void SetTransposition(std::int32_t onteiOffset);
-    std::int32_t Transposition() const { return onteiOffset_; }
+    void SetTransposition(std::int32_t transpose);
+    std::int32_t Transposition() const { return transpose_; }
 
     // The byte offset (from 0) in line (from 0) of the character at a position of its block; the length of
     // the line's bytes at the block's end.
@@ -74,7 +74,7 @@ class ScoreModel : public QObject {
     std::vector<Line> lines_; // one per block
     std::vector<std::string_view> views_;
     ScoreMap map_;
-    std::int32_t onteiOffset_ = 0;
+    std::int32_t transpose_ = 0;
 };
 
 } // namespace nagisora

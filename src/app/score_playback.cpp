@@ -1,14 +1,14 @@
-#include "score_playback.h"
+#include "app/score_playback.h"
 
-#include "command_action.h"
-#include "metronome.h"
-#include "midi_image.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_model.h"
-#include "score_session.h"
-#include "score_views.h"
-#include "user_settings.h"
+#include "app/command_action.h"
+#include "app/playing_cursor.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "app/score_views.h"
+#include "app/user_settings.h"
+#include "core/metronome.h"
+#include "core/midi_image.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -38,7 +38,7 @@ constexpr char CaptionNote[] = "captionNote";
 } // namespace
 
 ScorePlayback::ScorePlayback(ScoreSession& session, PlayingCursor& cursor)
-    : QObject(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
+    : QObject(&session.Window()), session_(session), model_(session.Model()), area_(session.Area()),
       cursor_(cursor), fromHere_(AddCommand(session, CommandGroup::Play,
                                             {"actPlayFromHere",
                                              QStringLiteral("ここから再生"),
@@ -208,7 +208,7 @@ void ScorePlayback::ShowSpeed(int percent) {
     if (window.property(CaptionNote) != note) window.setProperty(CaptionNote, note);
 }
 
-std::vector<std::int64_t> ScorePlayback::BarTicks(std::span<const TOnpu> events) const {
+std::vector<std::int64_t> ScorePlayback::BarTicks(std::span<const NoteEvent> events) const {
     const ScoreMap& map = model_.Map();
     std::vector<std::int64_t> bars;
     if (map.events.size() != events.size()) return bars; // the text no longer holds the music's notes
@@ -230,7 +230,7 @@ std::vector<MetronomeClick> ScorePlayback::ClicksOf(std::span<const std::int64_t
 }
 
 void ScorePlayback::WorkPlaying() {
-    const std::span<const TOnpu> events = session_.WorkEvents();
+    const std::span<const NoteEvent> events = session_.WorkEvents();
     const std::vector<std::int64_t> starts = EventStarts(events);
     session_.Media().SetClicks(ClicksOf(workBars_, 0, starts.back()));
 }
@@ -250,7 +250,7 @@ void ScorePlayback::PlayLoop() {
 void ScorePlayback::Play(Notes notes, Repeat repeat) {
     const Conversion conversion = ConvertScore(model_.Lines(), session_.Settings());
     if (conversion.Refused()) return session_.ReportFailure(*conversion.refusal);
-    const std::span<const TOnpu> events = conversion.Events();
+    const std::span<const NoteEvent> events = conversion.Events();
     const ScoreMap& map = model_.Map();
     const QTextCursor caret = area_.textCursor();
 

@@ -12,8 +12,8 @@
 // 100 %); a loop that gains speed with each pass, from a start by a step up to the practice tempo; a count-in
 // of one measure (4 beats without bar lines) and a metronome click on every beat, heard in the preview only.
 
-#include "media_layer.h"
-#include "score_part.h"
+#include "core/score_part.h"
+#include "platform/media_layer.h"
 
 #include <QObject>
 #include <cstdint>
@@ -29,7 +29,7 @@ namespace nagisora {
 class PlayingCursor;
 class ScoreModel;
 class ScoreSession;
-class TScoreArea;
+class ScoreArea;
 
 class ScorePlayback : public QObject {
     Q_OBJECT
@@ -70,12 +70,12 @@ class ScorePlayback : public QObject {
     void MakeLadderCommands(const QSettings& settings);
     void ApplySpeed();
     void ShowSpeed(int percent);
-    std::vector<std::int64_t> BarTicks(std::span<const TOnpu> events) const;
+    std::vector<std::int64_t> BarTicks(std::span<const NoteEvent> events) const;
     void WorkPlaying();
 
     ScoreSession& session_;
     ScoreModel& model_;
-    TScoreArea& area_;
+    ScoreArea& area_;
     PlayingCursor& cursor_;
     QAction* fromHere_;
     QAction* selection_;

@@ -1,11 +1,11 @@
-#include "score_recovery.h"
+#include "app/score_recovery.h"
 
-#include "failure.h"
-#include "file_io.h"
-#include "message_box.h"
-#include "score_area.h"
-#include "score_session.h"
-#include "unsaved_edits.h"
+#include "app/message_box.h"
+#include "app/score_area.h"
+#include "app/score_session.h"
+#include "app/unsaved_edits.h"
+#include "core/failure.h"
+#include "platform/file_io.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -162,7 +162,7 @@ bool ScoreRecovery::OfferLeftCopies() {
         }
         switch (Ask(session_.Window(), QFileInfo(copyPath_))) {
         case Answer::Restore: {
-            TScoreArea& area = session_.ScoreArea();
+            ScoreArea& area = session_.Area();
             QTextCursor cursor(area.document());
             cursor.beginEditBlock();
             cursor.select(QTextCursor::Document);

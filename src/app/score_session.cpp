@@ -1,11 +1,11 @@
-#include "score_session.h"
+#include "app/score_session.h"
 
-#include "cp932.h"
-#include "file_io.h"
-#include "mPlay.h"
-#include "score_area.h"
-#include "score_model.h"
-#include "unsaved_edits.h"
+#include "app/media_player.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "app/unsaved_edits.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,7 +52,7 @@ bool MayReplace(QWidget& window, const QString& fileName) {
 
 } // namespace
 
-ScoreSession::ScoreSession(QWidget& window, TScoreArea& area, TMediaPlayer& player, MediaLayer& media,
+ScoreSession::ScoreSession(QWidget& window, ScoreArea& area, MediaPlayer& player, MediaLayer& media,
                            SessionOptions options, WindowHooks hooks)
     : QObject(&window), window_(window), area_(area), player_(player), media_(media),
       options_(std::move(options)), hooks_(std::move(hooks)), model_(new ScoreModel(*area.document(), this)) {
@@ -165,7 +165,7 @@ std::string ScoreSession::WorkFilePath() const {
     return appDir_ + "config/work.mid";
 }
 
-std::span<const TOnpu> ScoreSession::WorkEvents() const {
+std::span<const NoteEvent> ScoreSession::WorkEvents() const {
     return hooks_.workEvents();
 }
 
@@ -174,12 +174,12 @@ void ScoreSession::PlayPart(std::string_view image, Repeat repeat, std::vector<M
 }
 
 void ScoreSession::PlayWork() {
-    if (!player_.IsAvailable(MPButton::Play)) Convert();
-    if (player_.IsAvailable(MPButton::Play)) player_.Click(MPButton::Play);
+    if (!player_.IsAvailable(PlayerButton::Play)) Convert();
+    if (player_.IsAvailable(PlayerButton::Play)) player_.Click(PlayerButton::Play);
 }
 
 void ScoreSession::Stop() {
-    if (player_.IsAvailable(MPButton::Stop)) player_.Click(MPButton::Stop);
+    if (player_.IsAvailable(PlayerButton::Stop)) player_.Click(PlayerButton::Stop);
 }
 
 HeardPosition ScoreSession::Heard() const {

@@ -8,10 +8,10 @@
 // hands it to each feature; the commands that stay with the window's controls (the settings' controls,
 // "MIDI 作成", "楽譜保存", ▶ of a part) reach the session as the window's hooks.
 
-#include "conversion.h"
-#include "file_dialog.h"
-#include "media_layer.h"
-#include "message_box.h"
+#include "app/file_dialog.h"
+#include "app/message_box.h"
+#include "core/conversion.h"
+#include "platform/media_layer.h"
 
 #include <QObject>
 #include <QString>
@@ -28,8 +28,8 @@ class QWidget;
 namespace nagisora {
 
 class ScoreModel;
-class TMediaPlayer;
-class TScoreArea;
+class MediaPlayer;
+class ScoreArea;
 class UnsavedEdits;
 
 // What the session asks of the window: the commands that stay with its controls.
@@ -39,7 +39,7 @@ struct WindowHooks {
     std::function<void(const QString& fileName)> openScore;     // as "楽譜読込" opens a file
     std::function<void()> convert;                              // "MIDI 作成"
     std::function<void()> saveScore;                            // "楽譜保存"
-    std::function<std::span<const TOnpu>()> workEvents;         // of the last "MIDI 作成"
+    std::function<std::span<const NoteEvent>()> workEvents;     // of the last "MIDI 作成"
     std::function<void(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks)> playPart;
 };
 
@@ -60,14 +60,14 @@ class ScoreSession : public QObject {
   public:
     // The session of the window's score area, played through the player; owned by the window. Makes the
     // program's folder (a failure is reported) and the model of the area's text.
-    ScoreSession(QWidget& window, TScoreArea& area, TMediaPlayer& player, MediaLayer& media,
+    ScoreSession(QWidget& window, ScoreArea& area, MediaPlayer& player, MediaLayer& media,
                  SessionOptions options, WindowHooks hooks);
     ~ScoreSession() override;
 
     // The main window: the parent of the features' windows, dialogs and commands.
     QWidget& Window() const { return window_; }
     ScoreModel& Model() const { return *model_; }
-    TScoreArea& ScoreArea() const { return area_; }
+    ScoreArea& Area() const { return area_; }
     UnsavedEdits& Edits() const { return *edits_; }
 
     // The settings of the next conversion, and setting them as an import does.
@@ -103,7 +103,7 @@ class ScoreSession : public QObject {
     const std::string& SoundFont() const { return options_.soundFont; }
 
     // The events of the last "MIDI 作成", as the work file plays them.
-    std::span<const TOnpu> WorkEvents() const;
+    std::span<const NoteEvent> WorkEvents() const;
     // Plays an image made from part of the score, as ▶ plays the work file, with the metronome's clicks.
     void PlayPart(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks = {});
     // Presses ▶ as the user does; first "MIDI 作成" when there is no music to play.
@@ -135,8 +135,8 @@ class ScoreSession : public QObject {
     void RefuseOpenFile(const QString& fileName) const;
 
     QWidget& window_;
-    TScoreArea& area_;
-    TMediaPlayer& player_;
+    ScoreArea& area_;
+    MediaPlayer& player_;
     MediaLayer& media_;
     SessionOptions options_;
     WindowHooks hooks_;

@@ -1,33 +1,33 @@
-#include "score_views.h"
+#include "app/score_views.h"
 
-#include "column_guide.h"
-#include "command_action.h"
-#include "fFingering.h"
-#include "fPianoRoll.h"
-#include "fPractice.h"
-#include "fVerticalScore.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_colours.h"
-#include "score_model.h"
-#include "score_playback.h"
-#include "score_session.h"
+#include "app/column_guide.h"
+#include "app/command_action.h"
+#include "app/fingering_window.h"
+#include "app/piano_roll_window.h"
+#include "app/playing_cursor.h"
+#include "app/practice_window.h"
+#include "app/score_area.h"
+#include "app/score_colours.h"
+#include "app/score_model.h"
+#include "app/score_playback.h"
+#include "app/score_session.h"
+#include "app/vertical_score_window.h"
 
 #include <QAction>
 #include <QTextBlock>
 
 namespace nagisora {
 
-ScoreViews::ScoreViews(ScoreSession& session, TScoreChecker& checker)
-    : QObject(&session.Window()), colours_(new ScoreColours(session.Model(), session.ScoreArea())),
-      guide_(new ColumnGuide(session.Model(), session.ScoreArea())), cursor_(new PlayingCursor(session)),
-      playback_(new ScorePlayback(session, *cursor_)), pianoRollF_(new TPianoRollF(session, *cursor_)),
+ScoreViews::ScoreViews(ScoreSession& session, ScoreChecker& checker)
+    : QObject(&session.Window()), colours_(new ScoreColours(session.Model(), session.Area())),
+      guide_(new ColumnGuide(session.Model(), session.Area())), cursor_(new PlayingCursor(session)),
+      playback_(new ScorePlayback(session, *cursor_)), pianoRollF_(new PianoRollWindow(session, *cursor_)),
       pianoRoll_(AddCommand(session, CommandGroup::Views,
                             {"actPianoRoll",
                              QStringLiteral("ピアノロール…"),
                              {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)},
                              QStringLiteral("変換した音をピアノロールで表示します")},
-                            pianoRollF_, &TPianoRollF::ShowInFront)) {
+                            pianoRollF_, &PianoRollWindow::ShowInFront)) {
     setObjectName(QStringLiteral("ScoreViews"));
     InstallVerticalScore(session, *cursor_, checker);
     InstallFingering(session, *cursor_);
@@ -38,7 +38,7 @@ ScoreViews::ScoreViews(ScoreSession& session, TScoreChecker& checker)
         pianoRollF_->addAction(action);
 }
 
-ScoreViews& InstallScoreViews(ScoreSession& session, TScoreChecker& checker) {
+ScoreViews& InstallScoreViews(ScoreSession& session, ScoreChecker& checker) {
     return *new ScoreViews(session, checker);
 }
 

@@ -4,7 +4,7 @@
 // symbols, the column guide at the caret, the playing cursor, the commands that play part of the score and
 // the piano roll window. Installed in the main window with one call.
 
-#include "score_part.h"
+#include "core/score_part.h"
 
 #include <QObject>
 
@@ -18,21 +18,21 @@ class ScoreColours;
 class ScoreModel;
 class ScorePlayback;
 class ScoreSession;
-class TPianoRollF;
-class TScoreChecker;
+class PianoRollWindow;
+class ScoreChecker;
 
 class ScoreViews : public QObject {
     Q_OBJECT
 
   public:
     // The windows of the views mark the checker's findings.
-    ScoreViews(ScoreSession& session, TScoreChecker& checker);
+    ScoreViews(ScoreSession& session, ScoreChecker& checker);
 
     ScoreColours& Colours() const { return *colours_; }
     ColumnGuide& Guide() const { return *guide_; }
     PlayingCursor& Cursor() const { return *cursor_; }
     ScorePlayback& Playback() const { return *playback_; }
-    TPianoRollF& PianoRollF() const { return *pianoRollF_; }
+    PianoRollWindow& PianoRollF() const { return *pianoRollF_; }
     QAction* PianoRollAction() const { return pianoRoll_; }
 
   private:
@@ -40,12 +40,12 @@ class ScoreViews : public QObject {
     ColumnGuide* guide_;
     PlayingCursor* cursor_;
     ScorePlayback* playback_;
-    TPianoRollF* pianoRollF_;
+    PianoRollWindow* pianoRollF_;
     QAction* pianoRoll_;
 };
 
 // Installs them in the session's window, which owns them.
-ScoreViews& InstallScoreViews(ScoreSession& session, TScoreChecker& checker);
+ScoreViews& InstallScoreViews(ScoreSession& session, ScoreChecker& checker);
 
 // The point before the character at a position of the model's document.
 TextPoint TextPointAt(const ScoreModel& model, int position);

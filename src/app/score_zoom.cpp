@@ -1,9 +1,9 @@
-#include "score_zoom.h"
+#include "app/score_zoom.h"
 
-#include "command_action.h"
-#include "score_area.h"
-#include "score_session.h"
-#include "user_settings.h"
+#include "app/command_action.h"
+#include "app/score_area.h"
+#include "app/score_session.h"
+#include "app/user_settings.h"
 
 #include <QAction>
 #include <algorithm>
@@ -18,8 +18,7 @@ constexpr double StepShare = 0.125;
 } // namespace
 
 ScoreZoom::ScoreZoom(ScoreSession& session)
-    : QObject(&session.Window()), area_(session.ScoreArea()),
-      basePixels_(std::max(1, area_.font().pixelSize())),
+    : QObject(&session.Window()), area_(session.Area()), basePixels_(std::max(1, area_.font().pixelSize())),
       in_(AddCommand(session, CommandGroup::Views,
                      {"actZoomIn",
                       QStringLiteral("文字を大きく"),
@@ -43,7 +42,7 @@ ScoreZoom::ScoreZoom(ScoreSession& session)
     setObjectName(QStringLiteral("scoreZoom"));
     // A minus sign, which the platform's name of the key ("Ctrl+-") shows as a hyphen.
     out_->setToolTip(QStringLiteral("楽譜の文字を小さくします (Ctrl+−、Ctrl+ホイール)"));
-    connect(&area_, &TScoreArea::ZoomRequested, this, [this](int steps) { SetStep(step_ + steps); });
+    connect(&area_, &ScoreArea::ZoomRequested, this, [this](int steps) { SetStep(step_ + steps); });
     step_ = std::clamp(UserSettings()->value(ZoomKey, 0).toInt(), Smallest, Largest);
     if (step_ != 0) Apply();
 }

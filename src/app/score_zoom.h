@@ -12,7 +12,7 @@ class QAction;
 namespace nagisora {
 
 class ScoreSession;
-class TScoreArea;
+class ScoreArea;
 
 class ScoreZoom : public QObject {
     Q_OBJECT
@@ -35,7 +35,7 @@ class ScoreZoom : public QObject {
   private:
     void Apply();
 
-    TScoreArea& area_;
+    ScoreArea& area_;
     int basePixels_;
     int step_ = 0;
     QAction* in_;

@@ -1,9 +1,9 @@
-#include "unsaved_edits.h"
+#include "app/unsaved_edits.h"
 
-#include "message_box.h"
-#include "score_area.h"
-#include "score_model.h"
-#include "score_session.h"
+#include "app/message_box.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -21,8 +21,8 @@ constexpr char16_t EditedMark[] = u"*";
 } // namespace
 
 UnsavedEdits::UnsavedEdits(ScoreSession& session)
-    : QObject(&session), session_(session), window_(session.Window()),
-      document_(*session.ScoreArea().document()), pause_(new QTimer(this)) {
+    : QObject(&session), session_(session), window_(session.Window()), document_(*session.Area().document()),
+      pause_(new QTimer(this)) {
     setObjectName(QStringLiteral("unsavedEdits"));
     pause_->setSingleShot(true);
     pause_->setInterval(PauseMs);

@@ -1,4 +1,4 @@
-#include "user_settings.h"
+#include "app/user_settings.h"
 
 #include <QFileInfo>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "vertical_render.h"
+#include "app/vertical_render.h"
 
-#include "cp932.h"
+#include "platform/cp932.h"
 
 #include <QBuffer>
 #include <QFile>

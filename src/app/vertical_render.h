@@ -8,7 +8,7 @@
 // rhythm lines at its right and the timbre numbers past them; the page number centred in the bottom margin.
 // Text is drawn in playing order, so that a PDF's text, extracted, reads as the music goes.
 
-#include "vertical_layout.h"
+#include "core/vertical_layout.h"
 
 #include <QFont>
 #include <QPageLayout>

@@ -1,8 +1,8 @@
-#include "wav_export.h"
+#include "app/wav_export.h"
 
-#include "media_midi_file.h"
-#include "media_render.h"
-#include "wav_file.h"
+#include "platform/media_midi_file.h"
+#include "platform/media_render.h"
+#include "platform/wav_file.h"
 
 #include <optional>
 

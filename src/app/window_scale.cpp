@@ -1,7 +1,7 @@
-#include "window_scale.h"
+#include "app/window_scale.h"
 
-#include "frame_extents.h"
-#include "user_settings.h"
+#include "app/frame_extents.h"
+#include "app/user_settings.h"
 
 #include <QGuiApplication>
 #include <QLayout>

@@ -1,11 +1,11 @@
-#include "check_command.h"
+#include "cli/check_command.h"
 
-#include "cp932.h"
-#include "failure.h"
-#include "file_io.h"
-#include "score_check.h"
-#include "score_file.h"
-#include "score_file_lines.h"
+#include "core/failure.h"
+#include "core/score_check.h"
+#include "core/score_file_lines.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
+#include "platform/score_file.h"
 
 #include <algorithm>
 #include <cstdio>

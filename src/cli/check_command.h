@@ -2,7 +2,7 @@
 
 // nagisora-convert --check: reports every finding of the score checker in the scores, converting nothing.
 
-#include "convert_options.h"
+#include "cli/convert_options.h"
 
 namespace nagisora {
 

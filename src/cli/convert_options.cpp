@@ -1,8 +1,8 @@
-#include "convert_options.h"
+#include "cli/convert_options.h"
 
-#include "instruments.h"
-#include "pipe_lengths.h"
-#include "sound_font.h"
+#include "core/instruments.h"
+#include "core/pipe_lengths.h"
+#include "platform/sound_font.h"
 
 #include <CLI/CLI.hpp>
 #include <charconv>

@@ -2,7 +2,7 @@
 
 // The command line of nagisora-convert.
 
-#include "conversion.h"
+#include "core/conversion.h"
 
 #include <optional>
 #include <string>

@@ -1,10 +1,10 @@
-#include "import_command.h"
+#include "cli/import_command.h"
 
-#include "cp932.h"
-#include "failure.h"
-#include "file_io.h"
-#include "import_module.h"
-#include "module_loader.h"
+#include "core/failure.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
+#include "platform/import_module.h"
+#include "platform/module_loader.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 // nagisora-convert --import: a MIDI or MusicXML file written as a score, with what the notation could not
 // keep.
 
-#include "convert_options.h"
+#include "cli/convert_options.h"
 
 namespace nagisora {
 

@@ -1,16 +1,16 @@
 // nagisora-convert: converts score files to Standard MIDI Files from the command line.
 
-#include "check_command.h"
-#include "conversion.h"
-#include "convert_options.h"
-#include "failure.h"
-#include "file_io.h"
-#include "import_command.h"
-#include "musicxml_output.h"
-#include "pdf_output.h"
-#include "practice_command.h"
-#include "score_file.h"
-#include "wav_render_loader.h"
+#include "cli/check_command.h"
+#include "cli/convert_options.h"
+#include "cli/import_command.h"
+#include "cli/musicxml_output.h"
+#include "cli/pdf_output.h"
+#include "cli/practice_command.h"
+#include "core/conversion.h"
+#include "core/failure.h"
+#include "platform/file_io.h"
+#include "platform/score_file.h"
+#include "platform/wav_render_loader.h"
 
 #include <filesystem>
 #include <new>
@@ -34,11 +34,11 @@ std::optional<FilePlace> PlaceOfStream(const std::string& path, int standardFd) 
     return path == StandardStream ? PlaceOfDescriptor(standardFd) : PlaceOf(path);
 }
 
-std::string EventLines(std::span<const TOnpu> events) {
+std::string EventLines(std::span<const NoteEvent> events) {
     std::string text;
-    for (const TOnpu& e : events) {
+    for (const NoteEvent& e : events) {
         text +=
-            std::to_string(e.Onshoku) + ' ' + std::to_string(e.Onko) + ' ' + std::to_string(e.Oncho) + '\n';
+            std::to_string(e.program) + ' ' + std::to_string(e.key) + ' ' + std::to_string(e.ticks) + '\n';
     }
     return text;
 }

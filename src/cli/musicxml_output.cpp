@@ -1,8 +1,8 @@
-#include "musicxml_output.h"
+#include "cli/musicxml_output.h"
 
-#include "cp932.h"
-#include "line_sets.h"
-#include "musicxml.h"
+#include "core/line_sets.h"
+#include "core/musicxml.h"
+#include "platform/cp932.h"
 
 #include <span>
 

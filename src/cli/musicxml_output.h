@@ -2,8 +2,8 @@
 
 // The MusicXML output of nagisora-convert (--musicxml).
 
-#include "conversion.h"
-#include "score_file_lines.h"
+#include "core/conversion.h"
+#include "core/score_file_lines.h"
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
-#include "pdf_output.h"
+#include "cli/pdf_output.h"
 
-#include "line_sets.h"
-#include "musicxml.h"
+#include "core/line_sets.h"
+#include "core/musicxml.h"
 
 #include <span>
 

@@ -2,8 +2,8 @@
 
 // The PDF output of nagisora-convert (--pdf): the vertical score, drawn by the module that links Qt.
 
-#include "pdf_render_loader.h"
-#include "score_file_lines.h"
+#include "core/score_file_lines.h"
+#include "platform/pdf_render_loader.h"
 
 #include <string>
 

@@ -1,12 +1,12 @@
-#include "practice_command.h"
+#include "cli/practice_command.h"
 
-#include "failure.h"
-#include "file_io.h"
-#include "practice_loader.h"
-#include "practice_report.h"
-#include "score_file.h"
-#include "score_file_lines.h"
-#include "score_map.h"
+#include "core/failure.h"
+#include "core/practice_report.h"
+#include "core/score_file_lines.h"
+#include "core/score_map.h"
+#include "platform/file_io.h"
+#include "platform/practice_loader.h"
+#include "platform/score_file.h"
 
 #include <new>
 #include <string>

@@ -2,7 +2,7 @@
 
 // nagisora-convert --practice-report: a recorded take held against the score, note by note.
 
-#include "convert_options.h"
+#include "cli/convert_options.h"
 
 namespace nagisora {
 

@@ -1,7 +1,7 @@
-#include "conversion.h"
+#include "core/conversion.h"
 
-#include "score_reader.h"
-#include "tuplets.h"
+#include "core/score_reader.h"
+#include "core/tuplets.h"
 
 namespace nagisora {
 namespace {
@@ -9,8 +9,8 @@ namespace {
 // A list whose entries are left as the allocation finds them: the reader writes every entry. Making the
 // list with new, even for overwrite, would set each entry to its default values first, a pass over 48 KB
 // that the conversion of a short score would spend most of its time on.
-std::unique_ptr<OnpuList> UnfilledList() {
-    return std::unique_ptr<OnpuList>(static_cast<OnpuList*>(::operator new(sizeof(OnpuList))));
+std::unique_ptr<NoteEventList> UnfilledList() {
+    return std::unique_ptr<NoteEventList>(static_cast<NoteEventList*>(::operator new(sizeof(NoteEventList))));
 }
 
 } // namespace
@@ -26,8 +26,8 @@ Conversion ConvertLines(const Lines& lines, const ConversionSettings& settings) 
         result.refusal = Failure::Refused(std::string(TooManyNotesMessage));
         return result;
     }
-    result.onpuCount = *count;
-    ApplyTuplets(*list, result.onpuCount);
+    result.eventCount = *count;
+    ApplyTuplets(*list, result.eventCount);
     result.list = std::move(list);
     result.midiData = MidiImageOf(result.Events(), settings);
     return result;
@@ -43,7 +43,7 @@ Conversion ConvertScore(const ScoreFileLines& lines, const ConversionSettings& s
     return ConvertLines(lines, settings);
 }
 
-std::string MidiImageOf(std::span<const TOnpu> events, const ConversionSettings& settings) {
+std::string MidiImageOf(std::span<const NoteEvent> events, const ConversionSettings& settings) {
     std::string image = MakeHeaderChunk(1, settings.tempo);
     AppendTrackChunk(image, events, static_cast<std::int32_t>(events.size()),
                      TrackSettings{settings.instrument, settings.volume, settings.useScoreTimbres});

@@ -2,10 +2,10 @@
 
 // The whole conversion of a score: read, tuplet pass, header and track chunks, end of track.
 
-#include "failure.h"
-#include "midi_image.h"
-#include "onpu.h"
-#include "score_file_lines.h"
+#include "core/failure.h"
+#include "core/midi_image.h"
+#include "core/note_event.h"
+#include "core/score_file_lines.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,16 +26,16 @@ struct ConversionSettings {
 
 struct Conversion {
     std::string midiData; // the whole Standard MIDI File; empty when the score was refused
-    std::int32_t onpuCount = 0;
+    std::int32_t eventCount = 0;
     std::optional<Failure> refusal; // why the score was refused; none on success
-    // The conversion's event list after the tuplet pass: entries 1 to onpuCount are the events, the rest are
+    // The conversion's event list after the tuplet pass: entries 1 to eventCount are the events, the rest are
     // zero. Empty when the score was refused.
-    std::unique_ptr<OnpuList> list;
+    std::unique_ptr<NoteEventList> list;
 
     bool Refused() const { return refusal.has_value(); }
-    std::span<const TOnpu> Events() const {
-        return list ? std::span<const TOnpu>(*list).first(static_cast<std::size_t>(onpuCount))
-                    : std::span<const TOnpu>();
+    std::span<const NoteEvent> Events() const {
+        return list ? std::span<const NoteEvent>(*list).first(static_cast<std::size_t>(eventCount))
+                    : std::span<const NoteEvent>();
     }
 };
 
@@ -46,6 +46,6 @@ Conversion ConvertScore(const ScoreFileLines& lines, const ConversionSettings& s
 
 // The image of events already read and timed: the header for the tempo, the track of the events with the
 // instrument, volume and timbre switch of the settings, and the end of track.
-std::string MidiImageOf(std::span<const TOnpu> events, const ConversionSettings& settings);
+std::string MidiImageOf(std::span<const NoteEvent> events, const ConversionSettings& settings);
 
 } // namespace nagisora

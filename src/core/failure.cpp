@@ -1,4 +1,4 @@
-#include "failure.h"
+#include "core/failure.h"
 
 #include <algorithm>
 #include <array>

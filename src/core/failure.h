@@ -5,7 +5,7 @@
 // (a refused conversion returns one) and the exception that a failed file or media operation throws. Every
 // message box and every line of the command line prints it through FailureText.
 
-#include "score_place.h"
+#include "core/score_place.h"
 
 #include <cstddef>
 #include <exception>

@@ -1,6 +1,6 @@
-#include "fingering.h"
+#include "core/fingering.h"
 
-#include "pipe_lengths.h"
+#include "core/pipe_lengths.h"
 
 #include <algorithm>
 #include <cmath>

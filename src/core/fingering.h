@@ -8,7 +8,7 @@
 // hole) on the back; the seven-hole pipe has two more small holes on the front, one above hole 2 and one
 // above hole 3, so that its front holes are 1, 2, 2½, 3, 3½, 4 and its back hole the seventh.
 
-#include "symbol_tables.h"
+#include "core/symbol_tables.h"
 
 #include <array>
 #include <cstdint>

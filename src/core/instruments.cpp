@@ -1,4 +1,4 @@
-#include "instruments.h"
+#include "core/instruments.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 namespace nagisora {
 
 // The rows of the instrument list, one per General MIDI program, exactly as the list shows them.
-constinit const std::array<std::string_view, InstrumentCount> GakkiRows{
+constinit const std::array<std::string_view, InstrumentCount> InstrumentRows{
     "00 AcousticGrandPiano",
     "01 BrightAcousticPiano",
     "02 ElectricGrandPiano",
@@ -138,14 +138,14 @@ constinit const std::array<std::string_view, InstrumentCount> GakkiRows{
 };
 
 std::string_view InstrumentName(std::size_t program) {
-    return GakkiRows.at(program).substr(3);
+    return InstrumentRows.at(program).substr(3);
 }
 
 std::optional<std::int32_t> InstrumentByName(std::string_view name) {
     const auto sameLetters = [](char a, char b) {
         return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
     };
-    for (std::size_t program = 0; program < GakkiRows.size(); ++program) {
+    for (std::size_t program = 0; program < InstrumentRows.size(); ++program) {
         const std::string_view candidate = InstrumentName(program);
         if (std::ranges::equal(candidate, name, sameLetters)) return static_cast<std::int32_t>(program);
     }

@@ -11,7 +11,7 @@ namespace nagisora {
 inline constexpr std::size_t InstrumentCount = 128;
 
 // Row k reads k as two upper-case hexadecimal digits, a space and the instrument's name.
-extern const std::array<std::string_view, InstrumentCount> GakkiRows;
+extern const std::array<std::string_view, InstrumentCount> InstrumentRows;
 
 // The name of a program without its number, as the list spells it.
 std::string_view InstrumentName(std::size_t program);

@@ -1,6 +1,6 @@
-#include "line_sets.h"
+#include "core/line_sets.h"
 
-#include "symbol_tables.h"
+#include "core/symbol_tables.h"
 
 #include <algorithm>
 

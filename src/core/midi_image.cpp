@@ -1,4 +1,4 @@
-#include "midi_image.h"
+#include "core/midi_image.h"
 
 #include <algorithm>
 
@@ -40,23 +40,23 @@ class TrackBody {
     TrackBody(unsigned char* out, const TrackSettings& settings)
         : out_(out), velocity_(LowByte(settings.volume)), useScoreTimbres_(settings.useScoreTimbres) {}
 
-    void Rest(const TOnpu& e) {
+    void Rest(const NoteEvent& e) {
         Put(NoteOff, LowByte(lastKey_), 0x00);
-        out_ = PutDeltaTime(out_, static_cast<std::uint32_t>(e.Oncho));
+        out_ = PutDeltaTime(out_, static_cast<std::uint32_t>(e.ticks));
     }
 
     // The filler event only carries the delta time; whatever sounds keeps sounding.
-    void Hold(const TOnpu& e) {
+    void Hold(const NoteEvent& e) {
         Put(NoteOn, midi::HoldKey, 0x00);
-        out_ = PutDeltaTime(out_, static_cast<std::uint32_t>(e.Oncho));
+        out_ = PutDeltaTime(out_, static_cast<std::uint32_t>(e.ticks));
     }
 
-    void Note(const TOnpu& e, bool first) {
+    void Note(const NoteEvent& e, bool first) {
         if (!first) EmitNoteOff();
-        if (e.Onshoku != -1 && useScoreTimbres_) Put(ProgramChange, LowByte(e.Onshoku), 0x00);
-        Put(NoteOn, LowByte(e.Onko), velocity_);
-        out_ = PutDeltaTime(out_, static_cast<std::uint32_t>(e.Oncho));
-        lastKey_ = e.Onko;
+        if (e.HasProgram() && useScoreTimbres_) Put(ProgramChange, LowByte(e.program), 0x00);
+        Put(NoteOn, LowByte(e.key), velocity_);
+        out_ = PutDeltaTime(out_, static_cast<std::uint32_t>(e.ticks));
+        lastKey_ = e.key;
     }
 
     void EmitNoteOff() {
@@ -102,9 +102,10 @@ std::string MakeHeaderChunk(std::int32_t trackCount, std::int32_t tempo) {
     return header;
 }
 
-void AppendTrackChunk(std::string& out, std::span<const TOnpu> list, std::int32_t onpuCount,
+void AppendTrackChunk(std::string& out, std::span<const NoteEvent> list, std::int32_t eventCount,
                       const TrackSettings& settings) {
-    const std::int32_t count = std::clamp<std::int32_t>(onpuCount, 0, static_cast<std::int32_t>(list.size()));
+    const std::int32_t count =
+        std::clamp<std::int32_t>(eventCount, 0, static_cast<std::int32_t>(list.size()));
     const std::size_t start = out.size();
     out.resize(start + midi::TrackLeadBytes + MaxGroupBytes * (static_cast<std::size_t>(count) + 1));
     auto* const lead = reinterpret_cast<unsigned char*>(out.data() + start);
@@ -112,10 +113,10 @@ void AppendTrackChunk(std::string& out, std::span<const TOnpu> list, std::int32_
 
     TrackBody body(bodyStart, settings);
     for (std::int32_t i = 0; i < count; ++i) {
-        const TOnpu& e = list[static_cast<std::size_t>(i)];
-        if (e.Onko == 0)
+        const NoteEvent& e = list[static_cast<std::size_t>(i)];
+        if (e.IsRest())
             body.Rest(e);
-        else if (e.Onko == -1)
+        else if (e.IsHold())
             body.Hold(e);
         else
             body.Note(e, i == 0);
@@ -132,10 +133,10 @@ void AppendTrackChunk(std::string& out, std::span<const TOnpu> list, std::int32_
     out.resize(start + midi::TrackLeadBytes + bodyBytes);
 }
 
-std::string MakeTrackChunk(std::span<const TOnpu> list, std::int32_t onpuCount,
+std::string MakeTrackChunk(std::span<const NoteEvent> list, std::int32_t eventCount,
                            const TrackSettings& settings) {
     std::string track;
-    AppendTrackChunk(track, list, onpuCount, settings);
+    AppendTrackChunk(track, list, eventCount, settings);
     return track;
 }
 

@@ -2,7 +2,7 @@
 
 // The bytes of a Standard MIDI File, format 0 with one track, for an event list.
 
-#include "onpu.h"
+#include "core/note_event.h"
 
 #include <cstdint>
 #include <span>
@@ -44,12 +44,12 @@ std::string DeltaTime(std::uint32_t value);
 std::string MakeHeaderChunk(std::int32_t trackCount, std::int32_t tempo);
 
 // "MTrk", its length (counting the end of track that follows it), the opening program change and the events
-// 1 to onpuCount of the list, without the end-of-track bytes.
-std::string MakeTrackChunk(std::span<const TOnpu> list, std::int32_t onpuCount,
+// 1 to eventCount of the list, without the end-of-track bytes.
+std::string MakeTrackChunk(std::span<const NoteEvent> list, std::int32_t eventCount,
                            const TrackSettings& settings);
 
 // Appends the same bytes to out, which saves a copy when the track follows the header in one image.
-void AppendTrackChunk(std::string& out, std::span<const TOnpu> list, std::int32_t onpuCount,
+void AppendTrackChunk(std::string& out, std::span<const NoteEvent> list, std::int32_t eventCount,
                       const TrackSettings& settings);
 
 } // namespace nagisora

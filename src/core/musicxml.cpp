@@ -1,10 +1,10 @@
-#include "musicxml.h"
+#include "core/musicxml.h"
 
-#include "instruments.h"
-#include "line_sets.h"
-#include "score_map.h"
-#include "score_reader.h"
-#include "tuplets.h"
+#include "core/instruments.h"
+#include "core/line_sets.h"
+#include "core/score_map.h"
+#include "core/score_reader.h"
+#include "core/tuplets.h"
 
 #include <algorithm>
 #include <array>
@@ -108,11 +108,11 @@ std::int32_t WrittenAt(std::int64_t tick) {
 // inside a tuplet too; never leaving a measure without time, and before the events of no time that lead into
 // a note.
 std::vector<std::size_t> MeasureStarts(const ScoreMap& map) {
-    const std::span<const TOnpu> events = map.timed;
+    const std::span<const NoteEvent> events = map.timed;
     const std::size_t n = events.size();
     std::vector<std::int64_t> ticksBefore(n + 1, 0);
     for (std::size_t e = 0; e < n; ++e)
-        ticksBefore[e + 1] = ticksBefore[e] + std::max(events[e].Oncho, 0);
+        ticksBefore[e + 1] = ticksBefore[e] + std::max(events[e].ticks, 0);
 
     std::vector<std::size_t> cuts;
     cuts.reserve(map.bars.size() + map.sets.size());
@@ -125,7 +125,7 @@ std::vector<std::size_t> MeasureStarts(const ScoreMap& map) {
     std::vector<std::size_t> starts{0};
     for (std::size_t cut : cuts) {
         if (cut == 0 || cut >= n) continue;
-        while (cut > starts.back() && events[cut - 1].Oncho <= 0)
+        while (cut > starts.back() && events[cut - 1].ticks <= 0)
             --cut;
         if (cut >= n || ticksBefore[cut] == ticksBefore[starts.back()]) continue;
         starts.push_back(cut);
@@ -159,7 +159,7 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
                                           std::vector<std::int32_t>& tupletOf) {
     std::vector<std::int64_t> ticksBefore(map.timed.size() + 1, 0);
     for (std::size_t e = 0; e < map.timed.size(); ++e)
-        ticksBefore[e + 1] = ticksBefore[e] + std::max(map.timed[e].Oncho, 0);
+        ticksBefore[e + 1] = ticksBefore[e] + std::max(map.timed[e].ticks, 0);
     std::vector<WrittenTuplet> written;
     for (const TupletGroup& group : map.tuplets) {
         const std::int32_t start = group.k - group.marker / 2; // the group's first place, from 1
@@ -193,7 +193,7 @@ std::vector<WrittenTuplet> WrittenTuplets(const ScoreMap& map, const std::vector
             tuplets_detail::GroupValues(group.marker, NoteTypes[type].units / UnitsPerTick, values);
             bool fits = true;
             for (std::int32_t e = group.first; e <= group.last && fits; ++e)
-                fits = map.timed[static_cast<std::size_t>(e - 1)].Oncho == values[e - start];
+                fits = map.timed[static_cast<std::size_t>(e - 1)].ticks == values[e - start];
             if (!fits) continue;
             if (!onGrid && !PlacesNearTheirTicks(group, values, begins, NoteTypes[type].units)) break;
             WrittenTuplet tuplet{group.first - 1,
@@ -237,9 +237,9 @@ void SplitUnits(std::int32_t at, std::int32_t units, Emit&& emit) {
 }
 
 // Whether a note of no time is held on by a ー with time after it (ー of no time between them hold nothing).
-bool HeldAfter(std::span<const TOnpu> events, std::size_t e) {
-    for (std::size_t j = e + 1; j < events.size() && events[j].Onko == -1; ++j)
-        if (events[j].Oncho > 0) return true;
+bool HeldAfter(std::span<const NoteEvent> events, std::size_t e) {
+    for (std::size_t j = e + 1; j < events.size() && events[j].IsHold(); ++j)
+        if (events[j].ticks > 0) return true;
     return false;
 }
 
@@ -273,7 +273,7 @@ std::int32_t AfterShortest(std::int32_t units) {
 // near it), the measure begins with an event before it instead, the nearest one that is in no written tuplet,
 // leaves the measure before with time and a point of the grid after the note before it: the bar line moves
 // by less than a 32nd note, and every note keeps its time.
-void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>& tuplets,
+void PlaceEvents(std::span<const NoteEvent> events, const std::vector<WrittenTuplet>& tuplets,
                  const std::vector<std::int32_t>& tupletOf, std::vector<std::size_t>& measureStarts,
                  Pieces& placed) {
     const std::size_t n = events.size();
@@ -290,16 +290,16 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
         const std::size_t first = measureStarts[m - 1];
         for (std::size_t k = e; k-- > first;) {
             if (tupletOf[k] >= 0) return false;
-            if (events[k].Oncho <= 0) continue;
+            if (events[k].ticks <= 0) continue;
             const std::int32_t begins = GridBelow(at[k]);
             if (begins <= measureAt[m - 1] || at[e] - begins >= NoteTypes[ShortestTupletType].units)
                 return false;
             // The event with time before it, and whether a note of no time between them sounds in it.
             std::size_t before = k;
-            bool sounds = events[k].Onko > 0;
-            while (before > first && events[--before].Oncho <= 0)
-                sounds = sounds || (events[k].Onko == -1 && events[before].Onko > 0);
-            if (before == k || events[before].Oncho <= 0 || begins < AfterShortest(at[before])) continue;
+            bool sounds = events[k].IsNote();
+            while (before > first && events[--before].ticks <= 0)
+                sounds = sounds || (events[k].IsHold() && events[before].IsNote());
+            if (before == k || events[before].ticks <= 0 || begins < AfterShortest(at[before])) continue;
             measureStarts[m] = before + 1;
             measureAt[m++] = begins;
             if (!sounds) at[k] = begins;
@@ -311,17 +311,17 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
         const std::int32_t tuplet = e < n ? tupletOf[e] : -1;
         if (e > 0 && tuplet >= 0 &&
             tuplets[static_cast<std::size_t>(tuplet)].first != static_cast<std::int32_t>(e))
-            at[e] = at[e - 1] + std::max(events[e - 1].Oncho, 0) * UnitsPerTick;
+            at[e] = at[e - 1] + std::max(events[e - 1].ticks, 0) * UnitsPerTick;
         else if (e == n && e > 0 && tupletOf[e - 1] >= 0)
-            at[e] = at[e - 1] + events[e - 1].Oncho * UnitsPerTick; // a group completed with rests
+            at[e] = at[e - 1] + events[e - 1].ticks * UnitsPerTick; // a group completed with rests
         else
             at[e] = WrittenAt(tick);
         if (lastTimed < n) at[e] = std::max(at[e], at[lastTimed] + NoteTypes.back().units);
-        if (e < n && events[e].Oncho <= 0) {
-            held = held || events[e].Onko > 0;
+        if (e < n && events[e].ticks <= 0) {
+            held = held || events[e].IsNote();
             continue;
         }
-        const bool note = e < n && (events[e].Onko > 0 || (events[e].Onko == -1 && held));
+        const bool note = e < n && (events[e].IsNote() || (events[e].IsHold() && held));
         // The first event with time of the next measure, or the end: where the measure begins.
         if (m <= measureStarts.size() && (m == measureStarts.size() ? e == n : e >= measureStarts[m])) {
             std::int32_t begins = (at[e] + MeasureGrid / 2) / MeasureGrid * MeasureGrid;
@@ -335,7 +335,7 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
         }
         held = false;
         if (e < n) {
-            tick += events[e].Oncho;
+            tick += events[e].ticks;
             lastTimed = e;
         }
     }
@@ -344,18 +344,18 @@ void PlaceEvents(std::span<const TOnpu> events, const std::vector<WrittenTuplet>
 
 // The first event whose note, placed, begins more than 1.75 ticks from where it sounds; the number of events
 // when every note begins near its tick.
-std::size_t FirstLateNote(std::span<const TOnpu> events, const std::vector<std::int32_t>& at) {
+std::size_t FirstLateNote(std::span<const NoteEvent> events, const std::vector<std::int32_t>& at) {
     std::int64_t tick = 0;
     bool held = false;
     for (std::size_t e = 0; e < events.size(); ++e) {
-        if (events[e].Oncho <= 0) {
-            held = held || events[e].Onko > 0;
+        if (events[e].ticks <= 0) {
+            held = held || events[e].IsNote();
             continue;
         }
-        const bool note = events[e].Onko > 0 || (events[e].Onko == -1 && held);
+        const bool note = events[e].IsNote() || (events[e].IsHold() && held);
         if (note && std::abs(at[e] - tick * UnitsPerTick) > Near) return e;
         held = false;
-        tick += events[e].Oncho;
+        tick += events[e].ticks;
     }
     return events.size();
 }
@@ -364,7 +364,7 @@ std::size_t FirstLateNote(std::span<const TOnpu> events, const std::vector<std::
 // near their ticks (one shorter than a 64th note, which notation programs lengthen, between notes that leave
 // no point of the grid to move its bar lines to) is written together with the measure before it, and the
 // score's bar line between them as a bar line inside the measure (innerBars: the events it stands before).
-void PlaceMeasures(std::span<const TOnpu> events, const std::vector<WrittenTuplet>& tuplets,
+void PlaceMeasures(std::span<const NoteEvent> events, const std::vector<WrittenTuplet>& tuplets,
                    const std::vector<std::int32_t>& tupletOf, std::vector<std::size_t>& measureStarts,
                    Pieces& placed) {
     std::vector<std::size_t> scoreStarts = measureStarts;
@@ -391,7 +391,7 @@ void PlaceMeasures(std::span<const TOnpu> events, const std::vector<WrittenTuple
 
 // The note elements of the events, in order: notes, tied notes for ー, rests, tuplets. Notes of no time make
 // no sound in the MIDI file (the checker reports them) and are left out, unless a ー holds them on.
-Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& places,
+Pieces PiecesOf(std::span<const NoteEvent> events, const std::vector<EventPlace>& places,
                 const std::vector<WrittenTuplet>& tuplets, const std::vector<std::int32_t>& tupletOf,
                 std::vector<std::size_t>& measureStarts, const ConversionSettings& settings) {
     Pieces result;
@@ -426,13 +426,13 @@ Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& pl
                                       ? result.measureAt[measure + 1]
                                   : e + 1 == events.size() && tupletOf[e] < 0 ? result.measureAt.back()
                                                                               : result.writtenAt[e + 1];
-        const TOnpu& event = events[e];
-        const bool isNote = event.Onko > 0;
-        const bool isHold = event.Onko == -1;
+        const NoteEvent& event = events[e];
+        const bool isNote = event.IsNote();
+        const bool isHold = event.IsHold();
         if (isNote) {
-            if (settings.useScoreTimbres && event.Onshoku >= 0 && event.Onshoku <= 127 &&
-                event.Onshoku != program) {
-                programChange = program = event.Onshoku;
+            if (settings.useScoreTimbres && event.HasProgram() && event.program <= 127 &&
+                event.program != program) {
+                programChange = program = event.program;
                 const auto used = std::find(result.programs.begin(), result.programs.end(), program);
                 if (used != result.programs.end()) {
                     instrument = static_cast<std::int32_t>(used - result.programs.begin());
@@ -445,12 +445,12 @@ Pieces PiecesOf(std::span<const TOnpu> events, const std::vector<EventPlace>& pl
             note = Piece{};
             note.kind = PieceKind::Note;
             note.accidental = places[e].accidental;
-            note.key = event.Onko;
+            note.key = event.key;
             tieFrom = -1;
         } else if (!isHold) {
             sounding = false;
         }
-        if (event.Oncho <= 0) {
+        if (event.ticks <= 0) {
             if (isNote && !HeldAfter(events, e)) sounding = false;
             continue;
         }
@@ -930,7 +930,7 @@ class Document {
             // an instrument change, and the program for players.
             t << "      <direction placement=\"above\">\n        <direction-type>\n          <words "
                  "font-weight=\"bold\">";
-            const std::string_view row = GakkiRows[static_cast<std::size_t>(piece.program)];
+            const std::string_view row = InstrumentRows[static_cast<std::size_t>(piece.program)];
             const std::size_t wrap = LabelWrap(row);
             t.Put(row.substr(0, wrap));
             if (wrap < row.size()) {
@@ -1085,7 +1085,7 @@ MusicXmlExport ExportMusicXml(std::span<const std::string_view> lines, const Con
                               std::string_view title) {
     MusicXmlExport result;
     const ScoreMap map = MapScore(lines, settings.transpose);
-    if (map.timed.size() > OnpuCapacity) {
+    if (map.timed.size() > NoteEventCapacity) {
         result.refusal = Failure::Refused(std::string(TooManyNotesMessage));
         return result;
     }

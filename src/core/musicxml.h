@@ -38,8 +38,8 @@
 //   and those after it are played by a score instrument of that program; numbers above 127 change nothing,
 //   as in the MIDI players.
 
-#include "conversion.h"
-#include "failure.h"
+#include "core/conversion.h"
+#include "core/failure.h"
 
 #include <optional>
 #include <span>

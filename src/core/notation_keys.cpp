@@ -1,6 +1,6 @@
-#include "notation_keys.h"
+#include "core/notation_keys.h"
 
-#include "line_sets.h"
+#include "core/line_sets.h"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 // timbre line and a comment the keys type themselves. The same table lists every symbol the palette offers,
 // in its groups.
 
-#include "score_map.h"
+#include "core/score_map.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "practice_report.h"
+#include "core/practice_report.h"
 
-#include "score_part.h"
+#include "core/score_part.h"
 
 #include <algorithm>
 #include <cmath>
@@ -111,7 +111,8 @@ std::optional<double> MedianCents(const std::vector<PitchFrame>& frames, double 
     return Median(std::move(cents));
 }
 
-std::vector<ExpectedNote> ExpectedNotes(std::span<const TOnpu> events, const ConversionSettings& settings) {
+std::vector<ExpectedNote> ExpectedNotes(std::span<const NoteEvent> events,
+                                        const ConversionSettings& settings) {
     const double secondsPerTick = 0.5 / settings.tempo;
     std::vector<ExpectedNote> notes;
     for (const SoundingNote& n : NotesSounding(events, settings)) {
@@ -141,7 +142,7 @@ std::string Fixed(double value) {
 
 } // namespace
 
-std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const ConversionSettings& settings,
+std::vector<PlayedNote> PracticeReport(std::span<const NoteEvent> events, const ConversionSettings& settings,
                                        const ScoreMap& map, std::span<const std::string_view> lines,
                                        const TakeAnalysis& take) {
     const std::vector<ExpectedNote> expected = ExpectedNotes(events, settings);
@@ -190,13 +191,13 @@ std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const Conv
     return report;
 }
 
-void MoveTakeToKeys(TakeAnalysis& take, std::span<const TOnpu> events, std::int32_t pipeSemitones) {
+void MoveTakeToKeys(TakeAnalysis& take, std::span<const NoteEvent> events, std::int32_t pipeSemitones) {
     std::vector<double> heard;
     for (const PitchFrame& f : take.frames)
         if (f.midi > 0) heard.push_back(f.midi - pipeSemitones);
     std::vector<double> keys;
-    for (const TOnpu& e : events)
-        if (e.Onko > 0) keys.push_back(e.Onko);
+    for (const NoteEvent& e : events)
+        if (e.IsNote()) keys.push_back(e.key);
     if (heard.empty() || keys.empty()) return;
     const double octaves = std::round((Median(std::move(heard)) - Median(std::move(keys))) / 12.0);
     const double shift = pipeSemitones + 12.0 * octaves;

@@ -4,8 +4,8 @@
 // key (in cents) and how early or late it began against the beat, with the notes far out marked. The take is
 // aligned to the score by its first note, so a recording that begins with silence is read the same.
 
-#include "conversion.h"
-#include "score_map.h"
+#include "core/conversion.h"
+#include "core/score_map.h"
 
 #include <optional>
 #include <span>
@@ -43,7 +43,7 @@ struct PlayedNote {
 
 // The report of the take against the conversion's events (times and keys at the settings' tempo), the notes
 // placed on the score lines through the map made from them.
-std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const ConversionSettings& settings,
+std::vector<PlayedNote> PracticeReport(std::span<const NoteEvent> events, const ConversionSettings& settings,
                                        const ScoreMap& map, std::span<const std::string_view> lines,
                                        const TakeAnalysis& take);
 
@@ -51,7 +51,7 @@ std::vector<PlayedNote> PracticeReport(std::span<const TOnpu> events, const Conv
 // written notes that much higher or lower, pipe_lengths.h) and then by the whole octaves that bring its
 // middle pitch nearest the middle key of the notes (a shakuhachi sounds its notes an octave above the events'
 // keys; the preview sounds them at the keys). Frames without a tone stay as they are.
-void MoveTakeToKeys(TakeAnalysis& take, std::span<const TOnpu> events, std::int32_t pipeSemitones);
+void MoveTakeToKeys(TakeAnalysis& take, std::span<const NoteEvent> events, std::int32_t pipeSemitones);
 
 // One line a note: "NOTE LINE:COLUMN key KEY: +C cents, +L ms" and " far out" where it is.
 std::string PracticeReportText(std::span<const PlayedNote> notes);

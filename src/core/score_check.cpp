@@ -1,8 +1,8 @@
-#include "score_check.h"
+#include "core/score_check.h"
 
-#include "score_walk.h"
-#include "symbol_tables.h"
-#include "tuplets.h"
+#include "core/score_walk.h"
+#include "core/symbol_tables.h"
+#include "core/tuplets.h"
 
 #include <algorithm>
 #include <array>
@@ -286,8 +286,8 @@ const std::array<std::uint8_t, 65536>& Facts() {
 }
 
 // The events a conversion makes of aligned texts, tuplets timed, also past the conversion's limit.
-std::vector<TOnpu> TimedEvents(const AlignedTexts& texts) {
-    std::vector<TOnpu> events;
+std::vector<NoteEvent> TimedEvents(const AlignedTexts& texts) {
+    std::vector<NoteEvent> events;
     events.reserve(texts.PitchText.size() / 2 + 1);
     walk::GrowingStore store(events);
     std::size_t count = 0;
@@ -308,14 +308,14 @@ struct EventChange {
     bool Any() const { return silent + extra + durations + keys + timbres != 0; }
 };
 
-EventChange CompareEvents(const std::vector<TOnpu>& written, const std::vector<TOnpu>& mended) {
+EventChange CompareEvents(const std::vector<NoteEvent>& written, const std::vector<NoteEvent>& mended) {
     EventChange change;
     if (mended.size() > written.size()) change.silent = mended.size() - written.size();
     if (written.size() > mended.size()) change.extra = written.size() - mended.size();
     for (std::size_t k = 0, n = std::min(written.size(), mended.size()); k < n; ++k) {
-        change.durations += written[k].Oncho != mended[k].Oncho;
-        change.keys += written[k].Onko != mended[k].Onko;
-        change.timbres += written[k].Onshoku != mended[k].Onshoku;
+        change.durations += written[k].ticks != mended[k].ticks;
+        change.keys += written[k].key != mended[k].key;
+        change.timbres += written[k].program != mended[k].program;
     }
     return change;
 }
@@ -610,7 +610,7 @@ struct Shift {
 
 // The notes of a pitch line timed by a duration line, unit by unit, the tuplets too.
 struct LineTiming {
-    std::vector<TOnpu> notes;
+    std::vector<NoteEvent> notes;
     std::vector<std::size_t> barAfter;  // per bar line: the notes before it
     std::vector<std::int32_t> groupEnd; // per first note of a whole tuplet group: its last (from 1), else 0
     std::size_t groupsUnlikeBase = 0;   // whole groups whose notes are written unlike their base
@@ -622,12 +622,12 @@ LineTiming TimeLine(const std::vector<Unit>& pitch, const std::vector<Unit>& dur
     line.notes.reserve(pitch.size());
     for (std::size_t i = 0; i < pitch.size(); ++i)
         if (SymbolClass(pitch[i]) == ClassNoteSymbol)
-            line.notes.push_back(TOnpu{0, 0, i < duration.size() ? DurationOf(duration[i]) : TwoBeats});
+            line.notes.push_back(NoteEvent{0, 0, i < duration.size() ? DurationOf(duration[i]) : TwoBeats});
         else if (pitch[i] == symbol::BarLine)
             line.barAfter.push_back(line.notes.size());
     std::vector<std::int32_t> written(line.notes.size());
     std::transform(line.notes.begin(), line.notes.end(), written.begin(),
-                   [](const TOnpu& n) { return n.Oncho; });
+                   [](const NoteEvent& n) { return n.ticks; });
     line.groupEnd.assign(line.notes.size() + 1, 0);
     ApplyTuplets(line.notes, static_cast<std::int32_t>(line.notes.size()), [&](const TupletGroup& g) {
         if (!g.Whole()) return;
@@ -649,7 +649,7 @@ std::vector<std::int64_t> MeasureLengths(const LineTiming& line) {
     const auto upTo = [&](std::size_t end) {
         std::int64_t length = 0;
         for (; k < end; ++k)
-            length += line.notes[k].Oncho;
+            length += line.notes[k].ticks;
         lengths.push_back(length);
     };
     for (const std::size_t end : line.barAfter)
@@ -669,21 +669,21 @@ std::size_t NotesAgainstBeat(const std::vector<Unit>& pitch, const std::vector<U
                              bool lastSet, std::int32_t measure) {
     constexpr std::int32_t Beat = 120;
     const LineTiming line = TimeLine(pitch, duration);
-    const std::vector<TOnpu>& notes = line.notes;
+    const std::vector<NoteEvent>& notes = line.notes;
     std::size_t against = line.groupsUnlikeBase;
     std::int64_t t = 0;
     for (std::size_t k = 0; k < notes.size(); ++k) {
         if (line.groupEnd[k] > 0) {
             std::int64_t span = 0;
             for (std::size_t g = k; g < static_cast<std::size_t>(line.groupEnd[k]); ++g)
-                span += notes[g].Oncho;
+                span += notes[g].ticks;
             const std::int64_t beat = std::min<std::int64_t>(span, Beat);
             against += beat > 0 && t % beat != 0;
             t += span;
             k = static_cast<std::size_t>(line.groupEnd[k]) - 1;
             continue;
         }
-        const std::int32_t d = notes[k].Oncho;
+        const std::int32_t d = notes[k].ticks;
         if (d <= 0) continue;
         against += d < Beat ? t / Beat != (t + d - 1) / Beat : t % Beat != 0;
         t += d;
@@ -1288,17 +1288,18 @@ class Checker {
         }
         std::size_t openEvent = None; // the last event without a duration, whose finding the next may extend
         std::size_t openFinding = 0;
-        const TOnpu* const read = map_.read.data();
+        const NoteEvent* const read = map_.read.data();
         const std::size_t events = map_.events.size();
         for (std::size_t k = 0; k < events; ++k) {
-            const TOnpu& onpu = read[k];
-            if (onpu.Oncho != 0 && !shortDurations && (onpu.Onshoku < 0 || !textTimbres)) [[likely]]
+            const NoteEvent& noteEvent = read[k];
+            if (noteEvent.ticks != 0 && !shortDurations && (!noteEvent.HasProgram() || !textTimbres))
+                [[likely]]
                 continue;
             const EventPlace& e = map_.events[k];
             if (!Readable(e.unit)) continue;
             const auto s = static_cast<std::size_t>(e.set);
             const SetFacts& facts = sets_[s];
-            if (!facts.timbreNumbers && facts.timbreAligned && onpu.Onshoku >= 0)
+            if (!facts.timbreNumbers && facts.timbreAligned && noteEvent.HasProgram())
                 Add(FindingCode::TimbreFromText, e.timbre, msg::TimbreFromText);
             if (!facts.ChecksDurations()) continue;
             const std::size_t b = ByteOf(s, e.unit);
@@ -1311,10 +1312,10 @@ class Checker {
                     Add(FindingCode::NoDuration, e.pitch, msg::NoDuration);
                 }
                 openEvent = k;
-            } else if (onpu.Oncho == 0 && facts.durationGrid.WholeAt(b)) {
+            } else if (noteEvent.ticks == 0 && facts.durationGrid.WholeAt(b)) {
                 Add(FindingCode::UnknownDuration, e.duration, msg::UnknownDuration);
                 // Inside a tuplet group the pass gives the note its length all the same.
-                if (map_.timed[k].Oncho != 0) {
+                if (map_.timed[k].ticks != 0) {
                     findings_.back().severity = Severity::Warning;
                     findings_.back().message += msg::SameEvents;
                 }
@@ -1352,8 +1353,8 @@ class Checker {
                                                 ? map_.tuplets[g + 1].k
                                                 : std::numeric_limits<std::int32_t>::max();
             for (std::int32_t k = group.k + 1; k <= group.last && k < nextMarker; ++k) {
-                const std::int32_t oncho = map_.read[static_cast<std::size_t>(k - 1)].Oncho;
-                if (oncho != 3 && oncho != 5 && oncho != 7) continue;
+                const std::int32_t eventTicks = map_.read[static_cast<std::size_t>(k - 1)].ticks;
+                if (!IsTupletMarker(eventTicks)) continue;
                 if (const std::optional<SourcePlace> place = durationOf(k))
                     Add(FindingCode::TupletMarkerOverwritten, *place, msg::TupletOverwritten);
             }
@@ -1394,13 +1395,13 @@ class Checker {
     }
 
     // The events of the score with line j replaced by mended.
-    std::vector<TOnpu> MendedEvents(std::size_t j, std::string_view mended) const {
+    std::vector<NoteEvent> MendedEvents(std::size_t j, std::string_view mended) const {
         std::vector<std::string_view> lines(lines_.begin(), lines_.end());
         lines[j] = mended;
         return TimedEvents(GatherLineSets(lines));
     }
 
-    const std::vector<TOnpu>& WrittenEvents() {
+    const std::vector<NoteEvent>& WrittenEvents() {
         if (!written_) written_ = TimedEvents(map_.texts);
         return *written_;
     }
@@ -1587,7 +1588,7 @@ class Checker {
         // their parts, from those.
         starts.assign(end - first + 1, 0);
         for (std::size_t k = first; k < end; ++k)
-            starts[k - first + 1] = starts[k - first] + map_.timed[k].Oncho;
+            starts[k - first + 1] = starts[k - first] + map_.timed[k].ticks;
         {
             std::vector<std::int32_t> wholeLengths;
             std::vector<std::int32_t> partLengths;
@@ -1633,7 +1634,7 @@ class Checker {
         const auto check = [&](const Measure& m, bool mayBeShort) {
             std::int32_t ticks = 0;
             for (std::size_t k = m.from; k < m.to; ++k) {
-                ticks += map_.timed[k].Oncho;
+                ticks += map_.timed[k].ticks;
                 if (ticks <= length + Slack) continue;
                 const EventPlace& e = map_.events[k];
                 return Add(FindingCode::MeasureLength, e.pitch,
@@ -1679,10 +1680,10 @@ class Checker {
 
     // Whether the notes of a whole group are written with the duration of its base, as the pass times them.
     bool WrittenAsBase(const TupletGroup& group) const {
-        const std::int32_t base = map_.read[static_cast<std::size_t>(group.k - 2)].Oncho;
+        const std::int32_t base = map_.read[static_cast<std::size_t>(group.k - 2)].ticks;
         for (std::int32_t k = group.first; k <= group.last; ++k) {
-            const std::int32_t written = map_.read[static_cast<std::size_t>(k - 1)].Oncho;
-            if (k != group.k && written != base && written != 3 && written != 5 && written != 7) return false;
+            const std::int32_t written = map_.read[static_cast<std::size_t>(k - 1)].ticks;
+            if (k != group.k && written != base && !IsTupletMarker(written)) return false;
         }
         return true;
     }
@@ -1690,8 +1691,8 @@ class Checker {
     // What the conversion cannot take at all: too many notes, and bytes past a line's limit. And lines the
     // reader passes over although they hold notes.
     void CheckLimits() {
-        if (map_.read.size() > OnpuCapacity)
-            Add(FindingCode::TooManyNotes, map_.events[OnpuCapacity].pitch,
+        if (map_.read.size() > NoteEventCapacity)
+            Add(FindingCode::TooManyNotes, map_.events[NoteEventCapacity].pitch,
                 TooManyNotesMessage(map_.read.size()));
         for (std::size_t j = 0; j < lines_.size(); ++j) {
             if (map_.lines[j].Role() == LineRole::Other && !CheckLeadingCharacters(j)) CheckUnreadLine(j);
@@ -1725,7 +1726,7 @@ class Checker {
             if (IsPitchLineSymbol(UnitOfLine(line, b))) {
                 if (firstSingle == None || b % 2 == 0) return false;
                 mended += line.substr(b);
-                const std::vector<TOnpu> events = MendedEvents(j, mended);
+                const std::vector<NoteEvent> events = MendedEvents(j, mended);
                 const std::size_t written = WrittenEvents().size();
                 if (events.size() <= written) return false;
                 Add(FindingCode::LeadingCharacters, j, firstSingle, 1,
@@ -1801,7 +1802,8 @@ class Checker {
     std::vector<SetFacts> sets_;
     std::vector<Entry> entries_;
     std::vector<Finding> findings_;
-    std::optional<std::vector<TOnpu>> written_; // the events as written, made once when a finding is proven
+    std::optional<std::vector<NoteEvent>>
+        written_; // the events as written, made once when a finding is proven
     std::optional<std::pair<std::size_t, std::int32_t>> measure_; // the first set of a group, its measure
     std::size_t shiftBudget_ = 64; // line sets whose shifted unit may still be placed by the beat
 };

@@ -5,7 +5,7 @@
 // never from a reading of its own, so what it says is what the conversion does; the conversion itself is not
 // touched.
 
-#include "score_map.h"
+#include "core/score_map.h"
 
 #include <cstdint>
 #include <span>

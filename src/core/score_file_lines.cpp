@@ -1,4 +1,4 @@
-#include "score_file_lines.h"
+#include "core/score_file_lines.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "score_import.h"
+#include "core/score_import.h"
 
-#include "score_walk.h"
-#include "symbol_tables.h"
-#include "tuplets.h"
+#include "core/score_walk.h"
+#include "core/symbol_tables.h"
+#include "core/tuplets.h"
 
 #include <algorithm>
 #include <array>
@@ -54,15 +54,15 @@ Unit DurationUnitOf(std::int32_t ticks) {
 
 // The ends of the slots of a tuplet of n over the base, from its start, as the tuplet pass times them.
 std::array<std::int64_t, 7> TupletEnds(std::int32_t n, std::int32_t base) {
-    std::array<TOnpu, 7> group{};
+    std::array<NoteEvent, 7> group{};
     for (std::int32_t i = 0; i < n; ++i)
-        group[std::size_t(i)].Oncho = base;
-    group[std::size_t(n / 2)].Oncho = n;
+        group[std::size_t(i)].ticks = base;
+    group[std::size_t(n / 2)].ticks = n;
     ApplyTuplets(group, n);
     std::array<std::int64_t, 7> ends{};
     std::int64_t at = 0;
     for (std::int32_t i = 0; i < n; ++i)
-        ends[std::size_t(i)] = at += group[std::size_t(i)].Oncho;
+        ends[std::size_t(i)] = at += group[std::size_t(i)].ticks;
     return ends;
 }
 
@@ -885,10 +885,10 @@ void Importer::BuildEvents() {
             }
         }
     }
-    if (events_.size() > OnpuCapacity)
-        Find(ImportIssue::TooManyEvents, events_[OnpuCapacity].start,
+    if (events_.size() > NoteEventCapacity)
+        Find(ImportIssue::TooManyEvents, events_[NoteEventCapacity].start,
              Format("音符・休符が %zu 個あり、%zu 個を超える分は変換されません", events_.size(),
-                    OnpuCapacity));
+                    NoteEventCapacity));
 }
 
 void Importer::SpellAndLayOut() {

@@ -5,8 +5,8 @@
 // notation cannot say (chords, other parts, notes out of the pipe's range, durations off its units, grace
 // notes, key and tempo changes) is kept as a finding with its place in the source and in the text.
 
-#include "conversion.h"
-#include "pipe_lengths.h"
+#include "core/conversion.h"
+#include "core/pipe_lengths.h"
 
 #include <cstdint>
 #include <optional>

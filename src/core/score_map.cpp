@@ -1,7 +1,7 @@
-#include "score_map.h"
+#include "core/score_map.h"
 
-#include "score_walk.h"
-#include "symbol_tables.h"
+#include "core/score_walk.h"
+#include "core/symbol_tables.h"
 
 #include <algorithm>
 
@@ -202,13 +202,13 @@ std::optional<UnitColumn> ScoreMap::UnitsAt(std::int32_t line, std::size_t byte)
     return UnitColumn{offset, PitchPlace(offset), TimbrePlace(offset), DurationPlace(offset)};
 }
 
-ScoreMap MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset) {
+ScoreMap MapScore(std::span<const std::string_view> lines, std::int32_t transpose) {
     ScoreMap map;
-    MapScore(lines, onteiOffset, map);
+    MapScore(lines, transpose, map);
     return map;
 }
 
-void MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset, ScoreMap& map) {
+void MapScore(std::span<const std::string_view> lines, std::int32_t transpose, ScoreMap& map) {
     GatherLineSets(lines, map.texts, &map.sets);
     map.units.clear();
     map.events.clear();
@@ -237,7 +237,7 @@ void MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset,
     map.read.reserve(units);
     walk::GrowingStore store(map.read);
     std::size_t count = 0;
-    walk::WalkUnits(map.texts, onteiOffset, store, Recorder(map), count);
+    walk::WalkUnits(map.texts, transpose, store, Recorder(map), count);
     map.read.resize(count);
 
     map.timed = map.read;

@@ -6,9 +6,9 @@
 // it and pays nothing for it. The checker, the score area's colours and guides, the playing cursor and the
 // exports place what they show with it.
 
-#include "line_sets.h"
-#include "onpu.h"
-#include "tuplets.h"
+#include "core/line_sets.h"
+#include "core/note_event.h"
+#include "core/tuplets.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -99,11 +99,11 @@ struct UnitColumn {
 struct ScoreMap {
     AlignedTexts texts;
     std::vector<LineSet> sets;
-    std::vector<LineUse> lines;  // one per score line
-    std::vector<UnitKind> units; // one per unit of PitchText
-    std::vector<TOnpu> read;     // every event as the reader makes it, tuplet markers included; also past
-                                 // the 4096 events a conversion takes
-    std::vector<TOnpu> timed;    // the same events after the tuplet pass
+    std::vector<LineUse> lines;   // one per score line
+    std::vector<UnitKind> units;  // one per unit of PitchText
+    std::vector<NoteEvent> read;  // every event as the reader makes it, tuplet markers included; also past
+                                  // the 4096 events a conversion takes
+    std::vector<NoteEvent> timed; // the same events after the tuplet pass
     std::vector<TupletGroup> tuplets; // every marker the tuplet pass met, in order
     std::vector<EventPlace> events;   // one per event
     std::vector<BarPlace> bars;       // every bar line of the pitch lines, in order
@@ -121,11 +121,11 @@ struct ScoreMap {
 };
 
 // Maps the score lines (code page 932 bytes, without line ends) with the transposition of the conversion.
-ScoreMap MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset = 0);
+ScoreMap MapScore(std::span<const std::string_view> lines, std::int32_t transpose = 0);
 
 // The same into a map already there, replacing what it holds and keeping the storage of its lists: what a
 // map made again on every keystroke takes, without fresh memory each time.
-void MapScore(std::span<const std::string_view> lines, std::int32_t onteiOffset, ScoreMap& map);
+void MapScore(std::span<const std::string_view> lines, std::int32_t transpose, ScoreMap& map);
 
 // Columns of a code page 932 line as SourceSpan counts them, past its end too.
 std::int32_t ColumnOfByte(std::string_view line, std::size_t byte);

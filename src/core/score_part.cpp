@@ -1,12 +1,12 @@
-#include "score_part.h"
+#include "core/score_part.h"
 
 #include <algorithm>
 
 namespace nagisora {
 namespace {
 
-bool IsNote(const TOnpu& onpu) {
-    return onpu.Onko != 0 && onpu.Onko != -1;
+bool IsNote(const NoteEvent& noteEvent) {
+    return !noteEvent.IsRest() && !noteEvent.IsHold();
 }
 
 // The first event whose pitch unit reaches the offset: by its last byte, or by its first byte.
@@ -53,17 +53,18 @@ EventRange EventsBetween(const ScoreMap& map, TextPoint from, TextPoint to) {
     return EventRange{first, std::max(first, end)};
 }
 
-std::vector<std::int64_t> EventStarts(std::span<const TOnpu> events) {
+std::vector<std::int64_t> EventStarts(std::span<const NoteEvent> events) {
     std::vector<std::int64_t> starts;
     starts.reserve(events.size() + 1);
     std::int64_t tick = 0;
     starts.push_back(tick);
-    for (const TOnpu& onpu : events)
-        starts.push_back(tick += onpu.Oncho);
+    for (const NoteEvent& noteEvent : events)
+        starts.push_back(tick += noteEvent.ticks);
     return starts;
 }
 
-ScorePart PartOfScore(std::span<const TOnpu> events, EventRange range, const ConversionSettings& settings) {
+ScorePart PartOfScore(std::span<const NoteEvent> events, EventRange range,
+                      const ConversionSettings& settings) {
     range.end = std::min(range.end, events.size());
     range.first = std::min(range.first, range.end);
     ScorePart part;
@@ -71,45 +72,46 @@ ScorePart PartOfScore(std::span<const TOnpu> events, EventRange range, const Con
     part.events.assign(events.begin() + static_cast<std::ptrdiff_t>(range.first),
                        events.begin() + static_cast<std::ptrdiff_t>(range.end));
     for (std::size_t k = 0; k < range.first; ++k)
-        part.startTick += events[k].Oncho;
+        part.startTick += events[k].ticks;
 
     // Program changes come only with notes that carry a timbre number.
     if (settings.useScoreTimbres)
         for (std::size_t k = range.first; k-- > 0;)
-            if (IsNote(events[k]) && events[k].Onshoku != -1) {
-                part.settings.instrument = events[k].Onshoku;
+            if (IsNote(events[k]) && events[k].HasProgram()) {
+                part.settings.instrument = events[k].program;
                 break;
             }
 
     // A hold at the start goes on with what sounded before it: the last note, or the silence of a rest. It
     // brings no program change of its own, as a hold never does.
-    if (!part.events.empty() && part.events.front().Onko == -1)
+    if (!part.events.empty() && part.events.front().IsHold())
         for (std::size_t k = range.first; k-- > 0;)
-            if (events[k].Onko != -1) {
-                part.events.front().Onko = events[k].Onko;
-                part.events.front().Onshoku = -1;
+            if (!events[k].IsHold()) {
+                part.events.front().key = events[k].key;
+                part.events.front().program = NoteEvent::NoProgram;
                 break;
             }
     return part;
 }
 
-std::vector<SoundingNote> NotesSounding(std::span<const TOnpu> events, const ConversionSettings& settings) {
+std::vector<SoundingNote> NotesSounding(std::span<const NoteEvent> events,
+                                        const ConversionSettings& settings) {
     std::vector<SoundingNote> notes;
     std::int32_t program = settings.instrument;
     bool sounding = false; // whether a hold now goes on with the last note
     std::int64_t tick = 0;
     for (std::size_t k = 0; k < events.size(); ++k) {
-        const TOnpu& onpu = events[k];
-        if (onpu.Onko == -1) {
-            if (sounding) notes.back().end += onpu.Oncho;
-        } else if (onpu.Onko == 0) {
+        const NoteEvent& noteEvent = events[k];
+        if (noteEvent.IsHold()) {
+            if (sounding) notes.back().end += noteEvent.ticks;
+        } else if (noteEvent.IsRest()) {
             sounding = false;
         } else {
-            if (settings.useScoreTimbres && onpu.Onshoku != -1) program = onpu.Onshoku;
-            notes.push_back(SoundingNote{tick, tick + onpu.Oncho, onpu.Onko, program, k});
+            if (settings.useScoreTimbres && noteEvent.HasProgram()) program = noteEvent.program;
+            notes.push_back(SoundingNote{tick, tick + noteEvent.ticks, noteEvent.key, program, k});
             sounding = true;
         }
-        tick += onpu.Oncho;
+        tick += noteEvent.ticks;
     }
     return notes;
 }

@@ -4,9 +4,9 @@
 // sounding exactly as they do at that point of the whole piece. Also the way from a place in the score lines
 // to the events the reader makes there.
 
-#include "conversion.h"
-#include "onpu.h"
-#include "score_map.h"
+#include "core/conversion.h"
+#include "core/note_event.h"
+#include "core/score_map.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -46,19 +46,20 @@ EventRange EventsBetween(const ScoreMap& map, TextPoint from, TextPoint to);
 
 // When each event begins, in ticks from the first event (the image's lead-in not counted); one entry more
 // for the end of the last event.
-std::vector<std::int64_t> EventStarts(std::span<const TOnpu> events);
+std::vector<std::int64_t> EventStarts(std::span<const NoteEvent> events);
 
 struct ScorePart {
-    std::vector<TOnpu> events;   // to be made into an image with MidiImageOf
-    ConversionSettings settings; // the whole piece's, with the program in force at the start as instrument
-    std::int64_t startTick = 0;  // where the part begins in the whole piece, in ticks from its first event
+    std::vector<NoteEvent> events; // to be made into an image with MidiImageOf
+    ConversionSettings settings;   // the whole piece's, with the program in force at the start as instrument
+    std::int64_t startTick = 0;    // where the part begins in the whole piece, in ticks from its first event
 };
 
 // The events of the range, read and timed as in the whole piece, made to sound as the whole piece sounds from
 // the start of its first event on: the program in force there is the opening program (the last timbre
 // number of a note before it when the score's timbres are used, else the instrument), and a first event that
 // holds a note on (ー) sounds that note.
-ScorePart PartOfScore(std::span<const TOnpu> events, EventRange range, const ConversionSettings& settings);
+ScorePart PartOfScore(std::span<const NoteEvent> events, EventRange range,
+                      const ConversionSettings& settings);
 
 // A note as the image sounds it: from its note symbol on, through the holds (ー) after it.
 struct SoundingNote {
@@ -71,6 +72,7 @@ struct SoundingNote {
 
 // The notes of the events in time order, as the image made with the settings sounds them; they never
 // overlap.
-std::vector<SoundingNote> NotesSounding(std::span<const TOnpu> events, const ConversionSettings& settings);
+std::vector<SoundingNote> NotesSounding(std::span<const NoteEvent> events,
+                                        const ConversionSettings& settings);
 
 } // namespace nagisora

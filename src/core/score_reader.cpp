@@ -1,6 +1,6 @@
-#include "score_reader.h"
+#include "core/score_reader.h"
 
-#include "score_walk.h"
+#include "core/score_walk.h"
 
 #include <algorithm>
 
@@ -91,8 +91,8 @@ std::size_t TotalBytes(const ScoreFileLines& lines) {
 // is found first and the neighbour texts are cut there.
 class PiecewiseWalk {
   public:
-    PiecewiseWalk(std::int32_t onteiOffset, OnpuList& list, std::size_t pieceBytes)
-        : onteiOffset_(onteiOffset), store_(list), pieceBytes_(pieceBytes) {}
+    PiecewiseWalk(std::int32_t transpose, NoteEventList& list, std::size_t pieceBytes)
+        : transpose_(transpose), store_(list), pieceBytes_(pieceBytes) {}
 
     // Reads every line set; false when the store refuses an event.
     template <class Lines>
@@ -137,7 +137,7 @@ class PiecewiseWalk {
             return std::string_view(text).substr(walked_);
         };
         const std::size_t before = at_.units;
-        if (!walk::WalkUnits(unwalked(pitch_), unwalked(timbre_), unwalked(duration_), onteiOffset_, store_,
+        if (!walk::WalkUnits(unwalked(pitch_), unwalked(timbre_), unwalked(duration_), transpose_, store_,
                              walk::IgnoreUnits{}, at_))
             return false;
         walked_ += 2 * (at_.units - before);
@@ -150,7 +150,7 @@ class PiecewiseWalk {
         return true;
     }
 
-    std::int32_t onteiOffset_;
+    std::int32_t transpose_;
     walk::FixedStore store_;
     std::size_t pieceBytes_;
     walk::WalkPosition at_;
@@ -163,32 +163,33 @@ class PiecewiseWalk {
 };
 
 template <class Lines>
-std::optional<std::int32_t> ReadLines(const Lines& lines, std::int32_t onteiOffset, OnpuList& list,
+std::optional<std::int32_t> ReadLines(const Lines& lines, std::int32_t transpose, NoteEventList& list,
                                       std::size_t pieceBytes = PieceBytes) {
-    PiecewiseWalk walk(onteiOffset, list, pieceBytes);
+    PiecewiseWalk walk(transpose, list, pieceBytes);
     if (!walk.Read(lines)) {
-        list.fill(TOnpu{});
+        list.fill(NoteEvent{});
         return std::nullopt;
     }
-    std::fill(list.begin() + static_cast<std::ptrdiff_t>(walk.Events()), list.end(), TOnpu{});
+    std::fill(list.begin() + static_cast<std::ptrdiff_t>(walk.Events()), list.end(), NoteEvent{});
     return static_cast<std::int32_t>(walk.Events());
 }
 
 } // namespace
 
-std::optional<std::int32_t> ReadScore(std::span<const std::string_view> lines, std::int32_t onteiOffset,
-                                      OnpuList& list) {
-    return ReadLines(lines, onteiOffset, list);
+std::optional<std::int32_t> ReadScore(std::span<const std::string_view> lines, std::int32_t transpose,
+                                      NoteEventList& list) {
+    return ReadLines(lines, transpose, list);
 }
 
-std::optional<std::int32_t> ReadScore(const ScoreFileLines& lines, std::int32_t onteiOffset, OnpuList& list) {
-    return ReadLines(lines, onteiOffset, list);
+std::optional<std::int32_t> ReadScore(const ScoreFileLines& lines, std::int32_t transpose,
+                                      NoteEventList& list) {
+    return ReadLines(lines, transpose, list);
 }
 
 std::optional<std::int32_t> detail::ReadScoreInPieces(std::span<const std::string_view> lines,
-                                                      std::int32_t onteiOffset, OnpuList& list,
+                                                      std::int32_t transpose, NoteEventList& list,
                                                       std::size_t pieceBytes) {
-    return ReadLines(lines, onteiOffset, list, pieceBytes);
+    return ReadLines(lines, transpose, list, pieceBytes);
 }
 
 } // namespace nagisora

@@ -4,9 +4,9 @@
 // the analyses that place its events in the score (positions, the checker, exports). The conversion runs it
 // with an observer that does nothing, which the compiler removes; an analysis watches the same steps.
 
-#include "line_sets.h"
-#include "onpu.h"
-#include "symbol_tables.h"
+#include "core/line_sets.h"
+#include "core/note_event.h"
+#include "core/symbol_tables.h"
 
 #include <array>
 #include <cstddef>
@@ -72,27 +72,27 @@ struct UnitSeen {
 // The conversion's store: the fixed list, refusing a score with more events than it holds.
 class FixedStore {
   public:
-    explicit FixedStore(OnpuList& list) : list_(list) {}
-    TOnpu& Slot(std::size_t n) { return n < OnpuCapacity ? list_[n] : spare_; }
-    static bool Holds(std::size_t n) { return n <= OnpuCapacity; }
+    explicit FixedStore(NoteEventList& list) : list_(list) {}
+    NoteEvent& Slot(std::size_t n) { return n < NoteEventCapacity ? list_[n] : spare_; }
+    static bool Holds(std::size_t n) { return n <= NoteEventCapacity; }
 
   private:
-    OnpuList& list_;
-    TOnpu spare_;
+    NoteEventList& list_;
+    NoteEvent spare_;
 };
 
 // An analysis's store: every event, also past the list's capacity.
 class GrowingStore {
   public:
-    explicit GrowingStore(std::vector<TOnpu>& events) : events_(events) {}
-    TOnpu& Slot(std::size_t n) {
+    explicit GrowingStore(std::vector<NoteEvent>& events) : events_(events) {}
+    NoteEvent& Slot(std::size_t n) {
         if (n == events_.size()) events_.emplace_back();
         return events_[n];
     }
     static bool Holds(std::size_t) { return true; }
 
   private:
-    std::vector<TOnpu>& events_;
+    std::vector<NoteEvent>& events_;
 };
 
 struct IgnoreUnits {
@@ -112,7 +112,7 @@ struct WalkPosition {
 // returns false as soon as the store refuses an event.
 template <class Store, class Observer>
 bool WalkUnits(std::string_view pitchText, std::string_view timbreText, std::string_view durationText,
-               std::int32_t onteiOffset, Store& store, Observer&& observe, WalkPosition& at) {
+               std::int32_t transpose, Store& store, Observer&& observe, WalkPosition& at) {
     std::size_t row = at.row;
     std::size_t n = at.events;
     const std::size_t units = pitchText.size() / 2;
@@ -122,8 +122,8 @@ bool WalkUnits(std::string_view pitchText, std::string_view timbreText, std::str
         if constexpr (!std::is_same_v<std::decay_t<Observer>, IgnoreUnits>)
             observe(UnitSeen{at.units + c, id, row, step.makesEvent != 0, n});
         row = step.next;
-        store.Slot(n) = TOnpu{TimbreOf(UnitAt(timbreText, c)), detail::Transposed(step.key, onteiOffset),
-                              DurationOf(UnitAt(durationText, c))};
+        store.Slot(n) = NoteEvent{TimbreOf(UnitAt(timbreText, c)), detail::Transposed(step.key, transpose),
+                                  DurationOf(UnitAt(durationText, c))};
         n += step.makesEvent;
         if (!store.Holds(n)) [[unlikely]]
             return false;
@@ -135,10 +135,10 @@ bool WalkUnits(std::string_view pitchText, std::string_view timbreText, std::str
 // The walk of whole aligned texts: sets count to the number of events and returns true, or returns false as
 // soon as the store refuses an event.
 template <class Store, class Observer>
-bool WalkUnits(const AlignedTexts& texts, std::int32_t onteiOffset, Store& store, Observer&& observe,
+bool WalkUnits(const AlignedTexts& texts, std::int32_t transpose, Store& store, Observer&& observe,
                std::size_t& count) {
     WalkPosition at;
-    if (!WalkUnits(texts.PitchText, texts.TimbreText, texts.DurationText, onteiOffset, store,
+    if (!WalkUnits(texts.PitchText, texts.TimbreText, texts.DurationText, transpose, store,
                    std::forward<Observer>(observe), at))
         return false;
     count = at.events;

@@ -1,4 +1,4 @@
-#include "symbol_tables.h"
+#include "core/symbol_tables.h"
 
 namespace nagisora::detail {
 namespace {

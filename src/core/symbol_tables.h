@@ -144,9 +144,9 @@ constexpr std::int32_t KeyOf(const SymbolInfo& info, std::uint8_t curRegister,
 }
 
 // The transposition reaches pitched keys only (all above 0): a rest stays 0 and a hold -1.
-constexpr std::int32_t Transposed(std::int32_t key, std::int32_t onteiOffset) {
+constexpr std::int32_t Transposed(std::int32_t key, std::int32_t transpose) {
     const std::int32_t pitched = key > 0;
-    return key + (onteiOffset & -pitched);
+    return key + (transpose & -pitched);
 }
 
 // Duration units: an index per unit (0 for none) into the ticks.
@@ -173,9 +173,9 @@ inline std::uint8_t AccidentalOf(Unit unit) {
 
 // The MIDI key of a note symbol with the transposition added: 0 for ○, -1 for ー. Only for units of class 3.
 inline std::int32_t NoteNumberOf(Unit unit, std::uint8_t curRegister, std::uint8_t pendingAccidental,
-                                 std::int32_t onteiOffset) {
+                                 std::int32_t transpose) {
     return detail::Transposed(detail::KeyOf(detail::SymbolInfoOf(unit), curRegister, pendingAccidental),
-                              onteiOffset);
+                              transpose);
 }
 
 // Ticks of a duration-line unit (120 a beat), or the tuplet marker 3, 5 or 7: ３ ５ ７, the full-width space

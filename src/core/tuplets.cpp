@@ -1,9 +1,9 @@
-#include "tuplets.h"
+#include "core/tuplets.h"
 
 namespace nagisora {
 
-void ApplyTuplets(std::span<TOnpu> list, std::int32_t onpuCount) {
-    ApplyTuplets(list, onpuCount, tuplets_detail::IgnoreGroups{});
+void ApplyTuplets(std::span<NoteEvent> list, std::int32_t eventCount) {
+    ApplyTuplets(list, eventCount, tuplets_detail::IgnoreGroups{});
 }
 
 } // namespace nagisora

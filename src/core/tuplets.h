@@ -2,7 +2,7 @@
 
 // The tuplet pass: turns the markers 3, 5 and 7 left by the score reader into real durations.
 
-#include "onpu.h"
+#include "core/note_event.h"
 
 #include <cstdint>
 #include <span>
@@ -26,16 +26,16 @@ struct IgnoreGroups {
 };
 } // namespace tuplets_detail
 
-// Rewrites the Oncho of events 1 to onpuCount in place. A marker at event k takes the duration of event k - 1
-// as its base b and times its group of 3, 5 or 7 events (k in the middle) as 2b, 4b or 8b ticks. A group that
-// would begin before the first event or run past the last is cut to the events that exist, each keeping the
-// value of its place in the whole group; a marker on the first event has no base and gets 0 ticks. Each
+// Rewrites the ticks of events 1 to eventCount in place. A marker at event k takes the duration of event k -
+// 1 as its base b and times its group of 3, 5 or 7 events (k in the middle) as 2b, 4b or 8b ticks. A group
+// that would begin before the first event or run past the last is cut to the events that exist, each keeping
+// the value of its place in the whole group; a marker on the first event has no base and gets 0 ticks. Each
 // marker that acts is shown to the observer.
-void ApplyTuplets(std::span<TOnpu> list, std::int32_t onpuCount);
+void ApplyTuplets(std::span<NoteEvent> list, std::int32_t eventCount);
 
 template <class Observer>
-void ApplyTuplets(std::span<TOnpu> list, std::int32_t onpuCount, Observer&& observe);
+void ApplyTuplets(std::span<NoteEvent> list, std::int32_t eventCount, Observer&& observe);
 
 } // namespace nagisora
 
-#include "tuplets_impl.h"
+#include "core/tuplets_impl.h"

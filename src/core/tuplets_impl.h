@@ -2,18 +2,12 @@
 
 // The body of the tuplet pass, a template so that the conversion's observer costs nothing.
 
-#include "tuplets.h"
+#include "core/tuplets.h"
 
 #include <algorithm>
 
 namespace nagisora {
 namespace tuplets_detail {
-
-// 3, 5 or 7, in one unsigned comparison and one bit test: the pass asks this of every event and is true for
-// few.
-inline bool IsTupletMarker(std::int32_t oncho) {
-    return static_cast<std::uint32_t>(oncho - 3) <= 4u && (oncho & 1) != 0;
-}
 
 // The durations of the places 0 to 2w of a group with base b: the triplet and quintuplet truncate, the
 // septuplet gives the remainder of 8b / 7 to its first places so that the group lasts exactly 8b.
@@ -34,25 +28,26 @@ inline void GroupValues(std::int32_t marker, std::int32_t b, std::int32_t (&valu
 } // namespace tuplets_detail
 
 template <class Observer>
-void ApplyTuplets(std::span<TOnpu> list, std::int32_t onpuCount, Observer&& observe) {
+void ApplyTuplets(std::span<NoteEvent> list, std::int32_t eventCount, Observer&& observe) {
     using namespace tuplets_detail;
-    const std::int32_t count = std::clamp<std::int32_t>(onpuCount, 0, static_cast<std::int32_t>(list.size()));
+    const std::int32_t count =
+        std::clamp<std::int32_t>(eventCount, 0, static_cast<std::int32_t>(list.size()));
     for (std::int32_t k = 1; k <= count; ++k) {
-        const std::int32_t marker = list[k - 1].Oncho;
+        const std::int32_t marker = list[k - 1].ticks;
         if (!IsTupletMarker(marker)) [[likely]]
             continue;
         if (k == 1) {
-            list[0].Oncho = 0; // no event before it to take a base from
+            list[0].ticks = 0; // no event before it to take a base from
             observe(TupletGroup{marker, 1, 1, 1, false});
             continue;
         }
         const std::int32_t w = marker / 2;
         std::int32_t values[7];
-        GroupValues(marker, list[k - 2].Oncho, values);
+        GroupValues(marker, list[k - 2].ticks, values);
         const std::int32_t first = std::max(k - w, 1);
         const std::int32_t last = std::min(k + w, count);
         for (std::int32_t e = first; e <= last; ++e)
-            list[e - 1].Oncho = values[e - (k - w)];
+            list[e - 1].ticks = values[e - (k - w)];
         observe(TupletGroup{marker, k, first, last, true});
     }
 }

@@ -1,4 +1,4 @@
-#include "vertical_layout.h"
+#include "core/vertical_layout.h"
 
 #include <algorithm>
 #include <array>
@@ -17,16 +17,16 @@ std::uint8_t LinesOfValue(std::int32_t ticks) {
     return 3;
 }
 
-bool IsMarker(std::int32_t oncho) {
-    return oncho == 3 || oncho == 5 || oncho == 7;
+bool IsMarker(std::int32_t eventTicks) {
+    return IsTupletMarker(eventTicks);
 }
 
 // The value written under event i: a tuplet marker stands for the value of the event before it, its base.
 std::int32_t WrittenValue(const ScoreMap& map, std::size_t i) {
-    const std::int32_t read = map.read[i].Oncho;
+    const std::int32_t read = map.read[i].ticks;
     if (!IsMarker(read)) return read;
-    if (i > 0 && !IsMarker(map.read[i - 1].Oncho)) return map.read[i - 1].Oncho;
-    return map.timed[i].Oncho;
+    if (i > 0 && !IsMarker(map.read[i - 1].ticks)) return map.read[i - 1].ticks;
+    return map.timed[i].ticks;
 }
 
 std::string_view UnitBytes(const std::string& text, std::uint32_t unit) {
@@ -119,13 +119,13 @@ class Layouter {
         std::int32_t length = 0;
         const std::int32_t set = map_.events[first].set;
         for (std::size_t i = first; i < nextBar && map_.events[i].set == set && length <= capacity_; ++i)
-            length += std::max(map_.timed[i].Oncho, 0);
+            length += std::max(map_.timed[i].ticks, 0);
         if (at_ > 0 && at_ + length > capacity_) NewColumn();
     }
 
     void PlaceEvent(std::size_t i, std::uint32_t previousUnit, std::int32_t& shownTimbre) {
         const EventPlace& place = map_.events[i];
-        const std::int32_t ticks = std::max(map_.timed[i].Oncho, 0);
+        const std::int32_t ticks = std::max(map_.timed[i].ticks, 0);
         if (ticks > 0 && at_ > 0 && at_ + ticks > capacity_) NewColumn();
 
         const std::size_t index = out_.cells.size();
@@ -152,7 +152,7 @@ class Layouter {
             for (const TupletGroup& group : TupletsStartingAt(std::int32_t(i) + 1))
                 Push(VerticalCellKind::Tuplet, out_.cells[index].tick,
                      std::string_view(&"0123456789"[group.marker % 10], 1), std::int32_t(i));
-        if (const std::int32_t timbre = map_.read[i].Onshoku; timbre >= 0 && timbre != shownTimbre) {
+        if (const std::int32_t timbre = map_.read[i].program; timbre >= 0 && timbre != shownTimbre) {
             shownTimbre = timbre;
             Push(VerticalCellKind::Timbre, out_.cells[index].tick,
                  TrimAsciiSpaces(UnitBytes(map_.texts.TimbreText, place.unit)), std::int32_t(i));

@@ -15,7 +15,7 @@
 // - A note without time (a duration the notation does not know, a tuplet marker without a base) is drawn
 //   small, with no line, and takes no room.
 
-#include "score_map.h"
+#include "core/score_map.h"
 
 #include <algorithm>
 #include <array>

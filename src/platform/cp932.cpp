@@ -1,6 +1,6 @@
-#include "cp932.h"
+#include "platform/cp932.h"
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <cerrno>
 #include <iconv.h>

@@ -4,7 +4,7 @@
 // whether bytes are UTF-8 text. Score bytes themselves are never decoded by the notation; this is for showing
 // them in the window and for taking typed text back.
 
-#include "score_place.h"
+#include "core/score_place.h"
 
 #include <cstddef>
 #include <cstdint>

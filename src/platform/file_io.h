@@ -3,7 +3,7 @@
 // File operations of the program, reporting failures as Failure of the File kind: the code the user is shown
 // and the operating system's error number.
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "import_loader.h"
+#include "platform/import_loader.h"
 
-#include "failure.h"
-#include "file_io.h"
-#include "import_module.h"
-#include "module_loader.h"
+#include "core/failure.h"
+#include "platform/file_io.h"
+#include "platform/import_module.h"
+#include "platform/module_loader.h"
 
 #include <cstdlib>
 #include <dlfcn.h>

@@ -3,7 +3,7 @@
 // The import of MIDI and MusicXML files for the window, through the module libnagisora_import.so, loaded at
 // the first import and kept: the window starts without the XML and zip libraries.
 
-#include "conversion.h"
+#include "core/conversion.h"
 
 #include <cstdint>
 #include <string>

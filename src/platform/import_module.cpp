@@ -1,11 +1,11 @@
 // The loadable module that imports MIDI and MusicXML files for the command-line converter, which loads it
 // only when asked to import: plain conversion never pays for loading libxml2 and libzip.
 
-#include "import_module.h"
+#include "platform/import_module.h"
 
-#include "score_file_lines.h"
-#include "score_import.h"
-#include "score_import_file.h"
+#include "core/score_file_lines.h"
+#include "core/score_import.h"
+#include "platform/score_import_file.h"
 
 #include <array>
 #include <cstdlib>

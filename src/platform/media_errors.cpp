@@ -1,4 +1,4 @@
-#include "media_errors.h"
+#include "platform/media_errors.h"
 
 namespace nagisora {
 

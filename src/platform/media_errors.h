@@ -2,7 +2,7 @@
 
 // How the media layer fails: Failure of the Media kind, with the layer's code (failure.h) and its text.
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
-#include "media_layer.h"
+#include "platform/media_layer.h"
 
-#include "failure.h"
-#include "media_output.h"
-#include "media_playback.h"
-#include "media_synth.h"
+#include "core/failure.h"
+#include "platform/media_output.h"
+#include "platform/media_playback.h"
+#include "platform/media_synth.h"
 
 #include <algorithm>
 #include <array>

@@ -44,7 +44,7 @@
 // Threads. Every member function is called from one thread, the user-interface thread. The audio is rendered
 // on the output's thread; the end notification is called from there (see SetEndNotification).
 
-#include "media_errors.h"
+#include "platform/media_errors.h"
 
 #include <chrono>
 #include <cstdint>

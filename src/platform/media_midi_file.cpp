@@ -1,4 +1,4 @@
-#include "media_midi_file.h"
+#include "platform/media_midi_file.h"
 
 #include <algorithm>
 #include <cmath>

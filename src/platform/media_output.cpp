@@ -1,8 +1,8 @@
-#include "media_output.h"
+#include "platform/media_output.h"
 
-#include "media_errors.h"
-#include "media_realtime.h"
-#include "wav_file.h"
+#include "platform/media_errors.h"
+#include "platform/media_realtime.h"
+#include "platform/wav_file.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "media_playback.h"
+#include "platform/media_playback.h"
 
-#include "media_errors.h"
+#include "platform/media_errors.h"
 
 #include <algorithm>
 

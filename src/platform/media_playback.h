@@ -3,7 +3,7 @@
 // Music timed in frames of audio and fed into a FluidSynth synthesizer at the right frames: the sequencer of
 // the preview and of WAV rendering. Only the media sources include this header.
 
-#include "media_midi_file.h"
+#include "platform/media_midi_file.h"
 
 #include <cstdint>
 #include <fluidsynth.h>

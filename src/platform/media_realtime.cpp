@@ -1,4 +1,4 @@
-#include "media_realtime.h"
+#include "platform/media_realtime.h"
 
 #include <algorithm>
 #include <cstdint>

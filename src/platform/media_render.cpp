@@ -1,10 +1,10 @@
-#include "media_render.h"
+#include "platform/media_render.h"
 
-#include "media_errors.h"
-#include "media_midi_file.h"
-#include "media_playback.h"
-#include "media_synth.h"
-#include "wav_file.h"
+#include "platform/media_errors.h"
+#include "platform/media_midi_file.h"
+#include "platform/media_playback.h"
+#include "platform/media_synth.h"
+#include "platform/wav_file.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
 // The loadable module that renders WAV files for the command-line converter, which loads it only when asked
 // for a WAV file: plain conversion never pays for loading FluidSynth.
 
-#include "media_errors.h"
-#include "media_render.h"
-#include "wav_render_module.h"
+#include "platform/media_errors.h"
+#include "platform/media_render.h"
+#include "platform/wav_render_module.h"
 
 #include <exception>
 #include <string>

@@ -1,6 +1,6 @@
-#include "media_synth.h"
+#include "platform/media_synth.h"
 
-#include "media_errors.h"
+#include "platform/media_errors.h"
 
 #include <array>
 #include <cerrno>

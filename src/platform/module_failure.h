@@ -3,7 +3,7 @@
 // A Failure as it crosses from a loadable module to its loader: the module fills a NagisoraFailure, the
 // loader throws the same Failure again. Shared by the modules and their loaders, which are built together.
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <algorithm>
 #include <cstring>

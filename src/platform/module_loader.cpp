@@ -1,6 +1,6 @@
-#include "module_loader.h"
+#include "platform/module_loader.h"
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 #include <dlfcn.h>
 

@@ -3,7 +3,7 @@
 // The one entry point of the PDF module (libnagisora_pdf.so), shared by the module and its loader. The module
 // links Qt; the command-line converter loads it only when asked for a PDF file.
 
-#include "module_failure.h"
+#include "platform/module_failure.h"
 
 #include <cstddef>
 

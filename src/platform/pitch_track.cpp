@@ -1,6 +1,6 @@
-#include "pitch_track.h"
+#include "platform/pitch_track.h"
 
-#include "media_errors.h"
+#include "platform/media_errors.h"
 
 #include <aubio/aubio.h>
 #include <memory>

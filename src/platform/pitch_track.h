@@ -4,7 +4,7 @@
 // its onset detector over a WAV file. The command-line converter loads this from the module
 // libnagisora_practice.so (practice_loader.h) so that a plain conversion never loads aubio.
 
-#include "practice_report.h"
+#include "core/practice_report.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,10 +1,10 @@
-#include "practice_loader.h"
+#include "platform/practice_loader.h"
 
-#include "failure.h"
-#include "file_io.h"
-#include "media_errors.h"
-#include "module_loader.h"
-#include "practice_module.h"
+#include "core/failure.h"
+#include "platform/file_io.h"
+#include "platform/media_errors.h"
+#include "platform/module_loader.h"
+#include "platform/practice_module.h"
 
 #include <dlfcn.h>
 #include <memory>

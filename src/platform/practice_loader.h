@@ -3,7 +3,7 @@
 // The take analysis for the command-line converter, loaded on demand: the converter does not link aubio, and
 // only --practice-report loads the module libnagisora_practice.so (found as the WAV module is).
 
-#include "practice_report.h"
+#include "core/practice_report.h"
 
 #include <memory>
 #include <span>

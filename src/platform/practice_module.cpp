@@ -1,10 +1,10 @@
 // The loadable module that tracks the pitch of a take for the command-line converter, which loads it only for
 // --practice-report: a plain conversion never pays for loading aubio and its decoders.
 
-#include "practice_module.h"
+#include "platform/practice_module.h"
 
-#include "media_errors.h"
-#include "pitch_track.h"
+#include "platform/media_errors.h"
+#include "platform/pitch_track.h"
 
 #include <exception>
 #include <string>

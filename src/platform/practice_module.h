@@ -3,7 +3,7 @@
 // The one entry point of the take analysis module (libnagisora_practice.so), shared by the module and its
 // loader.
 
-#include "module_failure.h"
+#include "platform/module_failure.h"
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
-#include "score_file.h"
+#include "platform/score_file.h"
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 #include <limits>
 

@@ -2,9 +2,9 @@
 
 // A score file as the reader and the window take it: code page 932 text, also from a file saved as UTF-8.
 
-#include "cp932.h"
-#include "file_io.h"
-#include "score_file_lines.h"
+#include "core/score_file_lines.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
-#include "score_import_file.h"
+#include "platform/score_import_file.h"
 
-#include "cp932.h"
-#include "instruments.h"
-#include "media_midi_file.h"
+#include "core/instruments.h"
+#include "platform/cp932.h"
+#include "platform/media_midi_file.h"
 
 #include <algorithm>
 #include <array>
@@ -501,8 +501,9 @@ void MusicXmlSource::End(std::string_view name) {
         // a long one broken over two lines.
         std::string words = text_;
         std::erase(words, '\n');
-        const auto row = std::find(GakkiRows.begin(), GakkiRows.end(), words);
-        if (row != GakkiRows.end()) part->pendingProgram = static_cast<std::int32_t>(row - GakkiRows.begin());
+        const auto row = std::find(InstrumentRows.begin(), InstrumentRows.end(), words);
+        if (row != InstrumentRows.end())
+            part->pendingProgram = static_cast<std::int32_t>(row - InstrumentRows.begin());
     } else if (name == "step" && parent == "pitch")
         note_.step = text_;
     else if (name == "alter" && parent == "pitch")

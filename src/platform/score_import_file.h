@@ -3,8 +3,8 @@
 // Scores from other programs: Standard MIDI Files and MusicXML (plain or compressed .mxl) read into the timed
 // notes that the notation's import writes as text. No Qt.
 
-#include "file_io.h"
-#include "score_import.h"
+#include "core/score_import.h"
+#include "platform/file_io.h"
 
 #include <cstddef>
 #include <optional>

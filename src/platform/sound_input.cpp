@@ -1,4 +1,4 @@
-#include "sound_input.h"
+#include "platform/sound_input.h"
 
 #include <memory>
 #include <pulse/context.h>

@@ -2,7 +2,7 @@
 
 // 16-bit PCM WAV files, written as the samples come.
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 #include <cstdint>
 #include <optional>

@@ -3,7 +3,7 @@
 // The one entry point of the WAV rendering module (libnagisora_render.so), shared by the module and its
 // loader.
 
-#include "module_failure.h"
+#include "platform/module_failure.h"
 
 #include <cstddef>
 

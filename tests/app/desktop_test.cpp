@@ -1,14 +1,14 @@
 // The main window as a desktop program: a score named on the command line, the keyboard, recent scores, the
 // characters of code page 932 shown as themselves, and Qt's Japanese texts.
 
-#include "command_line.h"
-#include "command_list.h"
-#include "fHelp.h"
-#include "mPlay.h"
-#include "recent_scores.h"
-#include "score_area.h"
-#include "score_zoom.h"
-#include "user_settings.h"
+#include "app/command_line.h"
+#include "app/command_list.h"
+#include "app/help_window.h"
+#include "app/media_player.h"
+#include "app/recent_scores.h"
+#include "app/score_area.h"
+#include "app/score_zoom.h"
+#include "app/user_settings.h"
 #include "window_harness.h"
 
 #include <QApplication>
@@ -69,7 +69,7 @@ void DesktopTest::commandLineOpen() {
     h.window->OpenScore(ScorePathOf(QUrl::fromLocalFile(path).toString())); // as a file manager gives it
     QCOMPARE(h.Get<QPlainTextEdit>("mem")->toPlainText(), shown.isEmpty() ? example : shown);
     QCOMPARE(h.messages, message.isEmpty() ? std::vector<QString>{} : std::vector<QString>{message});
-    h.window->btnLoadClick();
+    h.window->ChooseScoreToLoad();
     QCOMPARE(h.requests.back().proposedName, path);
 }
 
@@ -79,7 +79,7 @@ void DesktopTest::shortcutsReachHandlers() {
     h.window->show();
     QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
     QTRY_VERIFY(h.window->testAttribute(Qt::WA_KeyboardFocusChange)); // the first focus shows its frame
-    auto* player = h.Get<TMediaPlayer>("mPlay");
+    auto* player = h.Get<MediaPlayer>("mPlay");
     QWidget* area = h.Get<QWidget>("mem");
     area->setFocus();
     QTest::keyClick(area, Qt::Key_O, Qt::ControlModifier);
@@ -95,17 +95,17 @@ void DesktopTest::shortcutsReachHandlers() {
     QTest::keyClick(area, Qt::Key_F6);
     QCOMPARE(player->Mode(), MediaMode::Playing);
     QTest::keyClick(area, Qt::Key_F7);
-    QVERIFY(player->IsAvailable(MPButton::Play));
+    QVERIFY(player->IsAvailable(PlayerButton::Play));
     QTest::keyClick(area, Qt::Key_F6);
     QTest::keyClick(h.Get<QWidget>("lstGakki"), Qt::Key_Escape);
-    QVERIFY(player->IsAvailable(MPButton::Play));
+    QVERIFY(player->IsAvailable(PlayerButton::Play));
     QTest::keyClick(area, Qt::Key_F1);
-    QTRY_VERIFY(h.window->HelpF().isVisible());
-    h.window->HelpF().hide();
+    QTRY_VERIFY(h.window->Help().isVisible());
+    h.window->Help().hide();
     auto* help = h.Get<QPushButton>("btnHelp");
     help->setFocus();
     QTest::keyClick(help, Qt::Key_Return);
-    QVERIFY(h.window->HelpF().isVisible());
+    QVERIFY(h.window->Help().isVisible());
     QVERIFY(h.messages.empty());
     QCOMPARE(h.Get<QPushButton>("btnMidSave")->toolTip(),
              QStringLiteral("MIDI ファイルを保存 (Ctrl+Shift+S)"));
@@ -126,7 +126,7 @@ void DesktopTest::extensionCharactersShownAndKept() {
         ++characters;
     QCOMPARE(characters + 1, 6); // the cursor steps over a character and its selector at once
     h.answer = QString::fromStdString(h.Path("out.txt"));
-    h.window->btnSaveClick();
+    h.window->SaveScore();
     QCOMPARE(ReadBytes(h.Path("out.txt")), bytes);
     QVERIFY(h.messages.empty());
     cursor.setPosition(4); // after 髙 and its mark: Backspace takes both
@@ -146,7 +146,7 @@ void DesktopTest::recentScores() {
         h.window->OpenScore(path(k));
     }
     h.answer = path(3);
-    h.window->btnSaveClick();
+    h.window->SaveScore();
     QFile::remove(path(10));
     QCOMPARE(recent->Scores(),
              (QStringList{path(3), path(11), path(9), path(8), path(7), path(6), path(5), path(4), path(2)}));
@@ -175,7 +175,7 @@ void DesktopTest::settingsBoundedAndZoomKept() {
     UserSettings()->setValue(QStringLiteral("recentScores"), QStringList(10000, score));
     QCOMPARE(h->window->findChild<RecentScores*>()->Scores().size(), RecentScores::Kept);
 
-    TScoreArea& area = h->window->ScoreArea();
+    ScoreArea& area = h->window->Area();
     const QSize windowSize = h->window->size();
     const int pixels = area.font().pixelSize();
     QWheelEvent wheel(QPointF(10, 10), area.mapToGlobal(QPointF(10, 10)), {}, QPoint(0, 2 * 120),
@@ -184,9 +184,9 @@ void DesktopTest::settingsBoundedAndZoomKept() {
     QCOMPARE(area.font().pixelSize(), qRound(pixels * 1.25));
     QCOMPARE(h->window->size(), windowSize);
     h = std::make_unique<test::WindowHarness>(); // the next start takes the size
-    QCOMPARE(h->window->ScoreArea().font().pixelSize(), qRound(pixels * 1.25));
+    QCOMPARE(h->window->Area().font().pixelSize(), qRound(pixels * 1.25));
     h->window->findChild<ScoreZoom*>()->ResetAction()->trigger();
-    QCOMPARE(h->window->ScoreArea().font().pixelSize(), pixels);
+    QCOMPARE(h->window->Area().font().pixelSize(), pixels);
 
     const QString file = UserSettings()->fileName();
     QFile big(file);
@@ -202,10 +202,10 @@ void DesktopTest::settingsBoundedAndZoomKept() {
 // The help window's button opens the list of every command with its keys and place; the help text stays.
 void DesktopTest::commandListFromHelp() {
     test::WindowHarness h;
-    h.window->btnHelpClick();
-    QCOMPARE(h.window->HelpF().Memo1()->toPlainText(), THelpF::HelpText());
-    h.window->HelpF().findChild<QToolButton*>(QStringLiteral("btnCommands"))->click();
-    auto* page = h.window->findChild<TCommandsF*>();
+    h.window->ShowHelp();
+    QCOMPARE(h.window->Help().Memo1()->toPlainText(), HelpWindow::HelpText());
+    h.window->Help().findChild<QToolButton*>(QStringLiteral("btnCommands"))->click();
+    auto* page = h.window->findChild<CommandsWindow*>();
     QVERIFY(page->isVisible());
     QStringList rows;
     for (int r = 0; r < page->Table()->rowCount(); ++r)

@@ -1,11 +1,11 @@
 // The notation typing mode and the palette, driven through the real score area offscreen.
 
-#include "conversion.h"
-#include "cp932.h"
-#include "fPalette.h"
-#include "notation_entry.h"
-#include "score_area.h"
-#include "score_model.h"
+#include "app/notation_entry.h"
+#include "app/palette_window.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "core/conversion.h"
+#include "platform/cp932.h"
 #include "window_harness.h"
 
 #include <QInputMethodEvent>
@@ -27,7 +27,7 @@ struct Fixture {
         if (!QTest::qWaitForWindowActive(harness.window.get())) qWarning("window not active");
         area().setFocus();
     }
-    TScoreArea& area() const { return harness.window->ScoreArea(); }
+    ScoreArea& area() const { return harness.window->Area(); }
     NotationEntry& entry() const { return *harness.window->findChild<NotationEntry*>(); }
     QString text() const { return area().toPlainText(); }
     void Start(const QString& score, int line, int column, bool on) {
@@ -70,10 +70,11 @@ class NotationEntryTest : public QObject {
         const std::vector<std::string_view> views(typed.begin(), typed.end());
         const Conversion fromKeys = ConvertScore(views, {});
         const Conversion fromText = ConvertScore(f.harness.window->Model().Lines(), {});
-        QCOMPARE(fromKeys.onpuCount, 41);
-        QVERIFY(std::ranges::equal(fromKeys.Events(), fromText.Events(), [](const TOnpu& a, const TOnpu& b) {
-            return a.Onshoku == b.Onshoku && a.Onko == b.Onko && a.Oncho == b.Oncho;
-        }));
+        QCOMPARE(fromKeys.eventCount, 41);
+        QVERIFY(std::ranges::equal(fromKeys.Events(), fromText.Events(),
+                                   [](const NoteEvent& a, const NoteEvent& b) {
+                                       return a.program == b.program && a.key == b.key && a.ticks == b.ticks;
+                                   }));
     }
 
     // The columns under and over a pitch line follow one key, and one undo takes back the key and its edits.
@@ -130,7 +131,7 @@ class NotationEntryTest : public QObject {
     // The palette inserts at the caret without taking the focus, with the columns kept in the typing mode.
     void paletteInserts() {
         Fixture f;
-        TPaletteF& palette = f.entry().Palette();
+        PaletteWindow& palette = f.entry().Palette();
         f.entry().PaletteAction()->trigger();
         QVERIFY(palette.isVisible());
         for (const bool on : {false, true}) {

@@ -1,13 +1,13 @@
 // The practice windows of the main window: the fingering of the note under the caret and of the note heard;
 // the report of a take in the 練習 window.
 
-#include "fFingering.h"
-#include "fPractice.h"
-#include "mPlay.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_model.h"
-#include "score_views.h"
+#include "app/fingering_window.h"
+#include "app/media_player.h"
+#include "app/playing_cursor.h"
+#include "app/practice_window.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "app/score_views.h"
 #include "window_harness.h"
 
 #include <QAction>
@@ -27,7 +27,7 @@ namespace {
 using Harness = test::WindowHarness;
 
 void PutCaret(const Harness& h, int line, int column) {
-    TScoreArea& area = h.window->ScoreArea();
+    ScoreArea& area = h.window->Area();
     QTextCursor cursor(area.document()->findBlockByNumber(line - 1));
     cursor.setPosition(cursor.position() + column - 1);
     area.setTextCursor(cursor);
@@ -40,13 +40,13 @@ bool InMenu(const QMenu& menu, const QAction* action) {
 }
 
 // Opens the window through its command, which the score area's context menu holds.
-TFingeringF& OpenFingering(const Harness& h) {
+FingeringWindow& OpenFingering(const Harness& h) {
     h.window->show();
-    const std::unique_ptr<QMenu> menu(h.window->ScoreArea().MakeContextMenu());
+    const std::unique_ptr<QMenu> menu(h.window->Area().MakeContextMenu());
     QAction* action = h.Get<QAction>("actFingering");
     if (!InMenu(*menu, action)) qFatal("運指 is not in the context menu");
     action->trigger();
-    return *h.window->findChild<TFingeringF*>();
+    return *h.window->findChild<FingeringWindow*>();
 }
 
 } // namespace
@@ -59,7 +59,7 @@ class PracticeWindowsTest : public QObject {
     // a hold shows the note it holds, a rest nothing.
     void fingeringFollowsTheCaret() {
         Harness h;
-        TFingeringF& window = OpenFingering(h);
+        FingeringWindow& window = OpenFingering(h);
         QVERIFY(window.isVisible());
         const struct {
             int line, column;
@@ -94,19 +94,19 @@ class PracticeWindowsTest : public QObject {
     // While the music plays the note heard is shown; once it ends, the note under the caret again.
     void fingeringFollowsTheNoteHeard() {
         Harness h;
-        TFingeringF& window = OpenFingering(h);
+        FingeringWindow& window = OpenFingering(h);
         PutCaret(h, 9, 22); // a rest: nothing shown
-        h.window->btnOkClick();
-        h.Get<TMediaPlayer>("mPlay")->Click(MPButton::Play);
+        h.window->MakeMidi();
+        h.Get<MediaPlayer>("mPlay")->Click(PlayerButton::Play);
         PlayingCursor& cursor = h.window->findChild<ScoreViews*>()->Cursor();
         auto* source = h.Get<QLabel>("lblFingeringSource");
         QTRY_VERIFY_WITH_TIMEOUT(cursor.Shown() && *cursor.Shown() >= 2 && window.View().Shown(), 5000);
         QCOMPARE(source->text(), QStringLiteral("再生中の音"));
         const std::size_t heard = *cursor.Shown();
         const Fingering shown = *window.View().Shown();
-        const TOnpu& event = h.window->Model().Map().timed[heard];
-        if (event.Onko > 0) QCOMPARE(shown.soundingKey, event.Onko + 12);
-        h.Get<TMediaPlayer>("mPlay")->Click(MPButton::Stop);
+        const NoteEvent& event = h.window->Model().Map().timed[heard];
+        if (event.IsNote()) QCOMPARE(shown.soundingKey, event.key + 12);
+        h.Get<MediaPlayer>("mPlay")->Click(PlayerButton::Stop);
         QTRY_COMPARE_WITH_TIMEOUT(source->text(), QStringLiteral("カーソル位置の音がありません"), 5000);
     }
 
@@ -118,11 +118,11 @@ class PracticeWindowsTest : public QObject {
         Harness h;
         h.window->show();
         h.Get<QAction>("actPractice")->trigger();
-        TPracticeF& practice = *h.window->findChild<TPracticeF*>();
+        PracticeWindow& practice = *h.window->findChild<PracticeWindow*>();
         QVERIFY(practice.Status().startsWith(QStringLiteral("音声入力がありません")));
         QVERIFY(!h.Get<QPushButton>("btnListen")->isEnabled());
 
-        h.window->btnOkClick();
+        h.window->MakeMidi();
         practice.BeginTake();
         const ScoreMap& map = h.window->Model().Map();
         const std::vector<SoundingNote> notes = NotesSounding(map.timed, h.window->Settings());
@@ -144,7 +144,7 @@ class PracticeWindowsTest : public QObject {
         table->scrollToItem(table->item(static_cast<int>(sharp), 0));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
                           table->visualItemRect(table->item(static_cast<int>(sharp), 0)).center());
-        QCOMPARE(h.window->ScoreArea().textCursor().position(),
+        QCOMPARE(h.window->Area().textCursor().position(),
                  h.window->Model().CursorFor(map.events[notes[sharp].event].pitch).selectionStart());
     }
 };

@@ -1,8 +1,8 @@
 // The checker in the main window: typed pitfalls are underlined where they are, explained on the tooltip,
 // listed in the problems window and reached with F8; the conversion is not held up by them.
 
-#include "score_area.h"
-#include "score_checker.h"
+#include "app/score_area.h"
+#include "app/score_checker.h"
 #include "window_harness.h"
 
 #include <QApplication>
@@ -22,13 +22,13 @@ namespace {
 
 using Harness = test::WindowHarness;
 
-TScoreChecker& CheckerOf(const Harness& h) {
-    return *h.window->findChild<TScoreChecker*>();
+ScoreChecker& CheckerOf(const Harness& h) {
+    return *h.window->findChild<ScoreChecker*>();
 }
 
 // Puts the caret on a line (from 1) and column (from 1) of the score area and types the text.
 void TypeAt(const Harness& h, int line, int column, const QString& text) {
-    TScoreArea& area = h.window->ScoreArea();
+    ScoreArea& area = h.window->Area();
     QTextCursor cursor(area.document()->findBlockByNumber(line - 1));
     cursor.setPosition(cursor.position() + column - 1);
     area.setTextCursor(cursor);
@@ -45,7 +45,7 @@ void Type(QWidget& to, const QString& text) {
 }
 
 void WaitForCheck(const Harness& h) {
-    QSignalSpy checked(&CheckerOf(h), &TScoreChecker::Checked);
+    QSignalSpy checked(&CheckerOf(h), &ScoreChecker::Checked);
     QVERIFY(checked.wait(2000));
 }
 
@@ -59,7 +59,7 @@ class ScoreCheckerTest : public QObject {
         Harness h;
         h.window->show();
         QVERIFY(CheckerOf(h).Findings().empty()); // the start score
-        QVERIFY(h.window->ScoreArea().Marks(MarkLayer::Findings).isEmpty());
+        QVERIFY(h.window->Area().Marks(MarkLayer::Findings).isEmpty());
 
         TypeAt(h, 4, 6, u"a"_qs); // a half-width letter in the first pitch line, "ツaツ"
         WaitForCheck(h);
@@ -68,24 +68,24 @@ class ScoreCheckerTest : public QObject {
         QCOMPARE(CodeName(findings[0].code), "half-width-in-pitch-line");
         QCOMPARE(findings[0].span, (SourceSpan{4, 6, 1}));
 
-        const QList<QTextEdit::ExtraSelection>& marks = h.window->ScoreArea().Marks(MarkLayer::Findings);
+        const QList<QTextEdit::ExtraSelection>& marks = h.window->Area().Marks(MarkLayer::Findings);
         QCOMPARE(marks.size(), 1);
         QCOMPARE(marks[0].cursor.selectedText(), u"a"_qs);
         QCOMPARE(marks[0].format.underlineStyle(), QTextCharFormat::WaveUnderline);
         QCOMPARE(marks[0].format.underlineColor().red() > 0xC0, true); // an error is red
 
         // The message is the tooltip of the underlined character.
-        TScoreArea& area = h.window->ScoreArea();
+        ScoreArea& area = h.window->Area();
         const QPoint at = area.cursorRect(marks[0].cursor).center();
         QHelpEvent hover(QEvent::ToolTip, at, area.viewport()->mapToGlobal(at));
         QApplication::sendEvent(area.viewport(), &hover);
         QCOMPARE(QToolTip::text(), QString::fromStdString(findings[0].message));
 
         // Undone, the score is clean again.
-        h.window->ScoreArea().undo();
+        h.window->Area().undo();
         WaitForCheck(h);
         QVERIFY(CheckerOf(h).Findings().empty());
-        QVERIFY(h.window->ScoreArea().Marks(MarkLayer::Findings).isEmpty());
+        QVERIFY(h.window->Area().Marks(MarkLayer::Findings).isEmpty());
     }
 
     // Text typed right after a finding is not underlined with it: each mark covers its finding's characters.
@@ -101,7 +101,7 @@ class ScoreCheckerTest : public QObject {
         for (const auto& c : cases) {
             Harness h;
             h.window->show();
-            TScoreArea& area = h.window->ScoreArea();
+            ScoreArea& area = h.window->Area();
             area.moveCursor(QTextCursor::End);
             area.setFocus();
             Type(area, u"○"_qs);
@@ -124,7 +124,7 @@ class ScoreCheckerTest : public QObject {
         Harness h;
         h.window->show();
         h.SetScore(u"\n"_qs + u"ロa"_qs.repeated(1500) + u"\n"_qs); // each a is a finding
-        TScoreArea& area = h.window->ScoreArea();
+        ScoreArea& area = h.window->Area();
         area.horizontalScrollBar()->setValue(area.horizontalScrollBar()->maximum());
         CheckerOf(h).CheckNow();
         const QList<QTextEdit::ExtraSelection> inView = area.Marks(MarkLayer::Findings);
@@ -137,10 +137,10 @@ class ScoreCheckerTest : public QObject {
         h.window->show();
         QVERIFY(QTest::qWaitForWindowActive(h.window.get())); // the shortcuts are the window's
         h.SetScore(u"\nロ♯ツ\n－　－\n\nレ\n"_qs); // ♯ (line 2), and a pitch line without durations (line 5)
-        TScoreChecker& checker = CheckerOf(h);
+        ScoreChecker& checker = CheckerOf(h);
         checker.CheckNow();
         QCOMPARE(checker.Findings().size(), 2u);
-        TScoreArea& area = h.window->ScoreArea();
+        ScoreArea& area = h.window->Area();
         area.moveCursor(QTextCursor::Start);
         area.setFocus();
 
@@ -158,7 +158,7 @@ class ScoreCheckerTest : public QObject {
         QCOMPARE(caretAt(), (std::pair{5, 1}));
 
         QTest::keyClick(&area, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
-        TProblemsF& problems = checker.ProblemsF();
+        ProblemsWindow& problems = checker.ProblemsF();
         QVERIFY(problems.isVisible());
         QCOMPARE(problems.List()->count(), 2);
         QVERIFY(problems.List()->item(0)->text().startsWith(u"2 行 2 列: ♯"_qs));

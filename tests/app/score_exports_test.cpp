@@ -1,11 +1,11 @@
 // The exports of the score area's context menu: MusicXML and WAV files through the save dialog, the WAV file
 // rendered beside a window that goes on working.
 
-#include "cp932.h"
-#include "musicxml.h"
-#include "score_area.h"
-#include "score_exports.h"
-#include "score_model.h"
+#include "app/score_area.h"
+#include "app/score_exports.h"
+#include "app/score_model.h"
+#include "core/musicxml.h"
+#include "platform/cp932.h"
 #include "window_harness.h"
 
 #include <QAction>
@@ -37,7 +37,7 @@ class ScoreExportsTest : public QObject {
 void ScoreExportsTest::musicXmlOfTheTextAndSettingsInTheFolderLastChosen() {
     test::WindowHarness h;
     auto* action = h.Get<QAction>("actMusicXmlSave");
-    QVERIFY(std::unique_ptr<QMenu>(h.window->ScoreArea().MakeContextMenu())->actions().contains(action));
+    QVERIFY(std::unique_ptr<QMenu>(h.window->Area().MakeContextMenu())->actions().contains(action));
     QVERIFY(h.window->actions().contains(action)); // the shortcut works anywhere in the window
     QCOMPARE(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+X")));
     h.Get<QScrollBar>("scrOntei")->setValue(3);
@@ -140,7 +140,7 @@ void ScoreExportsTest::exportsRefuseOpenFilesAndAskBeforeReplacing() {
     test::WriteBytes(h.Path("victim.txt"), "\x83\x8D\r\n\x81\x7C\r\n");
     test::WriteBytes(h.Path("other.xml"), "kept");
     h.window->OpenScore(QString::fromStdString(h.Path("victim.txt")));
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     const std::string path = target == u"work" ? h.window->WorkFilePath() : h.Path(target.toStdString());
     const std::string before = test::ReadBytes(path);
     h.answer = QString::fromStdString(path);

@@ -1,10 +1,10 @@
 // The score file commands of the main window ("楽譜読込", "楽譜保存", "楽譜欄消去"), file drops, the editing
 // of the score area, and the open dialog itself.
 
-#include "cp932.h"
-#include "fMain.h"
-#include "file_dialog.h"
-#include "message_box.h"
+#include "app/file_dialog.h"
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "platform/cp932.h"
 #include "window_harness.h"
 
 #include <QApplication>
@@ -62,11 +62,11 @@ class Harness : public test::WindowHarness {
 
     void Load(const std::string& path) {
         answer = Name(path);
-        window->btnLoadClick();
+        window->ChooseScoreToLoad();
     }
     void Save(const std::string& path) {
         answer = Name(path);
-        window->btnSaveClick();
+        window->SaveScore();
     }
     QStringList FilesInAppDir() const { return QDir(AppDirPath()).entryList(QDir::Files | QDir::Hidden); }
 
@@ -119,7 +119,7 @@ void ScoreFilesTest::saveStartScore() {
 
     h.Save(h.Path("second.txt"));
     h.answer.reset();
-    h.window->btnLoadClick();
+    h.window->ChooseScoreToLoad();
     QCOMPARE(h.requests.size(), std::size_t{3});
     const QString folder = QDir(Name(h.Path(""))).absolutePath();
     for (const FileDialogRequest& request : h.requests) {
@@ -210,11 +210,11 @@ void ScoreFilesTest::missingFileAndCancel() {
     QCOMPARE(h.mem->toPlainText(), start);
     // The open dialog proposes the name chosen last, also when opening it failed.
     h.answer.reset();
-    h.window->btnLoadClick();
+    h.window->ChooseScoreToLoad();
     QCOMPARE(h.requests.back().proposedName, Name(h.Path("")));
 
     WriteBytes(h.Path("old.txt"), "old");
-    h.window->btnSaveClick();
+    h.window->SaveScore();
     QCOMPARE(h.messages.size(), std::size_t{4});
     QCOMPARE(h.mem->toPlainText(), start);
     QCOMPARE(h.FilesInAppDir(), (QStringList{"huge.txt", "old.txt"}));

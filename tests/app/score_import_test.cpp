@@ -1,14 +1,14 @@
 // "MIDI/MusicXML から読込…" in the main window: the dialog of the pipe and the part, the text and settings it
 // leaves, the import's findings in the problems window, the recent scores, drops, and files refused.
 
-#include "conversion.h"
-#include "cp932.h"
-#include "fMain.h"
-#include "recent_scores.h"
-#include "score_checker.h"
-#include "score_file_lines.h"
-#include "score_importer.h"
-#include "unsaved_edits.h"
+#include "app/main_window.h"
+#include "app/recent_scores.h"
+#include "app/score_checker.h"
+#include "app/score_importer.h"
+#include "app/unsaved_edits.h"
+#include "core/conversion.h"
+#include "core/score_file_lines.h"
+#include "platform/cp932.h"
 #include "window_harness.h"
 
 #include <QAction>
@@ -85,7 +85,7 @@ class Harness : public test::WindowHarness {
     }
     QStringList ProblemRows() const {
         QStringList rows;
-        const QListWidget* list = window->findChild<TScoreChecker*>()->ProblemsF().List();
+        const QListWidget* list = window->findChild<ScoreChecker*>()->ProblemsF().List();
         for (int r = 0; r < list->count(); ++r)
             rows.push_back(list->item(r)->text());
         return rows;
@@ -121,7 +121,7 @@ void ScoreImportTest::midiComesBackAsItWasConverted() {
     QVERIFY(h.messages.empty());
     QCOMPARE(h.requests.back().kind, FileDialogRequest::Kind::Open);
     QVERIFY(h.mem->toPlainText().contains(QStringLiteral("テンポ 120")));
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     QCOMPARE(h.window->MidiData(), test::ReadBytes(midi));
     QVERIFY(h.window->findChild<UnsavedEdits*>()->Edited());
     QCOMPARE(h.window->findChild<RecentScores*>()->Scores().front(), QString::fromStdString(midi));
@@ -161,7 +161,7 @@ void ScoreImportTest::partPipeAndFindings() {
     QCOMPARE(ScoreImporter::RememberedPipe(), 20);
     QCOMPARE(h.window->Settings().transpose, -2);
     const QStringList rows = h.ProblemRows();
-    QVERIFY(h.window->findChild<TScoreChecker*>()->ProblemsF().isVisible());
+    QVERIFY(h.window->findChild<ScoreChecker*>()->ProblemsF().isVisible());
     QCOMPARE(rows.size(), 2); // the other part and the chord, and no finding of the checker
     QVERIFY(rows[0].contains(QStringLiteral(": 読込: パート 1 だけを読み込みました")));
     QVERIFY(rows[1].contains(QStringLiteral("和音")) &&
@@ -170,7 +170,7 @@ void ScoreImportTest::partPipeAndFindings() {
     // Lines typed before the findings move them down with their notes.
     QTextCursor start(h.mem->document());
     start.insertText(QStringLiteral("\n\n"));
-    h.window->findChild<TScoreChecker*>()->CheckNow();
+    h.window->findChild<ScoreChecker*>()->CheckNow();
     QVERIFY(h.ProblemRows()[1].startsWith(QString::number(rows[1].split(u' ').front().toInt() + 2) + u' '));
 
     {
@@ -179,7 +179,7 @@ void ScoreImportTest::partPipeAndFindings() {
         QCOMPARE(answer.proposedPipe, 20);
     }
     QCOMPARE(h.ProblemRows().size(), 1); // the other part only
-    h.window->btnCleatrClick();
+    h.window->ClearScore();
     QCOMPARE(h.ProblemRows(), QStringList{QStringLiteral("問題は見つかりません")});
 }
 

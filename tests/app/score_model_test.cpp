@@ -1,9 +1,9 @@
 // The score area's model follows every kind of edit: after each, its lines and map are those of the whole
 // text read afresh.
 
-#include "score_area.h"
-#include "score_map.h"
-#include "score_model.h"
+#include "app/score_area.h"
+#include "app/score_model.h"
+#include "core/score_map.h"
 
 #include <QApplication>
 #include <QRandomGenerator>
@@ -30,7 +30,7 @@ class ScoreModelTest : public QObject {
 
   private slots:
     void followsRandomEdits() {
-        TScoreArea area;
+        ScoreArea area;
         ScoreModel model(*area.document());
         const QStringList pieces{u"ロ"_qs,   u"ツ"_qs, u"－"_qs, u"＋"_qs,
                                  u"１６"_qs, u"16"_qs, u"\n"_qs, u"\n\n"_qs,
@@ -56,7 +56,7 @@ class ScoreModelTest : public QObject {
 
     // A place of the map selects exactly its characters, and a position of the area gives its byte back.
     void placesAndPositionsAgree() {
-        TScoreArea area;
+        ScoreArea area;
         area.setPlainText(u"  16\nロ😀ツ\n"_qs);
         ScoreModel model(*area.document());
         const QTextCursor tsu = model.CursorFor(SourcePlace{2, 3, 2});

@@ -1,9 +1,9 @@
 // The seams of the score session: its signals come when the window's state they name has changed, so that a
 // feature that reads the session on the signal reads the new state.
 
-#include "conversion.h"
-#include "cp932.h"
-#include "score_session.h"
+#include "app/score_session.h"
+#include "core/conversion.h"
+#include "platform/cp932.h"
 #include "window_harness.h"
 
 #include <QCheckBox>
@@ -74,7 +74,7 @@ class ScoreSessionTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
         QCOMPARE(session.Mode(), MediaMode::Stopped);
 
-        const std::vector<TOnpu> part{TOnpu{-1, 62, 120}};
+        const std::vector<NoteEvent> part{NoteEvent{NoteEvent::NoProgram, 62, 120}};
         session.PlayPart(MidiImageOf(part, session.Settings()), Repeat::Once);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 2, 5000);
         QVERIFY(h.messages.empty());

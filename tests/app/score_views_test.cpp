@@ -2,15 +2,15 @@
 // edit changes them; the column guide; parts of the score played through the player's own states; the
 // playing cursor; the piano roll and its clicks.
 
-#include "column_guide.h"
-#include "fPianoRoll.h"
-#include "mPlay.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_colours.h"
-#include "score_model.h"
-#include "score_playback.h"
-#include "score_views.h"
+#include "app/column_guide.h"
+#include "app/media_player.h"
+#include "app/piano_roll_window.h"
+#include "app/playing_cursor.h"
+#include "app/score_area.h"
+#include "app/score_colours.h"
+#include "app/score_model.h"
+#include "app/score_playback.h"
+#include "app/score_views.h"
 #include "window_harness.h"
 
 #include <QAction>
@@ -34,8 +34,8 @@ ScoreViews& ViewsOf(const Harness& h) {
 
 // The colour the highlighter gives the character at a line (from 1) and column (from 1).
 QColor ColourAt(const Harness& h, int line, int column) {
-    const QTextBlock block = h.window->ScoreArea().document()->findBlockByNumber(line - 1);
-    QColor colour = h.window->ScoreArea().palette().color(QPalette::Text);
+    const QTextBlock block = h.window->Area().document()->findBlockByNumber(line - 1);
+    QColor colour = h.window->Area().palette().color(QPalette::Text);
     for (const QTextLayout::FormatRange& range : block.layout()->formats())
         if (range.start <= column - 1 && column - 1 < range.start + range.length &&
             range.format.hasProperty(QTextFormat::ForegroundBrush))
@@ -44,7 +44,7 @@ QColor ColourAt(const Harness& h, int line, int column) {
 }
 
 void PutCaret(const Harness& h, int line, int column, int selectedColumns = 0) {
-    TScoreArea& area = h.window->ScoreArea();
+    ScoreArea& area = h.window->Area();
     QTextCursor cursor(area.document()->findBlockByNumber(line - 1));
     cursor.setPosition(cursor.position() + column - 1);
     cursor.setPosition(cursor.position() + selectedColumns, QTextCursor::KeepAnchor);
@@ -54,7 +54,7 @@ void PutCaret(const Harness& h, int line, int column, int selectedColumns = 0) {
 // Types the text as one key would, at the caret.
 void Type(const Harness& h, const QString& text) {
     QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text);
-    QApplication::sendEvent(&h.window->ScoreArea(), &press);
+    QApplication::sendEvent(&h.window->Area(), &press);
 }
 
 } // namespace
@@ -81,7 +81,7 @@ class ScoreViewsTest : public QObject {
             {4, 4, colourOf(UnitKind::BarLine)},
             {5, 2, colourOf(LineRole::Duration)},
             {9, 3, colourOf(UnitKind::RestOrHold)},
-            {9, 2, h.window->ScoreArea().palette().color(QPalette::Text)}, // a note
+            {9, 2, h.window->Area().palette().color(QPalette::Text)}, // a note
         };
         for (const auto& c : start)
             QVERIFY2(ColourAt(h, c.line, c.column) == c.colour,
@@ -148,7 +148,7 @@ class ScoreViewsTest : public QObject {
         for (const QTextCursor& cursor : ViewsOf(h).Guide().Marked())
             marked.push_back(cursor.selectedText());
         QCOMPARE(marked, (std::vector<QString>{u"ハ"_qs, u"  "_qs, u"５"_qs}));
-        QCOMPARE(h.window->ScoreArea().Marks(MarkLayer::Guide).size(), 3);
+        QCOMPARE(h.window->Area().Marks(MarkLayer::Guide).size(), 3);
         PutCaret(h, 1, 3); // a comment pairs nothing
         QVERIFY(ViewsOf(h).Guide().Marked().empty());
     }
@@ -172,7 +172,7 @@ class ScoreViewsTest : public QObject {
             QVERIFY(ViewsOf(next).Playback().CountInAction()->isChecked());
         }
         QCOMPARE(h.window->windowHandle()->title(), h.window->windowTitle() + u" — 練習テンポ 110%"_qs);
-        auto* player = h.Get<TMediaPlayer>("mPlay");
+        auto* player = h.Get<MediaPlayer>("mPlay");
         auto* ok = h.Get<QPushButton>("btnOk");
         const QString caption = h.window->windowTitle();
         const auto playing = [&] { return player->Mode() == MediaMode::Playing && !ok->isEnabled(); };
@@ -181,11 +181,11 @@ class ScoreViewsTest : public QObject {
         playback.PlayFromHere();
         QVERIFY(playing());
         QCOMPARE(ViewsOf(h).Cursor().Playing().events.size(), 14u);
-        player->Click(MPButton::Stop);
+        player->Click(PlayerButton::Stop);
         QTRY_VERIFY(!player->IsOpen()); // no conversion yet: no file, as before
-        QVERIFY(ok->isEnabled() && !player->IsAvailable(MPButton::Play));
+        QVERIFY(ok->isEnabled() && !player->IsAvailable(PlayerButton::Play));
 
-        h.window->btnOkClick();
+        h.window->MakeMidi();
         const std::string work = test::ReadBytes(h.window->WorkFilePath());
         const std::string midiData = h.window->MidiData();
         PutCaret(h, 4, 8, 3); // レレレ
@@ -193,13 +193,13 @@ class ScoreViewsTest : public QObject {
         QVERIFY(playing());
         QCOMPARE(ViewsOf(h).Cursor().Playing().events.size(), 3u);
         QTRY_VERIFY_WITH_TIMEOUT(ok->isEnabled(), 5000); // the music ends: ready for ▶ again
-        QVERIFY(player->IsAvailable(MPButton::Play));
+        QVERIFY(player->IsAvailable(PlayerButton::Play));
 
         playback.PlayLoop(); // the same three notes, a third of a second, over and over
         QTest::qWait(1500);
         QVERIFY(playing());
-        player->Click(MPButton::Stop);
-        QTRY_VERIFY(ok->isEnabled() && player->IsAvailable(MPButton::Play));
+        player->Click(PlayerButton::Stop);
+        QTRY_VERIFY(ok->isEnabled() && player->IsAvailable(PlayerButton::Play));
 
         QCOMPARE(test::ReadBytes(h.window->WorkFilePath()), work);
         QCOMPARE(h.window->MidiData(), midiData);
@@ -215,14 +215,14 @@ class ScoreViewsTest : public QObject {
     void cursorMarksTheNoteHeard() {
         Harness h;
         h.window->show();
-        h.window->btnOkClick();
-        h.Get<TMediaPlayer>("mPlay")->Click(MPButton::Play);
+        h.window->MakeMidi();
+        h.Get<MediaPlayer>("mPlay")->Click(PlayerButton::Play);
         PlayingCursor& cursor = ViewsOf(h).Cursor();
         QTRY_VERIFY_WITH_TIMEOUT(cursor.Shown() && *cursor.Shown() >= 1, 5000);
-        h.Get<TMediaPlayer>("mPlay")->Click(MPButton::Stop);
+        h.Get<MediaPlayer>("mPlay")->Click(PlayerButton::Stop);
         QTest::qWait(100);
         const std::size_t shown = *cursor.Shown();
-        const QList<QTextEdit::ExtraSelection>& marks = h.window->ScoreArea().Marks(MarkLayer::Playing);
+        const QList<QTextEdit::ExtraSelection>& marks = h.window->Area().Marks(MarkLayer::Playing);
         QCOMPARE(marks.size(), 2);
         const EventPlace& place = h.window->Model().Map().events[shown];
         QCOMPARE(marks[0].cursor, h.window->Model().CursorFor(place.pitch));
@@ -259,15 +259,15 @@ class ScoreViewsTest : public QObject {
         Harness h;
         h.window->show();
         ViewsOf(h).PianoRollAction()->trigger();
-        TPianoRollF& rollF = ViewsOf(h).PianoRollF();
+        PianoRollWindow& rollF = ViewsOf(h).PianoRollF();
         QVERIFY(rollF.isVisible());
-        TPianoRoll& roll = rollF.Roll();
+        PianoRoll& roll = rollF.Roll();
         QCOMPARE(roll.Notes().size(), 31u); // 41 events, less rests and holds
         const SoundingNote& note = roll.Notes()[20];
         QTest::mouseClick(roll.viewport(), Qt::LeftButton, {}, roll.NoteRect(note).center());
         const QTextCursor symbol =
             h.window->Model().CursorFor(h.window->Model().Map().events[note.event].pitch);
-        QCOMPARE(h.window->ScoreArea().textCursor().position(), symbol.selectionStart());
+        QCOMPARE(h.window->Area().textCursor().position(), symbol.selectionStart());
 
         PutCaret(h, 4, 8, 3); // レレレ
         QCOMPARE(roll.Selected(), (EventRange{3, 6}));

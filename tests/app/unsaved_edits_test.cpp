@@ -1,9 +1,9 @@
 // Edits that no file has: the edited state through loads, typing, undo, saves and clearing, the question when
 // the window closes with edits, and the copy of the text that comes back after the program was killed.
 
-#include "score_area.h"
-#include "score_recovery.h"
-#include "unsaved_edits.h"
+#include "app/score_area.h"
+#include "app/score_recovery.h"
+#include "app/unsaved_edits.h"
 #include "window_harness.h"
 
 #include <QApplication>
@@ -26,8 +26,8 @@ int RecoveryChild(int argc, char** argv) {
     test::WindowHarness h;
     new ScoreRecovery(h.window->Session(), QString::fromLocal8Bit(argv[2]));
     h.window->show();
-    h.window->ScoreArea().selectAll();
-    h.window->ScoreArea().insertPlainText(ChildText);
+    h.window->Area().selectAll();
+    h.window->Area().insertPlainText(ChildText);
     return QApplication::exec();
 }
 
@@ -70,7 +70,7 @@ void UnsavedEditsTest::editedState() {
     test::WindowHarness h;
     test::WriteBytes(h.Path("score.txt"), "\x83\x8D\x83\x63\r\n\x81\x7C\x81\x7C\r\n"); // ロツ －－
     h.window->show();
-    TScoreArea& mem = h.window->ScoreArea();
+    ScoreArea& mem = h.window->Area();
     auto* edits = h.window->findChild<UnsavedEdits*>();
     for (const QString& step : steps) {
         if (step == u"load") h.window->OpenScore(QString::fromStdString(h.Path("score.txt")));
@@ -78,10 +78,10 @@ void UnsavedEditsTest::editedState() {
         if (step == u"erase")
             QTest::keyClick(&mem, Qt::Key_Backspace), QTest::keyClick(&mem, Qt::Key_Backspace);
         if (step == u"undo") mem.undo();
-        if (step == u"clear") h.window->btnCleatrClick();
+        if (step == u"clear") h.window->ClearScore();
         if (step == u"pause") QTRY_VERIFY_WITH_TIMEOUT(!edits->Edited(), 3 * UnsavedEdits::PauseMs);
         if (step == u"choose") h.answer = QString::fromStdString(h.Path("saved.txt"));
-        if (step == u"save") h.window->btnSaveClick();
+        if (step == u"save") h.window->SaveScore();
         if (step.startsWith(u"close:")) {
             const bool asked = edits->Edited();
             test::BoxAnswer box(step.mid(6));
@@ -128,7 +128,7 @@ void UnsavedEditsTest::killedWindowsTextComesBack() {
         QVERIFY(recovery->OfferLeftCopies());
         QVERIFY2(offer.text.contains(QStringLiteral("復元しますか")), qPrintable(offer.text));
     }
-    QCOMPARE(h.window->ScoreArea().toPlainText(), ChildText);
+    QCOMPARE(h.window->Area().toPlainText(), ChildText);
     QVERIFY(h.window->findChild<UnsavedEdits*>()->Edited());
     // The restored text is this program's copy now; a normal end removes it.
     QCOMPARE(copies(), QStringList{QFileInfo(recovery->CopyPath()).fileName()});

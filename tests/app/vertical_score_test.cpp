@@ -1,12 +1,12 @@
 // The 縦譜 window: made only when first opened; it follows the text, the caret and the music heard, a click
 // on a note puts the caret on its pitch symbol, and PDF 保存… writes the pages through the file writer.
 
-#include "fVerticalScore.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_checker.h"
-#include "score_model.h"
-#include "score_views.h"
+#include "app/playing_cursor.h"
+#include "app/score_area.h"
+#include "app/score_checker.h"
+#include "app/score_model.h"
+#include "app/score_views.h"
+#include "app/vertical_score_window.h"
 #include "window_harness.h"
 
 #include <QAction>
@@ -22,7 +22,7 @@ namespace {
 using Harness = test::WindowHarness;
 
 void PutCaret(const Harness& h, int line, int column) {
-    TScoreArea& area = h.window->ScoreArea();
+    ScoreArea& area = h.window->Area();
     QTextCursor cursor(area.document()->findBlockByNumber(line - 1));
     cursor.setPosition(cursor.position() + column - 1);
     area.setTextCursor(cursor);
@@ -37,13 +37,13 @@ class VerticalScoreTest : public QObject {
     void followsTextCaretAndMusic() {
         Harness h;
         h.window->show();
-        QVERIFY(h.window->findChild<TVerticalScoreF*>() == nullptr); // nothing made at the start
+        QVERIFY(h.window->findChild<VerticalScoreWindow*>() == nullptr); // nothing made at the start
         h.Get<QAction>("actVerticalScore")->trigger();
-        auto* vertical = h.window->findChild<TVerticalScoreF*>();
+        auto* vertical = h.window->findChild<VerticalScoreWindow*>();
         QVERIFY(vertical != nullptr && vertical->isVisible());
         QCOMPARE(vertical->Score().cellOfEvent.size(), 41u);
         QCOMPARE(vertical->Score().pages, 1);
-        TVerticalView& view = vertical->View();
+        VerticalView& view = vertical->View();
 
         // The caret on a symbol of a pitch line, its duration or its timbre marks that note.
         const struct {
@@ -60,7 +60,7 @@ class VerticalScoreTest : public QObject {
             QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.EventRect(event).center());
             const QTextCursor symbol =
                 h.window->Model().CursorFor(h.window->Model().Map().events[event].pitch);
-            QCOMPARE(h.window->ScoreArea().textCursor().position(), symbol.selectionStart());
+            QCOMPARE(h.window->Area().textCursor().position(), symbol.selectionStart());
             QCOMPARE(view.CaretEvent(), event);
         }
 
@@ -88,7 +88,7 @@ class VerticalScoreTest : public QObject {
         vertical->findChild<QComboBox*>("cmbPaper")->setCurrentIndex(1);
         vertical->findChild<QDoubleSpinBox*>("spnFontSize")->setValue(18);
         vertical->findChild<QDoubleSpinBox*>("spnMargin")->setValue(22);
-        const TVerticalScoreF next(h.window->Session(), cursor, *h.window->findChild<TScoreChecker*>());
+        const VerticalScoreWindow next(h.window->Session(), cursor, *h.window->findChild<ScoreChecker*>());
         QCOMPARE(next.PageSettings(), (VerticalPageSettings{VerticalPaper::B5, 22, 18}));
     }
 };

@@ -3,8 +3,8 @@
 // A main window on a fresh AppDir whose failures and file dialogs are recorded instead of shown, and whose
 // preview plays into a WAV file instead of a device.
 
-#include "fMain.h"
-#include "message_box.h"
+#include "app/main_window.h"
+#include "app/message_box.h"
 #include "test_files.h"
 
 #include <QAbstractButton>
@@ -45,7 +45,7 @@ class WindowHarness {
             return answer;
         };
         options.media = media.value_or(MediaOptions::ToWavFile(PreviewPath()));
-        window = std::make_unique<TMainF>(std::move(options));
+        window = std::make_unique<MainWindow>(std::move(options));
     }
 
     template <class T>
@@ -62,7 +62,7 @@ class WindowHarness {
     std::string PreviewPath() const { return mediaDir_.path().toStdString() + "/preview.wav"; }
     QString AppDirPath() const { return dir_.path(); }
 
-    std::unique_ptr<TMainF> window;
+    std::unique_ptr<MainWindow> window;
     std::vector<QString> messages;           // what the message box would have shown
     std::vector<FileDialogRequest> requests; // every dialog asked for
     std::optional<QString> answer;           // what the dialogs answer: a path, or nothing for a cancel

@@ -1,6 +1,6 @@
 // nagisora-convert --check, run as a separate process: exit status, both formats, positions in UTF-8 files.
 
-#include "cp932.h"
+#include "platform/cp932.h"
 #include "test_files.h"
 
 #include <filesystem>

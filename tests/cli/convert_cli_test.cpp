@@ -1,7 +1,7 @@
-#include "conversion.h"
-#include "cp932.h"
-#include "musicxml.h"
-#include "score_file.h"
+#include "core/conversion.h"
+#include "core/musicxml.h"
+#include "platform/cp932.h"
+#include "platform/score_file.h"
 #include "test_files.h"
 
 #include <algorithm>

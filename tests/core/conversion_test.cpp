@@ -1,5 +1,5 @@
-#include "conversion.h"
-#include "score_file_lines.h"
+#include "core/conversion.h"
+#include "core/score_file_lines.h"
 #include "score_text.h"
 
 #include <gtest/gtest.h>
@@ -37,10 +37,10 @@ TEST(ConvertScore, StartScoreEndToEnd) {
     const std::string file = test::ReadExample("start-score.txt");
     const Conversion conversion = ConvertScore(SplitScoreFileLines(file), ConversionSettings{});
     ASSERT_FALSE(conversion.Refused());
-    ASSERT_EQ(conversion.onpuCount, 41);
+    ASSERT_EQ(conversion.eventCount, 41);
     std::vector<std::int32_t> durations;
-    for (const TOnpu& e : conversion.Events())
-        durations.push_back(e.Oncho);
+    for (const NoteEvent& e : conversion.Events())
+        durations.push_back(e.ticks);
     EXPECT_EQ(durations, (std::vector<std::int32_t>{
                              120, 60, 60, 40, 40, 40,  30,  30, 30, 30, 24, 24, 24,  24,  24, 20,
                              20,  20, 20, 20, 20, 240, 120, 60, 60, // first set

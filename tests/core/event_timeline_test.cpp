@@ -1,4 +1,4 @@
-#include "event_timeline.h"
+#include "core/event_timeline.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -7,8 +7,8 @@ namespace nagisora {
 namespace {
 
 TEST(EventSoundingAt, LeadInThenEachEventForItsOncho) {
-    // Onshoku, Onko, Oncho: a note of 120, a hold of 0 (it never sounds), a rest of 60, a note of 30.
-    const std::vector<TOnpu> events = {{-1, 62, 120}, {-1, -1, 0}, {-1, 0, 60}, {-1, 64, 30}};
+    // program, key, ticks: a note of 120, a hold of 0 (it never sounds), a rest of 60, a note of 30.
+    const std::vector<NoteEvent> events = {{-1, 62, 120}, {-1, -1, 0}, {-1, 0, 60}, {-1, 64, 30}};
     const struct {
         std::int64_t tick;
         std::optional<std::size_t> index;

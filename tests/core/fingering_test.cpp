@@ -1,4 +1,4 @@
-#include "fingering.h"
+#include "core/fingering.h"
 
 #include <gtest/gtest.h>
 

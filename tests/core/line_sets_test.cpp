@@ -1,5 +1,5 @@
-#include "line_sets.h"
-#include "score_file_lines.h"
+#include "core/line_sets.h"
+#include "core/score_file_lines.h"
 #include "score_text.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "metronome.h"
+#include "core/metronome.h"
 
 #include <gtest/gtest.h>
 

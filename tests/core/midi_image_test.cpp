@@ -1,4 +1,4 @@
-#include "midi_image.h"
+#include "core/midi_image.h"
 
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -25,8 +25,8 @@ std::string Hex(const std::string& bytes) {
     return hex;
 }
 
-std::string MakeImage(const std::vector<TOnpu>& events, const TrackSettings& track = TrackSettings{}) {
-    OnpuList list{};
+std::string MakeImage(const std::vector<NoteEvent>& events, const TrackSettings& track = TrackSettings{}) {
+    NoteEventList list{};
     std::copy(events.begin(), events.end(), list.begin());
     return MakeHeaderChunk(1, 90) + MakeTrackChunk(list, static_cast<std::int32_t>(events.size()), track) +
            std::string(EndOfTrack);
@@ -40,7 +40,7 @@ TEST(MidiImage, TwoNotesAtTheDefaults) {
 }
 
 TEST(MidiImage, TimbreHoldRestAndNote) {
-    OnpuList list{};
+    NoteEventList list{};
     list[0] = {0x4D, 62, 120};
     list[1] = {-1, -1, 60};
     list[2] = {-1, 0, 60};
@@ -59,7 +59,7 @@ TEST(MidiImage, EmptyList) {
 TEST(MidiImage, SettingsAndGroups) {
     struct Case {
         const char* name;
-        std::vector<TOnpu> events;
+        std::vector<NoteEvent> events;
         TrackSettings track;
         std::string body; // the bytes after the lead-in 00 C0 <instrument> 20
     };
@@ -108,13 +108,13 @@ TEST(MidiImage, HeaderCarriesTempoAsDivision) {
 }
 
 TEST(MidiImage, InstrumentInTheLeadIn) {
-    const std::string track = MakeTrackChunk(OnpuList{}, 0, TrackSettings{77, 64, true});
+    const std::string track = MakeTrackChunk(NoteEventList{}, 0, TrackSettings{77, 64, true});
     EXPECT_EQ(Hex(track.substr(8, 4)), "00 C0 4D 20");
 }
 
 TEST(MidiImage, LengthFieldCountsBodyAndEndOfTrack) {
     // Holds of 0 ticks write four bytes each: 74 of them and the closing note-off give a body of 300 bytes.
-    OnpuList list{};
+    NoteEventList list{};
     for (int k = 0; k < 74; ++k)
         list[k] = {-1, -1, 0};
     const std::string track = MakeTrackChunk(list, 74, TrackSettings{});

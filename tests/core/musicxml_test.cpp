@@ -1,6 +1,6 @@
-#include "musicxml.h"
+#include "core/musicxml.h"
+#include "core/score_reader.h"
 #include "musicxml_notes.h"
-#include "score_reader.h"
 #include "score_text.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "notation_keys.h"
+#include "core/notation_keys.h"
+#include "core/symbol_tables.h"
 #include "score_text.h"
-#include "symbol_tables.h"
 
 #include <gtest/gtest.h>
 #include <set>

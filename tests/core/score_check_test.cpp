@@ -1,9 +1,9 @@
-#include "score_check.h"
-#include "score_file_lines.h"
+#include "core/score_check.h"
+#include "core/score_file_lines.h"
+#include "core/score_reader.h"
+#include "core/symbol_tables.h"
 #include "score_mutations.h"
-#include "score_reader.h"
 #include "score_text.h"
-#include "symbol_tables.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -234,7 +234,7 @@ TEST(CheckScore, WithoutAShiftFindingEveryNoteTakesTheUnitsAboveAndBelowIt) {
         if (std::any_of(findings.begin(), findings.end(),
                         [&](const Finding& f) { return shifts.count(f.code); }))
             continue;
-        OnpuList list;
+        NoteEventList list;
         const std::int32_t count = ReadScore(score, 0, list).value_or(-1);
         ASSERT_EQ(static_cast<std::size_t>(count), map.events.size());
         ++checked;
@@ -247,9 +247,9 @@ TEST(CheckScore, WithoutAShiftFindingEveryNoteTakesTheUnitsAboveAndBelowIt) {
                 bytes.resize(std::max<std::size_t>(bytes.size(), at.byte + 2), ' ');
                 return UnitAt(bytes.substr(at.byte, 2), 1);
             };
-            EXPECT_EQ(list[k].Onshoku, TimbreOf(unitOfLine(at.line - 1)))
+            EXPECT_EQ(list[k].program, TimbreOf(unitOfLine(at.line - 1)))
                 << "round " << round << " event " << k;
-            EXPECT_EQ(list[k].Oncho, DurationOf(unitOfLine(at.line + 1)))
+            EXPECT_EQ(list[k].ticks, DurationOf(unitOfLine(at.line + 1)))
                 << "round " << round << " event " << k;
             ++events;
         }

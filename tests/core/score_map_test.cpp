@@ -1,5 +1,5 @@
-#include "score_file_lines.h"
-#include "score_map.h"
+#include "core/score_file_lines.h"
+#include "core/score_map.h"
 #include "score_text.h"
 
 #include <gtest/gtest.h>

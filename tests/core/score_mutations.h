@@ -4,8 +4,8 @@
 // writing mistakes a new user makes in them, with what the checker makes of each: the property tests of the
 // checker and the program that measures it (bench/checker_mutations) share them.
 
-#include "score_check.h"
-#include "score_map.h"
+#include "core/score_check.h"
+#include "core/score_map.h"
 #include "score_text.h"
 
 #include <algorithm>
@@ -221,13 +221,13 @@ struct MutationOutcome {
     bool firstOnOrBefore = false; // the first new finding is on the mistaken line or above it
 };
 
-inline std::vector<TOnpu> TimedOf(std::span<const std::string_view> lines) {
+inline std::vector<NoteEvent> TimedOf(std::span<const std::string_view> lines) {
     return MapScore(lines).timed;
 }
 
-inline bool SameEvents(const std::vector<TOnpu>& a, const std::vector<TOnpu>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TOnpu& x, const TOnpu& y) {
-        return x.Onshoku == y.Onshoku && x.Onko == y.Onko && x.Oncho == y.Oncho;
+inline bool SameEvents(const std::vector<NoteEvent>& a, const std::vector<NoteEvent>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const NoteEvent& x, const NoteEvent& y) {
+        return x.program == y.program && x.key == y.key && x.ticks == y.ticks;
     });
 }
 

@@ -1,6 +1,6 @@
-#include "media_midi_file.h"
-#include "score_file_lines.h"
-#include "score_part.h"
+#include "core/score_file_lines.h"
+#include "core/score_part.h"
+#include "platform/media_midi_file.h"
 #include "score_text.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +75,7 @@ TEST(PartOfScore, SoundsAsTheWholePieceInItsStretch) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Conversion whole = ConvertScore(c.lines, c.settings);
-        const std::span<const TOnpu> events = whole.Events();
+        const std::span<const NoteEvent> events = whole.Events();
         ASSERT_GT(events.size(), 5u);
         const std::vector<std::int64_t> starts = EventStarts(events);
         for (std::size_t k = 0; k < events.size(); ++k)

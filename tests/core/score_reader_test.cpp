@@ -1,8 +1,8 @@
-#include "line_sets.h"
-#include "score_file_lines.h"
-#include "score_reader.h"
+#include "core/line_sets.h"
+#include "core/score_file_lines.h"
+#include "core/score_reader.h"
+#include "core/symbol_tables.h"
 #include "score_text.h"
-#include "symbol_tables.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -16,12 +16,12 @@ using test::Sjis;
 
 struct Read {
     std::optional<std::int32_t> count;
-    OnpuList list;
+    NoteEventList list;
 };
 
 Read ReadLines(std::span<const std::string_view> lines, std::int32_t offset = 0) {
     Read read;
-    read.list.fill(TOnpu{7, 7, 7}); // whatever the list held before
+    read.list.fill(NoteEvent{7, 7, 7}); // whatever the list held before
     read.count = ReadScore(lines, offset, read.list);
     return read;
 }
@@ -29,7 +29,7 @@ Read ReadLines(std::span<const std::string_view> lines, std::int32_t offset = 0)
 std::vector<std::int32_t> Keys(const Read& read) {
     std::vector<std::int32_t> keys;
     for (std::int32_t k = 0; k < read.count.value_or(0); ++k)
-        keys.push_back(read.list[k].Onko);
+        keys.push_back(read.list[k].key);
     return keys;
 }
 
@@ -43,12 +43,12 @@ TEST(ReadScore, SecondSetOfTheStartScoreReadAlone) {
         {74, 60}, {77, 60}, {79, 3},  {-1, 60}, {81, 240}, {-1, 120}, {-1, 60}, {0, 60},
     };
     for (std::size_t k = 0; k < 16; ++k) {
-        EXPECT_EQ(read.list[k].Onshoku, -1) << "event " << k + 1;
-        EXPECT_EQ(read.list[k].Onko, expected[k].first) << "event " << k + 1;
-        EXPECT_EQ(read.list[k].Oncho, expected[k].second) << "event " << k + 1;
+        EXPECT_EQ(read.list[k].program, -1) << "event " << k + 1;
+        EXPECT_EQ(read.list[k].key, expected[k].first) << "event " << k + 1;
+        EXPECT_EQ(read.list[k].ticks, expected[k].second) << "event " << k + 1;
     }
-    for (std::size_t k = 16; k < OnpuCapacity; ++k)
-        ASSERT_EQ(read.list[k].Onko, 0) << "entry " << k + 1;
+    for (std::size_t k = 16; k < NoteEventCapacity; ++k)
+        ASSERT_EQ(read.list[k].key, 0) << "entry " << k + 1;
 }
 
 TEST(ReadScore, RegisterRules) {
@@ -58,8 +58,8 @@ TEST(ReadScore, RegisterRules) {
     ASSERT_EQ(read.count, 12);
     EXPECT_EQ(Keys(read), (std::vector<std::int32_t>{60, 62, 60, 60, 50, 62, 72, 70, 0, 65, 74, 62}));
     for (std::size_t k = 0; k < 12; ++k) {
-        EXPECT_EQ(read.list[k].Oncho, 120);
-        EXPECT_EQ(read.list[k].Onshoku, -1);
+        EXPECT_EQ(read.list[k].ticks, 120);
+        EXPECT_EQ(read.list[k].program, -1);
     }
 }
 
@@ -90,10 +90,10 @@ TEST(ReadScore, TimbreUnitsStandOverTheirNotes) {
     const ScoreLines lines{"7F   1ff", "ロツレチ", ""};
     const Read read = ReadLines(lines);
     ASSERT_EQ(read.count, 4);
-    EXPECT_EQ(read.list[0].Onshoku, 127);
-    EXPECT_EQ(read.list[1].Onshoku, -1);
-    EXPECT_EQ(read.list[2].Onshoku, -1); // " 1": one byte off its note, the number is lost
-    EXPECT_EQ(read.list[3].Onshoku, 255);
+    EXPECT_EQ(read.list[0].program, 127);
+    EXPECT_EQ(read.list[1].program, -1);
+    EXPECT_EQ(read.list[2].program, -1); // " 1": one byte off its note, the number is lost
+    EXPECT_EQ(read.list[3].program, 255);
 }
 
 TEST(ReadScore, WholeStartScore) {
@@ -106,9 +106,9 @@ TEST(ReadScore, WholeStartScore) {
         std::int32_t expected = -1;
         for (const auto& [event, timbre] : timbres)
             if (event == k) expected = timbre;
-        EXPECT_EQ(read.list[k - 1].Onshoku, expected) << "event " << k;
+        EXPECT_EQ(read.list[k - 1].program, expected) << "event " << k;
     }
-    EXPECT_EQ(read.list[15].Onko, 62); // the first ロ after ハハハハハ is taken in 甲 (R1)
+    EXPECT_EQ(read.list[15].key, 62); // the first ロ after ハハハハハ is taken in 甲 (R1)
     const std::vector<std::int32_t> keys = Keys(read);
     EXPECT_EQ(std::vector<std::int32_t>(keys.begin() + 25, keys.begin() + 33),
               (std::vector<std::int32_t>{62, -1, 65, 0, 67, 69, -1, 72}));
@@ -133,35 +133,35 @@ TEST(ReadScore, HoldsExactly4096EventsAndRefusesMore) {
     const ScoreLines full(NoteLines(4096));
     const Read read = ReadLines(full);
     ASSERT_EQ(read.count, 4096);
-    EXPECT_EQ(read.list[4095].Onko, 50);
-    EXPECT_EQ(read.list[4095].Oncho, 240);
+    EXPECT_EQ(read.list[4095].key, 50);
+    EXPECT_EQ(read.list[4095].ticks, 240);
 
     const ScoreLines over(NoteLines(4097));
     const Read refused = ReadLines(over);
     EXPECT_FALSE(refused.count.has_value());
-    for (const TOnpu& e : refused.list)
-        ASSERT_EQ(e.Onko, 0);
+    for (const NoteEvent& e : refused.list)
+        ASSERT_EQ(e.key, 0);
 }
 
 TEST(ReadScore, ScoreWithoutNotesGivesAnEmptyList) {
     const ScoreLines lines{"//ロ", "ただの文", "＃○"};
     const Read read = ReadLines(lines);
     EXPECT_EQ(read.count, 0);
-    EXPECT_EQ(read.list[0].Onko, 0);
-    EXPECT_EQ(read.list[0].Oncho, 0);
+    EXPECT_EQ(read.list[0].key, 0);
+    EXPECT_EQ(read.list[0].ticks, 0);
 }
 
 // The reader keeps its state as a number and looks each unit up in a table built from it. This walks the
 // units one by one with the per-unit operations instead, so that every state the table holds is checked
 // against random scores made of all the symbols.
-std::vector<TOnpu> ReadUnitByUnit(std::span<const std::string_view> lines, std::int32_t offset) {
+std::vector<NoteEvent> ReadUnitByUnit(std::span<const std::string_view> lines, std::int32_t offset) {
     const AlignedTexts texts = GatherLineSets(lines);
     std::uint8_t reg = 0, pending = 0;
     Unit lastMark = 0, prevNote = 0;
     const auto among = [](Unit u, std::initializer_list<Unit> set) {
         return std::ranges::find(set, u) != set.end();
     };
-    std::vector<TOnpu> events;
+    std::vector<NoteEvent> events;
     for (std::size_t c = 1; c <= texts.PitchText.size() / 2; ++c) {
         const Unit p = UnitAt(texts.PitchText, c);
         if (SymbolClass(p) == ClassRegisterMarker) {
@@ -179,9 +179,9 @@ std::vector<TOnpu> ReadUnitByUnit(std::span<const std::string_view> lines, std::
                 if (among(p, {Pi, Ta, Yon, Wi})) reg = 1;
                 lastMark = prevNote = p;
             }
-            events.push_back(TOnpu{TimbreOf(UnitAt(texts.TimbreText, c)),
-                                   NoteNumberOf(p, reg, pending, offset),
-                                   DurationOf(UnitAt(texts.DurationText, c))});
+            events.push_back(NoteEvent{TimbreOf(UnitAt(texts.TimbreText, c)),
+                                       NoteNumberOf(p, reg, pending, offset),
+                                       DurationOf(UnitAt(texts.DurationText, c))});
             pending = 0;
         }
     }
@@ -204,29 +204,29 @@ TEST(ReadScore, AgreesWithAUnitByUnitReadingOnRandomScores) {
                 line += pieces[pick(random)];
         const ScoreLines score(lines);
         const std::int32_t offset = round % 33 - 16;
-        const std::vector<TOnpu> expected = ReadUnitByUnit(score, offset);
+        const std::vector<NoteEvent> expected = ReadUnitByUnit(score, offset);
         // The whole score, the lines found in its file's bytes, and pieces small enough to cut units, lines
         // and neighbour lines that run ahead of the pitch text.
         const std::string file = JoinScoreFileLines(lines);
         const auto readInto = [](const auto& read) {
             Read into;
-            into.list.fill(TOnpu{7, 7, 7});
+            into.list.fill(NoteEvent{7, 7, 7});
             into.count = read(into.list);
             return into;
         };
         const Read reads[] = {
             ReadLines(score, offset),
-            readInto([&](OnpuList& list) { return ReadScore(ScoreFileLines(file), offset, list); }),
-            readInto([&](OnpuList& list) { return detail::ReadScoreInPieces(score, offset, list, 1); }),
-            readInto([&](OnpuList& list) { return detail::ReadScoreInPieces(score, offset, list, 5); }),
+            readInto([&](NoteEventList& list) { return ReadScore(ScoreFileLines(file), offset, list); }),
+            readInto([&](NoteEventList& list) { return detail::ReadScoreInPieces(score, offset, list, 1); }),
+            readInto([&](NoteEventList& list) { return detail::ReadScoreInPieces(score, offset, list, 5); }),
         };
         for (const Read& read : reads) {
             ASSERT_EQ(read.count, static_cast<std::int32_t>(expected.size())) << "round " << round;
-            for (std::size_t k = 0; k < OnpuCapacity; ++k) {
-                const TOnpu e = k < expected.size() ? expected[k] : TOnpu{};
-                ASSERT_EQ(read.list[k].Onshoku, e.Onshoku) << "round " << round << ", event " << k + 1;
-                ASSERT_EQ(read.list[k].Onko, e.Onko) << "round " << round << ", event " << k + 1;
-                ASSERT_EQ(read.list[k].Oncho, e.Oncho) << "round " << round << ", event " << k + 1;
+            for (std::size_t k = 0; k < NoteEventCapacity; ++k) {
+                const NoteEvent e = k < expected.size() ? expected[k] : NoteEvent{};
+                ASSERT_EQ(read.list[k].program, e.program) << "round " << round << ", event " << k + 1;
+                ASSERT_EQ(read.list[k].key, e.key) << "round " << round << ", event " << k + 1;
+                ASSERT_EQ(read.list[k].ticks, e.ticks) << "round " << round << ", event " << k + 1;
             }
         }
     }

@@ -2,7 +2,7 @@
 
 // Score lines for the tests, written as UTF-8 in the test source and turned into code page 932 bytes.
 
-#include "cp932.h"
+#include "platform/cp932.h"
 #include "test_files.h"
 
 #include <initializer_list>

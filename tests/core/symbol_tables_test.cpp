@@ -1,5 +1,5 @@
+#include "core/symbol_tables.h"
 #include "score_text.h"
-#include "symbol_tables.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tuplets.h"
+#include "core/tuplets.h"
 
 #include <gtest/gtest.h>
 #include <numeric>
@@ -9,18 +9,18 @@ namespace {
 
 // Runs the pass over events with the given durations and returns the durations after it.
 std::vector<std::int32_t> Timed(const std::vector<std::int32_t>& durations) {
-    OnpuList list{};
+    NoteEventList list{};
     for (std::size_t k = 0; k < durations.size(); ++k)
-        list[k] = TOnpu{-1, 60, durations[k]};
+        list[k] = NoteEvent{NoteEvent::NoProgram, 60, durations[k]};
     ApplyTuplets(list, static_cast<std::int32_t>(durations.size()));
     std::vector<std::int32_t> result;
     for (std::size_t k = 0; k < durations.size(); ++k) {
-        EXPECT_EQ(list[k].Onko, 60);
-        EXPECT_EQ(list[k].Onshoku, -1);
-        result.push_back(list[k].Oncho);
+        EXPECT_EQ(list[k].key, 60);
+        EXPECT_EQ(list[k].program, -1);
+        result.push_back(list[k].ticks);
     }
     for (std::size_t k = durations.size(); k < list.size(); ++k)
-        EXPECT_EQ(list[k].Oncho, 0) << "entry " << k + 1;
+        EXPECT_EQ(list[k].ticks, 0) << "entry " << k + 1;
     return result;
 }
 
@@ -72,21 +72,21 @@ TEST(ApplyTuplets, SeptupletAlwaysLastsEightBases) {
 }
 
 TEST(ApplyTuplets, EmptyListIsLeftAlone) {
-    OnpuList list{};
-    list[0].Oncho = 3;
+    NoteEventList list{};
+    list[0].ticks = 3;
     ApplyTuplets(list, 0);
-    EXPECT_EQ(list[0].Oncho, 3);
+    EXPECT_EQ(list[0].ticks, 3);
 }
 
 TEST(ApplyTuplets, FullListNeverWritesPastItsEnd) {
-    OnpuList list{};
-    for (TOnpu& e : list)
-        e = TOnpu{-1, 50, 60};
-    list[OnpuCapacity - 1].Oncho = 7;
-    ApplyTuplets(list, static_cast<std::int32_t>(OnpuCapacity));
-    EXPECT_EQ(list[OnpuCapacity - 4].Oncho, 69);
-    EXPECT_EQ(list[OnpuCapacity - 1].Oncho, 69);
-    EXPECT_EQ(list[OnpuCapacity - 5].Oncho, 60);
+    NoteEventList list{};
+    for (NoteEvent& e : list)
+        e = NoteEvent{NoteEvent::NoProgram, 50, 60};
+    list[NoteEventCapacity - 1].ticks = 7;
+    ApplyTuplets(list, static_cast<std::int32_t>(NoteEventCapacity));
+    EXPECT_EQ(list[NoteEventCapacity - 4].ticks, 69);
+    EXPECT_EQ(list[NoteEventCapacity - 1].ticks, 69);
+    EXPECT_EQ(list[NoteEventCapacity - 5].ticks, 60);
 }
 
 } // namespace

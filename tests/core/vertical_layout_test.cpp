@@ -1,8 +1,8 @@
-#include "musicxml.h"
-#include "score_file_lines.h"
-#include "score_map.h"
+#include "core/musicxml.h"
+#include "core/score_file_lines.h"
+#include "core/score_map.h"
+#include "core/vertical_layout.h"
 #include "score_text.h"
-#include "vertical_layout.h"
 
 #include <gtest/gtest.h>
 #include <sstream>

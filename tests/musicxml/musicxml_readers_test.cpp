@@ -4,13 +4,13 @@
 // and of random scores must play nagisora's keys at nagisora's beats, MuseScore finding no measure of the
 // wrong length. A test whose reader is not installed is skipped.
 
-#include "conversion.h"
-#include "cp932.h"
-#include "musicxml.h"
+#include "core/conversion.h"
+#include "core/musicxml.h"
+#include "core/score_file_lines.h"
+#include "core/score_import.h"
 #include "musicxml_notes.h"
-#include "score_file_lines.h"
-#include "score_import.h"
-#include "score_import_file.h"
+#include "platform/cp932.h"
+#include "platform/score_import_file.h"
 #include "score_text.h"
 #include "sounds.h"
 
@@ -64,14 +64,14 @@ std::vector<Sounding> Attacks(std::span<const std::string_view> lines) {
     std::int32_t program = 0;
     for (std::size_t e = 0; e < events.size(); ++e) {
         std::size_t held = e + 1;
-        while (events[e].Oncho <= 0 && held < events.size() && events[held].Onko == -1 &&
-               events[held].Oncho <= 0)
+        while (events[e].ticks <= 0 && held < events.size() && events[held].IsHold() &&
+               events[held].ticks <= 0)
             ++held;
-        const bool sounds = events[e].Oncho > 0 || (held < events.size() && events[held].Onko == -1);
-        if (events[e].Onko > 0 && events[e].Onshoku >= 0 && events[e].Onshoku <= 127)
-            program = events[e].Onshoku;
-        if (events[e].Onko > 0 && sounds) attacks.emplace_back(tick, events[e].Onko, program);
-        tick += std::max(events[e].Oncho, 0);
+        const bool sounds = events[e].ticks > 0 || (held < events.size() && events[held].IsHold());
+        if (events[e].IsNote() && events[e].HasProgram() && events[e].program <= 127)
+            program = events[e].program;
+        if (events[e].IsNote() && sounds) attacks.emplace_back(tick, events[e].key, program);
+        tick += std::max(events[e].ticks, 0);
     }
     return attacks;
 }

@@ -1,5 +1,5 @@
-#include "failure.h"
-#include "file_io.h"
+#include "core/failure.h"
+#include "platform/file_io.h"
 #include "test_files.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "failure.h"
-#include "media_errors.h"
-#include "media_layer.h"
+#include "core/failure.h"
 #include "media_test_support.h"
+#include "platform/media_errors.h"
+#include "platform/media_layer.h"
 
 #include <atomic>
 #include <chrono>

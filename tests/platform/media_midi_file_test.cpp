@@ -1,5 +1,5 @@
-#include "media_midi_file.h"
 #include "media_test_support.h"
+#include "platform/media_midi_file.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
-#include "failure.h"
-#include "file_io.h"
-#include "media_errors.h"
-#include "media_render.h"
+#include "core/failure.h"
 #include "media_test_support.h"
-#include "wav_file.h"
-#include "wav_render_loader.h"
+#include "platform/file_io.h"
+#include "platform/media_errors.h"
+#include "platform/media_render.h"
+#include "platform/wav_file.h"
+#include "platform/wav_render_loader.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -3,8 +3,8 @@
 // Helpers of the media tests: small MIDI files made byte by byte, the start score's image and WAV files read
 // back.
 
-#include "conversion.h"
-#include "score_file_lines.h"
+#include "core/conversion.h"
+#include "core/score_file_lines.h"
 #include "test_files.h"
 
 #include <algorithm>

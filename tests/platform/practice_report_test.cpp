@@ -2,11 +2,11 @@
 // synthesizer's render of the start score bent out of tune with pitch bends, both shifted by leading silence.
 // The truth is what the test put in: the detuning of each note and the time it was moved by.
 
-#include "media_render.h"
+#include "core/practice_report.h"
+#include "core/score_part.h"
 #include "media_test_support.h"
-#include "pitch_track.h"
-#include "practice_report.h"
-#include "score_part.h"
+#include "platform/media_render.h"
+#include "platform/pitch_track.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "failure.h"
-#include "file_io.h"
-#include "score_file.h"
-#include "score_file_lines.h"
+#include "core/failure.h"
+#include "core/score_file_lines.h"
+#include "platform/file_io.h"
+#include "platform/score_file.h"
 
 #include <gtest/gtest.h>
 #include <string>

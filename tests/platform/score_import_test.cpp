@@ -2,12 +2,12 @@
 // MusicXML exports as the same sounds, small files of other programs as the text and findings a player
 // expects, and broken files as a message with nothing written.
 
-#include "conversion.h"
-#include "cp932.h"
-#include "musicxml.h"
-#include "score_file_lines.h"
-#include "score_import.h"
-#include "score_import_file.h"
+#include "core/conversion.h"
+#include "core/musicxml.h"
+#include "core/score_file_lines.h"
+#include "core/score_import.h"
+#include "platform/cp932.h"
+#include "platform/score_import_file.h"
 #include "score_text.h"
 #include "sounds.h"
 

@@ -9,7 +9,7 @@
 // Drawing stays within a frame for the longest score: only what the view shows is drawn, into a picture that
 // is kept until the notes, the view or the selection change; the moving playhead is drawn over it.
 
-#include "score_part.h"
+#include "core/score_part.h"
 
 #include <QAbstractScrollArea>
 #include <QPixmap>
@@ -28,13 +28,13 @@ namespace nagisora {
 class PlayingCursor;
 class ScoreModel;
 class ScoreSession;
-class TScoreArea;
+class ScoreArea;
 
-class TPianoRoll : public QAbstractScrollArea {
+class PianoRoll : public QAbstractScrollArea {
     Q_OBJECT
 
   public:
-    explicit TPianoRoll(QWidget* parent = nullptr);
+    explicit PianoRoll(QWidget* parent = nullptr);
 
     // The notes in time order, the ticks of the bar lines and the length of the music (all from its first
     // event); the settings give the colours (the program of each note).
@@ -107,15 +107,15 @@ class TPianoRoll : public QAbstractScrollArea {
 };
 
 // The window, following the main window's score area and playback.
-class TPianoRollF : public QWidget {
+class PianoRollWindow : public QWidget {
     Q_OBJECT
 
   public:
-    TPianoRollF(ScoreSession& session, PlayingCursor& cursor);
+    PianoRollWindow(ScoreSession& session, PlayingCursor& cursor);
 
     // Shows the window, placed the first time, in front, with the notes of the text as it is now.
     void ShowInFront();
-    TPianoRoll& Roll() const { return *roll_; }
+    PianoRoll& Roll() const { return *roll_; }
     // Takes the notes of the text now.
     void Refresh();
 
@@ -130,8 +130,8 @@ class TPianoRollF : public QWidget {
 
     ScoreSession& session_;
     ScoreModel& model_;
-    TScoreArea& area_;
-    TPianoRoll* roll_;
+    ScoreArea& area_;
+    PianoRoll* roll_;
     QLabel* status_;
     QTimer* queued_;
     bool placed_ = false;

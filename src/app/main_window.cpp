@@ -1,30 +1,30 @@
-#include "fMain.h"
+#include "app/main_window.h"
 
-#include "bench_trace.h"
-#include "command_list.h"
-#include "cp932.h"
-#include "fHelp.h"
-#include "file_io.h"
-#include "fonts.h"
-#include "frame_extents.h"
-#include "instruments.h"
-#include "mPlay.h"
-#include "main_keys.h"
-#include "notation_entry.h"
-#include "recent_scores.h"
-#include "score_area.h"
-#include "score_checker.h"
-#include "score_exports.h"
-#include "score_file.h"
-#include "score_file_lines.h"
-#include "score_importer.h"
-#include "score_model.h"
-#include "score_reader.h"
-#include "score_session.h"
-#include "score_views.h"
-#include "score_zoom.h"
-#include "ui_fMain.h"
-#include "window_scale.h"
+#include "app/bench_trace.h"
+#include "app/command_list.h"
+#include "app/fonts.h"
+#include "app/frame_extents.h"
+#include "app/help_window.h"
+#include "app/main_keys.h"
+#include "app/media_player.h"
+#include "app/notation_entry.h"
+#include "app/recent_scores.h"
+#include "app/score_area.h"
+#include "app/score_checker.h"
+#include "app/score_exports.h"
+#include "app/score_importer.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "app/score_views.h"
+#include "app/score_zoom.h"
+#include "app/window_scale.h"
+#include "core/instruments.h"
+#include "core/score_file_lines.h"
+#include "core/score_reader.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
+#include "platform/score_file.h"
+#include "ui_main_window.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -47,7 +47,7 @@ namespace nagisora {
 
 namespace {
 
-constexpr int GakkiRowPixels = 12;
+constexpr int InstrumentRowPixels = 12;
 
 // A folder without its closing "/", unless it is the root.
 QString FolderForDialog(const std::string& dir) {
@@ -93,8 +93,8 @@ std::optional<QAbstractSlider::SliderAction> ScrollKeyAction(int key) {
 
 } // namespace
 
-TMainF::TMainF(MainWindowOptions options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)), ui(std::make_unique<Ui::TMainF>()),
+MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
+    : QWidget(parent), options_(std::move(options)), ui(std::make_unique<Ui::MainWindow>()),
       media_(options_.media) {
     ui->setupUi(this);
     MakeSession();
@@ -104,13 +104,13 @@ TMainF::TMainF(MainWindowOptions options, QWidget* parent)
 }
 
 // The window's commands that the features reach through the session.
-void TMainF::MakeSession() {
+void MainWindow::MakeSession() {
     WindowHooks hooks{
         .settings = [this] { return Settings(); },
         .setSettings = [this](const ConversionSettings& settings) { SetSettings(settings); },
         .openScore = [this](const QString& fileName) { OpenScore(fileName); },
-        .convert = [this] { btnOkClick(); },
-        .saveScore = [this] { btnSaveClick(); },
+        .convert = [this] { MakeMidi(); },
+        .saveScore = [this] { SaveScore(); },
         .workEvents = [this] { return WorkEvents(); },
         .playPart =
             [this](std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
@@ -125,7 +125,7 @@ void TMainF::MakeSession() {
 }
 
 // Each feature takes the narrowest owner it needs: the score's model and area, or the session.
-void TMainF::InstallFeatures() {
+void MainWindow::InstallFeatures() {
     ScoreSession& session = *session_;
     // Any control of the next conversion's settings, once the window has taken the change.
     for (QScrollBar* bar : {ui->scrTempo, ui->scrOntei, ui->scrOnryo})
@@ -134,24 +134,24 @@ void TMainF::InstallFeatures() {
     connect(ui->lstGakki, &QListWidget::currentRowChanged, session_, &ScoreSession::settingsChanged);
     InstallMainKeys(session, *ui);
     auto* recent = new RecentScores(session);
-    helpF_ = std::make_unique<THelpF>();
+    help_ = std::make_unique<HelpWindow>();
     InstallNotationEntry(session);
-    auto* checker = new TScoreChecker(session); // underlines of the findings, the problems window, F8
+    auto* checker = new ScoreChecker(session); // underlines of the findings, the problems window, F8
     new ScoreExports(session);
     importer_ = new ScoreImporter(session, *recent, *checker); // MIDI/MusicXML から読込, Ctrl+I, drops
     InstallScoreViews(session, *checker); // colours, column guide, playing cursor, play from here, piano roll
     new ScoreZoom(session);               // the size of the score's text
-    InstallCommandList(session, *helpF_); // the list of every command, from the help window; the first hint
+    InstallCommandList(session, *help_);  // the list of every command, from the help window; the first hint
 }
 
-TMainF::~TMainF() = default;
+MainWindow::~MainWindow() = default;
 
-void TMainF::SetUpControls() {
+void MainWindow::SetUpControls() {
     setWindowFlags(WindowFrameFlags);
 
     ui->mPlay->SetLayer(media_);
 
-    for (std::string_view row : GakkiRows)
+    for (std::string_view row : InstrumentRows)
         ui->lstGakki->addItem(QString::fromUtf8(row.data(), row.size()));
 
     const double scale = LayoutScale(QGuiApplication::primaryScreen());
@@ -163,7 +163,7 @@ void TMainF::SetUpControls() {
     for (QWidget* w : {static_cast<QWidget*>(ui->lstGakki), static_cast<QWidget*>(ui->mem),
                        static_cast<QWidget*>(ui->Memo1)})
         w->setFont(gothic);
-    const int rowHeight = Scaled(GakkiRowPixels, scale);
+    const int rowHeight = Scaled(InstrumentRowPixels, scale);
     for (int row = 0; row < ui->lstGakki->count(); ++row) {
         QListWidgetItem* item = ui->lstGakki->item(row);
         item->setSizeHint(QSize(ui->lstGakki->fontMetrics().horizontalAdvance(item->text()), rowHeight));
@@ -181,26 +181,27 @@ void TMainF::SetUpControls() {
     RequestFrameExtents(*this);
 }
 
-void TMainF::ConnectHandlers() {
-    connect(ui->btnOk, &QPushButton::clicked, this, &TMainF::btnOkClick);
-    connect(ui->btnMidSave, &QPushButton::clicked, this, &TMainF::btnMidSaveClick);
-    connect(ui->scrTempo, &QScrollBar::valueChanged, this, &TMainF::scrTempoChange);
-    connect(ui->scrOntei, &QScrollBar::valueChanged, this, &TMainF::scrOnteiChange);
-    connect(ui->scrOnryo, &QScrollBar::valueChanged, this, &TMainF::scrOnryoChange);
+void MainWindow::ConnectHandlers() {
+    connect(ui->btnOk, &QPushButton::clicked, this, &MainWindow::MakeMidi);
+    connect(ui->btnMidSave, &QPushButton::clicked, this, &MainWindow::SaveMidi);
+    connect(ui->scrTempo, &QScrollBar::valueChanged, this, &MainWindow::TempoChanged);
+    connect(ui->scrOntei, &QScrollBar::valueChanged, this, &MainWindow::TransposeChanged);
+    connect(ui->scrOnryo, &QScrollBar::valueChanged, this, &MainWindow::VolumeChanged);
     for (QScrollBar* bar : {ui->scrTempo, ui->scrOntei, ui->scrOnryo})
         bar->installEventFilter(this);
-    connect(ui->Button1, &QPushButton::clicked, this, &TMainF::Button1Click);
-    connect(ui->btnLoad, &QPushButton::clicked, this, &TMainF::btnLoadClick);
-    connect(ui->btnSave, &QPushButton::clicked, this, &TMainF::btnSaveClick);
-    connect(ui->btnCleatr, &QPushButton::clicked, this, &TMainF::btnCleatrClick);
-    connect(ui->btnHelp, &QPushButton::clicked, this, &TMainF::btnHelpClick);
-    ui->mPlay->SetClickHandler([this](TMediaPlayer& player, MPButton button) { mPlayClick(player, button); });
+    connect(ui->Button1, &QPushButton::clicked, this, &MainWindow::ShowReadEvents);
+    connect(ui->btnLoad, &QPushButton::clicked, this, &MainWindow::ChooseScoreToLoad);
+    connect(ui->btnSave, &QPushButton::clicked, this, &MainWindow::SaveScore);
+    connect(ui->btnCleatr, &QPushButton::clicked, this, &MainWindow::ClearScore);
+    connect(ui->btnHelp, &QPushButton::clicked, this, &MainWindow::ShowHelp);
+    ui->mPlay->SetClickHandler(
+        [this](MediaPlayer& player, PlayerButton button) { PlayerButtonPressed(player, button); });
     ui->mPlay->SetErrorReporter([this](const Failure& failure) { ReportFailure(failure); });
-    connect(ui->mPlay, &TMediaPlayer::musicEnded, this, &TMainF::EndPlay);
+    connect(ui->mPlay, &MediaPlayer::musicEnded, this, &MainWindow::EndPlay);
 }
 
 template <class Handler>
-void TMainF::Guarded(Handler&& handler) {
+void MainWindow::Guarded(Handler&& handler) {
     try {
         handler();
     } catch (const Failure& failure) {
@@ -210,48 +211,48 @@ void TMainF::Guarded(Handler&& handler) {
     }
 }
 
-void TMainF::ReportFailure(const Failure& failure) {
+void MainWindow::ReportFailure(const Failure& failure) {
     session_->ReportFailure(failure);
 }
 
-std::optional<QString> TMainF::ChooseFile(const FileDialogRequest& request) {
+std::optional<QString> MainWindow::ChooseFile(const FileDialogRequest& request) {
     return session_->ChooseFile(request);
 }
 
-const std::string& TMainF::AppDir() const {
+const std::string& MainWindow::AppDir() const {
     return session_->AppDir();
 }
 
-std::string TMainF::WorkFilePath() const {
+std::string MainWindow::WorkFilePath() const {
     return session_->WorkFilePath();
 }
 
-std::vector<std::string> TMainF::ScoreLines() const {
+std::vector<std::string> MainWindow::ScoreLines() const {
     return ScoreText().lines;
 }
 
-ScoreAreaText TMainF::ScoreText() const {
+ScoreAreaText MainWindow::ScoreText() const {
     return ScoreAreaText{model_->LineBytes(), model_->Unmappable()};
 }
 
-TScoreArea& TMainF::ScoreArea() const {
+ScoreArea& MainWindow::Area() const {
     return *ui->mem;
 }
 
-std::int32_t TMainF::SelectedGakki() const {
+std::int32_t MainWindow::SelectedInstrument() const {
     const QList<QListWidgetItem*> selected = ui->lstGakki->selectedItems();
     return selected.isEmpty() ? 0 : ui->lstGakki->row(selected.front());
 }
 
-ConversionSettings TMainF::Settings() const {
-    return ConversionSettings{ui->scrTempo->value(), onteiOffset_, ui->scrOnryo->value(), SelectedGakki(),
+ConversionSettings MainWindow::Settings() const {
+    return ConversionSettings{ui->scrTempo->value(), transpose_, ui->scrOnryo->value(), SelectedInstrument(),
                               ui->chkOnshoku->isChecked()};
 }
 
-void TMainF::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous()) return;
-    FormShow();
+    SelectFirstInstrument();
     if (!centred_) {
         centred_ = true;
         CentreOnScreen(*this);
@@ -260,7 +261,7 @@ void TMainF::showEvent(QShowEvent* event) {
 
 // Qt's scroll bars take the arrow keys the other way round when their controls are inverted, as they are for
 // scrolling; these scroll bars set values, so the keys work as the read-outs read.
-bool TMainF::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->mem->viewport()) return TakeFileDrag(event) || QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
@@ -275,21 +276,21 @@ bool TMainF::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TMainF::dragEnterEvent(QDragEnterEvent* event) {
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (!TakeFileDrag(event)) QWidget::dragEnterEvent(event);
 }
 
-void TMainF::dragMoveEvent(QDragMoveEvent* event) {
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
     if (!TakeFileDrag(event)) QWidget::dragMoveEvent(event);
 }
 
-void TMainF::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
     if (!TakeFileDrag(event)) QWidget::dropEvent(event);
 }
 
 // A drag that brings a file is taken as a copy (never a move, which would have its source delete the file),
 // and its drop loads the first file like "楽譜読込". Any other drag is left to the widget under it.
-bool TMainF::TakeFileDrag(QEvent* event) {
+bool MainWindow::TakeFileDrag(QEvent* event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
     auto* drop = static_cast<QDropEvent*>(event); // the drag enter and move events are drop events too
@@ -306,33 +307,33 @@ bool TMainF::TakeFileDrag(QEvent* event) {
     return true;
 }
 
-void TMainF::FormShow() {
+void MainWindow::SelectFirstInstrument() {
     if (ui->lstGakki->currentRow() != 0 || ui->lstGakki->selectedItems().isEmpty())
         ui->lstGakki->setCurrentRow(0);
 }
 
-void TMainF::scrTempoChange(int position) {
+void MainWindow::TempoChanged(int position) {
     ui->pnlTempo->setText(DecimalText(position));
 }
 
-void TMainF::scrOnteiChange(int position) {
+void MainWindow::TransposeChanged(int position) {
     ui->pnlOntei->setText(DecimalText(position));
-    onteiOffset_ = position;
-    model_->SetTransposition(onteiOffset_);
+    transpose_ = position;
+    model_->SetTransposition(transpose_);
 }
 
-void TMainF::scrOnryoChange(int position) {
+void MainWindow::VolumeChanged(int position) {
     ui->pnlOnryo->setText(DecimalText(position));
 }
 
-void TMainF::btnOkClick() {
+void MainWindow::MakeMidi() {
     Guarded([&] {
         ui->mPlay->Close();
         workFileOpen_ = false;
         Conversion conversion = ConvertScore(model_->Lines(), Settings());
         if (conversion.Refused()) throw *conversion.refusal;
         midiData_ = std::move(conversion.midiData);
-        onpuCount_ = conversion.onpuCount;
+        eventCount_ = conversion.eventCount;
         WriteFileAtomically(WorkFilePath(), midiData_);
         workEvents_.assign(conversion.Events().begin(), conversion.Events().end());
         OpenWorkFileInPlayer();
@@ -344,12 +345,12 @@ void TMainF::btnOkClick() {
 
 // The player plays the window's own image, the one the work file got at this window's last conversion:
 // another window of the program converting meanwhile rewrites the work file, not what this one plays.
-void TMainF::OpenWorkFileInPlayer() {
+void MainWindow::OpenWorkFileInPlayer() {
     ui->mPlay->SetFileName(WorkFilePath());
     ui->mPlay->OpenImage(midiData_);
 }
 
-void TMainF::btnMidSaveClick() {
+void MainWindow::SaveMidi() {
     Guarded([&] {
         const std::optional<QString> chosen = ChooseFile(FileDialogRequest{FileDialogRequest::Kind::Save,
                                                                            FolderForDialog(AppDir()),
@@ -362,22 +363,22 @@ void TMainF::btnMidSaveClick() {
     });
 }
 
-void TMainF::Button1Click() {
+void MainWindow::ShowReadEvents() {
     Guarded([&] {
-        const auto list = std::make_unique<OnpuList>();
-        const std::optional<std::int32_t> count = ReadScore(model_->Lines(), onteiOffset_, *list);
+        const auto list = std::make_unique<NoteEventList>();
+        const std::optional<std::int32_t> count = ReadScore(model_->Lines(), transpose_, *list);
         if (!count) throw Failure::Refused(std::string(TooManyNotesMessage));
-        onpuCount_ = *count;
+        eventCount_ = *count;
         QStringList shown;
-        for (std::int32_t k = 0; k < onpuCount_; ++k) {
-            const TOnpu& onpu = (*list)[static_cast<std::size_t>(k)];
-            shown.push_back(QStringLiteral("%1 / %2").arg(onpu.Onko).arg(onpu.Oncho));
+        for (std::int32_t k = 0; k < eventCount_; ++k) {
+            const NoteEvent& noteEvent = (*list)[static_cast<std::size_t>(k)];
+            shown.push_back(QStringLiteral("%1 / %2").arg(noteEvent.key).arg(noteEvent.ticks));
         }
         if (!shown.isEmpty()) ui->Memo1->appendPlainText(shown.join(u'\n'));
     });
 }
 
-std::optional<QString> TMainF::Execute(ScoreFileDialog& dialog) {
+std::optional<QString> MainWindow::Execute(ScoreFileDialog& dialog) {
     const std::optional<QString> chosen =
         ChooseFile(FileDialogRequest{dialog.kind, FolderForDialog(AppDir()), QStringLiteral("*.txt (*.txt)"),
                                      QStringLiteral("txt"), dialog.fileName});
@@ -385,17 +386,17 @@ std::optional<QString> TMainF::Execute(ScoreFileDialog& dialog) {
     return chosen;
 }
 
-void TMainF::btnLoadClick() {
+void MainWindow::ChooseScoreToLoad() {
     if (const std::optional<QString> chosen = Execute(dlgOpen)) LoadScore(*chosen);
 }
 
-void TMainF::OpenScore(const QString& fileName) {
+void MainWindow::OpenScore(const QString& fileName) {
     if (ScoreImporter::Imports(fileName)) return LoadOrImport(fileName);
     dlgOpen.fileName = fileName;
     LoadScore(fileName);
 }
 
-void TMainF::LoadOrImport(const QString& fileName) {
+void MainWindow::LoadOrImport(const QString& fileName) {
     if (ScoreImporter::Imports(fileName))
         importer_->Import(fileName);
     else
@@ -405,7 +406,7 @@ void TMainF::LoadOrImport(const QString& fileName) {
 // The file is read whole before the score area changes, so a failure leaves the area as it was; a file too
 // large to be a score is named in the message. A UTF-8 file is loaded converted; the characters that became
 // "?" are named once.
-void TMainF::LoadScore(const QString& fileName) {
+void MainWindow::LoadScore(const QString& fileName) {
     Guarded([&] {
         ScoreFileText text;
         try {
@@ -422,11 +423,11 @@ void TMainF::LoadScore(const QString& fileName) {
     });
 }
 
-void TMainF::ReplaceScore(std::span<const std::string_view> lines) {
+void MainWindow::ReplaceScore(std::span<const std::string_view> lines) {
     session_->ReplaceScore(lines);
 }
 
-void TMainF::SetSettings(const ConversionSettings& settings) {
+void MainWindow::SetSettings(const ConversionSettings& settings) {
     ui->scrTempo->setValue(settings.tempo);
     ui->scrOntei->setValue(settings.transpose);
     ui->scrOnryo->setValue(settings.volume);
@@ -435,7 +436,7 @@ void TMainF::SetSettings(const ConversionSettings& settings) {
 
 // A character that code page 932 lacks would be written as "?": the save is refused before any file is chosen
 // or touched, naming where the character stands.
-void TMainF::btnSaveClick() {
+void MainWindow::SaveScore() {
     Guarded([&] {
         const ScoreAreaText score = ScoreText();
         if (!score.unmappable.empty()) throw Failure::Refused("保存できない文字があります", score.unmappable);
@@ -446,47 +447,47 @@ void TMainF::btnSaveClick() {
     });
 }
 
-void TMainF::btnCleatrClick() {
+void MainWindow::ClearScore() {
     ReplaceScore({});
 }
 
-void TMainF::btnHelpClick() {
-    helpF_->ShowInFront();
+void MainWindow::ShowHelp() {
+    help_->ShowInFront();
 }
 
 // Play opens the image of the last conversion anew and, the first time, the audio output, which then stays
 // open: a press that finds no sound device reports why, and the window is Ready again once the press has been
 // handled. "MIDI 作成" is shown greyed as soon as the music has started, before anything else is drawn, and
 // stays so until the player says that the music has ended, or ■.
-void TMainF::mPlayClick(TMediaPlayer& player, MPButton button) {
-    if (button == MPButton::Play) {
+void MainWindow::PlayerButtonPressed(MediaPlayer& player, PlayerButton button) {
+    if (button == PlayerButton::Play) {
         Trace("play-click");
         ui->btnOk->setEnabled(false);
         QMetaObject::invokeMethod(ui->btnOk, qOverload<>(&QWidget::repaint), Qt::QueuedConnection);
-        QMetaObject::invokeMethod(this, &TMainF::EndUnlessPlaying, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MainWindow::EndUnlessPlaying, Qt::QueuedConnection);
         player.SetFileName(WorkFilePath());
         player.OpenImageForPlay(midiData_);
         emit session_->WorkFilePlaying();
-    } else if (button == MPButton::Stop) {
+    } else if (button == PlayerButton::Stop) {
         ui->btnOk->setEnabled(true);
         // Once the player has stopped a part.
-        QMetaObject::invokeMethod(this, &TMainF::EndPart, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MainWindow::EndPart, Qt::QueuedConnection);
     }
 }
 
 // A part of the score plays in the player as the work file does: "MIDI 作成" disabled until the music ends
 // or ■.
-void TMainF::PlayPart(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
+void MainWindow::PlayPart(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
     Guarded([&] {
         ui->btnOk->setEnabled(false);
-        QMetaObject::invokeMethod(this, &TMainF::EndUnlessPlaying, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MainWindow::EndUnlessPlaying, Qt::QueuedConnection);
         ui->mPlay->PlayImage(image, repeat, std::move(clicks));
     });
 }
 
 // After a part, or a Play that could not sound, the player is left as the last conversion left it: its image
 // ready for ▶, or no file.
-void TMainF::EndPart() {
+void MainWindow::EndPart() {
     if (ui->mPlay->Mode() == MediaMode::Playing) return;
     if (!workFileOpen_)
         ui->mPlay->Close();
@@ -495,7 +496,7 @@ void TMainF::EndPart() {
 }
 
 // The music has ended by itself, or a playback never started: "MIDI 作成" can be used again.
-void TMainF::EndPlay() {
+void MainWindow::EndPlay() {
     ui->btnOk->setEnabled(true);
     Trace("ok-enabled");
     EndPart();
@@ -504,7 +505,7 @@ void TMainF::EndPlay() {
 
 // Runs once a press of ▶ or a part's play has been handled (and its failure reported): a playback that was
 // refused or could not sound sends no end of the music, so it ends here.
-void TMainF::EndUnlessPlaying() {
+void MainWindow::EndUnlessPlaying() {
     if (ui->mPlay->Mode() != MediaMode::Playing) EndPlay();
 }
 

@@ -1,8 +1,8 @@
-#include "fHelp.h"
+#include "app/help_window.h"
 
-#include "fonts.h"
-#include "modeless_window.h"
-#include "window_scale.h"
+#include "app/fonts.h"
+#include "app/modeless_window.h"
+#include "app/window_scale.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -13,7 +13,7 @@
 // The help text is a resource of the static UI library; naming its initialiser keeps the linker from dropping
 // it from the program. Q_INIT_RESOURCE declares the initialiser, so it stands outside any namespace.
 static bool InitHelpResource() {
-    Q_INIT_RESOURCE(fHelp);
+    Q_INIT_RESOURCE(help_window);
     return true;
 }
 
@@ -25,7 +25,7 @@ constexpr int ContentHeight = 570;
 
 } // namespace
 
-THelpF::THelpF(QWidget* parent) : QWidget(parent), memo1_(new QPlainTextEdit(this)) {
+HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent), memo1_(new QPlainTextEdit(this)) {
     const double scale =
         SetUpModelessWindow(*this, "HelpF", QStringLiteral("HelpF"), WindowSize::Fixed, FontPixels);
     setFixedSize(Scaled(ContentWidth, scale), Scaled(ContentHeight, scale));
@@ -44,14 +44,14 @@ THelpF::THelpF(QWidget* parent) : QWidget(parent), memo1_(new QPlainTextEdit(thi
     layout->addWidget(memo1_);
 }
 
-QString THelpF::HelpText() {
+QString HelpWindow::HelpText() {
     [[maybe_unused]] static const bool registered = InitHelpResource();
     QFile file(QStringLiteral(":/nagisora/help.txt"));
     if (!file.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(file.readAll());
 }
 
-void THelpF::ShowInFront() {
+void HelpWindow::ShowInFront() {
     nagisora::ShowInFront(*this, placed_);
 }
 

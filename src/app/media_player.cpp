@@ -1,6 +1,6 @@
-#include "mPlay.h"
+#include "app/media_player.h"
 
-#include "media_errors.h"
+#include "platform/media_errors.h"
 
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -21,7 +21,7 @@ constexpr int TriangleWidth = 5;
 constexpr int TriangleHeight = 9;
 constexpr int SquareSide = 7;
 
-MPButtonSet Only(MPButton button) {
+MPButtonSet Only(PlayerButton button) {
     return MPButtonSet().set(static_cast<std::size_t>(button));
 }
 
@@ -29,8 +29,8 @@ MPButtonSet Only(MPButton button) {
 
 // Carries the layer's end notification from its audio thread to the player on the user-interface thread. The
 // player unhooks itself when destroyed; the layer may keep the relay longer, which then posts nothing.
-struct TMediaPlayer::Relay {
-    explicit Relay(TMediaPlayer* p) : player(p) {}
+struct MediaPlayer::Relay {
+    explicit Relay(MediaPlayer* p) : player(p) {}
 
     void Post() {
         std::lock_guard lock(mutex);
@@ -45,42 +45,42 @@ struct TMediaPlayer::Relay {
     }
 
     std::mutex mutex;
-    TMediaPlayer* player;
+    MediaPlayer* player;
 };
 
-TMediaPlayer::TMediaPlayer(QWidget* parent) : QWidget(parent), relay_(std::make_shared<Relay>(this)) {
+MediaPlayer::MediaPlayer(QWidget* parent) : QWidget(parent), relay_(std::make_shared<Relay>(this)) {
     setFocusPolicy(Qt::NoFocus);
     resize(LayoutWidth, LayoutHeight);
 }
 
-void TMediaPlayer::SetLayer(MediaLayer& layer) {
+void MediaPlayer::SetLayer(MediaLayer& layer) {
     layer_ = &layer;
     layer_->SetEndNotification([relay = relay_] { relay->Post(); });
 }
 
-MediaLayer& TMediaPlayer::Layer() const {
+MediaLayer& MediaPlayer::Layer() const {
     if (layer_ == nullptr) ThrowMediaError(MediaCode::NoDeviceOpen);
     return *layer_;
 }
 
-TMediaPlayer::~TMediaPlayer() {
+MediaPlayer::~MediaPlayer() {
     relay_->Detach();
 }
 
-void TMediaPlayer::SetClickHandler(ClickHandler handler) {
+void MediaPlayer::SetClickHandler(ClickHandler handler) {
     clickHandler_ = std::move(handler);
 }
 
-void TMediaPlayer::SetErrorReporter(ErrorReporter reporter) {
+void MediaPlayer::SetErrorReporter(ErrorReporter reporter) {
     errorReporter_ = std::move(reporter);
 }
 
-void TMediaPlayer::SetFileName(std::string fileName) {
+void MediaPlayer::SetFileName(std::string fileName) {
     fileName_ = std::move(fileName);
 }
 
 template <class OpenMusic>
-void TMediaPlayer::OpenWith(OpenMusic&& open) {
+void MediaPlayer::OpenWith(OpenMusic&& open) {
     Close();
     try {
         open(Layer());
@@ -89,18 +89,18 @@ void TMediaPlayer::OpenWith(OpenMusic&& open) {
         throw;
     }
     lastError_ = layer_->LastError();
-    SetAvailable(CanPlay() ? Only(MPButton::Play) : MPButtonSet());
+    SetAvailable(CanPlay() ? Only(PlayerButton::Play) : MPButtonSet());
 }
 
-void TMediaPlayer::Open() {
+void MediaPlayer::Open() {
     OpenWith([&](MediaLayer& layer) { layer.Open(fileName_); });
 }
 
-void TMediaPlayer::OpenImage(std::string_view image) {
+void MediaPlayer::OpenImage(std::string_view image) {
     OpenWith([&](MediaLayer& layer) { layer.OpenImage(image); });
 }
 
-void TMediaPlayer::OpenOutputOrForget() {
+void MediaPlayer::OpenOutputOrForget() {
     try {
         layer_->OpenOutput();
     } catch (const Failure& failure) {
@@ -110,17 +110,17 @@ void TMediaPlayer::OpenOutputOrForget() {
     }
 }
 
-void TMediaPlayer::OpenForPlay() {
+void MediaPlayer::OpenForPlay() {
     Open();
     OpenOutputOrForget();
 }
 
-void TMediaPlayer::OpenImageForPlay(std::string_view image) {
+void MediaPlayer::OpenImageForPlay(std::string_view image) {
     OpenImage(image);
     OpenOutputOrForget();
 }
 
-void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
+void MediaPlayer::PlayImage(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks) {
     MediaLayer& layer = Layer();
     Close();
     try {
@@ -134,55 +134,55 @@ void TMediaPlayer::PlayImage(std::string_view image, Repeat repeat, std::vector<
     }
     layer.Play(repeat);
     lastError_ = layer_->LastError();
-    AfterAction(MPButton::Play);
+    AfterAction(PlayerButton::Play);
 }
 
 // After a failed open, which left the layer without a file: no button.
-void TMediaPlayer::ForgetFile(MediaCode error) {
+void MediaPlayer::ForgetFile(MediaCode error) {
     lastError_ = error;
     SetAvailable({});
 }
 
-void TMediaPlayer::Play() {
+void MediaPlayer::Play() {
     if (!IsOpen()) ThrowMediaError(MediaCode::NoDeviceOpen);
     layer_->Play();
     lastError_ = layer_->LastError();
 }
 
-void TMediaPlayer::Stop() {
+void MediaPlayer::Stop() {
     if (!IsOpen()) ThrowMediaError(MediaCode::NoDeviceOpen);
     layer_->Stop();
     lastError_ = layer_->LastError();
 }
 
-void TMediaPlayer::Close() {
+void MediaPlayer::Close() {
     if (!IsOpen()) return;
     layer_->Close();
     lastError_ = layer_->LastError();
     SetAvailable({});
 }
 
-MediaMode TMediaPlayer::Mode() const {
+MediaMode MediaPlayer::Mode() const {
     return layer_ != nullptr ? layer_->Mode() : MediaMode::Stopped;
 }
 
-bool TMediaPlayer::IsOpen() const {
+bool MediaPlayer::IsOpen() const {
     return layer_ != nullptr && layer_->IsOpen();
 }
 
-bool TMediaPlayer::CanPlay() const {
+bool MediaPlayer::CanPlay() const {
     return layer_ != nullptr && layer_->CanPlay();
 }
 
-bool TMediaPlayer::IsAvailable(MPButton button) const {
+bool MediaPlayer::IsAvailable(PlayerButton button) const {
     return available_.test(static_cast<std::size_t>(button));
 }
 
-void TMediaPlayer::Click(MPButton button) {
+void MediaPlayer::Click(PlayerButton button) {
     if (!IsAvailable(button)) return;
     try {
         if (clickHandler_) clickHandler_(*this, button);
-        if (button == MPButton::Play)
+        if (button == PlayerButton::Play)
             Play();
         else
             Stop();
@@ -194,65 +194,65 @@ void TMediaPlayer::Click(MPButton button) {
     }
 }
 
-void TMediaPlayer::AfterAction(MPButton button) {
-    if (button == MPButton::Play)
-        SetAvailable(Only(MPButton::Stop));
+void MediaPlayer::AfterAction(PlayerButton button) {
+    if (button == PlayerButton::Play)
+        SetAvailable(Only(PlayerButton::Stop));
     else
-        SetAvailable(CanPlay() ? Only(MPButton::Play) : MPButtonSet());
+        SetAvailable(CanPlay() ? Only(PlayerButton::Play) : MPButtonSet());
 }
 
 // A notification of a playback that a later Play has replaced finds the player playing and changes nothing.
-void TMediaPlayer::OnEndOfMusic() {
+void MediaPlayer::OnEndOfMusic() {
     if (Mode() != MediaMode::Stopped) return;
     MPButtonSet available = available_;
-    available &= ~Only(MPButton::Stop);
-    if (CanPlay()) available |= Only(MPButton::Play);
+    available &= ~Only(PlayerButton::Stop);
+    if (CanPlay()) available |= Only(PlayerButton::Play);
     SetAvailable(available);
     emit musicEnded();
 }
 
-void TMediaPlayer::SetAvailable(MPButtonSet available) {
+void MediaPlayer::SetAvailable(MPButtonSet available) {
     if (available == available_) return;
     available_ = available;
     if (pressed_ && !IsAvailable(*pressed_)) pressed_.reset();
     update();
 }
 
-void TMediaPlayer::Report(const Failure& failure) const {
+void MediaPlayer::Report(const Failure& failure) const {
     if (errorReporter_)
         errorReporter_(failure);
     else
         qWarning("%s", failure.what());
 }
 
-QSize TMediaPlayer::sizeHint() const {
+QSize MediaPlayer::sizeHint() const {
     return {LayoutWidth, LayoutHeight};
 }
 
-QSize TMediaPlayer::minimumSizeHint() const {
+QSize MediaPlayer::minimumSizeHint() const {
     return sizeHint();
 }
 
 // The two buttons share their middle column: each is (width + 1) / 2 wide, Stop starting on Play's last
 // column.
-QRect TMediaPlayer::ButtonRect(MPButton button) const {
+QRect MediaPlayer::ButtonRect(PlayerButton button) const {
     const int buttonWidth = (width() + 1) / 2;
-    return button == MPButton::Play ? QRect(0, 0, buttonWidth, height())
-                                    : QRect(width() - buttonWidth, 0, buttonWidth, height());
+    return button == PlayerButton::Play ? QRect(0, 0, buttonWidth, height())
+                                        : QRect(width() - buttonWidth, 0, buttonWidth, height());
 }
 
-std::optional<MPButton> TMediaPlayer::ButtonAt(QPoint point) const {
+std::optional<PlayerButton> MediaPlayer::ButtonAt(QPoint point) const {
     if (!rect().contains(point)) return std::nullopt;
-    return point.x() < ButtonRect(MPButton::Stop).left() ? MPButton::Play : MPButton::Stop;
+    return point.x() < ButtonRect(PlayerButton::Stop).left() ? PlayerButton::Play : PlayerButton::Stop;
 }
 
-void TMediaPlayer::paintEvent(QPaintEvent* /*event*/) {
+void MediaPlayer::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
-    DrawButton(painter, MPButton::Play);
-    DrawButton(painter, MPButton::Stop); // drawn last, so its left edge is the shared one
+    DrawButton(painter, PlayerButton::Play);
+    DrawButton(painter, PlayerButton::Stop); // drawn last, so its left edge is the shared one
 }
 
-void TMediaPlayer::DrawButton(QPainter& painter, MPButton button) const {
+void MediaPlayer::DrawButton(QPainter& painter, PlayerButton button) const {
     const bool available = IsAvailable(button);
     const bool sunken = available && pressed_ == button && pressedIn_;
     QStyleOptionButton option;
@@ -270,7 +270,7 @@ void TMediaPlayer::DrawButton(QPainter& painter, MPButton button) const {
     painter.setPen(Qt::NoPen);
     painter.setBrush(available ? QColor(Qt::black)
                                : palette().color(QPalette::Disabled, QPalette::ButtonText));
-    if (button == MPButton::Play) {
+    if (button == PlayerButton::Play) {
         // Row by row, so that the triangle has clean steps at every size: 1, 2, ... 5, ... 2, 1 pixels at 96
         // dpi.
         const int w = scaled(TriangleWidth);
@@ -289,16 +289,16 @@ void TMediaPlayer::DrawButton(QPainter& painter, MPButton button) const {
     painter.restore();
 }
 
-void TMediaPlayer::mousePressEvent(QMouseEvent* event) {
+void MediaPlayer::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
-    const std::optional<MPButton> button = ButtonAt(event->position().toPoint());
+    const std::optional<PlayerButton> button = ButtonAt(event->position().toPoint());
     if (!button || !IsAvailable(*button)) return;
     pressed_ = button;
     pressedIn_ = true;
     update();
 }
 
-void TMediaPlayer::mouseMoveEvent(QMouseEvent* event) {
+void MediaPlayer::mouseMoveEvent(QMouseEvent* event) {
     if (!pressed_) return;
     const bool in = ButtonAt(event->position().toPoint()) == pressed_;
     if (in == pressedIn_) return;
@@ -306,9 +306,9 @@ void TMediaPlayer::mouseMoveEvent(QMouseEvent* event) {
     update();
 }
 
-void TMediaPlayer::mouseReleaseEvent(QMouseEvent* event) {
+void MediaPlayer::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !pressed_) return;
-    const MPButton button = *pressed_;
+    const PlayerButton button = *pressed_;
     const bool over = ButtonAt(event->position().toPoint()) == button;
     pressed_.reset();
     update();

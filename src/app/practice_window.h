@@ -6,8 +6,8 @@
 // deviation in cents, its timing against the beat, the notes far out), and a click on a note puts the caret
 // on it. Without sound input, without permission or without sound output it says so and the rest goes on.
 
-#include "practice_report.h"
-#include "score_part.h"
+#include "core/practice_report.h"
+#include "core/score_part.h"
 
 #include <QWidget>
 #include <chrono>
@@ -29,12 +29,12 @@ class PlayingCursor;
 class ScoreModel;
 class SoundInput;
 class ScoreSession;
-class TScoreArea;
+class ScoreArea;
 
 // The notes of the music playing, key up and time across, and the player's pitch drawn over them: each point
 // at the written note's row, moved by its deviation in cents (within ±50), green within ±30 cents, red
 // beyond.
-class TPracticeTrace : public QWidget {
+class PracticeTrace : public QWidget {
     Q_OBJECT
 
   public:
@@ -43,7 +43,7 @@ class TPracticeTrace : public QWidget {
         double midi = 0;       // the pitch heard, moved onto the keys; 0 for no tone
     };
 
-    explicit TPracticeTrace(QWidget* parent = nullptr);
+    explicit PracticeTrace(QWidget* parent = nullptr);
 
     void SetNotes(std::vector<SoundingNote> notes, std::int64_t length);
     // Adds a point, drawn at the next DrawNow (or the next paint).
@@ -73,12 +73,12 @@ class TPracticeTrace : public QWidget {
     std::int32_t highKey_ = 84;
 };
 
-class TPracticeF : public QWidget {
+class PracticeWindow : public QWidget {
     Q_OBJECT
 
   public:
-    TPracticeF(ScoreSession& session, PlayingCursor& cursor);
-    ~TPracticeF() override;
+    PracticeWindow(ScoreSession& session, PlayingCursor& cursor);
+    ~PracticeWindow() override;
 
     void ShowInFront();
     // Lists the sources of the sound server; says so when there is none to be had.
@@ -94,7 +94,7 @@ class TPracticeF : public QWidget {
     void BeginTake();
     void ReportTake(TakeAnalysis take);
 
-    TPracticeTrace& Trace() const { return *trace_; }
+    PracticeTrace& Trace() const { return *trace_; }
     const std::vector<PlayedNote>& Report() const { return report_; }
     QString Status() const;
 
@@ -112,7 +112,7 @@ class TPracticeF : public QWidget {
 
     ScoreSession& session_;
     ScoreModel& model_;
-    TScoreArea& area_;
+    ScoreArea& area_;
     PlayingCursor& cursor_;
     QComboBox* sources_;
     QPushButton* refresh_;
@@ -120,7 +120,7 @@ class TPracticeF : public QWidget {
     QPushButton* play_;
     QLabel* status_;
     QLabel* now_;
-    TPracticeTrace* trace_;
+    PracticeTrace* trace_;
     QTableWidget* table_;
     std::unique_ptr<LivePitchTracker> tracker_; // used on the input's thread only
     std::unique_ptr<SoundInput> input_;
@@ -132,7 +132,7 @@ class TPracticeF : public QWidget {
     double lastSeconds_ = 0;
     std::deque<PitchFrame> recent_; // the frames of the last second, for the beginning of a take
     TakeAnalysis take_;
-    std::vector<TOnpu> events_;
+    std::vector<NoteEvent> events_;
     std::vector<EventPlace> places_;
     std::vector<PlayedNote> report_;
     bool placed_ = false;

@@ -1,22 +1,22 @@
-#include "fVerticalScore.h"
+#include "app/vertical_score_window.h"
 
-#include "command_action.h"
-#include "cp932.h"
-#include "failure.h"
-#include "file_dialog.h"
-#include "file_io.h"
-#include "fonts.h"
-#include "modeless_window.h"
-#include "musicxml.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_checker.h"
-#include "score_model.h"
-#include "score_part.h"
-#include "score_session.h"
-#include "score_views.h"
-#include "user_settings.h"
-#include "window_scale.h"
+#include "app/command_action.h"
+#include "app/file_dialog.h"
+#include "app/fonts.h"
+#include "app/modeless_window.h"
+#include "app/playing_cursor.h"
+#include "app/score_area.h"
+#include "app/score_checker.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "app/score_views.h"
+#include "app/user_settings.h"
+#include "app/window_scale.h"
+#include "core/failure.h"
+#include "core/musicxml.h"
+#include "core/score_part.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -61,14 +61,14 @@ bool IsSymbol(const VerticalCell& cell) {
 
 } // namespace
 
-TVerticalView::TVerticalView(QWidget* parent) : QAbstractScrollArea(parent) {
+VerticalView::VerticalView(QWidget* parent) : QAbstractScrollArea(parent) {
     setObjectName(QStringLiteral("verticalView"));
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setBackgroundRole(QPalette::Dark);
     viewport()->setAutoFillBackground(true);
 }
 
-void TVerticalView::SetScore(const VerticalScore& score, const VerticalPageSettings& settings) {
+void VerticalView::SetScore(const VerticalScore& score, const VerticalPageSettings& settings) {
     score_ = score;
     settings_ = settings;
     renderer_ = std::make_unique<VerticalRenderer>(score_, settings_);
@@ -76,26 +76,26 @@ void TVerticalView::SetScore(const VerticalScore& score, const VerticalPageSetti
     viewport()->update();
 }
 
-void TVerticalView::SetCaretEvent(std::int32_t event) {
+void VerticalView::SetCaretEvent(std::int32_t event) {
     if (event == caretEvent_) return;
     caretEvent_ = event;
     viewport()->update();
 }
 
-void TVerticalView::SetHeardEvent(std::int32_t event) {
+void VerticalView::SetHeardEvent(std::int32_t event) {
     if (event == heardEvent_) return;
     heardEvent_ = event;
     EnsureVisible(event);
     viewport()->update();
 }
 
-void TVerticalView::SetFlaggedEvents(std::vector<std::int32_t> events) {
+void VerticalView::SetFlaggedEvents(std::vector<std::int32_t> events) {
     if (events == flagged_) return;
     flagged_ = std::move(events);
     viewport()->update();
 }
 
-void TVerticalView::SetZoom(double zoom, std::optional<QPoint> anchor) {
+void VerticalView::SetZoom(double zoom, std::optional<QPoint> anchor) {
     zoom = std::clamp(zoom, MinZoom, MaxZoom);
     if (zoom == zoom_) return;
     // The point under the anchor (the middle of the view) stays there.
@@ -110,19 +110,19 @@ void TVerticalView::SetZoom(double zoom, std::optional<QPoint> anchor) {
     viewport()->update();
 }
 
-double TVerticalView::PageStride() const {
+double VerticalView::PageStride() const {
     const QSizeF page = renderer_ ? renderer_->PageSize() : QSizeF(595, 842);
     return page.height() * zoom_ + PageGap;
 }
 
-QPointF TVerticalView::PageOrigin(std::int32_t page) const {
+QPointF VerticalView::PageOrigin(std::int32_t page) const {
     const QSizeF size = renderer_ ? renderer_->PageSize() : QSizeF(595, 842);
     const double x = std::max<double>(PageGap, (viewport()->width() - size.width() * zoom_) / 2.0);
     return QPointF(x - horizontalScrollBar()->value(),
                    PageGap + page * PageStride() - verticalScrollBar()->value());
 }
 
-void TVerticalView::UpdateRange() {
+void VerticalView::UpdateRange() {
     const QSizeF size = renderer_ ? renderer_->PageSize() : QSizeF(595, 842);
     const int pages = std::max(score_.pages, 1);
     verticalScrollBar()->setRange(0, std::max(0, int(PageGap + pages * PageStride()) - viewport()->height()));
@@ -133,7 +133,7 @@ void TVerticalView::UpdateRange() {
     horizontalScrollBar()->setPageStep(viewport()->width());
 }
 
-void TVerticalView::EnsureVisible(std::int32_t event) {
+void VerticalView::EnsureVisible(std::int32_t event) {
     const QRect rect = EventRect(event);
     if (rect.isNull()) return;
     if (rect.top() < 0 || rect.bottom() > viewport()->height())
@@ -141,7 +141,7 @@ void TVerticalView::EnsureVisible(std::int32_t event) {
                                       viewport()->height() / 2);
 }
 
-QRect TVerticalView::EventRect(std::int32_t event) const {
+QRect VerticalView::EventRect(std::int32_t event) const {
     if (!renderer_ || event < 0 || std::size_t(event) >= score_.cellOfEvent.size()) return {};
     const VerticalCell& cell = score_.cells[std::size_t(score_.cellOfEvent[std::size_t(event)])];
     const QRectF rect = renderer_->CellRect(cell);
@@ -151,7 +151,7 @@ QRect TVerticalView::EventRect(std::int32_t event) const {
         .adjusted(-2, -2, 2, 2);
 }
 
-std::optional<std::int32_t> TVerticalView::EventAt(QPoint point) const {
+std::optional<std::int32_t> VerticalView::EventAt(QPoint point) const {
     if (!renderer_) return std::nullopt;
     const std::int32_t page =
         std::int32_t(std::floor((point.y() + verticalScrollBar()->value() - PageGap) / PageStride()));
@@ -171,7 +171,7 @@ std::optional<std::int32_t> TVerticalView::EventAt(QPoint point) const {
     return found;
 }
 
-void TVerticalView::paintEvent(QPaintEvent*) {
+void VerticalView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     if (!renderer_) return;
     const QSizeF size = renderer_->PageSize();
@@ -205,19 +205,19 @@ void TVerticalView::paintEvent(QPaintEvent*) {
     }
 }
 
-void TVerticalView::resizeEvent(QResizeEvent* event) {
+void VerticalView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     UpdateRange();
 }
 
-void TVerticalView::mousePressEvent(QMouseEvent* event) {
+void VerticalView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         if (const std::optional<std::int32_t> found = EventAt(event->position().toPoint()))
             emit NoteClicked(*found);
     QAbstractScrollArea::mousePressEvent(event);
 }
 
-void TVerticalView::wheelEvent(QWheelEvent* event) {
+void VerticalView::wheelEvent(QWheelEvent* event) {
     if (event->modifiers() & Qt::ControlModifier) {
         SetZoom(zoom_ * (event->angleDelta().y() > 0 ? ZoomStep : 1 / ZoomStep), event->position().toPoint());
         event->accept();
@@ -226,7 +226,7 @@ void TVerticalView::wheelEvent(QWheelEvent* event) {
     QAbstractScrollArea::wheelEvent(event);
 }
 
-void TVerticalView::keyPressEvent(QKeyEvent* event) {
+void VerticalView::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Plus:
     case Qt::Key_Equal:
@@ -240,9 +240,10 @@ void TVerticalView::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-TVerticalScoreF::TVerticalScoreF(ScoreSession& session, PlayingCursor& cursor, const TScoreChecker& checker)
+VerticalScoreWindow::VerticalScoreWindow(ScoreSession& session, PlayingCursor& cursor,
+                                         const ScoreChecker& checker)
     : QWidget(&session.Window()), session_(session), checker_(checker), model_(session.Model()),
-      area_(session.ScoreArea()), view_(new TVerticalView(this)), paper_(new QComboBox(this)),
+      area_(session.Area()), view_(new VerticalView(this)), paper_(new QComboBox(this)),
       fontSize_(new QDoubleSpinBox(this)), margin_(new QDoubleSpinBox(this)), status_(new QLabel(this)),
       queued_(new QTimer(this)) {
     const double scale = SetUpModelessWindow(*this, "VerticalScoreF", QStringLiteral("縦譜"),
@@ -299,44 +300,44 @@ TVerticalScoreF::TVerticalScoreF(ScoreSession& session, PlayingCursor& cursor, c
     pdfAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
     addAction(printAction);
     addAction(pdfAction);
-    connect(printAction, &QAction::triggered, this, &TVerticalScoreF::Print);
-    connect(pdfAction, &QAction::triggered, this, &TVerticalScoreF::SavePdf);
-    connect(print, &QPushButton::clicked, this, &TVerticalScoreF::Print);
-    connect(pdf, &QPushButton::clicked, this, &TVerticalScoreF::SavePdf);
+    connect(printAction, &QAction::triggered, this, &VerticalScoreWindow::Print);
+    connect(pdfAction, &QAction::triggered, this, &VerticalScoreWindow::SavePdf);
+    connect(print, &QPushButton::clicked, this, &VerticalScoreWindow::Print);
+    connect(pdf, &QPushButton::clicked, this, &VerticalScoreWindow::SavePdf);
 
     // The layout is made anew once the event that changed the text or a setting is done.
     queued_->setSingleShot(true);
     queued_->setInterval(0);
-    connect(queued_, &QTimer::timeout, this, &TVerticalScoreF::Refresh);
-    connect(&model_, &ScoreModel::Remapped, this, &TVerticalScoreF::QueueRefresh);
-    for (const auto changed : {&TVerticalScoreF::QueueRefresh, &TVerticalScoreF::KeepPageSettings}) {
+    connect(queued_, &QTimer::timeout, this, &VerticalScoreWindow::Refresh);
+    connect(&model_, &ScoreModel::Remapped, this, &VerticalScoreWindow::QueueRefresh);
+    for (const auto changed : {&VerticalScoreWindow::QueueRefresh, &VerticalScoreWindow::KeepPageSettings}) {
         connect(paper_, &QComboBox::currentIndexChanged, this, changed);
         connect(fontSize_, &QDoubleSpinBox::valueChanged, this, changed);
         connect(margin_, &QDoubleSpinBox::valueChanged, this, changed);
     }
-    connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, &TVerticalScoreF::FollowCaret);
-    connect(&cursor, &PlayingCursor::HeardAt, this, &TVerticalScoreF::FollowPlaying);
-    connect(view_, &TVerticalView::NoteClicked, this, &TVerticalScoreF::GoToNote);
-    connect(&checker_, &TScoreChecker::Checked, this, &TVerticalScoreF::FollowFindings);
+    connect(&area_, &QPlainTextEdit::cursorPositionChanged, this, &VerticalScoreWindow::FollowCaret);
+    connect(&cursor, &PlayingCursor::HeardAt, this, &VerticalScoreWindow::FollowPlaying);
+    connect(view_, &VerticalView::NoteClicked, this, &VerticalScoreWindow::GoToNote);
+    connect(&checker_, &ScoreChecker::Checked, this, &VerticalScoreWindow::FollowFindings);
 }
 
-VerticalPageSettings TVerticalScoreF::PageSettings() const {
+VerticalPageSettings VerticalScoreWindow::PageSettings() const {
     return VerticalPageSettings{paper_->currentIndex() == 1 ? VerticalPaper::B5 : VerticalPaper::A4,
                                 margin_->value(), fontSize_->value()};
 }
 
-void TVerticalScoreF::KeepPageSettings() {
+void VerticalScoreWindow::KeepPageSettings() {
     const std::unique_ptr<QSettings> settings = UserSettings();
     settings->setValue(PaperKey, paper_->currentText());
     settings->setValue(FontKey, fontSize_->value());
     settings->setValue(MarginKey, margin_->value());
 }
 
-void TVerticalScoreF::ShowInFront() {
+void VerticalScoreWindow::ShowInFront() {
     ShowBeside(*this, session_.Window(), placed_);
 }
 
-void TVerticalScoreF::showEvent(QShowEvent* event) {
+void VerticalScoreWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     Refresh();
     // The pages as wide as the view at first.
@@ -346,11 +347,11 @@ void TVerticalScoreF::showEvent(QShowEvent* event) {
             PageLayoutOf(PageSettings()).fullRect(QPageLayout::Point).width());
 }
 
-void TVerticalScoreF::QueueRefresh() {
+void VerticalScoreWindow::QueueRefresh() {
     if (isVisible() && !queued_->isActive()) queued_->start();
 }
 
-void TVerticalScoreF::Refresh() {
+void VerticalScoreWindow::Refresh() {
     queued_->stop();
     const ScoreMap& map = model_.Map();
     const VerticalPageSettings settings = PageSettings();
@@ -364,14 +365,14 @@ void TVerticalScoreF::Refresh() {
     FollowCaret();
 }
 
-void TVerticalScoreF::FollowCaret() {
+void VerticalScoreWindow::FollowCaret() {
     if (!isVisible()) return;
     const std::size_t event =
         EventAtOrAfter(model_.Map(), TextPointAt(model_, area_.textCursor().position()));
     view_->SetCaretEvent(event < model_.Map().events.size() ? std::int32_t(event) : -1);
 }
 
-void TVerticalScoreF::FollowFindings() {
+void VerticalScoreWindow::FollowFindings() {
     if (!isVisible()) return;
     const ScoreMap& map = model_.Map();
     std::vector<std::int32_t> events;
@@ -386,7 +387,7 @@ void TVerticalScoreF::FollowFindings() {
     view_->SetFlaggedEvents(std::move(events));
 }
 
-void TVerticalScoreF::FollowPlaying(qint64 tick) {
+void VerticalScoreWindow::FollowPlaying(qint64 tick) {
     if (!isVisible()) return;
     if (tick < 0 || starts_.size() < 2) {
         view_->SetHeardEvent(-1);
@@ -397,7 +398,7 @@ void TVerticalScoreF::FollowPlaying(qint64 tick) {
     view_->SetHeardEvent(after == starts_.begin() ? -1 : std::int32_t(after - starts_.begin() - 1));
 }
 
-void TVerticalScoreF::GoToNote(std::int32_t event) {
+void VerticalScoreWindow::GoToNote(std::int32_t event) {
     const ScoreMap& map = model_.Map();
     if (event < 0 || std::size_t(event) >= map.events.size()) return;
     const QTextCursor symbol = model_.CursorFor(map.events[std::size_t(event)].pitch);
@@ -408,7 +409,7 @@ void TVerticalScoreF::GoToNote(std::int32_t event) {
     area_.ensureCursorVisible();
 }
 
-void TVerticalScoreF::PrintOn(QPrinter& printer) const {
+void VerticalScoreWindow::PrintOn(QPrinter& printer) const {
     const VerticalPageSettings settings = PageSettings();
     const VerticalRenderer renderer(score_, settings);
     QPainter painter(&printer);
@@ -421,7 +422,7 @@ void TVerticalScoreF::PrintOn(QPrinter& printer) const {
     }
 }
 
-void TVerticalScoreF::Print() {
+void VerticalScoreWindow::Print() {
     Refresh();
     QPrinter printer(QPrinter::HighResolution);
     printer.setFullPage(true);
@@ -433,7 +434,7 @@ void TVerticalScoreF::Print() {
     preview.exec();
 }
 
-void TVerticalScoreF::SavePdf() {
+void VerticalScoreWindow::SavePdf() {
     try {
         Refresh();
         const std::string pdf = VerticalPdf(score_, PageSettings());
@@ -446,15 +447,15 @@ void TVerticalScoreF::SavePdf() {
     }
 }
 
-QAction* InstallVerticalScore(ScoreSession& session, PlayingCursor& cursor, const TScoreChecker& checker) {
+QAction* InstallVerticalScore(ScoreSession& session, PlayingCursor& cursor, const ScoreChecker& checker) {
     QAction* action = AddCommand(session, CommandGroup::Views,
                                  {"actVerticalScore",
                                   QStringLiteral("縦譜…"),
                                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V)},
                                   QStringLiteral("楽譜を縦譜で表示します")});
     QObject::connect(action, &QAction::triggered, &session,
-                     [&session, &cursor, &checker, vertical = QPointer<TVerticalScoreF>()]() mutable {
-                         if (!vertical) vertical = new TVerticalScoreF(session, cursor, checker);
+                     [&session, &cursor, &checker, vertical = QPointer<VerticalScoreWindow>()]() mutable {
+                         if (!vertical) vertical = new VerticalScoreWindow(session, cursor, checker);
                          vertical->ShowInFront();
                      });
     return action;

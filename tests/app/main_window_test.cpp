@@ -1,13 +1,13 @@
-#include "conversion.h"
-#include "cp932.h"
-#include "fMain.h"
-#include "file_io.h"
-#include "fonts.h"
-#include "instruments.h"
-#include "mPlay.h"
-#include "message_box.h"
-#include "score_file_lines.h"
-#include "score_reader.h"
+#include "app/fonts.h"
+#include "app/main_window.h"
+#include "app/media_player.h"
+#include "app/message_box.h"
+#include "core/conversion.h"
+#include "core/instruments.h"
+#include "core/score_file_lines.h"
+#include "core/score_reader.h"
+#include "platform/cp932.h"
+#include "platform/file_io.h"
 #include "window_harness.h"
 
 #include <QCheckBox>
@@ -117,8 +117,8 @@ void MainWindowTest::startState() {
     QVERIFY(!(h.window->windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(h.Get<QWidget>("mPlay")->geometry(), QRect(114, 357, 57, 21));
     QCOMPARE(h.window->focusWidget(), h.Get<QWidget>("btnOk"));
-    QCOMPARE(h.window->OnteiOffset(), 0);
-    QCOMPARE(h.window->OnpuCount(), 0);
+    QCOMPARE(h.window->Transpose(), 0);
+    QCOMPARE(h.window->EventCount(), 0);
     QVERIFY(h.window->MidiData().empty());
     QVERIFY(Exists(h.Path("config")));
 
@@ -127,13 +127,13 @@ void MainWindowTest::startState() {
     QCOMPARE(h.window->ScoreLines().size(), std::size_t{11});
 
     // The instrument rows are the core's, typos included.
-    auto* gakki = h.Get<QListWidget>("lstGakki");
-    QCOMPARE(gakki->count(), 128);
+    auto* instrumentList = h.Get<QListWidget>("lstGakki");
+    QCOMPARE(instrumentList->count(), 128);
     for (int row = 0; row < 128; ++row)
-        QCOMPARE(gakki->item(row)->text().toStdString(),
-                 std::string(GakkiRows[static_cast<std::size_t>(row)]));
-    QCOMPARE(gakki->item(0x0C)->text(), QStringLiteral("0C Marinmba"));
-    QCOMPARE(gakki->item(0x51)->text(), QStringLiteral("51 Lead2(sawtooth"));
+        QCOMPARE(instrumentList->item(row)->text().toStdString(),
+                 std::string(InstrumentRows[static_cast<std::size_t>(row)]));
+    QCOMPARE(instrumentList->item(0x0C)->text(), QStringLiteral("0C Marinmba"));
+    QCOMPARE(instrumentList->item(0x51)->text(), QStringLiteral("51 Lead2(sawtooth"));
 
     // Controls the user never sees.
     for (const char* hidden : {"btnDefOnpu", "Button1", "Edit1", "Edit2"})
@@ -208,21 +208,21 @@ void MainWindowTest::scrollBars() {
     QCOMPARE(scroll->value(), expected);
     QCOMPARE(spy.count(), changes);
     QCOMPARE(readOut->text(), changes == 0 ? QStringLiteral("untouched") : QString::number(expected));
-    if (bar == QLatin1String("scrOntei")) QCOMPARE(h.window->OnteiOffset(), expected);
+    if (bar == QLatin1String("scrOntei")) QCOMPARE(h.window->Transpose(), expected);
 }
 
 // The read-out follows the thumb while it is dragged, not only when it is let go; the arrow keys move the
 // position by the small step.
 void MainWindowTest::thumbDragUpdatesReadOut() {
     Harness h;
-    auto* onryo = h.Get<QScrollBar>("scrOnryo");
+    auto* volumeBar = h.Get<QScrollBar>("scrOnryo");
     auto* readOut = h.Get<QLabel>("pnlOnryo");
-    onryo->setSliderDown(true);
-    onryo->setSliderPosition(100);
+    volumeBar->setSliderDown(true);
+    volumeBar->setSliderPosition(100);
     QCOMPARE(readOut->text(), QStringLiteral("100"));
-    onryo->setSliderPosition(127);
+    volumeBar->setSliderPosition(127);
     QCOMPARE(readOut->text(), QStringLiteral("127"));
-    onryo->setSliderDown(false);
+    volumeBar->setSliderDown(false);
 
     h.window->show();
     auto* tempo = h.Get<QScrollBar>("scrTempo");
@@ -281,8 +281,8 @@ void MainWindowTest::conversionWritesWorkFile() {
     QCOMPARE(ReadBytes(h.window->WorkFilePath()), expected);
     QCOMPARE(h.window->WorkFilePath(), h.AppDir() + "config/work.mid");
     QVERIFY(h.Get<QPushButton>("btnMidSave")->isEnabled());
-    QVERIFY(h.Get<TMediaPlayer>("mPlay")->IsOpen());
-    QCOMPARE(h.window->OnpuCount(), 41);
+    QVERIFY(h.Get<MediaPlayer>("mPlay")->IsOpen());
+    QCOMPARE(h.window->EventCount(), 41);
 
     // A second conversion replaces the work file and opens the player on it again.
     h.Get<QCheckBox>("chkOnshoku")->setChecked(true);
@@ -290,16 +290,16 @@ void MainWindowTest::conversionWritesWorkFile() {
     const std::string second = ExpectedImage(StartScoreLines(), ConversionSettings{120, -3, 100, 5, true});
     QVERIFY(second != expected);
     QCOMPARE(ReadBytes(h.window->WorkFilePath()), second);
-    QVERIFY(h.Get<TMediaPlayer>("mPlay")->IsOpen());
+    QVERIFY(h.Get<MediaPlayer>("mPlay")->IsOpen());
 }
 
 void MainWindowTest::conversionUsesSelectedInstrument() {
     Harness h;
     h.window->show();
-    auto* gakki = h.Get<QListWidget>("lstGakki");
-    gakki->setCurrentRow(0x4D);
-    QCOMPARE(gakki->currentItem()->text(), QStringLiteral("4D Shakuhachi"));
-    h.window->btnOkClick();
+    auto* instrumentList = h.Get<QListWidget>("lstGakki");
+    instrumentList->setCurrentRow(0x4D);
+    QCOMPARE(instrumentList->currentItem()->text(), QStringLiteral("4D Shakuhachi"));
+    h.window->MakeMidi();
     const std::string& image = h.window->MidiData();
     QVERIFY(image.size() > 24);
     QCOMPARE(static_cast<unsigned char>(image[23]), 0xC0);
@@ -309,7 +309,7 @@ void MainWindowTest::conversionUsesSelectedInstrument() {
 void MainWindowTest::midiSaveWritesImageAndCaption() {
     Harness h;
     h.window->show();
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     const std::string target = h.Path("kyoku");
     WriteBytes(target, "old contents");
     h.answer = QString::fromStdString(target);
@@ -331,10 +331,10 @@ void MainWindowTest::midiSaveWritesImageAndCaption() {
 
 void MainWindowTest::midiSaveCancelChangesNothing() {
     Harness h;
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     const QString caption = h.window->windowTitle();
     h.answer.reset();
-    h.window->btnMidSaveClick();
+    h.window->SaveMidi();
     QCOMPARE(h.requests.size(), std::size_t{1});
     QCOMPARE(h.window->windowTitle(), caption);
     QVERIFY(h.messages.empty());
@@ -363,14 +363,14 @@ void MainWindowTest::midiSaveFailures() {
     QFETCH(QString, message);
     QFETCH(QString, caption);
     Harness h;
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     const std::string target = h.Path(name.toStdString());
     if (writeProtected) {
         WriteBytes(target, "keep me");
         ::chmod(target.c_str(), 0444);
     }
     h.answer = QString::fromStdString(target);
-    h.window->btnMidSaveClick();
+    h.window->SaveMidi();
     QCOMPARE(h.messages, std::vector<QString>{message});
     QCOMPARE(h.window->windowTitle(), caption);
     if (writeProtected) QCOMPARE(ReadBytes(target), std::string("keep me"));
@@ -384,18 +384,18 @@ void MainWindowTest::conversionFailures() {
         const std::string work = h.Path("config/work.mid");
         WriteBytes(work, "previous");
         ::chmod(work.c_str(), 0444);
-        h.window->btnOkClick();
+        h.window->MakeMidi();
         QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("ﾌｧｲﾙへのｱｸｾｽが拒否されました.")});
         QCOMPARE(ReadBytes(work), std::string("previous"));
         QVERIFY(!h.window->MidiData().empty());
         QVERIFY(!h.Get<QPushButton>("btnMidSave")->isEnabled());
-        QVERIFY(!h.Get<TMediaPlayer>("mPlay")->IsOpen());
+        QVERIFY(!h.Get<MediaPlayer>("mPlay")->IsOpen());
     }
     {
         // The config folder vanished after start: a folder on the path is missing.
         Harness h;
         QVERIFY(QDir(QString::fromStdString(h.Path("config"))).removeRecursively());
-        h.window->btnOkClick();
+        h.window->MakeMidi();
         QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("不正なﾌｧｲﾙ名です.")});
         QVERIFY(!Exists(h.Path("config")));
     }
@@ -403,13 +403,13 @@ void MainWindowTest::conversionFailures() {
         // A conversion after a good one closes the player first; failing later leaves it closed, and the
         // enabled "MIDI 保存" then saves the new image.
         Harness h;
-        h.window->btnOkClick();
-        QVERIFY(h.Get<TMediaPlayer>("mPlay")->IsOpen());
+        h.window->MakeMidi();
+        QVERIFY(h.Get<MediaPlayer>("mPlay")->IsOpen());
         ::chmod(h.window->WorkFilePath().c_str(), 0444);
         h.Get<QScrollBar>("scrTempo")->setValue(200);
-        h.window->btnOkClick();
+        h.window->MakeMidi();
         QCOMPARE(h.messages.size(), std::size_t{1});
-        QVERIFY(!h.Get<TMediaPlayer>("mPlay")->IsOpen());
+        QVERIFY(!h.Get<MediaPlayer>("mPlay")->IsOpen());
         QVERIFY(h.Get<QPushButton>("btnMidSave")->isEnabled());
         QCOMPARE(h.window->MidiData(),
                  ExpectedImage(StartScoreLines(), ConversionSettings{200, 0, 64, 0, true}));
@@ -420,10 +420,10 @@ void MainWindowTest::conversionFailures() {
 // changes.
 void MainWindowTest::refusedScoreChangesNoFile() {
     Harness h;
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     const std::string image = h.window->MidiData();
     h.SetScore(ShortNotes(4097));
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     QCOMPARE(h.messages,
              std::vector<QString>{QString::fromUtf8(TooManyNotesMessage.data(), TooManyNotesMessage.size()) +
                                   u'.'});
@@ -433,9 +433,9 @@ void MainWindowTest::refusedScoreChangesNoFile() {
     // 4096 notes are still converted; the image is written whole although it is longer than 4096 bytes.
     h.messages.clear();
     h.SetScore(ShortNotes(4096));
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     QVERIFY(h.messages.empty());
-    QCOMPARE(h.window->OnpuCount(), 4096);
+    QCOMPARE(h.window->EventCount(), 4096);
     QVERIFY(h.window->MidiData().size() > 4096);
     QCOMPARE(ReadBytes(h.window->WorkFilePath()), h.window->MidiData());
 }
@@ -456,23 +456,23 @@ void MainWindowTest::configFolderAtCreation() {
         QCOMPARE(h.messages, std::vector<QString>{QStringLiteral("I/O ｴﾗｰ (183).")});
         h.window->show();
         QVERIFY(h.window->isVisible());
-        h.window->btnOkClick();
+        h.window->MakeMidi();
         QCOMPARE(h.messages.size(), std::size_t{2});
         QCOMPARE(ReadBytes(h.Path("config")), std::string("plain"));
     }
 }
 
-// "Button1": the reader's events without the tuplet pass, appended to Memo1 as "Onko / Oncho".
+// "Button1": the reader's events without the tuplet pass, appended to Memo1 as "key / ticks".
 void MainWindowTest::diagnosticList() {
     Harness h;
     auto* memo = h.Get<QPlainTextEdit>("Memo1");
     h.SetScore(QStringLiteral("乙ロツ○\n　－＋３\n"));
     h.Get<QPushButton>("Button1")->click();
     QCOMPARE(memo->toPlainText(), QStringLiteral("50 / 120\n53 / 60\n0 / 3"));
-    QCOMPARE(h.window->OnpuCount(), 3);
+    QCOMPARE(h.window->EventCount(), 3);
 
     h.Get<QScrollBar>("scrOntei")->setValue(2);
-    h.window->Button1Click();
+    h.window->ShowReadEvents();
     QCOMPARE(memo->toPlainText(), QStringLiteral("50 / 120\n53 / 60\n0 / 3\n52 / 120\n55 / 60\n0 / 3"));
     QVERIFY(h.window->MidiData().empty());
     QVERIFY(!Exists(h.window->WorkFilePath()));
@@ -518,19 +518,21 @@ void MainWindowTest::gothicFontIsTwoColumnsWide() {
 
 // The preview's state as the window shows it, named as the player's state table names it.
 QString PlayerState(const Harness& h) {
-    auto* player = h.Get<TMediaPlayer>("mPlay");
+    auto* player = h.Get<MediaPlayer>("mPlay");
     const bool ok = h.Get<QPushButton>("btnOk")->isEnabled();
     const MPButtonSet buttons = player->AvailableButtons();
-    const auto only = [](std::initializer_list<MPButton> set) {
+    const auto only = [](std::initializer_list<PlayerButton> set) {
         MPButtonSet result;
-        for (const MPButton b : set)
+        for (const PlayerButton b : set)
             result.set(static_cast<std::size_t>(b));
         return result;
     };
     if (!player->IsOpen() && buttons.none() && ok) return QStringLiteral("No file");
-    if (player->IsOpen() && buttons == only({MPButton::Play}) && ok && player->Mode() == MediaMode::Stopped)
+    if (player->IsOpen() && buttons == only({PlayerButton::Play}) && ok &&
+        player->Mode() == MediaMode::Stopped)
         return QStringLiteral("Ready");
-    if (player->IsOpen() && buttons == only({MPButton::Stop}) && !ok && player->Mode() == MediaMode::Playing)
+    if (player->IsOpen() && buttons == only({PlayerButton::Stop}) && !ok &&
+        player->Mode() == MediaMode::Playing)
         return QStringLiteral("Playing");
     return QStringLiteral("none of them");
 }
@@ -541,11 +543,11 @@ QString PlayerState(const Harness& h) {
 void MainWindowTest::playerStateTable() {
     Harness h;
     h.window->show();
-    auto* player = h.Get<TMediaPlayer>("mPlay");
+    auto* player = h.Get<MediaPlayer>("mPlay");
     QCOMPARE(player->focusPolicy(), Qt::NoFocus);
     std::vector<QString> statesAtEnd;
     const QObject listener;
-    connect(player, &TMediaPlayer::musicEnded, &listener, [&] { statesAtEnd.push_back(PlayerState(h)); });
+    connect(player, &MediaPlayer::musicEnded, &listener, [&] { statesAtEnd.push_back(PlayerState(h)); });
     // Two beats at tempo 254: half a second, time enough to see it playing.
     h.SetScore(QStringLiteral("ロ\n　\n"));
     h.Get<QScrollBar>("scrTempo")->setValue(254);
@@ -558,16 +560,16 @@ void MainWindowTest::playerStateTable() {
         QString state;
     } steps[] = {
         {"start", [] {}, "No file"},
-        {"Play before any conversion does nothing", [&] { player->Click(MPButton::Play); }, "No file"},
-        {"MIDI 作成", [&] { h.window->btnOkClick(); }, "Ready"},
-        {"Play", [&] { player->Click(MPButton::Play); }, "Playing"},
-        {"Stop", [&] { player->Click(MPButton::Stop); }, "Ready"},
-        {"MIDI 作成 again", [&] { h.window->btnOkClick(); }, "Ready"},
+        {"Play before any conversion does nothing", [&] { player->Click(PlayerButton::Play); }, "No file"},
+        {"MIDI 作成", [&] { h.window->MakeMidi(); }, "Ready"},
+        {"Play", [&] { player->Click(PlayerButton::Play); }, "Playing"},
+        {"Stop", [&] { player->Click(PlayerButton::Stop); }, "Ready"},
+        {"MIDI 作成 again", [&] { h.window->MakeMidi(); }, "Ready"},
         {"Play again",
          [&] {
              QTRY_VERIFY(previewBytes() > 44); // the output has written audio
              previewBefore = previewBytes();
-             player->Click(MPButton::Play);
+             player->Click(PlayerButton::Play);
              previewAfter = previewBytes(); // an output opened anew would have started the file again
          },
          "Playing"},
@@ -576,7 +578,7 @@ void MainWindowTest::playerStateTable() {
         {"MIDI 作成 fails after closing the player",
          [&] {
              ::chmod(h.window->WorkFilePath().c_str(), 0444);
-             h.window->btnOkClick();
+             h.window->MakeMidi();
          },
          "No file"},
     };
@@ -610,9 +612,9 @@ void MainWindowTest::failedPlay() {
     MediaOptions pulseOnly;
     pulseOnly.audioDrivers = {"pulseaudio"};
     Harness h({}, soundless ? std::optional(pulseOnly) : std::nullopt);
-    h.window->btnOkClick();
+    h.window->MakeMidi();
     h.answer = QString::fromStdString(h.Path("saved.mid"));
-    h.window->btnMidSaveClick();
+    h.window->SaveMidi();
     QCOMPARE(h.messages, std::vector<QString>{});
     QCOMPARE(ReadBytes(h.Path("saved.mid")), h.window->MidiData());
     QCOMPARE(PlayerState(h), QStringLiteral("Ready"));
@@ -620,14 +622,14 @@ void MainWindowTest::failedPlay() {
 
     const std::string other = ExpectedImage({"", "\x83\x8D", "\x81\x7C"}, {}); // ロ, one beat
     if (!soundless) WriteBytes(h.window->WorkFilePath(), other);
-    auto* player = h.Get<TMediaPlayer>("mPlay");
-    player->Click(MPButton::Play);
+    auto* player = h.Get<MediaPlayer>("mPlay");
+    player->Click(PlayerButton::Play);
     if (!soundless) {
         QCOMPARE(h.messages, std::vector<QString>{});
         QCOMPARE(PlayerState(h), QStringLiteral("Playing"));
         QCOMPARE(h.window->Media().Length(), length);
         QCOMPARE(ReadBytes(h.window->WorkFilePath()), other);
-        player->Click(MPButton::Stop);
+        player->Click(PlayerButton::Stop);
     } else {
         QCOMPARE(h.messages.size(), std::size_t{1});
         QVERIFY2(h.messages.front().startsWith(message), qPrintable(h.messages.front()));
@@ -642,4 +644,4 @@ void MainWindowTest::failedPlay() {
 }
 
 QTEST_MAIN(MainWindowTest)
-#include "fMain_test.moc"
+#include "main_window_test.moc"

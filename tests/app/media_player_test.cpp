@@ -1,8 +1,8 @@
 // The preview player widget over a media layer that plays into a WAV file (no sound card), offscreen.
 
-#include "mPlay.h"
-#include "media_errors.h"
-#include "media_layer.h"
+#include "app/media_player.h"
+#include "platform/media_errors.h"
+#include "platform/media_layer.h"
 #include "test_files.h"
 
 #include <QImage>
@@ -39,34 +39,34 @@ class MPlayTest : public QObject {
     }
 
     // Clicks with the mouse at the middle of a shown button.
-    void MouseClick(MPButton button) {
-        const QPoint at(button == MPButton::Play ? 14 : 42, 10);
+    void MouseClick(PlayerButton button) {
+        const QPoint at(button == PlayerButton::Play ? 14 : 42, 10);
         QTest::mouseClick(player_.get(), Qt::LeftButton, {}, at);
     }
 
     void WaitUntilStopped() { QTRY_VERIFY_WITH_TIMEOUT(player_->Mode() == MediaMode::Stopped, 5000); }
 
-    static MPButtonSet Set(std::initializer_list<MPButton> buttons) {
+    static MPButtonSet Set(std::initializer_list<PlayerButton> buttons) {
         MPButtonSet set;
-        for (const MPButton b : buttons)
+        for (const PlayerButton b : buttons)
             set.set(static_cast<std::size_t>(b));
         return set;
     }
 
     QTemporaryDir dir_;
     std::unique_ptr<MediaLayer> layer_;
-    std::unique_ptr<TMediaPlayer> player_;
-    std::vector<MPButton> clicks_;
+    std::unique_ptr<MediaPlayer> player_;
+    std::vector<PlayerButton> clicks_;
     std::vector<Failure> failures_;
 
   private slots:
     void init() {
         layer_ = std::make_unique<MediaLayer>(MediaOptions::ToWavFile(Path("out.wav")));
-        player_ = std::make_unique<TMediaPlayer>();
+        player_ = std::make_unique<MediaPlayer>();
         player_->SetLayer(*layer_);
         clicks_.clear();
         failures_.clear();
-        player_->SetClickHandler([this](TMediaPlayer& player, MPButton button) {
+        player_->SetClickHandler([this](MediaPlayer& player, PlayerButton button) {
             QCOMPARE(&player, player_.get());
             clicks_.push_back(button);
         });
@@ -85,9 +85,9 @@ class MPlayTest : public QObject {
         QVERIFY(!player_->IsOpen());
         QVERIFY(player_->FileName().empty());
         QCOMPARE(player_->AvailableButtons(), MPButtonSet());
-        MouseClick(MPButton::Play);
-        MouseClick(MPButton::Stop);
-        player_->Click(MPButton::Play);
+        MouseClick(PlayerButton::Play);
+        MouseClick(PlayerButton::Stop);
+        player_->Click(PlayerButton::Play);
         QVERIFY(clicks_.empty());
         QVERIFY(failures_.empty());
         QCOMPARE(player_->Mode(), MediaMode::Stopped);
@@ -104,26 +104,26 @@ class MPlayTest : public QObject {
         player_->Open();
         QVERIFY(player_->IsOpen());
         QVERIFY(player_->CanPlay());
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
+        QCOMPARE(player_->AvailableButtons(), Set({PlayerButton::Play}));
         QCOMPARE(player_->Mode(), MediaMode::Stopped);
 
-        MouseClick(MPButton::Stop); // unavailable
+        MouseClick(PlayerButton::Stop); // unavailable
         QVERIFY(clicks_.empty());
 
-        MouseClick(MPButton::Play);
+        MouseClick(PlayerButton::Play);
         QCOMPARE(clicks_.size(), std::size_t(1));
-        QCOMPARE(clicks_[0], MPButton::Play);
+        QCOMPARE(clicks_[0], PlayerButton::Play);
         QCOMPARE(player_->Mode(), MediaMode::Playing);
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Stop}));
+        QCOMPARE(player_->AvailableButtons(), Set({PlayerButton::Stop}));
 
-        MouseClick(MPButton::Play); // unavailable while playing
+        MouseClick(PlayerButton::Play); // unavailable while playing
         QCOMPARE(clicks_.size(), std::size_t(1));
 
-        MouseClick(MPButton::Stop);
+        MouseClick(PlayerButton::Stop);
         QCOMPARE(clicks_.size(), std::size_t(2));
-        QCOMPARE(clicks_[1], MPButton::Stop);
+        QCOMPARE(clicks_[1], PlayerButton::Stop);
         QCOMPARE(player_->Mode(), MediaMode::Stopped);
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
+        QCOMPARE(player_->AvailableButtons(), Set({PlayerButton::Play}));
 
         player_->Close();
         QVERIFY(!player_->IsOpen());
@@ -135,22 +135,22 @@ class MPlayTest : public QObject {
     // once per playback as musicEnded, Play available again by then; a playback that Stop ends has none.
     void endOfMusicIsSignalledOnceOnTheUserInterfaceThread() {
         std::vector<std::pair<QThread*, MPButtonSet>> ended;
-        connect(player_.get(), &TMediaPlayer::musicEnded, this,
+        connect(player_.get(), &MediaPlayer::musicEnded, this,
                 [&] { ended.emplace_back(QThread::currentThread(), player_->AvailableButtons()); });
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
-        player_->Click(MPButton::Play);
-        player_->Click(MPButton::Stop);
+        player_->Click(PlayerButton::Play);
+        player_->Click(PlayerButton::Stop);
         QTest::qWait(400); // three times the music
         QVERIFY(ended.empty());
 
         for (std::size_t playback = 1; playback <= 2; ++playback) { // Play after the end plays again
-            player_->Click(MPButton::Play);
+            player_->Click(PlayerButton::Play);
             QCOMPARE(player_->Mode(), MediaMode::Playing);
-            QCOMPARE(player_->AvailableButtons(), Set({MPButton::Stop}));
+            QCOMPARE(player_->AvailableButtons(), Set({PlayerButton::Stop}));
             QTRY_COMPARE_WITH_TIMEOUT(ended.size(), playback, 5000);
             QCOMPARE(ended.back().first, QCoreApplication::instance()->thread());
-            QCOMPARE(ended.back().second, Set({MPButton::Play}));
+            QCOMPARE(ended.back().second, Set({PlayerButton::Play}));
             QCOMPARE(player_->Mode(), MediaMode::Stopped);
         }
         QTest::qWait(100);
@@ -160,12 +160,12 @@ class MPlayTest : public QObject {
     void failingOpenInTheHandlerEndsTheClick() {
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
-        player_->SetClickHandler([this](TMediaPlayer& player, MPButton button) {
+        player_->SetClickHandler([this](MediaPlayer& player, PlayerButton button) {
             clicks_.push_back(button);
             player.SetFileName(Path("gone.mid"));
             player.Open();
         });
-        MouseClick(MPButton::Play);
+        MouseClick(PlayerButton::Play);
         QCOMPARE(clicks_.size(), std::size_t(1));
         QCOMPARE(failures_.size(), std::size_t(1));
         QVERIFY(failures_[0].MediaErrorCode() == MediaCode::FileNotFound);
@@ -173,22 +173,22 @@ class MPlayTest : public QObject {
         QVERIFY(!player_->IsOpen());
         QCOMPARE(player_->AvailableButtons(), MPButtonSet());
         QCOMPARE(player_->Mode(), MediaMode::Stopped); // no play happened
-        MouseClick(MPButton::Play);
+        MouseClick(PlayerButton::Play);
         QCOMPARE(clicks_.size(), std::size_t(1)); // and the buttons ignore clicks now
     }
 
     // An image from memory plays in place of the file, repeating until Stop; the buttons follow as for Play.
     void imageRepeatsUntilStop() {
-        QSignalSpy ended(player_.get(), &TMediaPlayer::musicEnded);
+        QSignalSpy ended(player_.get(), &MediaPlayer::musicEnded);
         player_->PlayImage(ShortMusic(), Repeat::UntilStop);
         QVERIFY(player_->IsOpen());
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Stop}));
+        QCOMPARE(player_->AvailableButtons(), Set({PlayerButton::Stop}));
         QTest::qWait(400); // three times the music
         QCOMPARE(player_->Mode(), MediaMode::Playing);
         QCOMPARE(ended.count(), 0);
-        MouseClick(MPButton::Stop);
+        MouseClick(PlayerButton::Stop);
         QCOMPARE(player_->Mode(), MediaMode::Stopped);
-        QCOMPARE(player_->AvailableButtons(), Set({MPButton::Play}));
+        QCOMPARE(player_->AvailableButtons(), Set({PlayerButton::Play}));
         QVERIFY_EXCEPTION_THROWN(player_->PlayImage("no MIDI file"), Failure);
         QVERIFY(!player_->IsOpen());
         QCOMPARE(player_->AvailableButtons(), MPButtonSet());
@@ -204,25 +204,25 @@ class MPlayTest : public QObject {
     }
 
     void unavailableSymbolsAreGreyed() {
-        const auto symbolColour = [&](MPButton button) {
+        const auto symbolColour = [&](PlayerButton button) {
             const QImage image = player_->grab().toImage();
-            return image.pixelColor(button == MPButton::Play ? 14 : 42, 10);
+            return image.pixelColor(button == PlayerButton::Play ? 14 : 42, 10);
         };
-        QVERIFY(symbolColour(MPButton::Play) != QColor(Qt::black));
-        QVERIFY(symbolColour(MPButton::Stop) != QColor(Qt::black));
+        QVERIFY(symbolColour(PlayerButton::Play) != QColor(Qt::black));
+        QVERIFY(symbolColour(PlayerButton::Stop) != QColor(Qt::black));
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
-        QCOMPARE(symbolColour(MPButton::Play), QColor(Qt::black));
-        QVERIFY(symbolColour(MPButton::Stop) != QColor(Qt::black));
-        player_->Click(MPButton::Play);
-        QVERIFY(symbolColour(MPButton::Play) != QColor(Qt::black));
-        QCOMPARE(symbolColour(MPButton::Stop), QColor(Qt::black));
+        QCOMPARE(symbolColour(PlayerButton::Play), QColor(Qt::black));
+        QVERIFY(symbolColour(PlayerButton::Stop) != QColor(Qt::black));
+        player_->Click(PlayerButton::Play);
+        QVERIFY(symbolColour(PlayerButton::Play) != QColor(Qt::black));
+        QCOMPARE(symbolColour(PlayerButton::Stop), QColor(Qt::black));
     }
 
     void playerGoneBeforeTheEndOfMusic() {
         player_->SetFileName(WriteMusic("work.mid"));
         player_->Open();
-        player_->Click(MPButton::Play);
+        player_->Click(PlayerButton::Play);
         player_.reset(); // the notification that follows finds no player
         QTRY_VERIFY_WITH_TIMEOUT(layer_->Mode() == MediaMode::Stopped, 5000);
         QTest::qWait(50);
@@ -232,4 +232,4 @@ class MPlayTest : public QObject {
 } // namespace nagisora
 
 QTEST_MAIN(nagisora::MPlayTest)
-#include "mplay_test.moc"
+#include "media_player_test.moc"

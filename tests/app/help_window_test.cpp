@@ -1,8 +1,8 @@
-#include "cp932.h"
-#include "fHelp.h"
-#include "fMain.h"
-#include "fonts.h"
-#include "message_box.h"
+#include "app/fonts.h"
+#include "app/help_window.h"
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "platform/cp932.h"
 
 #include <QFontInfo>
 #include <QPlainTextEdit>
@@ -19,25 +19,25 @@ class FHelpTest : public QObject {
 
   private:
     static QStringList Lines() {
-        QStringList lines = THelpF::HelpText().split(QLatin1Char('\n'));
+        QStringList lines = HelpWindow::HelpText().split(QLatin1Char('\n'));
         if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast(); // after the last line break
         return lines;
     }
 
     // A main window on a fresh AppDir whose failures are recorded, and its help window.
-    struct MainWindow {
+    struct MainWindowFixture {
         QTemporaryDir dir;
         std::vector<QString> messages;
-        std::unique_ptr<TMainF> window;
+        std::unique_ptr<MainWindow> window;
 
-        MainWindow() {
+        MainWindowFixture() {
             MainWindowOptions options;
             options.appDir = dir.path().toStdString() + "/";
             options.reportError = [this](const Failure& failure) {
                 messages.push_back(QString::fromStdString(FailureText(failure)));
             };
             options.media = MediaOptions::ToWavFile(dir.path().toStdString() + "/preview.wav");
-            window = std::make_unique<TMainF>(std::move(options));
+            window = std::make_unique<MainWindow>(std::move(options));
         }
         void PressHelp() const { window->findChild<QPushButton*>(QStringLiteral("btnHelp"))->click(); }
     };
@@ -45,7 +45,7 @@ class FHelpTest : public QObject {
     static int HelpWindowCount() {
         int count = 0;
         for (QWidget* widget : QApplication::topLevelWidgets())
-            if (qobject_cast<THelpF*>(widget) != nullptr) ++count;
+            if (qobject_cast<HelpWindow*>(widget) != nullptr) ++count;
         return count;
     }
 
@@ -53,7 +53,7 @@ class FHelpTest : public QObject {
     void TextHasItsFortySevenLines() {
         const QStringList lines = Lines();
         QCOMPARE(lines.size(), 47);
-        QVERIFY(THelpF::HelpText().endsWith(QLatin1Char('\n')));
+        QVERIFY(HelpWindow::HelpText().endsWith(QLatin1Char('\n')));
         for (int n : {1, 3, 7, 11, 15, 18, 25, 29, 35, 39, 47})
             QVERIFY2(lines[n - 1].isEmpty(), qPrintable(QString::number(n)));
         QCOMPARE(lines[1], QStringLiteral("   --------- テキスト楽譜をMIDIファイルに変換するソフト"));
@@ -114,7 +114,7 @@ class FHelpTest : public QObject {
             "",
         };
         QCOMPARE(Lines(), expected);
-        QCOMPARE(THelpF::HelpText(), expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        QCOMPARE(HelpWindow::HelpText(), expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     }
 
     void IndentsWithIdeographicSpaces() {
@@ -132,15 +132,15 @@ class FHelpTest : public QObject {
 
     // The characters whose forms differ between Shift-JIS tables are the code page 932 ones.
     void UsesTheCodePage932Forms() {
-        const std::string bytes = EncodeCp932(THelpF::HelpText().toStdString()).bytes;
-        QVERIFY(EncodeCp932(THelpF::HelpText().toStdString()).unmappable.empty());
+        const std::string bytes = EncodeCp932(HelpWindow::HelpText().toStdString()).bytes;
+        QVERIFY(EncodeCp932(HelpWindow::HelpText().toStdString()).unmappable.empty());
         QVERIFY(bytes.find("(00\x81\x60"
                            "7F") != std::string::npos);                       // ～
         QVERIFY(bytes.find("\x81\x7C\x81\x41\x81\x5C") != std::string::npos); // －、―
     }
 
     void WindowIsFixedReadOnlyAndOutOfTheTabOrder() {
-        THelpF help;
+        HelpWindow help;
         QCOMPARE(help.windowTitle(), QStringLiteral("HelpF"));
         QVERIFY(!help.isVisible());
         QCOMPARE(help.minimumSize(), help.maximumSize());
@@ -149,16 +149,16 @@ class FHelpTest : public QObject {
         QVERIFY(memo->isReadOnly());
         QVERIFY(!(memo->focusPolicy() & Qt::TabFocus));
         QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-        QCOMPARE(memo->toPlainText(), THelpF::HelpText());
+        QCOMPARE(memo->toPlainText(), HelpWindow::HelpText());
         help.ShowInFront();
         QVERIFY(QTest::qWaitForWindowExposed(&help));
         QCOMPARE(memo->geometry(), help.rect());
         QTest::keyClicks(memo, QStringLiteral("abc"));
-        QCOMPARE(memo->toPlainText(), THelpF::HelpText());
+        QCOMPARE(memo->toPlainText(), HelpWindow::HelpText());
     }
 
     void KeepsItsPlaceAfterClosing() {
-        THelpF help;
+        HelpWindow help;
         help.ShowInFront();
         QVERIFY(QTest::qWaitForWindowExposed(&help));
         help.move(help.pos() + QPoint(37, 23));
@@ -169,12 +169,12 @@ class FHelpTest : public QObject {
         help.ShowInFront();
         QVERIFY(help.isVisible());
         QCOMPARE(help.pos(), moved);
-        QCOMPARE(help.Memo1()->toPlainText(), THelpF::HelpText());
+        QCOMPARE(help.Memo1()->toPlainText(), HelpWindow::HelpText());
         QCOMPARE(help.Memo1()->verticalScrollBar()->value(), 5);
     }
 
     void SizeFontAndScrollBar() {
-        THelpF help;
+        HelpWindow help;
         QCOMPARE(help.size(), QSize(472, 570)); // 96 dpi offscreen
         QPlainTextEdit* memo = help.Memo1();
         QCOMPARE(QFontInfo(memo->font()).family(), QStringLiteral("IPAGothic"));
@@ -186,10 +186,10 @@ class FHelpTest : public QObject {
     // The main window creates its help window hidden; "ヘルプ" shows it, centred the first time, and shows
     // the same window again, where the user left it.
     void HelpButtonShowsTheOneHelpWindow() {
-        MainWindow main;
+        MainWindowFixture main;
         main.window->show();
         QCOMPARE(HelpWindowCount(), 1);
-        THelpF& help = main.window->HelpF();
+        HelpWindow& help = main.window->Help();
         QVERIFY(!help.isVisible());
         main.PressHelp();
         QVERIFY(QTest::qWaitForWindowExposed(&help));
@@ -213,10 +213,10 @@ class FHelpTest : public QObject {
     // Closing the main window ends the program's event loop, also while the help window is open. Runs last:
     // it runs the application's own loop.
     void ClosingTheMainWindowEndsTheProgram() {
-        MainWindow main;
+        MainWindowFixture main;
         main.window->show();
         main.PressHelp();
-        QVERIFY(main.window->HelpF().isVisible());
+        QVERIFY(main.window->Help().isVisible());
         QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
         QTimer::singleShot(0, main.window.get(), &QWidget::close);
         QTimer guard;
@@ -230,4 +230,4 @@ class FHelpTest : public QObject {
 } // namespace nagisora
 
 QTEST_MAIN(nagisora::FHelpTest)
-#include "fHelp_test.moc"
+#include "help_window_test.moc"

@@ -1,18 +1,18 @@
-#include "fFingering.h"
+#include "app/fingering_window.h"
 
-#include "command_action.h"
-#include "fonts.h"
-#include "modeless_window.h"
-#include "pipe_lengths.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_colours.h"
-#include "score_model.h"
-#include "score_part.h"
-#include "score_session.h"
-#include "score_views.h"
-#include "user_settings.h"
-#include "window_scale.h"
+#include "app/command_action.h"
+#include "app/fonts.h"
+#include "app/modeless_window.h"
+#include "app/playing_cursor.h"
+#include "app/score_area.h"
+#include "app/score_colours.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "app/score_views.h"
+#include "app/user_settings.h"
+#include "app/window_scale.h"
+#include "core/pipe_lengths.h"
+#include "core/score_part.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -52,12 +52,12 @@ QString BendText(Bend bend) {
 }
 
 // The note an event sounds: a hold (ー) sounds the note before it; a rest none.
-std::optional<std::size_t> SoundingEvent(std::span<const TOnpu> events, std::size_t event) {
-    while (event < events.size() && events[event].Onko == -1) {
+std::optional<std::size_t> SoundingEvent(std::span<const NoteEvent> events, std::size_t event) {
+    while (event < events.size() && events[event].IsHold()) {
         if (event == 0) return std::nullopt;
         --event;
     }
-    if (event >= events.size() || events[event].Onko <= 0) return std::nullopt;
+    if (event >= events.size() || !events[event].IsNote()) return std::nullopt;
     return event;
 }
 
@@ -65,21 +65,21 @@ std::optional<std::size_t> SoundingEvent(std::span<const TOnpu> events, std::siz
 
 // --- the pipe ---
 
-TFingeringView::TFingeringView(QWidget* parent) : QWidget(parent) {
+FingeringView::FingeringView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("FingeringView"));
     setMinimumSize(120, 260);
 }
 
-QSize TFingeringView::sizeHint() const {
+QSize FingeringView::sizeHint() const {
     return {160, 340};
 }
 
-void TFingeringView::SetFingering(std::optional<Fingering> fingering) {
+void FingeringView::SetFingering(std::optional<Fingering> fingering) {
     fingering_ = std::move(fingering);
     update();
 }
 
-void TFingeringView::paintEvent(QPaintEvent*) {
+void FingeringView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QColor base = palette().color(QPalette::Base);
@@ -134,10 +134,10 @@ void TFingeringView::paintEvent(QPaintEvent*) {
 
 // --- the window ---
 
-TFingeringF::TFingeringF(ScoreSession& session, PlayingCursor& cursor)
-    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
+FingeringWindow::FingeringWindow(ScoreSession& session, PlayingCursor& cursor)
+    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.Area()),
       cursor_(cursor), pipe_(new QComboBox(this)), sevenHoles_(new QCheckBox(QStringLiteral("7孔"), this)),
-      view_(new TFingeringView(this)), name_(new QLabel(this)), pitch_(new QLabel(this)),
+      view_(new FingeringView(this)), name_(new QLabel(this)), pitch_(new QLabel(this)),
       source_(new QLabel(this)) {
     const double scale =
         SetUpModelessWindow(*this, "FingeringF", QStringLiteral("運指"), WindowSize::Fixed, FontPixels);
@@ -191,39 +191,39 @@ TFingeringF::TFingeringF(ScoreSession& session, PlayingCursor& cursor)
     connect(&model_, &ScoreModel::Remapped, this, [this] {
         if (isVisible() && !hearing_) Refresh();
     });
-    connect(&cursor_, &PlayingCursor::HeardAt, this, &TFingeringF::Heard);
+    connect(&cursor_, &PlayingCursor::HeardAt, this, &FingeringWindow::Heard);
 }
 
-void TFingeringF::ShowInFront() {
+void FingeringWindow::ShowInFront() {
     ShowBeside(*this, session_.Window(), placed_);
 }
 
-void TFingeringF::showEvent(QShowEvent* event) {
+void FingeringWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     Refresh();
 }
 
-void TFingeringF::KeepSettings() const {
+void FingeringWindow::KeepSettings() const {
     const std::unique_ptr<QSettings> settings = UserSettings();
     settings->setValue(PipeKey, pipe_->currentData().toInt());
     settings->setValue(SevenKey, sevenHoles_->isChecked());
 }
 
-void TFingeringF::Heard(qint64 tick) {
+void FingeringWindow::Heard(qint64 tick) {
     const bool hearing = tick >= 0 && cursor_.Shown().has_value();
     if (!hearing && !hearing_) return;
     hearing_ = hearing;
     if (isVisible()) Refresh();
 }
 
-void TFingeringF::Refresh() {
+void FingeringWindow::Refresh() {
     if (hearing_)
         Show(BeingHeard(), QStringLiteral("再生中の音"));
     else
         Show(AtCaret(), QStringLiteral("カーソル位置の音"));
 }
 
-void TFingeringF::Show(std::optional<Fingering> fingering, const QString& what) {
+void FingeringWindow::Show(std::optional<Fingering> fingering, const QString& what) {
     // While the music plays this runs every frame: the pipe is drawn again only when the note changes.
     if (fingering == view_->Shown() && source_->text().startsWith(what)) return;
     if (fingering) {
@@ -245,9 +245,9 @@ namespace {
 
 // The fingering of the note an event sounds, its symbol read from the line that lineText gives for a line of
 // the places (empty when that line is gone or changed).
-std::optional<Fingering> FingeringOfEvent(std::span<const TOnpu> events, std::span<const EventPlace> places,
-                                          std::size_t event, std::int32_t transposition, PipeKind pipe,
-                                          std::int32_t tenths,
+std::optional<Fingering> FingeringOfEvent(std::span<const NoteEvent> events,
+                                          std::span<const EventPlace> places, std::size_t event,
+                                          std::int32_t transposition, PipeKind pipe, std::int32_t tenths,
                                           const std::function<std::string_view(std::int32_t)>& lineText) {
     const std::optional<std::size_t> note = SoundingEvent(events, event);
     if (!note || *note >= places.size()) return std::nullopt;
@@ -256,12 +256,12 @@ std::optional<Fingering> FingeringOfEvent(std::span<const TOnpu> events, std::sp
     if (place.pitch.bytes < 2 || place.pitch.byte + 2 > line.size()) return std::nullopt;
     const Unit symbol = MakeUnit(static_cast<unsigned char>(line[place.pitch.byte]),
                                  static_cast<unsigned char>(line[place.pitch.byte + 1]));
-    return FingeringOf(symbol, events[*note].Onko - transposition, place.accidental, pipe, tenths);
+    return FingeringOf(symbol, events[*note].key - transposition, place.accidental, pipe, tenths);
 }
 
 } // namespace
 
-std::optional<Fingering> TFingeringF::AtCaret() const {
+std::optional<Fingering> FingeringWindow::AtCaret() const {
     const ScoreMap& map = model_.Map();
     const std::size_t event = EventAtOrAfter(map, TextPointAt(model_, area_.textCursor().position()));
     const std::span<const std::string_view> lines = model_.Lines();
@@ -274,7 +274,7 @@ std::optional<Fingering> TFingeringF::AtCaret() const {
                             });
 }
 
-std::optional<Fingering> TFingeringF::BeingHeard() const {
+std::optional<Fingering> FingeringWindow::BeingHeard() const {
     const std::optional<std::size_t> shown = cursor_.Shown();
     if (!shown) return std::nullopt;
     const Performance& playing = cursor_.Playing();
@@ -290,13 +290,13 @@ std::optional<Fingering> TFingeringF::BeingHeard() const {
 }
 
 void InstallFingering(ScoreSession& session, PlayingCursor& cursor) {
-    auto* fingering = new TFingeringF(session, cursor);
+    auto* fingering = new FingeringWindow(session, cursor);
     AddCommand(session, CommandGroup::Views,
                {"actFingering",
                 QStringLiteral("運指…"),
                 {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)},
                 QStringLiteral("カーソル位置と再生中の音の運指を表示します")},
-               fingering, &TFingeringF::ShowInFront);
+               fingering, &FingeringWindow::ShowInFront);
 }
 
 } // namespace nagisora

@@ -2,13 +2,13 @@
 
 // The main window: the score area, the three settings with their read-outs, the instrument list, the commands
 // "MIDI 作成" and "MIDI 保存", the preview player, the score file commands and the help button. The controls
-// and their settings come from fMain.ui.
+// and their settings come from main_window.ui.
 
-#include "conversion.h"
-#include "cp932.h"
-#include "file_dialog.h"
-#include "media_layer.h"
-#include "message_box.h"
+#include "app/file_dialog.h"
+#include "app/message_box.h"
+#include "core/conversion.h"
+#include "platform/cp932.h"
+#include "platform/media_layer.h"
 
 #include <QWidget>
 #include <cstdint>
@@ -20,18 +20,18 @@
 #include <vector>
 
 namespace Ui {
-class TMainF;
+class MainWindow;
 }
 
 namespace nagisora {
 
-class THelpF;
-class TMediaPlayer;
-class TScoreArea;
+class HelpWindow;
+class MediaPlayer;
+class ScoreArea;
 class ScoreModel;
 class ScoreImporter;
 class ScoreSession;
-enum class MPButton : int;
+enum class PlayerButton : int;
 
 struct MainWindowOptions {
     // The folder that holds "config" and where the MIDI save dialog starts, ending in "/". Empty: the
@@ -55,17 +55,17 @@ struct ScoreFileDialog {
     QString fileName;
 };
 
-class TMainF : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
 
   public:
-    explicit TMainF(MainWindowOptions options = {}, QWidget* parent = nullptr);
-    ~TMainF() override;
+    explicit MainWindow(MainWindowOptions options = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     const std::string& AppDir() const;
     const std::string& MidiData() const { return midiData_; }
-    std::int32_t OnpuCount() const { return onpuCount_; }
-    std::int32_t OnteiOffset() const { return onteiOffset_; }
+    std::int32_t EventCount() const { return eventCount_; }
+    std::int32_t Transpose() const { return transpose_; }
 
     // The SoundFont of the preview, which WAV files of the window are rendered with too; empty: the first
     // General MIDI SoundFont found.
@@ -85,10 +85,10 @@ class TMainF : public QWidget {
     ScoreAreaText ScoreText() const;
 
     // The help window, created hidden with the main window.
-    THelpF& HelpF() const { return *helpF_; }
+    HelpWindow& Help() const { return *help_; }
 
     // The score area, and its text as the reader sees it, kept up to date while the user types.
-    TScoreArea& ScoreArea() const;
+    ScoreArea& Area() const;
     ScoreModel& Model() const { return *model_; }
 
     // The settings of the next conversion, as the controls hold them.
@@ -110,7 +110,7 @@ class TMainF : public QWidget {
     void SetSettings(const ConversionSettings& settings);
 
     // The events of the last conversion that "MIDI 作成" made, as the work file plays them.
-    std::span<const TOnpu> WorkEvents() const { return workEvents_; }
+    std::span<const NoteEvent> WorkEvents() const { return workEvents_; }
     // The preview's media layer: where the music is heard.
     const MediaLayer& Media() const { return media_; }
     // The same, for setting how it plays (speed, metronome).
@@ -121,20 +121,20 @@ class TMainF : public QWidget {
     void PlayPart(std::string_view image, Repeat repeat, std::vector<MetronomeClick> clicks = {});
 
   public slots:
-    void FormShow();
-    void btnOkClick();
-    void btnMidSaveClick();
-    void scrTempoChange(int position);
-    void scrOnteiChange(int position);
-    void scrOnryoChange(int position);
-    void Button1Click();
-    void btnLoadClick();
-    void btnSaveClick();
-    void btnCleatrClick();
-    void btnHelpClick();
+    void SelectFirstInstrument();
+    void MakeMidi();
+    void SaveMidi();
+    void TempoChanged(int position);
+    void TransposeChanged(int position);
+    void VolumeChanged(int position);
+    void ShowReadEvents();
+    void ChooseScoreToLoad();
+    void SaveScore();
+    void ClearScore();
+    void ShowHelp();
 
   public:
-    void mPlayClick(TMediaPlayer& player, MPButton button);
+    void PlayerButtonPressed(MediaPlayer& player, PlayerButton button);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -148,7 +148,7 @@ class TMainF : public QWidget {
     void ConnectHandlers();
     void MakeSession();
     void InstallFeatures();
-    std::int32_t SelectedGakki() const;
+    std::int32_t SelectedInstrument() const;
     void OpenWorkFileInPlayer();
     std::optional<QString> Execute(ScoreFileDialog& dialog);
     void LoadScore(const QString& fileName);
@@ -163,20 +163,20 @@ class TMainF : public QWidget {
     void Guarded(Handler&& handler);
 
     MainWindowOptions options_;
-    std::unique_ptr<Ui::TMainF> ui;
+    std::unique_ptr<Ui::MainWindow> ui;
     MediaLayer media_;
     ScoreFileDialog dlgOpen{FileDialogRequest::Kind::Open, {}};
     ScoreFileDialog dlgSave{FileDialogRequest::Kind::Save, {}};
-    std::unique_ptr<THelpF> helpF_;
+    std::unique_ptr<HelpWindow> help_;
     ScoreSession* session_ = nullptr;
     ScoreImporter* importer_ = nullptr;
     ScoreModel* model_ = nullptr;
 
     std::string midiData_;
-    std::int32_t onpuCount_ = 0;
-    std::int32_t onteiOffset_ = 0;
+    std::int32_t eventCount_ = 0;
+    std::int32_t transpose_ = 0;
     bool centred_ = false;
-    std::vector<TOnpu> workEvents_;
+    std::vector<NoteEvent> workEvents_;
     bool workFileOpen_ = false; // the last conversion left the work file in the player
 };
 

@@ -9,11 +9,11 @@ class QPlainTextEdit;
 
 namespace nagisora {
 
-class THelpF : public QWidget {
+class HelpWindow : public QWidget {
     Q_OBJECT
 
   public:
-    explicit THelpF(QWidget* parent = nullptr);
+    explicit HelpWindow(QWidget* parent = nullptr);
 
     // Shows the window, centred the first time and where the user left it afterwards, in front of the
     // program's other windows.

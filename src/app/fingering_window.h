@@ -5,7 +5,7 @@
 // on the pipe length the player picks (the five-hole pipe, or the seven-hole pipe as an option; both kept in
 // the settings). Opened from the score area's context menu.
 
-#include "fingering.h"
+#include "core/fingering.h"
 
 #include <QWidget>
 #include <optional>
@@ -19,15 +19,15 @@ namespace nagisora {
 class PlayingCursor;
 class ScoreModel;
 class ScoreSession;
-class TScoreArea;
+class ScoreArea;
 
 // The pipe drawn upright, the mouthpiece at the top: closed holes filled, open ones empty, half-closed ones
 // half filled, the back hole beside the pipe.
-class TFingeringView : public QWidget {
+class FingeringView : public QWidget {
     Q_OBJECT
 
   public:
-    explicit TFingeringView(QWidget* parent = nullptr);
+    explicit FingeringView(QWidget* parent = nullptr);
 
     void SetFingering(std::optional<Fingering> fingering);
     const std::optional<Fingering>& Shown() const { return fingering_; }
@@ -40,14 +40,14 @@ class TFingeringView : public QWidget {
     std::optional<Fingering> fingering_;
 };
 
-class TFingeringF : public QWidget {
+class FingeringWindow : public QWidget {
     Q_OBJECT
 
   public:
-    TFingeringF(ScoreSession& session, PlayingCursor& cursor);
+    FingeringWindow(ScoreSession& session, PlayingCursor& cursor);
 
     void ShowInFront();
-    TFingeringView& View() const { return *view_; }
+    FingeringView& View() const { return *view_; }
     // The note shown: the one being heard while the music plays, else the one under the caret.
     void Refresh();
 
@@ -63,11 +63,11 @@ class TFingeringF : public QWidget {
 
     ScoreSession& session_;
     ScoreModel& model_;
-    TScoreArea& area_;
+    ScoreArea& area_;
     PlayingCursor& cursor_;
     QComboBox* pipe_;
     QCheckBox* sevenHoles_;
-    TFingeringView* view_;
+    FingeringView* view_;
     QLabel* name_;
     QLabel* pitch_;
     QLabel* source_;

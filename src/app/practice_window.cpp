@@ -1,20 +1,20 @@
-#include "fPractice.h"
+#include "app/practice_window.h"
 
-#include "bench_trace.h"
-#include "command_action.h"
-#include "failure.h"
-#include "fonts.h"
-#include "modeless_window.h"
-#include "pipe_lengths.h"
-#include "playing_cursor.h"
-#include "practice_loader.h"
-#include "score_area.h"
-#include "score_colours.h"
-#include "score_model.h"
-#include "score_session.h"
-#include "sound_input.h"
-#include "user_settings.h"
-#include "window_scale.h"
+#include "app/bench_trace.h"
+#include "app/command_action.h"
+#include "app/fonts.h"
+#include "app/modeless_window.h"
+#include "app/playing_cursor.h"
+#include "app/score_area.h"
+#include "app/score_colours.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "app/user_settings.h"
+#include "app/window_scale.h"
+#include "core/failure.h"
+#include "core/pipe_lengths.h"
+#include "platform/practice_loader.h"
+#include "platform/sound_input.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -82,17 +82,17 @@ QString KeyText(double midi) {
 
 // --- the trace ---
 
-TPracticeTrace::TPracticeTrace(QWidget* parent) : QWidget(parent) {
+PracticeTrace::PracticeTrace(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("PracticeTrace"));
     setMinimumHeight(160);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-QSize TPracticeTrace::sizeHint() const {
+QSize PracticeTrace::sizeHint() const {
     return {600, 240};
 }
 
-void TPracticeTrace::SetNotes(std::vector<SoundingNote> notes, std::int64_t length) {
+void PracticeTrace::SetNotes(std::vector<SoundingNote> notes, std::int64_t length) {
     notes_ = std::move(notes);
     length_ = std::max<std::int64_t>(length, 1);
     points_.clear();
@@ -111,7 +111,7 @@ void TPracticeTrace::SetNotes(std::vector<SoundingNote> notes, std::int64_t leng
     update();
 }
 
-const SoundingNote* TPracticeTrace::NoteAt(std::int64_t tick) const {
+const SoundingNote* PracticeTrace::NoteAt(std::int64_t tick) const {
     const auto after = std::upper_bound(notes_.begin(), notes_.end(), tick,
                                         [](std::int64_t t, const SoundingNote& n) { return t < n.start; });
     if (after == notes_.begin()) return nullptr;
@@ -119,26 +119,26 @@ const SoundingNote* TPracticeTrace::NoteAt(std::int64_t tick) const {
     return tick < note.end ? &note : nullptr;
 }
 
-std::optional<double> TPracticeTrace::CentsAt(std::int64_t tick, double midi) const {
+std::optional<double> PracticeTrace::CentsAt(std::int64_t tick, double midi) const {
     const SoundingNote* note = NoteAt(tick);
     if (note == nullptr || midi <= 0) return std::nullopt;
     return (midi - note->key) * 100.0;
 }
 
-void TPracticeTrace::AddPoint(Point point) {
+void PracticeTrace::AddPoint(Point point) {
     points_.push_back(point);
     // Only the stretch of the new points is drawn again.
     const int x = static_cast<int>(X(point.tick));
     dirty_ = dirty_.united(QRect(x - 4, 0, 8, height()));
 }
 
-void TPracticeTrace::DrawNow() {
+void PracticeTrace::DrawNow() {
     if (dirty_.isEmpty()) return;
     repaint(dirty_);
     dirty_ = {};
 }
 
-void TPracticeTrace::SetPlayhead(std::int64_t tick) {
+void PracticeTrace::SetPlayhead(std::int64_t tick) {
     if (tick == playhead_) return;
     const int before = static_cast<int>(X(playhead_));
     playhead_ = tick;
@@ -146,20 +146,20 @@ void TPracticeTrace::SetPlayhead(std::int64_t tick) {
     update(QRect(static_cast<int>(X(tick)) - 2, 0, 5, height()));
 }
 
-double TPracticeTrace::X(std::int64_t tick) const {
+double PracticeTrace::X(std::int64_t tick) const {
     return 4.0 + static_cast<double>(tick) * (width() - 8) / static_cast<double>(length_);
 }
 
-std::int64_t TPracticeTrace::TickAt(double x) const {
+std::int64_t PracticeTrace::TickAt(double x) const {
     return static_cast<std::int64_t>((x - 4.0) * static_cast<double>(length_) / std::max(1, width() - 8));
 }
 
-double TPracticeTrace::Y(double key) const {
+double PracticeTrace::Y(double key) const {
     const double row = static_cast<double>(height()) / (highKey_ - lowKey_ + 1);
     return (highKey_ + 0.5 - key) * row;
 }
 
-void TPracticeTrace::paintEvent(QPaintEvent* event) {
+void PracticeTrace::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QColor base = palette().color(QPalette::Base);
     const QColor text = palette().color(QPalette::Text);
@@ -202,12 +202,12 @@ void TPracticeTrace::paintEvent(QPaintEvent* event) {
 
 // --- the window ---
 
-TPracticeF::TPracticeF(ScoreSession& session, PlayingCursor& cursor)
-    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
+PracticeWindow::PracticeWindow(ScoreSession& session, PlayingCursor& cursor)
+    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.Area()),
       cursor_(cursor), sources_(new QComboBox(this)), refresh_(new QPushButton(QStringLiteral("更新"), this)),
       listen_(new QPushButton(QStringLiteral("聴く"), this)),
       play_(new QPushButton(QStringLiteral("▶ 吹く"), this)), status_(new QLabel(this)),
-      now_(new QLabel(this)), trace_(new TPracticeTrace(this)), table_(new QTableWidget(0, 6, this)) {
+      now_(new QLabel(this)), trace_(new PracticeTrace(this)), table_(new QTableWidget(0, 6, this)) {
     const double scale =
         SetUpModelessWindow(*this, "PracticeF", QStringLiteral("練習"), WindowSize::Resizable, FontPixels);
     resize(Scaled(WindowWidth, scale), Scaled(WindowHeight, scale));
@@ -246,9 +246,9 @@ TPracticeF::TPracticeF(ScoreSession& session, PlayingCursor& cursor)
     layout->addWidget(trace_, 3);
     layout->addWidget(table_, 2);
 
-    connect(refresh_, &QPushButton::clicked, this, &TPracticeF::FindSources);
-    connect(listen_, &QPushButton::toggled, this, &TPracticeF::Listen);
-    connect(play_, &QPushButton::clicked, this, &TPracticeF::PlayAndListen);
+    connect(refresh_, &QPushButton::clicked, this, &PracticeWindow::FindSources);
+    connect(listen_, &QPushButton::toggled, this, &PracticeWindow::Listen);
+    connect(play_, &QPushButton::clicked, this, &PracticeWindow::PlayAndListen);
     connect(sources_, &QComboBox::activated, this, [this] {
         UserSettings()->setValue(SourceKey, sources_->currentData().toString());
         if (Listening()) {
@@ -256,33 +256,33 @@ TPracticeF::TPracticeF(ScoreSession& session, PlayingCursor& cursor)
             Listen(true);
         }
     });
-    connect(&cursor_, &PlayingCursor::HeardAt, this, &TPracticeF::Heard);
+    connect(&cursor_, &PlayingCursor::HeardAt, this, &PracticeWindow::Heard);
     connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) { GoToNote(row); });
 }
 
-TPracticeF::~TPracticeF() {
+PracticeWindow::~PracticeWindow() {
     input_.reset(); // stops the input's thread before the tracker it feeds goes
 }
 
-void TPracticeF::ShowInFront() {
+void PracticeWindow::ShowInFront() {
     if (sources_->count() == 0) FindSources();
     ShowBeside(*this, session_.Window(), placed_);
 }
 
-void TPracticeF::closeEvent(QCloseEvent* event) {
+void PracticeWindow::closeEvent(QCloseEvent* event) {
     listen_->setChecked(false);
     QWidget::closeEvent(event);
 }
 
-QString TPracticeF::Status() const {
+QString PracticeWindow::Status() const {
     return status_->text();
 }
 
-void TPracticeF::Say(const QString& text) {
+void PracticeWindow::Say(const QString& text) {
     status_->setText(text);
 }
 
-void TPracticeF::FindSources() {
+void PracticeWindow::FindSources() {
     const SourceList list = ListSoundSources();
     const QString kept = UserSettings()->value(SourceKey).toString();
     sources_->clear();
@@ -298,7 +298,7 @@ void TPracticeF::FindSources() {
             : ProblemText(list.problem, list.message));
 }
 
-void TPracticeF::Listen(bool on) {
+void PracticeWindow::Listen(bool on) {
     if (!on) {
         input_.reset();
         tracker_.reset();
@@ -340,7 +340,7 @@ void TPracticeF::Listen(bool on) {
     Say(QStringLiteral("聴いています: ") + sources_->currentText());
 }
 
-void TPracticeF::PlayAndListen() {
+void PracticeWindow::PlayAndListen() {
     Listen(true);
     session_.PlayWork();
     // Without sound output the preview says why; the window goes on listening.
@@ -349,7 +349,7 @@ void TPracticeF::PlayAndListen() {
                                            : QStringLiteral("\n音を出せません")));
 }
 
-void TPracticeF::Heard(qint64 tick) {
+void PracticeWindow::Heard(qint64 tick) {
     // A loop that starts again ends one take and begins the next.
     const bool again = inTake_ && tick >= 0 && tick < heardTick_;
     heardTick_ = tick;
@@ -363,11 +363,11 @@ void TPracticeF::Heard(qint64 tick) {
     if (tick < 0 && inTake_) EndTake();
 }
 
-void TPracticeF::BeginTake() {
+void PracticeWindow::BeginTake() {
     StartTake();
 }
 
-void TPracticeF::ReportTake(TakeAnalysis take) {
+void PracticeWindow::ReportTake(TakeAnalysis take) {
     inTake_ = false;
     MoveTakeToKeys(take, events_, pipeSemitones_);
     // At a practice tempo the take is held against the music's own time: its seconds are stretched by the
@@ -382,7 +382,7 @@ void TPracticeF::ReportTake(TakeAnalysis take) {
     ShowReport();
 }
 
-void TPracticeF::StartTake() {
+void PracticeWindow::StartTake() {
     inTake_ = true;
     pipeSemitones_ = PipeSemitones();
     const HeardPosition heard = session_.Heard();
@@ -406,12 +406,13 @@ void TPracticeF::StartTake() {
     trace_->SetNotes(std::move(notes), playing.startTick + starts.back());
 }
 
-void TPracticeF::EndTake() {
+void PracticeWindow::EndTake() {
     ReportTake(std::move(take_));
     take_ = {};
 }
 
-void TPracticeF::TakeFrames(std::vector<PitchFrame> frames, std::chrono::steady_clock::time_point arrived) {
+void PracticeWindow::TakeFrames(std::vector<PitchFrame> frames,
+                                std::chrono::steady_clock::time_point arrived) {
     if (frames.empty()) return;
     lastSeconds_ = frames.back().seconds;
     const std::int32_t pipe = pipeSemitones_;
@@ -425,7 +426,7 @@ void TPracticeF::TakeFrames(std::vector<PitchFrame> frames, std::chrono::steady_
             double midi = f.midi > 0 ? f.midi - pipe : 0.0;
             if (const std::optional<double> cents = trace_->CentsAt(heardTick_, midi))
                 midi -= 12.0 * std::round(*cents / 1200.0);
-            trace_->AddPoint(TPracticeTrace::Point{heardTick_, midi});
+            trace_->AddPoint(PracticeTrace::Point{heardTick_, midi});
         }
     }
     const PitchFrame& last = frames.back();
@@ -440,7 +441,7 @@ void TPracticeF::TakeFrames(std::vector<PitchFrame> frames, std::chrono::steady_
     }
 }
 
-void TPracticeF::ShowReport() {
+void PracticeWindow::ShowReport() {
     table_->setRowCount(static_cast<int>(report_.size()));
     int far = 0;
     for (std::size_t i = 0; i < report_.size(); ++i) {
@@ -469,7 +470,7 @@ void TPracticeF::ShowReport() {
             .arg(FarOutMs, 0, 'f', 0));
 }
 
-void TPracticeF::GoToNote(int row) {
+void PracticeWindow::GoToNote(int row) {
     if (row < 0 || static_cast<std::size_t>(row) >= report_.size()) return;
     const SourceSpan at = report_[static_cast<std::size_t>(row)].at;
     if (at.IsNone()) return;
@@ -484,13 +485,13 @@ void TPracticeF::GoToNote(int row) {
 }
 
 void InstallPractice(ScoreSession& session, PlayingCursor& cursor) {
-    auto* practice = new TPracticeF(session, cursor);
+    auto* practice = new PracticeWindow(session, cursor);
     AddCommand(session, CommandGroup::Views,
                {"actPractice",
                 QStringLiteral("練習 (聴き取り)…"),
                 {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)},
                 QStringLiteral("吹いた音の高さを楽譜の音と比べます")},
-               practice, &TPracticeF::ShowInFront);
+               practice, &PracticeWindow::ShowInFront);
 }
 
 } // namespace nagisora

@@ -4,7 +4,7 @@
 // inserting its symbol at the score area's caret, and a page that lists the keys of the typing mode. It never
 // takes the focus, so the caret stays where the user is typing.
 
-#include "notation_keys.h"
+#include "core/notation_keys.h"
 
 #include <QString>
 #include <QWidget>
@@ -31,11 +31,11 @@ std::span<const PaletteGroup> PaletteGroups();
 QString SymbolText(std::string_view utf8);
 QString KeyName(char key);
 
-class TPaletteF : public QWidget {
+class PaletteWindow : public QWidget {
     Q_OBJECT
 
   public:
-    TPaletteF(NotationEntry& entry, QWidget* mainWindow);
+    PaletteWindow(NotationEntry& entry, QWidget* mainWindow);
 
     // The button of a symbol (its text, UTF-8); nullptr when the palette has none.
     QToolButton* Button(std::string_view symbol) const;

@@ -1,14 +1,14 @@
-#include "fPianoRoll.h"
+#include "app/piano_roll_window.h"
 
-#include "fonts.h"
-#include "modeless_window.h"
-#include "playing_cursor.h"
-#include "score_area.h"
-#include "score_colours.h"
-#include "score_model.h"
-#include "score_session.h"
-#include "score_views.h"
-#include "window_scale.h"
+#include "app/fonts.h"
+#include "app/modeless_window.h"
+#include "app/playing_cursor.h"
+#include "app/score_area.h"
+#include "app/score_colours.h"
+#include "app/score_model.h"
+#include "app/score_session.h"
+#include "app/score_views.h"
+#include "app/window_scale.h"
 
 #include <QHelpEvent>
 #include <QLabel>
@@ -56,7 +56,7 @@ QString KeyName(std::int32_t key) {
 
 // --- the roll ---
 
-TPianoRoll::TPianoRoll(QWidget* parent) : QAbstractScrollArea(parent) {
+PianoRoll::PianoRoll(QWidget* parent) : QAbstractScrollArea(parent) {
     setObjectName(QStringLiteral("PianoRoll"));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -65,7 +65,7 @@ TPianoRoll::TPianoRoll(QWidget* parent) : QAbstractScrollArea(parent) {
     MakeColours();
 }
 
-void TPianoRoll::MakeColours() {
+void PianoRoll::MakeColours() {
     const QColor base = palette().color(QPalette::Base);
     const QColor text = palette().color(QPalette::Text);
     const bool darkBase = base.lightnessF() < 0.5;
@@ -83,29 +83,29 @@ void TPianoRoll::MakeColours() {
     gutter_ = fontMetrics().horizontalAdvance(QStringLiteral("C#10")) + 6;
 }
 
-int TPianoRoll::Gutter() const {
+int PianoRoll::Gutter() const {
     return gutter_;
 }
 
-double TPianoRoll::RowHeight() const {
+double PianoRoll::RowHeight() const {
     return static_cast<double>(viewport()->height()) / (highKey_ - lowKey_ + 1);
 }
 
-double TPianoRoll::X(std::int64_t tick) const {
+double PianoRoll::X(std::int64_t tick) const {
     return Gutter() + static_cast<double>(tick) * pixelsPerTick_ - horizontalScrollBar()->value();
 }
 
-double TPianoRoll::Y(std::int32_t key) const {
+double PianoRoll::Y(std::int32_t key) const {
     return (highKey_ - key) * RowHeight();
 }
 
-std::int64_t TPianoRoll::TickAtX(double x) const {
+std::int64_t PianoRoll::TickAtX(double x) const {
     return static_cast<std::int64_t>(
         std::floor((x - Gutter() + horizontalScrollBar()->value()) / pixelsPerTick_));
 }
 
-void TPianoRoll::SetNotes(std::vector<SoundingNote> notes, std::vector<std::int64_t> bars,
-                          std::int64_t length) {
+void PianoRoll::SetNotes(std::vector<SoundingNote> notes, std::vector<std::int64_t> bars,
+                         std::int64_t length) {
     notes_ = std::move(notes);
     bars_ = std::move(bars);
     length_ = length;
@@ -133,20 +133,20 @@ void TPianoRoll::SetNotes(std::vector<SoundingNote> notes, std::vector<std::int6
     Invalidate();
 }
 
-void TPianoRoll::SetSelected(EventRange events) {
+void PianoRoll::SetSelected(EventRange events) {
     if (events.Empty()) events = {};
     if (events == selected_) return;
     selected_ = events;
     Invalidate();
 }
 
-QRect TPianoRoll::PlayheadRect(std::int64_t tick) const {
+QRect PianoRoll::PlayheadRect(std::int64_t tick) const {
     if (tick < 0) return {};
     const int x = static_cast<int>(std::lround(X(tick)));
     return QRect(x - 2, 0, 5, viewport()->height());
 }
 
-void TPianoRoll::SetPlayhead(std::int64_t tick) {
+void PianoRoll::SetPlayhead(std::int64_t tick) {
     if (tick == playhead_) return;
     const QRect before = PlayheadRect(playhead_);
     playhead_ = tick;
@@ -163,7 +163,7 @@ void TPianoRoll::SetPlayhead(std::int64_t tick) {
     viewport()->update(PlayheadRect(playhead_));
 }
 
-void TPianoRoll::UpdateRange() {
+void PianoRoll::UpdateRange() {
     const int visible = std::max(1, viewport()->width() - Gutter());
     const auto content =
         static_cast<int>(std::ceil(static_cast<double>(length_) * pixelsPerTick_)) + RightMargin;
@@ -173,7 +173,7 @@ void TPianoRoll::UpdateRange() {
     bar->setSingleStep(std::max(1, visible / 20));
 }
 
-void TPianoRoll::ShowWhole() {
+void PianoRoll::ShowWhole() {
     const int visible = std::max(1, viewport()->width() - Gutter() - RightMargin);
     pixelsPerTick_ = static_cast<double>(visible) / static_cast<double>(std::max<std::int64_t>(length_, 1));
     wholeShown_ = true;
@@ -182,7 +182,7 @@ void TPianoRoll::ShowWhole() {
     Invalidate();
 }
 
-void TPianoRoll::SetScale(double pixelsPerTick, int anchorX) {
+void PianoRoll::SetScale(double pixelsPerTick, int anchorX) {
     const double whole = static_cast<double>(std::max(1, viewport()->width() - Gutter() - RightMargin)) /
                          static_cast<double>(std::max<std::int64_t>(length_, 1));
     if (pixelsPerTick <= whole) return ShowWhole();
@@ -195,14 +195,14 @@ void TPianoRoll::SetScale(double pixelsPerTick, int anchorX) {
     Invalidate();
 }
 
-void TPianoRoll::Invalidate() {
+void PianoRoll::Invalidate() {
     pictureValid_ = false;
     viewport()->update();
 }
 
 // Whole pixels, a column apart from the next note where a short note is wide enough to spare it, so that
 // repeated notes of one key are told apart.
-QRect TPianoRoll::NoteRect(const SoundingNote& note) const {
+QRect PianoRoll::NoteRect(const SoundingNote& note) const {
     const auto left = static_cast<int>(std::floor(X(note.start)));
     const auto right = static_cast<int>(std::floor(X(note.end)));
     const int gap = right - left > 3 ? 1 : 0;
@@ -211,13 +211,13 @@ QRect TPianoRoll::NoteRect(const SoundingNote& note) const {
 }
 
 // The row of a key in whole pixels: rows of a fractional height share the pixels without gaps.
-QRect TPianoRoll::RowRect(std::int32_t key, int left, int width) const {
+QRect PianoRoll::RowRect(std::int32_t key, int left, int width) const {
     const auto top = static_cast<int>(std::floor(Y(key)));
     const auto bottom = static_cast<int>(std::floor(Y(key - 1)));
     return QRect(left, top, width, std::max(1, bottom - top));
 }
 
-void TPianoRoll::PaintView(QPainter& painter) const {
+void PianoRoll::PaintView(QPainter& painter) const {
     const QRect view = viewport()->rect();
     const int gutter = Gutter();
     const double rowHeight = RowHeight();
@@ -270,7 +270,7 @@ void TPianoRoll::PaintView(QPainter& painter) const {
         }
 }
 
-void TPianoRoll::paintEvent(QPaintEvent* event) {
+void PianoRoll::paintEvent(QPaintEvent* event) {
     const qreal ratio = viewport()->devicePixelRatioF();
     if (!pictureValid_ || picture_.size() != viewport()->size() * ratio) {
         picture_ = QPixmap(viewport()->size() * ratio);
@@ -293,7 +293,7 @@ void TPianoRoll::paintEvent(QPaintEvent* event) {
     }
 }
 
-void TPianoRoll::resizeEvent(QResizeEvent* event) {
+void PianoRoll::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     if (wholeShown_)
         ShowWhole();
@@ -302,11 +302,11 @@ void TPianoRoll::resizeEvent(QResizeEvent* event) {
     Invalidate();
 }
 
-void TPianoRoll::scrollContentsBy(int /*dx*/, int /*dy*/) {
+void PianoRoll::scrollContentsBy(int /*dx*/, int /*dy*/) {
     Invalidate();
 }
 
-std::optional<std::size_t> TPianoRoll::NoteAt(QPoint point) const {
+std::optional<std::size_t> PianoRoll::NoteAt(QPoint point) const {
     if (point.x() < Gutter()) return std::nullopt;
     const std::int64_t from = TickAtX(point.x() - HitSlop);
     const std::int64_t to = TickAtX(point.x() + HitSlop);
@@ -318,14 +318,14 @@ std::optional<std::size_t> TPianoRoll::NoteAt(QPoint point) const {
     return std::nullopt;
 }
 
-void TPianoRoll::mousePressEvent(QMouseEvent* event) {
+void PianoRoll::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
     if (const std::optional<std::size_t> note = NoteAt(event->position().toPoint()))
         emit NoteClicked(notes_[*note].event);
 }
 
 // The wheel moves through the music; with Ctrl it zooms about the mouse.
-void TPianoRoll::wheelEvent(QWheelEvent* event) {
+void PianoRoll::wheelEvent(QWheelEvent* event) {
     const QPoint delta = event->angleDelta();
     const int steps = delta.y() != 0 ? delta.y() : delta.x();
     if (event->modifiers() & Qt::ControlModifier) {
@@ -337,7 +337,7 @@ void TPianoRoll::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
-void TPianoRoll::keyPressEvent(QKeyEvent* event) {
+void PianoRoll::keyPressEvent(QKeyEvent* event) {
     const int middle = (Gutter() + viewport()->width()) / 2;
     switch (event->key()) {
     case Qt::Key_Plus:
@@ -352,7 +352,7 @@ void TPianoRoll::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void TPianoRoll::changeEvent(QEvent* event) {
+void PianoRoll::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
         MakeColours();
@@ -360,7 +360,7 @@ void TPianoRoll::changeEvent(QEvent* event) {
     }
 }
 
-bool TPianoRoll::viewportEvent(QEvent* event) {
+bool PianoRoll::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip && toolTipSource_) {
         const auto* help = static_cast<QHelpEvent*>(event);
         if (const std::optional<std::size_t> note = NoteAt(help->pos()))
@@ -374,9 +374,9 @@ bool TPianoRoll::viewportEvent(QEvent* event) {
 
 // --- the window ---
 
-TPianoRollF::TPianoRollF(ScoreSession& session, PlayingCursor& cursor)
-    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.ScoreArea()),
-      roll_(new TPianoRoll(this)), status_(new QLabel(this)), queued_(new QTimer(this)) {
+PianoRollWindow::PianoRollWindow(ScoreSession& session, PlayingCursor& cursor)
+    : QWidget(&session.Window()), session_(session), model_(session.Model()), area_(session.Area()),
+      roll_(new PianoRoll(this)), status_(new QLabel(this)), queued_(new QTimer(this)) {
     const double scale = SetUpModelessWindow(*this, "PianoRollF", QStringLiteral("ピアノロール"),
                                              WindowSize::Resizable, FontPixels);
     resize(Scaled(RollWidth, scale), Scaled(RollHeight, scale));
@@ -392,31 +392,31 @@ TPianoRollF::TPianoRollF(ScoreSession& session, PlayingCursor& cursor)
     // The notes are taken anew once the event that changed the text or a setting is done.
     queued_->setSingleShot(true);
     queued_->setInterval(0);
-    connect(queued_, &QTimer::timeout, this, &TPianoRollF::Refresh);
-    connect(&model_, &ScoreModel::Remapped, this, &TPianoRollF::QueueRefresh);
-    connect(&session_, &ScoreSession::settingsChanged, this, &TPianoRollF::QueueRefresh);
-    connect(&area_, &QPlainTextEdit::selectionChanged, this, &TPianoRollF::FollowSelection);
+    connect(queued_, &QTimer::timeout, this, &PianoRollWindow::Refresh);
+    connect(&model_, &ScoreModel::Remapped, this, &PianoRollWindow::QueueRefresh);
+    connect(&session_, &ScoreSession::settingsChanged, this, &PianoRollWindow::QueueRefresh);
+    connect(&area_, &QPlainTextEdit::selectionChanged, this, &PianoRollWindow::FollowSelection);
     connect(&cursor, &PlayingCursor::HeardAt, this, [this](qint64 tick) {
         if (isVisible()) roll_->SetPlayhead(tick);
     });
-    connect(roll_, &TPianoRoll::NoteClicked, this, &TPianoRollF::GoToNote);
+    connect(roll_, &PianoRoll::NoteClicked, this, &PianoRollWindow::GoToNote);
     roll_->SetToolTipSource([this](const SoundingNote& note) { return ToolTipOf(note); });
 }
 
-void TPianoRollF::ShowInFront() {
+void PianoRollWindow::ShowInFront() {
     ShowBeside(*this, session_.Window(), placed_);
 }
 
-void TPianoRollF::showEvent(QShowEvent* event) {
+void PianoRollWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     Refresh();
 }
 
-void TPianoRollF::QueueRefresh() {
+void PianoRollWindow::QueueRefresh() {
     if (isVisible() && !queued_->isActive()) queued_->start();
 }
 
-void TPianoRollF::Refresh() {
+void PianoRollWindow::Refresh() {
     queued_->stop();
     const ScoreMap& map = model_.Map();
     const std::vector<std::int64_t> starts = EventStarts(map.timed);
@@ -432,7 +432,7 @@ void TPianoRollF::Refresh() {
     FollowSelection();
 }
 
-void TPianoRollF::FollowSelection() {
+void PianoRollWindow::FollowSelection() {
     const QTextCursor caret = area_.textCursor();
     roll_->SetSelected(caret.hasSelection()
                            ? EventsBetween(model_.Map(), TextPointAt(model_, caret.selectionStart()),
@@ -440,7 +440,7 @@ void TPianoRollF::FollowSelection() {
                            : EventRange{});
 }
 
-void TPianoRollF::GoToNote(std::size_t event) {
+void PianoRollWindow::GoToNote(std::size_t event) {
     const ScoreMap& map = model_.Map();
     if (event >= map.events.size()) return;
     const QTextCursor symbol = model_.CursorFor(map.events[event].pitch);
@@ -451,7 +451,7 @@ void TPianoRollF::GoToNote(std::size_t event) {
     area_.ensureCursorVisible();
 }
 
-QString TPianoRollF::ToolTipOf(const SoundingNote& note) const {
+QString PianoRollWindow::ToolTipOf(const SoundingNote& note) const {
     const ScoreMap& map = model_.Map();
     if (note.event >= map.events.size()) return {};
     const SourceSpan span = SpanOf(map.events[note.event].pitch, model_.Lines());

@@ -6,9 +6,9 @@
 // How the window uses it (the widget itself comes from the window's .ui form, 57 x 21 at 96 dpi; the drawing
 // follows the size):
 //   mPlay->SetLayer(layer);                               // before any other call; no file open, no button
-//   mPlay->SetClickHandler(...);                          // mPlayClick: runs first on every button press
-//   mPlay->SetErrorReporter(...);                         // where a Failure of a click goes
-//   connect(mPlay, &TMediaPlayer::musicEnded, ...);       // the music has played to its end
+//   mPlay->SetClickHandler(...);                          // PlayerButtonPressed: runs first on every button
+//   press mPlay->SetErrorReporter(...);                         // where a Failure of a click goes
+//   connect(mPlay, &MediaPlayer::musicEnded, ...);       // the music has played to its end
 //   mPlay->SetFileName(path); mPlay->OpenImage(image);    // the conversion's open: no sound device needed
 //   mPlay->SetFileName(path); mPlay->OpenImageForPlay(image); // the open of a Play press: also the output
 // (Open and OpenForPlay do the same with the file FileName() names.)
@@ -26,8 +26,8 @@
 // the player may be destroyed before or after the layer. A player without a layer has no file open and
 // refuses to open one.
 
-#include "failure.h"
-#include "media_layer.h"
+#include "core/failure.h"
+#include "platform/media_layer.h"
 
 #include <QWidget>
 #include <bitset>
@@ -41,7 +41,7 @@
 namespace nagisora {
 
 // The button codes passed to the click handler: the two shown buttons.
-enum class MPButton : int {
+enum class PlayerButton : int {
     Play = 0,
     Stop = 2,
 };
@@ -51,17 +51,17 @@ inline constexpr std::size_t MPButtonCount = 3;
 
 using MPButtonSet = std::bitset<MPButtonCount>;
 
-class TMediaPlayer : public QWidget {
+class MediaPlayer : public QWidget {
     Q_OBJECT
 
   public:
-    // mPlayClick: the player and the button code; the button's own action follows it.
-    using ClickHandler = std::function<void(TMediaPlayer& player, MPButton button)>;
+    // PlayerButtonPressed: the player and the button code; the button's own action follows it.
+    using ClickHandler = std::function<void(MediaPlayer& player, PlayerButton button)>;
     // Receives a Failure that ends a click (the application's default handler).
     using ErrorReporter = std::function<void(const Failure& failure)>;
 
-    explicit TMediaPlayer(QWidget* parent = nullptr);
-    ~TMediaPlayer() override;
+    explicit MediaPlayer(QWidget* parent = nullptr);
+    ~MediaPlayer() override;
 
     // The layer the player plays through; set once.
     void SetLayer(MediaLayer& layer);
@@ -112,11 +112,11 @@ class TMediaPlayer : public QWidget {
 
     // The available buttons: only these can be clicked.
     MPButtonSet AvailableButtons() const { return available_; }
-    bool IsAvailable(MPButton button) const;
+    bool IsAvailable(PlayerButton button) const;
 
     // A click on the button, as a mouse press and release over it makes one. Ignored when the button is not
     // available.
-    void Click(MPButton button);
+    void Click(PlayerButton button);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -137,11 +137,11 @@ class TMediaPlayer : public QWidget {
     struct Relay;
 
     // The shown button under a point.
-    std::optional<MPButton> ButtonAt(QPoint point) const;
-    QRect ButtonRect(MPButton button) const;
-    void DrawButton(QPainter& painter, MPButton button) const;
+    std::optional<PlayerButton> ButtonAt(QPoint point) const;
+    QRect ButtonRect(PlayerButton button) const;
+    void DrawButton(QPainter& painter, PlayerButton button) const;
     void SetAvailable(MPButtonSet available);
-    void AfterAction(MPButton button);
+    void AfterAction(PlayerButton button);
     void OnEndOfMusic();
     void ForgetFile(MediaCode error);
     template <class OpenMusic>
@@ -157,8 +157,8 @@ class TMediaPlayer : public QWidget {
     std::string fileName_;
     MediaCode lastError_ = MediaCode::None;
     MPButtonSet available_;
-    std::optional<MPButton> pressed_; // the button the mouse went down on
-    bool pressedIn_ = false;          // whether the mouse is still over it
+    std::optional<PlayerButton> pressed_; // the button the mouse went down on
+    bool pressedIn_ = false;              // whether the mouse is still over it
 };
 
 } // namespace nagisora

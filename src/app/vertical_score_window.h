@@ -7,8 +7,8 @@
 //
 // The window is made when it is first opened, so that the program's start pays nothing for it or its fonts.
 
-#include "vertical_layout.h"
-#include "vertical_render.h"
+#include "app/vertical_render.h"
+#include "core/vertical_layout.h"
 
 #include <QAbstractScrollArea>
 #include <QWidget>
@@ -28,14 +28,14 @@ namespace nagisora {
 class PlayingCursor;
 class ScoreModel;
 class ScoreSession;
-class TScoreChecker;
-class TScoreArea;
+class ScoreChecker;
+class ScoreArea;
 
-class TVerticalView : public QAbstractScrollArea {
+class VerticalView : public QAbstractScrollArea {
     Q_OBJECT
 
   public:
-    explicit TVerticalView(QWidget* parent = nullptr);
+    explicit VerticalView(QWidget* parent = nullptr);
 
     // The layout to show, drawn with the page settings.
     void SetScore(const VerticalScore& score, const VerticalPageSettings& settings);
@@ -83,15 +83,15 @@ class TVerticalView : public QAbstractScrollArea {
     std::vector<std::int32_t> flagged_;
 };
 
-class TVerticalScoreF : public QWidget {
+class VerticalScoreWindow : public QWidget {
     Q_OBJECT
 
   public:
     // Follows the session's score and playback, and marks the notes of the checker's errors.
-    TVerticalScoreF(ScoreSession& session, PlayingCursor& cursor, const TScoreChecker& checker);
+    VerticalScoreWindow(ScoreSession& session, PlayingCursor& cursor, const ScoreChecker& checker);
 
     void ShowInFront();
-    TVerticalView& View() const { return *view_; }
+    VerticalView& View() const { return *view_; }
     const VerticalScore& Score() const { return score_; }
     VerticalPageSettings PageSettings() const;
     // Lays the text out again as it is now.
@@ -113,10 +113,10 @@ class TVerticalScoreF : public QWidget {
     void PrintOn(QPrinter& printer) const;
 
     ScoreSession& session_;
-    const TScoreChecker& checker_;
+    const ScoreChecker& checker_;
     ScoreModel& model_;
-    TScoreArea& area_;
-    TVerticalView* view_;
+    ScoreArea& area_;
+    VerticalView* view_;
     QComboBox* paper_;
     QDoubleSpinBox* fontSize_;
     QDoubleSpinBox* margin_;
@@ -130,6 +130,6 @@ class TVerticalScoreF : public QWidget {
 
 // Adds "縦譜…" (Ctrl+Shift+V) to the score area's context menu and the window's keys; the window is made the
 // first time it is asked for.
-QAction* InstallVerticalScore(ScoreSession& session, PlayingCursor& cursor, const TScoreChecker& checker);
+QAction* InstallVerticalScore(ScoreSession& session, PlayingCursor& cursor, const ScoreChecker& checker);
 
 } // namespace nagisora

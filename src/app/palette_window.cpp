@@ -1,9 +1,9 @@
-#include "fPalette.h"
+#include "app/palette_window.h"
 
-#include "fonts.h"
-#include "notation_entry.h"
-#include "notation_keys.h"
-#include "window_scale.h"
+#include "app/fonts.h"
+#include "app/notation_entry.h"
+#include "app/window_scale.h"
+#include "core/notation_keys.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -57,7 +57,7 @@ QString KeyLine(SymbolGroup group, char NotationSymbol::*key) {
 
 } // namespace
 
-TPaletteF::TPaletteF(NotationEntry& entry, QWidget* mainWindow)
+PaletteWindow::PaletteWindow(NotationEntry& entry, QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Tool | Qt::WindowDoesNotAcceptFocus | Qt::CustomizeWindowHint |
                               Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("PaletteF"));
@@ -86,7 +86,7 @@ TPaletteF::TPaletteF(NotationEntry& entry, QWidget* mainWindow)
     resize(sizeHint().width(), sizeHint().height());
 }
 
-QWidget* TPaletteF::MakeSymbolPage(NotationEntry& entry) {
+QWidget* PaletteWindow::MakeSymbolPage(NotationEntry& entry) {
     const double scale = LayoutScale(screen() ? screen() : QGuiApplication::primaryScreen());
     auto* page = new QWidget;
     auto* grid = new QGridLayout(page);
@@ -143,13 +143,13 @@ std::span<const PaletteGroup> PaletteGroups() {
     return groups;
 }
 
-QToolButton* TPaletteF::Button(std::string_view symbol) const {
+QToolButton* PaletteWindow::Button(std::string_view symbol) const {
     for (QToolButton* button : findChildren<QToolButton*>())
         if (button->property("symbol").toString() == SymbolText(symbol)) return button;
     return nullptr;
 }
 
-QString TPaletteF::KeyPageText() {
+QString PaletteWindow::KeyPageText() {
     QString text = QStringLiteral("記譜入力モード (F9、楽譜欄の右クリックメニュー)\n"
                                   "オンのとき、キャレットのある行に応じてキーが全角の記号になります。"
                                   "楽譜欄の右上の緑の表示が、今の行のキーを示します。\n\n"
@@ -179,7 +179,7 @@ QString TPaletteF::KeyPageText() {
 
 // Beside the main window, where the user last left it, without the focus: the keys go on typing into the
 // score area.
-void TPaletteF::ShowBeside() {
+void PaletteWindow::ShowBeside() {
     nagisora::ShowBeside(*this, *parentWidget(), placed_, false);
 }
 
