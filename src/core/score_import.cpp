@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <span>
@@ -131,6 +132,56 @@ std::optional<Spelled> Spell(std::size_t row, std::int32_t key, Spelling spellin
     }
     return best;
 }
+
+// A spelling of Spell kept for the next notes and imports: its units, how many, and the row they lead to.
+struct KnownSpelling {
+    std::array<Unit, 3> units{};
+    std::uint8_t count = 0;
+    bool known = false;
+    std::uint16_t nextRow = 0;
+};
+
+// Spell of a row, key and spelling, found once by the thread and then looked up in one table by state, key
+// and spelling: one load from the row to the next one. The table takes a few hundred kilobytes, made when the
+// thread first imports.
+class KnownSpellings {
+  public:
+    static KnownSpellings& OfThread() {
+        thread_local KnownSpellings known;
+        return known;
+    }
+
+    const KnownSpelling& Of(std::size_t row, std::int32_t key, Spelling spelling) {
+        if (key < 0 || key >= 128) [[unlikely]] { // outside the MIDI keys: spelled each time
+            outside_ = Find(row, key, spelling);
+            return outside_;
+        }
+        KnownSpelling& s =
+            table_[row / detail::SymbolIdCount * PerState + std::size_t(key) * 3 + std::size_t(spelling)];
+        if (!s.known) [[unlikely]]
+            s = Find(row, key, spelling);
+        return s;
+    }
+
+  private:
+    static constexpr std::size_t PerState = 128 * 3;
+
+    static KnownSpelling Find(std::size_t row, std::int32_t key, Spelling spelling) {
+        KnownSpelling s;
+        s.known = true;
+        s.nextRow = std::uint16_t(row);
+        if (const std::optional<Spelled> found = Spell(row, key, spelling)) {
+            s.units = found->units;
+            s.count = std::uint8_t(found->count);
+            s.nextRow = std::uint16_t(found->nextRow);
+        }
+        return s;
+    }
+
+    std::unique_ptr<KnownSpelling[]> table_ =
+        std::make_unique<KnownSpelling[]>(walk::State::Count * PerState);
+    KnownSpelling outside_;
+};
 
 // Whether some spelling reaches the key from the start of a score (a mark makes every register reachable).
 const std::array<bool, 128>& WritableKeys() {
@@ -271,6 +322,8 @@ class Importer {
   private:
     bool ChoosePart();
     void TakeMelody();
+    template <class List, class Note>
+    void TakeNotes(List notes, Note noteOf);
     void ChoosePipe();
     void BuildTimeline();
     void BuildEvents();
@@ -278,10 +331,12 @@ class Importer {
     void PlaceFindings();
 
     // The cut of a raw boundary, found onward from a cursor, for boundaries asked for in rising order.
-    std::int64_t SnapOnward(std::size_t& cursor, std::int64_t raw) const {
-        while (cursor + 1 < snapped_.size() && snapped_[cursor + 1].first <= raw)
+    // The list is given as a span, whose size stays in a register while events are written.
+    static std::int64_t SnapOnward(std::span<const std::pair<std::int64_t, std::int64_t>> snapped,
+                                   std::size_t& cursor, std::int64_t raw) {
+        while (cursor + 1 < snapped.size() && snapped[cursor + 1].first <= raw)
             ++cursor;
-        return cursor < snapped_.size() && snapped_[cursor].first <= raw ? snapped_[cursor].second : 0;
+        return cursor < snapped.size() && snapped[cursor].first <= raw ? snapped[cursor].second : 0;
     }
     std::int64_t Snap(std::int64_t raw) const {
         const auto at = std::lower_bound(snapped_.begin(), snapped_.end(), std::pair{raw, std::int64_t{0}});
@@ -366,9 +421,23 @@ bool Importer::ChoosePart() {
 }
 
 void Importer::TakeMelody() {
+    const auto earlier = [](const ImportNote* a, const ImportNote* b) {
+        return a->start != b->start ? a->start < b->start : a->key > b->key;
+    };
+    melody_.reserve(source_.notes.size());
+    // A source of this part's notes alone, in order and none a grace note nor empty, as the program's own
+    // images and most melodies: taken as it is, without a list of the part's notes.
+    const std::span<const ImportNote> all(source_.notes);
+    bool plain = true;
+    for (std::size_t i = 0; i < all.size() && plain; ++i)
+        plain = all[i].part == part_ && !all[i].grace && all[i].length > 0 &&
+                (i == 0 || !earlier(&all[i], &all[i - 1]));
+    if (plain) {
+        TakeNotes(all, [](const ImportNote& n) -> const ImportNote& { return n; });
+        return;
+    }
     std::vector<const ImportNote*>& notes = lists_.partNotes;
     notes.reserve(source_.notes.size());
-    melody_.reserve(source_.notes.size());
     for (const ImportNote& n : source_.notes) {
         if (n.part != part_) continue;
         if (n.grace) {
@@ -378,13 +447,17 @@ void Importer::TakeMelody() {
         if (n.length <= 0) continue;
         notes.push_back(&n);
     }
-    const auto earlier = [](const ImportNote* a, const ImportNote* b) {
-        return a->start != b->start ? a->start < b->start : a->key > b->key;
-    };
     if (!std::is_sorted(notes.begin(), notes.end(), earlier))
         std::stable_sort(notes.begin(), notes.end(), earlier);
+    TakeNotes(std::span<const ImportNote* const>(notes),
+              [](const ImportNote* n) -> const ImportNote& { return *n; });
+}
+
+// The melody from the part's notes in order: the highest of a chord, each cut at the next one's start.
+template <class List, class Note>
+void Importer::TakeNotes(List notes, Note noteOf) {
     for (std::size_t i = 0; i < notes.size(); ++i) {
-        const ImportNote& n = *notes[i];
+        const ImportNote& n = noteOf(notes[i]);
         if (!melody_.empty() && melody_.back().start == n.start) {
             Find(ImportIssue::Chord, n.start,
                  "和音: いちばん高い " + NoteName(melody_.back().key) + " だけを残し、" + NoteName(n.key) +
@@ -528,7 +601,33 @@ struct GroupFit {
     std::int64_t span = 0;
     std::size_t held = 0;
     std::size_t next = 0;
+    const std::uint64_t* onSlot = nullptr; // its entry of NearSlots() without tolerance
 };
+
+// Which ticks from a group's start lie within the tolerance of one of its slots' ends, up to its span and the
+// tolerance: one bit a tick, [tolerance][size][base], so that a boundary is tried against all slots at once.
+using NearSlotTable = std::array<std::array<std::array<std::vector<std::uint64_t>, 5>, 3>, Tolerance + 1>;
+
+const NearSlotTable& NearSlots() {
+    static const NearSlotTable table = [] {
+        NearSlotTable t;
+        const SlotTable& slots = Slots();
+        for (std::int64_t tolerance = 0; tolerance <= Tolerance; ++tolerance)
+            for (std::size_t n = 0; n < TupletSizes.size(); ++n)
+                for (std::size_t b = 0; b < UnitTicks.size(); ++b) {
+                    const std::array<std::int64_t, 7>& ends = slots[n][b];
+                    const std::int64_t last = ends[std::size_t(TupletSizes[n] - 1)] + tolerance;
+                    std::vector<std::uint64_t>& bits = t[std::size_t(tolerance)][n][b];
+                    bits.assign(std::size_t(last / 64 + 1), 0);
+                    for (std::int64_t at = 0; at <= last; ++at)
+                        if (std::any_of(ends.begin(), ends.begin() + TupletSizes[n],
+                                        [&](std::int64_t e) { return std::abs(at - e) <= tolerance; }))
+                            bits[std::size_t(at / 64)] |= std::uint64_t{1} << (at % 64);
+                }
+        return t;
+    }();
+    return table;
+}
 
 std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size_t i, std::size_t n,
                                  std::size_t b, std::int64_t start, std::int64_t tolerance,
@@ -537,11 +636,15 @@ std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size
     const std::array<std::int64_t, 7>& slotEnds = Slots()[n][b];
     const std::int64_t span = slotEnds[std::size_t(size - 1)];
     if (start + span > limit + tolerance || start + span < raw[i] - tolerance) return std::nullopt;
-    GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds, start + span}, span, 0, i};
-    for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held)
-        if (std::none_of(slotEnds.begin(), slotEnds.begin() + size,
-                         [&](std::int64_t e) { return std::abs(raw[fit.next] - (start + e)) <= tolerance; }))
-            return std::nullopt;
+    GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds, start + span}, span, 0, i,
+                 NearSlots()[0][n][b].data()};
+    const std::uint64_t* const near = NearSlots()[std::size_t(tolerance)][n][b].data();
+    for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held) {
+        // The boundaries from raw[i] lie at or after the start (the start lies a slot's end before raw[i])
+        // and by the loop's test within the span and the tolerance.
+        const std::int64_t at = raw[fit.next] - start;
+        if (at < 0 || (near[std::size_t(at / 64)] >> (at % 64) & 1) == 0) return std::nullopt;
+    }
     if (fit.held == 0) return std::nullopt;
     return fit;
 }
@@ -658,8 +761,13 @@ void Importer::BuildTimeline() {
                 const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
                 for (std::int32_t k = 0; k < g.n; ++k)
                     cuts_.push_back(g.start + slotEnds[std::size_t(k)]);
-                for (std::size_t j = i; j < best->next; ++j)
-                    snapped_.emplace_back(raw[j], SlotCut(g, raw[j]));
+                for (std::size_t j = i; j < best->next; ++j) {
+                    // A boundary on a slot's end is its own cut.
+                    const std::int64_t at = raw[j] - g.start;
+                    const bool onSlot =
+                        at >= 0 && at <= best->span && (best->onSlot[std::size_t(at / 64)] >> (at % 64) & 1);
+                    snapped_.emplace_back(raw[j], onSlot ? raw[j] : SlotCut(g, raw[j]));
+                }
                 t = g.start + best->span;
                 i = best->next;
             }
@@ -680,11 +788,15 @@ void Importer::BuildTimeline() {
 void Importer::BuildEvents() {
     // The melody snapped to the cuts in place: nothing asks for its raw times after this.
     // Each note ends by the next one's start: one cursor finds the starts and ends in turn.
+    // The lists are read through spans: the events' narrow stores could alias the lists' own fields, which
+    // would then be loaded again at every event.
+    const std::span<const std::pair<std::int64_t, std::int64_t>> snapped(snapped_);
+    const std::span<MelodyNote> melody(melody_);
     std::size_t kept = 0;
     std::size_t cursor = 0;
-    for (const MelodyNote& n : melody_) {
-        const std::int64_t start = SnapOnward(cursor, n.start);
-        const std::int64_t end = SnapOnward(cursor, n.end);
+    for (const MelodyNote& n : melody) {
+        const std::int64_t start = SnapOnward(snapped, cursor, n.start);
+        const std::int64_t end = SnapOnward(snapped, cursor, n.end);
         if (start != n.start || end != n.end) {
             if (end <= start) {
                 Find(ImportIssue::TooShort, n.start,
@@ -696,15 +808,17 @@ void Importer::BuildEvents() {
                  Format("長さを記譜の単位に丸めました（始まり %+lld、終わり %+lld ティック、4 分音符 = 120）",
                         static_cast<long long>(start - n.start), static_cast<long long>(end - n.end)));
         }
-        MelodyNote& snapped = melody_[kept++]; // n itself or one before it
-        snapped.key = n.key;
-        snapped.program = n.program;
-        snapped.spelling = n.spelling;
-        snapped.start = start;
-        snapped.end = end;
+        MelodyNote& to = melody[kept++]; // n itself or one before it
+        to.key = n.key;
+        to.program = n.program;
+        to.spelling = n.spelling;
+        to.start = start;
+        to.end = end;
     }
     melody_.resize(kept);
-    const std::vector<MelodyNote>& notes = melody_;
+    const std::span<const MelodyNote> notes(melody_);
+    const std::span<const std::int64_t> cuts(cuts_);
+    const std::span<const Group> groups(groups_);
     std::vector<std::int64_t> holds;
     for (const ImportMark& m : source_.marks)
         if (m.part == part_ && m.kind == MarkKind::Hold) holds.push_back(Snap(m.tick));
@@ -726,10 +840,10 @@ void Importer::BuildEvents() {
     std::size_t note = 0;
     std::size_t group = 0;
     std::size_t hold = 0; // the cuts rise: the holds are passed over once
-    events_.reserve(cuts_.size() + cuts_.size() / 2);
-    for (std::size_t c = 0; c + 1 < cuts_.size(); ++c) {
-        const std::int64_t a = cuts_[c];
-        const std::int64_t b = cuts_[c + 1];
+    events_.reserve(cuts.size() + cuts.size() / 2);
+    for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
+        const std::int64_t a = cuts[c];
+        const std::int64_t b = cuts[c + 1];
         while (note < notes.size() && notes[note].end <= a)
             ++note;
         Kind kind = Kind::Rest;
@@ -747,10 +861,10 @@ void Importer::BuildEvents() {
                 ++hold;
             kind = hold < holds.size() && holds[hold] == a ? Kind::Hold : Kind::Rest;
         }
-        while (group < groups_.size() && GroupEnd(groups_[group]) <= a)
+        while (group < groups.size() && GroupEnd(groups[group]) <= a)
             ++group;
-        if (group < groups_.size() && groups_[group].start <= a) {
-            const Group& g = groups_[group];
+        if (group < groups.size() && groups[group].start <= a) {
+            const Group& g = groups[group];
             const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
             Event& e = add(a, b - a, kind, key, program, spelling);
             e.tupletN = std::int8_t(g.n);
@@ -760,7 +874,8 @@ void Importer::BuildEvents() {
         }
         std::int64_t left = b - a;
         std::int64_t start = a;
-        for (const std::int32_t unit : UnitTicks)
+        for (const std::int32_t unit : UnitTicks) {
+            if (left == 0) break;
             while (left >= unit) {
                 add(start, unit, kind, key, program, spelling);
                 start += unit;
@@ -768,6 +883,7 @@ void Importer::BuildEvents() {
                 if (kind == Kind::Note) kind = Kind::Hold;
                 program = -1;
             }
+        }
     }
     if (events_.size() > NoteEventCapacity)
         Find(ImportIssue::TooManyEvents, events_[NoteEventCapacity].start,
@@ -783,12 +899,15 @@ void Importer::SpellAndLayOut() {
     if (!Hard())
         for (std::int64_t m = SoftMeasureTicks; m < end_; m += SoftMeasureTicks)
             starts.push_back(m);
+    // The events through a span: a store of a byte may alias a list's own fields, which would then be loaded
+    // again at every event (as in the loops below).
+    const std::span<Event> events(events_);
     std::size_t e = 0;
     for (const std::int64_t m : starts) {
         if (m == 0) continue;
-        while (e < events_.size() && (events_[e].start < m || events_[e].slot > 0))
+        while (e < events.size() && (events[e].start < m || events[e].slot > 0))
             ++e;
-        if (e < events_.size()) events_[e].barBefore = true;
+        if (e < events.size()) events[e].barBefore = true;
     }
 
     // The units of each event's pitch symbols, one after the other: event i has units [at[i], at[i + 1]).
@@ -807,33 +926,27 @@ void Importer::SpellAndLayOut() {
     at.resize(events_.size() + 1);
     std::size_t written = 0;
     std::size_t row = walk::StartRow;
-    // The spellings met so far, by state, then key and spelling: an index into spellings, from 1. A score
-    // meets few of the states.
-    using Known = std::array<std::uint16_t, 128 * 3>;
-    std::array<std::unique_ptr<Known>, walk::State::Count> known;
-    std::vector<std::optional<Spelled>> spellings;
-    for (std::size_t i = 0; i < events_.size(); ++i) {
-        const Event& ev = events_[i];
+    KnownSpellings& known = KnownSpellings::OfThread();
+    const std::span<Unit> unitList(units);
+    const std::span<std::uint32_t> unitStarts(at);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const Event& ev = events[i];
         if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, 0});
-        at[i] = std::uint32_t(written);
+        unitStarts[i] = std::uint32_t(written);
         if (ev.kind == Kind::Note) {
-            std::unique_ptr<Known>& ofState = known[row / detail::SymbolIdCount];
-            if (!ofState) ofState = std::make_unique<Known>();
-            std::uint16_t& index = (*ofState)[std::size_t(ev.key) * 3 + std::size_t(ev.spelling)];
-            if (index == 0) {
-                spellings.push_back(Spell(row, ev.key, ev.spelling));
-                index = std::uint16_t(spellings.size());
-            }
-            const std::optional<Spelled>& s = spellings[index - 1];
-            std::copy(s->units.begin(), s->units.end(), units.begin() + std::ptrdiff_t(written));
-            written += s->count;
-            row = s->nextRow;
+            const KnownSpelling& s = known.Of(row, ev.key, ev.spelling);
+            // Unit by unit: a copy of the three as one piece is a call of memmove for six bytes.
+            unitList[written] = s.units[0];
+            unitList[written + 1] = s.units[1];
+            unitList[written + 2] = s.units[2];
+            written += s.count;
+            row = s.nextRow;
         } else {
             const Unit symbol = ev.kind == Kind::Hold ? symbol::Hold : symbol::Rest;
-            units[written++] = symbol;
+            unitList[written++] = symbol;
             row = Steps[row + detail::SymbolIdOf(symbol)].next;
         }
-        measures.back().units += written - at[i];
+        measures.back().units += written - unitStarts[i];
         measures.back().last = i + 1;
     }
     at[events_.size()] = std::uint32_t(written);
@@ -869,55 +982,61 @@ void Importer::SpellAndLayOut() {
 
     std::vector<std::string>& lines = result_.lines;
     lines.reserve(lines.size() + 3 * sets.size());
+    const std::span<const Measure> measureList(measures);
+
     static constexpr char Hex[] = "0123456789ABCDEF";
     for (const auto& [m, count] : sets) {
         const std::size_t setUnits = at[measures[m + count - 1].last] - at[measures[m].first] + count;
         // Written through cursors into lines of their full length, cut to what was written.
         std::string timbre(2 * setUnits, ' '), pitch(2 * setUnits, ' '), duration(2 * setUnits, ' ');
         char* timbreAt = timbre.data();
+        char* timbreEnd = timbreAt; // past the last timbre number: the line ends there, without its blanks
         char* pitchAt = pitch.data();
         char* durationAt = duration.data();
+        // A unit's two bytes, lead byte first, as one store.
         const auto put = [](char*& at, Unit unit) {
-            *at++ = char(unit >> 8);
-            *at++ = char(unit & 0xFF);
+            const std::array<char, 2> bytes{char(unit >> 8), char(unit & 0xFF)};
+            std::memcpy(at, bytes.data(), 2);
+            at += 2;
         };
         const std::int32_t pitchLine = std::int32_t(lines.size()) + 2;
         std::int32_t column = 1;
         for (std::size_t k = m; k < m + count; ++k) {
-            const Measure& measure = measures[k];
+            const Measure& measure = measureList[k];
             for (std::size_t i = measure.first; i < measure.last; ++i) {
-                Event& ev = events_[i];
-                for (std::size_t u = at[i]; u < at[i + 1]; ++u) {
-                    put(pitchAt, units[u]);
-                    if (u + 1 < at[i + 1]) {
-                        timbreAt += 2;
-                        put(durationAt, symbol::Space);
-                        ++column;
-                        continue;
-                    }
-                    if (ev.program >= 0) {
-                        timbreAt[0] = Hex[(ev.program >> 4) & 0xF];
-                        timbreAt[1] = Hex[ev.program & 0xF];
-                    }
+                const std::uint32_t from = unitStarts[i];
+                const std::uint32_t to = unitStarts[i + 1];
+                if (from == to) continue;
+                // The units before the last stand over blanks; the last over the timbre and the duration.
+                for (std::uint32_t u = from; u + 1 < to; ++u) {
+                    put(pitchAt, unitList[u]);
                     timbreAt += 2;
-                    const std::int32_t ticks = ev.tupletN == 0             ? ev.ticks
-                                               : ev.slot == ev.tupletN / 2 ? ev.tupletN
-                                                                           : ev.base;
-                    put(durationAt, DurationUnitOf(ticks));
-                    ev.line = pitchLine;
-                    ev.column = column++;
+                    put(durationAt, symbol::Space);
+                    ++column;
                 }
+                put(pitchAt, unitList[to - 1]);
+                Event& ev = events[i];
+                if (ev.program >= 0) {
+                    timbreAt[0] = Hex[(ev.program >> 4) & 0xF];
+                    timbreAt[1] = Hex[ev.program & 0xF];
+                    timbreEnd = timbreAt + 2;
+                }
+                timbreAt += 2;
+                const std::int32_t ticks = ev.tupletN == 0             ? ev.ticks
+                                           : ev.slot == ev.tupletN / 2 ? ev.tupletN
+                                                                       : ev.base;
+                put(durationAt, DurationUnitOf(ticks));
+                ev.line = pitchLine;
+                ev.column = column++;
             }
             put(pitchAt, symbol::BarLine);
             put(durationAt, symbol::BarLine);
             timbreAt += 2;
             ++column;
         }
-        timbre.resize(std::size_t(timbreAt - timbre.data()));
+        timbre.resize(std::size_t(timbreEnd - timbre.data()));
         pitch.resize(std::size_t(pitchAt - pitch.data()));
         duration.resize(std::size_t(durationAt - duration.data()));
-        while (!timbre.empty() && timbre.back() == ' ')
-            timbre.pop_back();
         lines.push_back(std::move(timbre));
         lines.push_back(std::move(pitch));
         lines.push_back(std::move(duration));

@@ -137,41 +137,63 @@ std::optional<TrackEvent> ReadEvent(ByteReader& track, unsigned char& runningSta
 // Reads one track into the file's events and tempo changes; returns its length in ticks, or nothing when it
 // cannot be read. Events after the end of track are ignored, as the sequencer ignores them.
 std::optional<std::int64_t> ReadTrack(std::string_view body, std::int32_t trackIndex, MidiFile& file) {
-    ByteReader track(body);
+    // The bytes are read through a local cursor, kept in a register: a reader held in memory is loaded and
+    // stored again for every byte. The rare events other than channel messages go through a ByteReader.
+    const auto* const data = reinterpret_cast<const unsigned char*>(body.data());
+    const std::size_t size = body.size();
+    std::size_t pos = 0;
     std::int64_t ticks = 0;
     unsigned char runningStatus = 0;
     // Room for the track's events (most take three bytes or more), doubling over many tracks; at most 65536
     // at a time, so that a large track of other data reserves nothing, and one of more events grows as read.
     constexpr std::size_t MostReserved = std::size_t{1} << 16;
-    if (const std::size_t room = file.events.size() + std::min(body.size() / 3, MostReserved);
+    if (const std::size_t room = file.events.size() + std::min(size / 3, MostReserved);
         room > file.events.capacity())
         file.events.reserve(std::max(room, 2 * file.events.capacity()));
-    while (!track.AtEnd()) {
-        const std::optional<std::uint32_t> delta = track.VariableLength();
-        if (!delta) return std::nullopt;
-        ticks += *delta;
+    while (pos < size) {
+        // The delta time: a variable-length quantity of at most four bytes.
+        std::uint32_t delta = 0;
+        for (int i = 0;; ++i) {
+            if (i == MaxDeltaBytes || pos == size) return std::nullopt;
+            const unsigned char b = data[pos++];
+            delta = (delta << 7) | (b & 0x7Fu);
+            if ((b & 0x80) == 0) break;
+        }
+        ticks += delta;
+        if (pos == size) {
+            // A track that ends after a delta time: under a running status of one data byte it ends with a
+            // message of the data byte 0, as this reader has always read it; otherwise the event is cut off.
+            if (runningStatus == 0 || ChannelDataBytes(runningStatus) == 2) return std::nullopt;
+            file.events.push_back(
+                MidiChannelEvent{ticks, runningStatus, 0, 0, static_cast<std::uint8_t>(trackIndex)});
+            break;
+        }
         // A channel message, most of any track, is read straight into the events.
-        const unsigned char next =
-            track.AtEnd() ? 0 : static_cast<unsigned char>(body[body.size() - track.Remaining()]);
-        // Its fields are written one by one where the event stays: an event put together elsewhere and
-        // copied in is read back through the narrow stores of its bytes, which stalls on every event.
+        const unsigned char next = data[pos];
         if (next < 0xF0 && (next >= 0x80 || runningStatus != 0)) {
-            track.Skip(1);
-            if (next >= 0x80) runningStatus = next;
-            const std::optional<unsigned char> first = next < 0x80 ? next : track.Byte();
-            const std::optional<unsigned char> second =
-                ChannelDataBytes(runningStatus) == 2 ? track.Byte() : std::optional<unsigned char>(0);
-            if (!first || !second) return std::nullopt;
+            // Without a branch on whether the status byte is there: files mix both at random.
+            const bool statusByte = next >= 0x80;
+            runningStatus = statusByte ? next : runningStatus;
+            pos += statusByte;
+            const bool two = ChannelDataBytes(runningStatus) == 2;
+            if (size - pos < 1 + std::size_t(two)) return std::nullopt;
+            const unsigned char first = data[pos];
+            const unsigned char second = two ? data[pos + 1] : 0;
+            pos += 1 + std::size_t(two);
+            // Its fields are written one by one where the event stays: an event put together elsewhere and
+            // copied in is read back through the narrow stores of its bytes, which stalls on every event.
             MidiChannelEvent& added = file.events.emplace_back();
             added.tick = ticks;
             added.status = runningStatus;
-            added.data1 = *first;
-            added.data2 = *second;
+            added.data1 = first;
+            added.data2 = second;
             added.track = static_cast<std::uint8_t>(trackIndex);
             continue;
         }
+        ByteReader track(body.substr(pos));
         const std::optional<TrackEvent> event = ReadEvent(track, runningStatus);
         if (!event) return std::nullopt;
+        pos = size - track.Remaining();
         if (event->channel) {
             file.events.push_back(*event->channel);
             file.events.back().tick = ticks;

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <utility>
 #include <zip.h>
 
@@ -126,11 +127,11 @@ ImportRead ReadMidiSource(std::string_view bytes) {
         }
     }
 
-    struct Sounding {
-        std::size_t note;
-        std::int32_t key;
-    };
-    std::array<std::vector<Sounding>, 16> sounding;
+    // The note that each key of each channel sounds, an index into the notes (-1: none), and how many sound.
+    std::array<std::array<std::int32_t, 128>, 16> sounding;
+    for (std::array<std::int32_t, 128>& keys : sounding)
+        keys.fill(-1);
+    std::array<std::int32_t, 16> soundingCount{};
     std::array<std::int32_t, 16> program{};
     std::array<std::int32_t, 16> pendingProgram;
     pendingProgram.fill(-1);
@@ -147,8 +148,11 @@ ImportRead ReadMidiSource(std::string_view bytes) {
     std::vector<Playing> playing;
     std::int64_t lastNoteEvent = 0;
     source.notes.reserve(std::min(file->events.size() / 2, MaxImportNotes));
-    for (std::size_t i = 0; i < file->events.size(); ++i) {
-        const MidiChannelEvent& e = file->events[i];
+    // The events through a span of their own: the notes' narrow stores could alias the list's own fields,
+    // which would be loaded again at every event.
+    const std::span<const MidiChannelEvent> events(file->events);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const MidiChannelEvent& e = events[i];
         const std::int32_t channel = e.Channel();
         const std::int64_t at = ticks(e.tick);
         if (e.Kind() == 0xC0) {
@@ -174,19 +178,19 @@ ImportRead ReadMidiSource(std::string_view bytes) {
             source.parts.push_back(p);
             playing.emplace_back();
         }
-        std::vector<Sounding>& open = sounding[std::size_t(channel)];
         if (e.data1 >= 128) { // the filler of a hold in the program's own images
             source.marks.push_back(ImportMark{at, part, MarkKind::Hold});
             continue;
         }
         const bool off = e.Kind() == 0x80 || e.data2 == 0;
-        const auto same =
-            std::find_if(open.begin(), open.end(), [&](const Sounding& s) { return s.key == e.data1; });
-        if (same != open.end()) { // a note-off, or a note struck again: the sounding one ends
-            ImportNote& n = source.notes[same->note];
+        std::int32_t& same = sounding[std::size_t(channel)][e.data1];
+        std::int32_t& open = soundingCount[std::size_t(channel)];
+        if (same >= 0) { // a note-off, or a note struck again: the sounding one ends
+            ImportNote& n = source.notes[std::size_t(same)];
             n.length = at - n.start;
-            open.erase(same);
-        } else if (off && open.empty()) { // a note-off in silence: the program's own images begin a rest so
+            same = -1;
+            --open;
+        } else if (off && open == 0) { // a note-off in silence: the program's own images begin a rest so
             source.marks.push_back(ImportMark{at, part, MarkKind::Rest});
         }
         if (off) continue;
@@ -205,7 +209,8 @@ ImportRead ReadMidiSource(std::string_view bytes) {
             noteProgram = program[std::size_t(channel)];
         play.program = noteProgram >= 0 ? noteProgram : play.program >= 0 ? play.program : p.program;
         play.channel = channel;
-        open.push_back(Sounding{source.notes.size(), e.data1});
+        same = std::int32_t(source.notes.size());
+        ++open;
         // Written field by field where it stays (see ReadMidiFile).
         ImportNote& note = source.notes.emplace_back();
         note.start = at;
@@ -217,9 +222,11 @@ ImportRead ReadMidiSource(std::string_view bytes) {
                         : fifths > 0          ? Spelling::Sharp
                                               : Spelling::None;
     }
-    for (std::size_t c = 0; c < sounding.size(); ++c)
-        for (const Sounding& s : sounding[c])
-            source.notes[s.note].length = lastNoteEvent - source.notes[s.note].start;
+    for (const std::array<std::int32_t, 128>& keys : sounding)
+        for (const std::int32_t note : keys)
+            if (note >= 0)
+                source.notes[std::size_t(note)].length =
+                    lastNoteEvent - source.notes[std::size_t(note)].start;
     source.end = lastNoteEvent;
     if (!meters.empty()) {
         if (meters.front().first > 0) meters.insert(meters.begin(), {0, 4 * ImportTicksPerQuarter});

@@ -93,6 +93,8 @@ TEST(ReadMidiFileFacts, ReadableFiles) {
                                   EndOfTrackEvent),
          1, 96},
         {"no track", Header(0, 0, 96), 0, 0},
+        {"a delta at the end under the running status of a program change",
+         Header(0, 1, 96) + Track(std::string("\x00\xC0\x05\x10", 4)), 1, 16},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -122,6 +124,10 @@ TEST(ReadMidiFileFacts, UnreadableFiles) {
         {"track missing", Header(0, 2, 96) + Track(EndOfTrackEvent)},
         {"track longer than the file", good.substr(0, good.size() - 1)},
         {"event cut by the end of its chunk", Header(0, 1, 96) + Track(std::string("\x00\x90\x3C", 3))},
+        {"delta at the end under the running status of a note",
+         Header(0, 1, 96) + Track(std::string("\x00\x90\x3C\x64\x60", 5))},
+        {"running status cut after its first data byte",
+         Header(0, 1, 96) + Track(std::string("\x00\x90\x3C\x64\x60\x3C", 6))},
         {"five-byte delta", Header(0, 1, 96) + Track(std::string("\x81\x80\x80\x80\x00\xFF\x2F\x00", 8))},
         {"data byte without running status", Header(0, 1, 96) + Track(std::string("\x00\x3C\x64", 3))},
         {"running status after a meta event",
