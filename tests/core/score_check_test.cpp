@@ -72,8 +72,8 @@ TEST(CheckScore, FindsWritingMistakesInRandomScores) {
     std::mt19937 random(5);
     std::nullptr_t none = nullptr;
     for (const char* tune : {"/sakura.txt", "/kojo-no-tsuki.txt"}) {
-        const std::vector<std::string_view> lines =
-            SplitScoreFileLines(test::ReadBytes(std::string(NAGISORA_TUNES_DIR) + tune));
+        const std::string bytes = test::ReadBytes(std::string(NAGISORA_TUNES_DIR) + tune);
+        const std::vector<std::string_view> lines = SplitScoreFileLines(bytes);
         const test::GeneratedScore score = test::ScoreOfLines({lines.begin(), lines.end()});
         for (int round = 0; round < 40; ++round)
             test::TallyRound(score, random, tunes, nullptr, none);

@@ -6,10 +6,10 @@ for tool in Xvfb openbox xdotool xprop xwininfo; do command -v "$tool" >/dev/nul
 tmp=$(mktemp -d)
 pids=""
 trap 'kill $pids 2>/dev/null; rm -rf "$tmp"' EXIT
-await() { # up to 10 s
+await() { # up to 30 s: a sanitized build on a busy machine starts slowly
     n=0
     until sh -c "$1" >/dev/null 2>&1; do
-        n=$((n + 1)) && [ $n -lt 200 ] || { echo "timed out: $1"; exit 1; }
+        n=$((n + 1)) && [ $n -lt 600 ] || { echo "timed out: $1"; exit 1; }
         sleep 0.05
     done
 }
