@@ -109,15 +109,7 @@ void PianoRoll::SetNotes(std::vector<SoundingNote> notes, std::vector<std::int64
     notes_ = std::move(notes);
     bars_ = std::move(bars);
     length_ = length;
-    std::int32_t low = 60;
-    std::int32_t high = 60;
-    if (!notes_.empty()) {
-        const auto [lowest, highest] =
-            std::minmax_element(notes_.begin(), notes_.end(),
-                                [](const SoundingNote& a, const SoundingNote& b) { return a.key < b.key; });
-        low = lowest->key;
-        high = highest->key;
-    }
+    auto [low, high] = KeyRangeOf(notes_, {60, 60});
     low -= KeyMargin;
     high += KeyMargin;
     if (const std::int32_t missing = LeastKeys - (high - low + 1); missing > 0) {

@@ -97,15 +97,7 @@ void PracticeTrace::SetNotes(std::vector<SoundingNote> notes, std::int64_t lengt
     length_ = std::max<std::int64_t>(length, 1);
     points_.clear();
     playhead_ = -1;
-    std::int32_t low = 60;
-    std::int32_t high = 72;
-    if (!notes_.empty()) {
-        const auto [lowest, highest] =
-            std::minmax_element(notes_.begin(), notes_.end(),
-                                [](const SoundingNote& a, const SoundingNote& b) { return a.key < b.key; });
-        low = lowest->key;
-        high = highest->key;
-    }
+    const auto [low, high] = KeyRangeOf(notes_, {60, 72});
     lowKey_ = low - KeyMargin;
     highKey_ = high + KeyMargin;
     update();

@@ -116,4 +116,12 @@ std::vector<SoundingNote> NotesSounding(std::span<const NoteEvent> events,
     return notes;
 }
 
+KeyRange KeyRangeOf(std::span<const SoundingNote> notes, KeyRange empty) {
+    if (notes.empty()) return empty;
+    const auto [lowest, highest] =
+        std::minmax_element(notes.begin(), notes.end(),
+                            [](const SoundingNote& a, const SoundingNote& b) { return a.key < b.key; });
+    return {lowest->key, highest->key};
+}
+
 } // namespace nagisora

@@ -75,4 +75,11 @@ struct SoundingNote {
 std::vector<SoundingNote> NotesSounding(std::span<const NoteEvent> events,
                                         const ConversionSettings& settings);
 
+// The lowest and the highest key of the notes; {empty, empty} when there are none.
+struct KeyRange {
+    std::int32_t low = 0;
+    std::int32_t high = 0;
+};
+KeyRange KeyRangeOf(std::span<const SoundingNote> notes, KeyRange empty);
+
 } // namespace nagisora

@@ -9,6 +9,8 @@
 #include "platform/pitch_track.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -31,8 +33,15 @@ struct StartScore {
     }
 };
 
+// A folder of this run's own under the test folder: two runs at once (two builds, two ctest jobs) must not
+// write each other's takes.
 std::string TempPath(const std::string& name) {
-    return (std::filesystem::path(::testing::TempDir()) / name).string();
+    static const std::filesystem::path folder = [] {
+        std::string pattern = (std::filesystem::path(::testing::TempDir()) / "practice-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) return std::filesystem::path(::testing::TempDir());
+        return std::filesystem::path(pattern);
+    }();
+    return (folder / name).string();
 }
 
 int Shell(const std::string& command) {
