@@ -285,6 +285,8 @@ void PlaceEvents(std::span<const NoteEvent> events, const std::vector<WrittenTup
     std::size_t lastTimed = n; // the last event with time so far, n for none
     std::size_t m = 1;         // the next measure to place
     bool held = false;         // a note of no time since the last event with time
+    // The tick at which each event begins.
+    std::vector<std::int64_t> startTick(n);
     // Lets the measure m begin with an event with time before e, where it was to begin.
     const auto beginEarlier = [&](std::size_t e) {
         const std::size_t first = measureStarts[m - 1];
@@ -307,8 +309,44 @@ void PlaceEvents(std::span<const NoteEvent> events, const std::vector<WrittenTup
         }
         return false;
     };
+    // Lets a note that the run of short notes before it pushes late begin earlier: the run, events that
+    // follow each other by a 256th note in the measure, moves earlier by whole 256th notes, as far as the
+    // point after the event before it (or the measure's start) and no note of it more than 1.75 ticks early
+    // allow.
+    const auto pullRunEarlier = [&](std::size_t e, std::int64_t tick) {
+        const std::int32_t shortest = NoteTypes.back().units;
+        std::int32_t room = static_cast<std::int32_t>(at[e] - tick * UnitsPerTick);
+        std::int32_t floor = measureAt[m - 1];
+        std::size_t first = measureStarts[m - 1];
+        if (lastTimed < first) return;
+        std::size_t k = lastTimed; // the run's first event with time
+        for (;;) {
+            if (tupletOf[k] >= 0) return;
+            room = std::min(room, static_cast<std::int32_t>(at[k] - startTick[k] * UnitsPerTick + Near));
+            std::size_t before = k;
+            while (before > first && events[before - 1].ticks <= 0)
+                --before;
+            if (before == first) break;
+            --before;
+            if (tupletOf[before] >= 0) return;
+            if (at[k] - at[before] > shortest) {
+                floor = at[before] + shortest;
+                first = before + 1;
+                break;
+            }
+            k = before;
+        }
+        room = std::min(room, at[k] - floor);
+        const std::int32_t shift = std::max(room, 0) / shortest * shortest;
+        if (shift == 0) return;
+        for (std::size_t j = first; j <= lastTimed; ++j)
+            at[j] = std::max(at[j] - shift, floor);
+        for (std::size_t j = lastTimed + 1; j <= e; ++j)
+            at[j] = std::max(WrittenAt(tick), at[lastTimed] + shortest);
+    };
     for (std::size_t e = 0; e <= n; ++e) {
         const std::int32_t tuplet = e < n ? tupletOf[e] : -1;
+        if (e < n) startTick[e] = tick;
         if (e > 0 && tuplet >= 0 &&
             tuplets[static_cast<std::size_t>(tuplet)].first != static_cast<std::int32_t>(e))
             at[e] = at[e - 1] + std::max(events[e - 1].ticks, 0) * UnitsPerTick;
@@ -322,6 +360,8 @@ void PlaceEvents(std::span<const NoteEvent> events, const std::vector<WrittenTup
             continue;
         }
         const bool note = e < n && (events[e].IsNote() || (events[e].IsHold() && held));
+        if (note && tuplet < 0 && lastTimed < n && at[e] - tick * UnitsPerTick > Near)
+            pullRunEarlier(e, tick);
         // The first event with time of the next measure, or the end: where the measure begins.
         if (m <= measureStarts.size() && (m == measureStarts.size() ? e == n : e >= measureStarts[m])) {
             std::int32_t begins = (at[e] + MeasureGrid / 2) / MeasureGrid * MeasureGrid;
@@ -371,16 +411,24 @@ void PlaceMeasures(std::span<const NoteEvent> events, const std::vector<WrittenT
     PlaceEvents(events, tuplets, tupletOf, measureStarts, placed);
     for (std::size_t late = FirstLateNote(events, placed.writtenAt); late < events.size();) {
         const auto measure = std::upper_bound(measureStarts.begin(), measureStarts.end(), late) - 1;
-        if (measure == measureStarts.begin()) break;
-        std::vector<std::size_t> merged = scoreStarts;
-        merged.erase(merged.begin() + (measure - measureStarts.begin()));
-        std::vector<std::size_t> starts = merged;
+        // The bar line before the late note's measure, else one of the two before it: a run of short notes
+        // that a bar line before it keeps from beginning earlier.
+        const std::size_t last = static_cast<std::size_t>(measure - measureStarts.begin());
+        std::size_t bar = last + 1;
+        std::vector<std::size_t> merged;
+        std::vector<std::size_t> starts;
         Pieces trial;
-        PlaceEvents(events, tuplets, tupletOf, starts, trial);
-        const std::size_t next = FirstLateNote(events, trial.writtenAt);
+        std::size_t next = late;
+        while (next <= late && bar > 1 && bar + 2 > last) {
+            merged = scoreStarts;
+            merged.erase(merged.begin() + static_cast<std::ptrdiff_t>(--bar));
+            starts = merged;
+            PlaceEvents(events, tuplets, tupletOf, starts, trial);
+            next = FirstLateNote(events, trial.writtenAt);
+        }
         // A note late for another reason (notes too short for the grid) is not helped by fewer bar lines.
         if (next <= late) break;
-        placed.innerBars.push_back(scoreStarts[static_cast<std::size_t>(measure - measureStarts.begin())]);
+        placed.innerBars.push_back(scoreStarts[bar]);
         placed.writtenAt = std::move(trial.writtenAt);
         placed.measureAt = std::move(trial.measureAt);
         measureStarts = std::move(starts);
