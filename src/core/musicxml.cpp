@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <numeric>
 #include <optional>
 #include <utility>
@@ -640,6 +641,7 @@ void ShiftHighPassages(std::span<Piece> pieces) {
     const auto canEnd = [&](std::size_t p) {
         return !pieces[p].tieStart && (p + 1 == pieces.size() || !sameTuplet(p + 1, p));
     };
+    std::int32_t lastStopEnd = std::numeric_limits<std::int32_t>::min() / 2;
     for (std::size_t p = 0; p < pieces.size(); ++p) {
         if (stepOf(p) < High) continue;
         std::size_t end = p; // one past the pieces that the shifted staff can hold
@@ -668,9 +670,12 @@ void ShiftHighPassages(std::span<Piece> pieces) {
             ++high;
             veryHigh += stepOf(q) >= VeryHigh;
         }
-        if (high >= 3 && veryHigh >= 1 && canEnd(last)) {
+        // A line that would begin less than a beat after the last one ended stays unwritten: MuseScore,
+        // saving and reading back two 8va lines that close, put the notes of the second an octave low.
+        if (high >= 3 && veryHigh >= 1 && canEnd(last) && pieces[first].at - lastStopEnd >= Beat) {
             pieces[first].octaveStart = true;
             pieces[last].octaveStop = true;
+            lastStopEnd = pieces[last].at + pieces[last].duration;
         }
         p = end - 1;
     }

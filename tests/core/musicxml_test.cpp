@@ -91,6 +91,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"HighPassagesUnderAnOctaveShift",
              {"", "ロ大ロツレチツ乙ロ大ツ乙ロ", "＋＋＋＋＋＋＋＋＋＋＋"},
              "(D3=60e D3=60e) 8va (F5=60e G5=60e) (A5=60e F5=60e) loco (D3=60e F5=60e) D3=240h"},
+        // A second high passage half a beat after the first keeps its ledger lines: two 8va lines that close
+        // come back from MuseScore with the second's notes an octave low.
+        Case{"NoSecondOctaveShiftWithinABeatOfTheFirst",
+             {"", "大ツレチツ乙ロ大ツレチツ", "＋＋＋＋＋＋＋＋＋"},
+             "8va (F5=60e G5=60e) (A5=60e F5=60e) loco (D3=60e F5=60e) G5=240h A5=240h F5=240h"},
         Case{"NotesShorterThanA128thAs256ths",
              {"", "ヒーロ○○四タピ", "＊３３３　３７３"},
              "(D4=11.25x.~ D4=7.5x D4=7.5x) r=7.5x r=3.75y 8va (E5=3.75y Eb5(f)=1.875z D5=1.875z) loco"},
