@@ -26,12 +26,7 @@ namespace {
 
 using Harness = test::WindowHarness;
 
-void PutCaret(const Harness& h, int line, int column) {
-    ScoreArea& area = h.window->Area();
-    QTextCursor cursor(area.document()->findBlockByNumber(line - 1));
-    cursor.setPosition(cursor.position() + column - 1);
-    area.setTextCursor(cursor);
-}
+using test::PutCaret;
 
 bool InMenu(const QMenu& menu, const QAction* action) {
     for (const QAction* item : menu.actions())

@@ -43,13 +43,7 @@ QColor ColourAt(const Harness& h, int line, int column) {
     return colour;
 }
 
-void PutCaret(const Harness& h, int line, int column, int selectedColumns = 0) {
-    ScoreArea& area = h.window->Area();
-    QTextCursor cursor(area.document()->findBlockByNumber(line - 1));
-    cursor.setPosition(cursor.position() + column - 1);
-    cursor.setPosition(cursor.position() + selectedColumns, QTextCursor::KeepAnchor);
-    area.setTextCursor(cursor);
-}
+using test::PutCaret;
 
 // Types the text as one key would, at the caret.
 void Type(const Harness& h, const QString& text) {

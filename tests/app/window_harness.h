@@ -5,6 +5,7 @@
 
 #include "app/main_window.h"
 #include "app/message_box.h"
+#include "app/score_area.h"
 #include "test_files.h"
 
 #include <QAbstractButton>
@@ -15,6 +16,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -101,5 +104,14 @@ struct BoxAnswer {
     QString text;
     QString defaultButton;
 };
+
+// Puts the score area's caret at the line and column (from 1), selecting the next selectedColumns characters.
+inline void PutCaret(const WindowHarness& h, int line, int column, int selectedColumns = 0) {
+    ScoreArea& area = h.window->Area();
+    QTextCursor cursor(area.document()->findBlockByNumber(line - 1));
+    cursor.setPosition(cursor.position() + column - 1);
+    cursor.setPosition(cursor.position() + selectedColumns, QTextCursor::KeepAnchor);
+    area.setTextCursor(cursor);
+}
 
 } // namespace nagisora::test
