@@ -308,7 +308,7 @@ TEST_F(MediaLayerTest, RepeatsAnImageUntilStop) {
 }
 
 // Where sounds begin in a mono mix of the samples, in seconds from the first, with each one's peak: a block
-// of 5 ms far louder than the 20 ms before it.
+// of 5 ms far louder than the 20 ms before it, and in it the first sample louder than the threshold.
 std::vector<std::pair<double, int>> Onsets(const test::WavContents& wav) {
     constexpr std::size_t Block = 220;
     std::vector<int> peaks;
@@ -323,7 +323,12 @@ std::vector<std::pair<double, int>> Onsets(const test::WavContents& wav) {
             before = std::max(before, peaks[j]);
         if (peaks[k] > 1000 && peaks[k] > 3 * before) {
             const int peak = std::max({peaks[k], peaks[k + 1], peaks[k + 2]});
-            onsets.emplace_back(static_cast<double>(k * Block) / wav.sampleRate, peak);
+            // The sound's first loud sample, in this block or the one before: the block alone would place the
+            // onset by where the blocks happen to fall, up to a block late.
+            std::size_t at = 2 * (k > 0 ? k - 1 : 0) * Block;
+            while (at < 2 * (k + 1) * Block && std::abs(static_cast<int>(wav.samples[at])) <= 1000)
+                ++at;
+            onsets.emplace_back(static_cast<double>(at / 2) / wav.sampleRate, peak);
             k += 4;
         }
     }

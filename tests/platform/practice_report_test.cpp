@@ -107,7 +107,7 @@ TEST(PracticeReportTest, SineTonesWithTremoloAndNoise) {
             // Each tone begins and ends softly, as a player parts repeated notes, and swells five times a
             // second. (sox's pitch bend moves the tone some 35 ms later, which would falsify its time.)
             const double length = end - std::max(start, at);
-            ASSERT_EQ(Shell("sox -q -n -r 44100 -b 16 -c 1 " + tone + " synth " + std::to_string(length) +
+            ASSERT_EQ(Shell("sox -q -R -n -r 44100 -b 16 -c 1 " + tone + " synth " + std::to_string(length) +
                             " sine " + std::to_string(hz) + " vol 0.4 tremolo 5 40 fade 0.01 -0 0.03 pad " +
                             std::to_string(std::max(0.0, start - at)) + " 0"),
                       0);
@@ -116,9 +116,11 @@ TEST(PracticeReportTest, SineTonesWithTremoloAndNoise) {
         }
         const std::string tones = TempPath("tones.wav");
         const std::string take = TempPath("take.wav");
-        ASSERT_EQ(Shell("sox -q" + parts + " " + tones + " pad " + std::to_string(c.leadSeconds) + " 0"), 0);
-        // Breath: pink noise some 26 dB below the tones.
-        ASSERT_EQ(Shell("sox -q -m " + tones + " \"|sox -q -n -r 44100 -c 1 -p synth " +
+        ASSERT_EQ(Shell("sox -q -R" + parts + " " + tones + " pad " + std::to_string(c.leadSeconds) + " 0"),
+                  0);
+        // Breath: pink noise some 26 dB below the tones. Every sox runs with -R, so that the noise and the
+        // dither are the same on every run.
+        ASSERT_EQ(Shell("sox -q -R -m " + tones + " \"|sox -q -R -n -r 44100 -c 1 -p synth " +
                         std::to_string(at + 0.5) + " pinknoise vol 0.02\" " + take),
                   0);
         ExpectReport(score.Report(take), c.detune, c.moved);
@@ -185,7 +187,8 @@ TEST(PracticeReportTest, SynthesizerRenderBentOutOfTune) {
         const std::string bent = TempPath("bent.wav");
         const std::string take = TempPath("bent-take.wav");
         RenderWav(BentImage(score.conversion.midiData, c.bends), bent);
-        ASSERT_EQ(Shell("sox -q " + bent + " " + take + " pad " + std::to_string(c.leadSeconds) + " 0"), 0);
+        ASSERT_EQ(Shell("sox -q -R " + bent + " " + take + " pad " + std::to_string(c.leadSeconds) + " 0"),
+                  0);
         std::vector<PlayedNote> report = score.Report(take);
         for (std::size_t k = 0; k < report.size(); ++k)
             if (report[k].cents) *report[k].cents -= base[k];
