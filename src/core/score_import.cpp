@@ -1,5 +1,6 @@
 #include "core/score_import.h"
 
+#include "core/score_file_lines.h"
 #include "core/score_walk.h"
 #include "core/symbol_tables.h"
 #include "core/tuplets.h"
@@ -262,7 +263,8 @@ struct WorkingLists {
     std::vector<MelodyNote> melody;
     std::vector<std::int64_t> raw;
     std::vector<std::int64_t> merging;
-    std::vector<std::pair<std::int64_t, std::int64_t>> snapped;
+    std::vector<std::int64_t> markTicks;
+    std::vector<std::int64_t> rawCuts;
     std::vector<std::int64_t> cuts;
     std::vector<Group> groups;
     std::vector<Event> events;
@@ -275,7 +277,8 @@ struct WorkingLists {
         melody.swap(other.melody);
         raw.swap(other.raw);
         merging.swap(other.merging);
-        snapped.swap(other.snapped);
+        markTicks.swap(other.markTicks);
+        rawCuts.swap(other.rawCuts);
         cuts.swap(other.cuts);
         groups.swap(other.groups);
         events.swap(other.events);
@@ -294,7 +297,8 @@ struct WorkingLists {
         clear(melody);
         clear(raw);
         clear(merging);
-        clear(snapped);
+        clear(markTicks);
+        clear(rawCuts);
         clear(cuts);
         clear(groups);
         clear(events);
@@ -330,18 +334,23 @@ class Importer {
     void SpellAndLayOut();
     void PlaceFindings();
 
-    // The cut of a raw boundary, found onward from a cursor, for boundaries asked for in rising order.
-    // The list is given as a span, whose size stays in a register while events are written.
-    static std::int64_t SnapOnward(std::span<const std::pair<std::int64_t, std::int64_t>> snapped,
-                                   std::size_t& cursor, std::int64_t raw) {
-        while (cursor + 1 < snapped.size() && snapped[cursor + 1].first <= raw)
+    // The cut of a tick: that of the last raw boundary at or before it (0 before the first), found onward
+    // from a cursor, for ticks asked for in rising order. The lists are given as spans, whose sizes stay in
+    // registers while events are written.
+    static std::int64_t SnapOnward(std::span<const std::int64_t> raw, std::span<const std::int64_t> cuts,
+                                   std::size_t& cursor, std::int64_t tick) {
+        while (cursor + 1 < raw.size() && raw[cursor + 1] <= tick)
             ++cursor;
-        return cursor < snapped.size() && snapped[cursor].first <= raw ? snapped[cursor].second : 0;
+        return cursor < raw.size() && raw[cursor] <= tick ? cuts[cursor] : 0;
     }
-    std::int64_t Snap(std::int64_t raw) const {
-        const auto at = std::lower_bound(snapped_.begin(), snapped_.end(), std::pair{raw, std::int64_t{0}});
-        if (at != snapped_.end() && at->first == raw) return at->second;
-        return at == snapped_.begin() ? 0 : std::prev(at)->second;
+    std::int64_t Snap(std::int64_t tick) const {
+        const auto after = std::upper_bound(raw_.begin(), raw_.end(), tick);
+        return after == raw_.begin() ? 0 : rawCuts_[std::size_t(after - raw_.begin() - 1)];
+    }
+    // A line of the text, with its end.
+    void AddLine(std::string_view line) {
+        result_.text.append(line).append(LineEnd);
+        ++lineCount_;
     }
     void Find(ImportIssue issue, std::int64_t tick, std::string message) {
         pending_.push_back(PendingFinding{issue, tick, std::move(message)});
@@ -358,12 +367,14 @@ class Importer {
     std::vector<MelodyNote>& melody_ = lists_.melody;
     std::vector<std::int64_t> measures_;
     std::int64_t end_ = 0;
-    std::vector<std::pair<std::int64_t, std::int64_t>>& snapped_ = lists_.snapped; // raw boundary, its cut
+    std::vector<std::int64_t>& raw_ = lists_.raw;         // every boundary of the source, ascending
+    std::vector<std::int64_t>& rawCuts_ = lists_.rawCuts; // the cut each is snapped to
     std::vector<std::int64_t>& cuts_ = lists_.cuts;
     std::vector<Group>& groups_ = lists_.groups;
     std::vector<Event>& events_ = lists_.events;
     std::vector<PendingFinding> pending_;
     bool chosenPipe_ = false;
+    std::int32_t lineCount_ = 0; // of the text
 };
 
 std::int64_t Importer::MeasureStartAt(std::int64_t tick) const {
@@ -682,47 +693,53 @@ void Importer::BuildTimeline() {
                 measures_.push_back(m);
         if (measures_.empty() || measures_.front() > 0) measures_.insert(measures_.begin(), 0);
     }
-    // Every boundary, ascending: the melody's starts and ends are in order already (a note ends by the next
-    // one's start), as are the measures; the marks are sorted unless the source gave them in order.
-    std::vector<std::int64_t>& raw = lists_.raw;
-    raw.reserve(2 * melody_.size() + source_.marks.size() + measures_.size() + 1);
-    for (const MelodyNote& n : melody_) {
-        raw.push_back(n.start);
-        raw.push_back(n.end);
-    }
-    // The boundaries added after the first sortedUpTo merged into them, through the kept second list.
+    // Every boundary, ascending and each once: the melody's starts and ends are in order already (a note
+    // ends by the next one's start), as are the measures; the marks are sorted unless the source gave them
+    // in order. Each list is merged into the boundaries in one pass, through the kept second list.
+    std::vector<std::int64_t>& raw = raw_;
     std::vector<std::int64_t>& merging = lists_.merging;
-    const auto merged = [&raw, &merging](std::size_t sortedUpTo) {
-        const auto middle = raw.begin() + std::ptrdiff_t(sortedUpTo);
-        if (!std::is_sorted(middle, raw.end())) std::sort(middle, raw.end());
-        if (middle == raw.begin() || middle == raw.end() || *std::prev(middle) <= *middle) return;
-        merging.reserve(raw.capacity());
-        merging.resize(raw.size());
-        std::merge(raw.begin(), middle, middle, raw.end(), merging.begin());
+    raw.resize(2 * melody_.size());
+    std::size_t count = 0;
+    for (const MelodyNote& n : melody_) {
+        if (count == 0 || raw[count - 1] != n.start) raw[count++] = n.start;
+        raw[count++] = n.end;
+    }
+    raw.resize(count);
+    const auto mergeIntoRaw = [&raw, &merging](std::span<const std::int64_t> more) {
+        if (more.empty()) return;
+        merging.resize(raw.size() + more.size());
+        std::size_t a = 0, b = 0, out = 0;
+        const auto put = [&](std::int64_t tick) {
+            if (out == 0 || merging[out - 1] != tick) merging[out++] = tick;
+        };
+        while (a < raw.size() && b < more.size())
+            put(raw[a] <= more[b] ? raw[a++] : more[b++]);
+        for (; a < raw.size(); ++a)
+            put(raw[a]);
+        for (; b < more.size(); ++b)
+            put(more[b]);
+        merging.resize(out);
         raw.swap(merging);
     };
-    if (!std::is_sorted(raw.begin(), raw.end())) std::sort(raw.begin(), raw.end());
-    std::size_t sorted = raw.size();
+    std::vector<std::int64_t>& marks = lists_.markTicks;
     for (const ImportMark& m : source_.marks)
-        if (m.part == part_ && m.tick < end_) raw.push_back(m.tick);
-    merged(sorted);
-    sorted = raw.size();
-    raw.insert(raw.end(), measures_.begin(), measures_.end());
-    merged(sorted);
-    raw.push_back(end_);
-    if (!std::is_sorted(raw.end() - 2, raw.end())) merged(raw.size() - 1);
-    raw.erase(std::unique(raw.begin(), raw.end()), raw.end());
+        if (m.part == part_ && m.tick < end_) marks.push_back(m.tick);
+    if (!std::is_sorted(marks.begin(), marks.end())) std::sort(marks.begin(), marks.end());
+    mergeIntoRaw(marks);
+    mergeIntoRaw(measures_);
+    if (raw.empty() || raw.back() < end_) raw.push_back(end_);
 
     std::int64_t t = 0;
     cuts_.reserve(raw.size());
-    snapped_.reserve(raw.size());
+    rawCuts_.resize(raw.size());
+    const std::span<std::int64_t> rawCuts(rawCuts_);
     cuts_.push_back(0);
     std::size_t i = 0;
     std::size_t measure = 0; // the last measure that starts at or before t
     while (i < raw.size()) {
         const std::int64_t r = raw[i];
         if (r <= t) {
-            snapped_.emplace_back(r, t);
+            rawCuts[i] = t;
             ++i;
             continue;
         }
@@ -766,7 +783,7 @@ void Importer::BuildTimeline() {
                     const std::int64_t at = raw[j] - g.start;
                     const bool onSlot =
                         at >= 0 && at <= best->span && (best->onSlot[std::size_t(at / 64)] >> (at % 64) & 1);
-                    snapped_.emplace_back(raw[j], onSlot ? raw[j] : SlotCut(g, raw[j]));
+                    rawCuts[j] = onSlot ? raw[j] : SlotCut(g, raw[j]);
                 }
                 t = g.start + best->span;
                 i = best->next;
@@ -775,7 +792,7 @@ void Importer::BuildTimeline() {
         if (grouped) continue;
         std::int64_t cut = onGrid;
         if (Hard() && (r == measureEnd || cut > measureEnd)) cut = std::min(r, measureEnd);
-        snapped_.emplace_back(r, std::max(cut, t));
+        rawCuts[i] = std::max(cut, t);
         if (cut > t) {
             cuts_.push_back(cut);
             t = cut;
@@ -790,13 +807,14 @@ void Importer::BuildEvents() {
     // Each note ends by the next one's start: one cursor finds the starts and ends in turn.
     // The lists are read through spans: the events' narrow stores could alias the lists' own fields, which
     // would then be loaded again at every event.
-    const std::span<const std::pair<std::int64_t, std::int64_t>> snapped(snapped_);
+    const std::span<const std::int64_t> raw(raw_);
+    const std::span<const std::int64_t> rawCuts(rawCuts_);
     const std::span<MelodyNote> melody(melody_);
     std::size_t kept = 0;
     std::size_t cursor = 0;
     for (const MelodyNote& n : melody) {
-        const std::int64_t start = SnapOnward(snapped, cursor, n.start);
-        const std::int64_t end = SnapOnward(snapped, cursor, n.end);
+        const std::int64_t start = SnapOnward(raw, rawCuts, cursor, n.start);
+        const std::int64_t end = SnapOnward(raw, rawCuts, cursor, n.end);
         if (start != n.start || end != n.end) {
             if (end <= start) {
                 Find(ImportIssue::TooShort, n.start,
@@ -819,10 +837,15 @@ void Importer::BuildEvents() {
     const std::span<const MelodyNote> notes(melody_);
     const std::span<const std::int64_t> cuts(cuts_);
     const std::span<const Group> groups(groups_);
+    // The holds' cuts: their ticks in order, snapped by one cursor (a source's marks come in order).
     std::vector<std::int64_t> holds;
     for (const ImportMark& m : source_.marks)
-        if (m.part == part_ && m.kind == MarkKind::Hold) holds.push_back(Snap(m.tick));
-    std::sort(holds.begin(), holds.end());
+        if (m.part == part_ && m.kind == MarkKind::Hold) holds.push_back(m.tick);
+    if (!std::is_sorted(holds.begin(), holds.end())) std::sort(holds.begin(), holds.end());
+    cursor = 0;
+    for (std::int64_t& h : holds)
+        h = SnapOnward(raw, rawCuts, cursor, h);
+    if (!std::is_sorted(holds.begin(), holds.end())) std::sort(holds.begin(), holds.end());
 
     // Each event is written field by field where it stays: a whole event put together first and then
     // copied in is read back through its narrow fields' stores, which stalls on every event.
@@ -980,15 +1003,20 @@ void Importer::SpellAndLayOut() {
         k = into;
     }
 
-    std::vector<std::string>& lines = result_.lines;
-    lines.reserve(lines.size() + 3 * sets.size());
+    // The three lines of a set are written side by side through cursors into scratch lines of their full
+    // length, then put after one another into the text with their line ends: one text for the whole score,
+    // not a string a line.
+    std::string& text = result_.text;
+    text.reserve(text.size() + 6 * (units.size() + measures.size()) + 6 * sets.size());
     const std::span<const Measure> measureList(measures);
+    std::string timbre, pitch, duration;
 
     static constexpr char Hex[] = "0123456789ABCDEF";
     for (const auto& [m, count] : sets) {
         const std::size_t setUnits = at[measures[m + count - 1].last] - at[measures[m].first] + count;
-        // Written through cursors into lines of their full length, cut to what was written.
-        std::string timbre(2 * setUnits, ' '), pitch(2 * setUnits, ' '), duration(2 * setUnits, ' ');
+        timbre.assign(2 * setUnits, ' ');
+        pitch.resize(2 * setUnits);
+        duration.resize(2 * setUnits);
         char* timbreAt = timbre.data();
         char* timbreEnd = timbreAt; // past the last timbre number: the line ends there, without its blanks
         char* pitchAt = pitch.data();
@@ -999,7 +1027,7 @@ void Importer::SpellAndLayOut() {
             std::memcpy(at, bytes.data(), 2);
             at += 2;
         };
-        const std::int32_t pitchLine = std::int32_t(lines.size()) + 2;
+        const std::int32_t pitchLine = lineCount_ + 2;
         std::int32_t column = 1;
         for (std::size_t k = m; k < m + count; ++k) {
             const Measure& measure = measureList[k];
@@ -1034,12 +1062,9 @@ void Importer::SpellAndLayOut() {
             timbreAt += 2;
             ++column;
         }
-        timbre.resize(std::size_t(timbreEnd - timbre.data()));
-        pitch.resize(std::size_t(pitchAt - pitch.data()));
-        duration.resize(std::size_t(durationAt - duration.data()));
-        lines.push_back(std::move(timbre));
-        lines.push_back(std::move(pitch));
-        lines.push_back(std::move(duration));
+        AddLine(std::string_view(timbre.data(), std::size_t(timbreEnd - timbre.data())));
+        AddLine(std::string_view(pitch.data(), std::size_t(pitchAt - pitch.data())));
+        AddLine(std::string_view(duration.data(), std::size_t(durationAt - duration.data())));
     }
 }
 
@@ -1086,22 +1111,23 @@ ImportResult Importer::Run() {
         result_.refusal = Failure::Refused("音符がありません");
         return std::move(result_);
     }
-    std::vector<std::string> head;
-    if (!source_.title.empty()) head.push_back(std::string(CommentStart) + source_.title);
-    head.push_back(std::string(CommentStart) + std::string(TempoWord) +
-                   std::to_string(result_.settings.tempo));
+    if (!source_.title.empty()) AddLine(std::string(CommentStart) + source_.title);
+    AddLine(std::string(CommentStart) + std::string(TempoWord) + std::to_string(result_.settings.tempo));
     const PipeLength& pipe = result_.pipe;
-    head.push_back(std::string(CommentStart) + std::string(PipeWord) +
-                   Format("%d.%d", pipe.tenths / 10, pipe.tenths % 10) + std::string(ShakuOpen) +
-                   std::string(pipe.note) + std::string(TransposeWord) +
-                   std::to_string(result_.settings.transpose) + (chosenPipe_ ? std::string(ChosenWord) : ""));
-    result_.lines = head;
+    AddLine(std::string(CommentStart) + std::string(PipeWord) +
+            Format("%d.%d", pipe.tenths / 10, pipe.tenths % 10) + std::string(ShakuOpen) +
+            std::string(pipe.note) + std::string(TransposeWord) + std::to_string(result_.settings.transpose) +
+            (chosenPipe_ ? std::string(ChosenWord) : ""));
     SpellAndLayOut();
     PlaceFindings();
     return std::move(result_);
 }
 
 } // namespace
+
+std::vector<std::string_view> ImportResult::Lines() const {
+    return SplitScoreFileLines(text);
+}
 
 std::string SourcePlaceText(const ImportFinding& finding) {
     const std::int64_t whole = finding.tickInMeasure / ImportTicksPerQuarter + 1;

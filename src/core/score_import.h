@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nagisora {
@@ -93,7 +94,7 @@ struct ImportFinding {
 };
 
 struct ImportResult {
-    std::vector<std::string> lines; // code page 932 bytes, without line ends; empty when refused
+    std::string text; // the score file's bytes, code page 932, each line ended by CR LF; empty when refused
     std::vector<ImportFinding> findings;
     ConversionSettings settings; // what converts the text back: the source's tempo, instrument and volume,
                                  // and the pipe's transposition
@@ -103,6 +104,7 @@ struct ImportResult {
     std::optional<Failure> refusal; // why nothing was written
 
     bool Refused() const { return refusal.has_value(); }
+    std::vector<std::string_view> Lines() const; // the text's lines, into it, without their ends
 };
 
 // Beat text of a finding's place: "M 小節 B 拍" with the beat from 1 in quarter notes.

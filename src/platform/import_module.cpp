@@ -79,9 +79,8 @@ std::optional<nagisora::ImportResult> Import(std::string_view bytes, int part, i
 }
 
 void GiveScore(const nagisora::ImportResult& result, char** score, std::size_t* scoreSize) {
-    const std::string text = nagisora::JoinScoreFileLines(result.lines);
-    *score = Copy(text);
-    *scoreSize = text.size();
+    *score = Copy(result.text);
+    *scoreSize = result.text.size();
 }
 
 } // namespace

@@ -292,7 +292,7 @@ TEST(MusicXmlReaders, MuseScoresMidiOfAnExportImportsAsTheSameSounds) {
         const ImportResult result = ImportScore(*read.source);
         ASSERT_FALSE(result.Refused()) << result.refusal->Message();
         EXPECT_EQ(result.settings.tempo, 90) << example;
-        std::vector<std::string_view> imported(result.lines.begin(), result.lines.end());
+        const std::vector<std::string_view> imported = result.Lines();
         const Conversion again = ConvertScore(imported, result.settings);
         const Conversion original = ConvertScore(lines, {});
         EXPECT_EQ(test::Sounds(again.Events()), test::Sounds(original.Events())) << example;

@@ -94,10 +94,10 @@ TEST(ScoreImport, TheProgramsOwnMidiFilesComeBackByteForByte) {
         ASSERT_FALSE(result.Refused()) << s << ": " << result.refusal->Message();
         EXPECT_TRUE(result.findings.empty()) << s << ": " << result.findings.front().message;
         EXPECT_EQ(result.settings.transpose, 0);
-        const std::string again = ConvertScore(Views(result.lines), result.settings).midiData;
+        const std::string again = ConvertScore(result.Lines(), result.settings).midiData;
         ASSERT_EQ(again, midi) << "score " << s << "\n"
                                << DecodeCp932(JoinScoreFileLines(scores[s])) << "\nimported as\n"
-                               << DecodeCp932(JoinScoreFileLines(result.lines));
+                               << DecodeCp932(result.text);
     }
 }
 
@@ -115,12 +115,12 @@ TEST(ScoreImport, MusicXmlExportsComeBackAsTheSameSounds) {
         const Conversion original = ConvertScore(Views(lines), {});
         const ImportResult result = Import(ExportMusicXml(Views(lines), {}, "Title").text);
         ASSERT_FALSE(result.Refused()) << s << ": " << result.refusal->Message();
-        EXPECT_EQ(result.lines.front(), "// Title");
-        const Conversion imported = ConvertScore(Views(result.lines), result.settings);
+        EXPECT_EQ(result.Lines().front(), "// Title");
+        const Conversion imported = ConvertScore(result.Lines(), result.settings);
         ASSERT_EQ(Sounds(imported.Events()), Sounds(original.Events()))
             << "score " << s << "\n"
             << DecodeCp932(JoinScoreFileLines(lines)) << "\nimported as\n"
-            << DecodeCp932(JoinScoreFileLines(result.lines));
+            << DecodeCp932(result.text);
         EXPECT_EQ(test::Programs(imported.Events(), result.settings.instrument),
                   test::Programs(original.Events(), 0))
             << "score " << s;
@@ -170,8 +170,9 @@ const std::string Triplet = "<time-modification><actual-notes>3</actual-notes><n
 // The text after the comment lines, as UTF-8.
 std::string Body(const ImportResult& result) {
     std::string body;
-    for (std::size_t l = 2; l < result.lines.size(); ++l)
-        body += DecodeCp932(result.lines[l]) + "\n";
+    const std::vector<std::string_view> lines = result.Lines();
+    for (std::size_t l = 2; l < lines.size(); ++l)
+        body += DecodeCp932(lines[l]) + "\n";
     return body;
 }
 
@@ -266,7 +267,7 @@ TEST(ScoreImport, ThePipeSetsTheFingeringAndTheTransposition) {
     for (const auto& [octave, pipe, transpose, firstKey] : cases) {
         const ImportResult result = Import(melody(octave), ImportOptions{{}, pipe});
         EXPECT_EQ(result.settings.transpose, transpose) << octave << " " << pipe.value_or(0);
-        const std::vector<Sound> sounds = Sounds(ConvertScore(Views(result.lines), result.settings).Events());
+        const std::vector<Sound> sounds = Sounds(ConvertScore(result.Lines(), result.settings).Events());
         ASSERT_EQ(sounds.size(), 4u);
         EXPECT_EQ(sounds[0].key, firstKey);
         EXPECT_EQ(sounds[3].key, firstKey + 12);
