@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -247,6 +248,11 @@ struct MelodyNote {
     Spelling spelling;
 };
 
+// The order of a part's notes: by start, and the highest first in a chord.
+bool Earlier(const ImportNote* a, const ImportNote* b) {
+    return a->start != b->start ? a->start < b->start : a->key > b->key;
+}
+
 struct PendingFinding {
     ImportIssue issue;
     std::int64_t tick;
@@ -326,9 +332,10 @@ class Importer {
   private:
     bool ChoosePart();
     void TakeMelody();
-    template <class List, class Note>
-    void TakeNotes(List notes, Note noteOf);
+    template <bool checkPlain, class List, class Note>
+    bool TakeNotes(List notes, Note noteOf);
     void ChoosePipe();
+    std::int32_t WrittenKey(const MelodyNote& n, const std::array<bool, 128>& writable);
     void BuildTimeline();
     void BuildEvents();
     void SpellAndLayOut();
@@ -373,6 +380,9 @@ class Importer {
     std::vector<Group>& groups_ = lists_.groups;
     std::vector<Event>& events_ = lists_.events;
     std::vector<PendingFinding> pending_;
+    std::array<std::size_t, 128> keyCounts_{}; // the melody's notes by key
+    std::vector<std::int32_t> otherKeys_;      // its keys outside the MIDI keys, a note each
+    std::int32_t pipeShift_ = 0;               // semitones from the source's keys to the written ones
     bool chosenPipe_ = false;
     std::int32_t lineCount_ = 0; // of the text
 };
@@ -432,21 +442,18 @@ bool Importer::ChoosePart() {
 }
 
 void Importer::TakeMelody() {
-    const auto earlier = [](const ImportNote* a, const ImportNote* b) {
-        return a->start != b->start ? a->start < b->start : a->key > b->key;
-    };
     melody_.reserve(source_.notes.size());
     // A source of this part's notes alone, in order and none a grace note nor empty, as the program's own
-    // images and most melodies: taken as it is, without a list of the part's notes.
-    const std::span<const ImportNote> all(source_.notes);
-    bool plain = true;
-    for (std::size_t i = 0; i < all.size() && plain; ++i)
-        plain = all[i].part == part_ && !all[i].grace && all[i].length > 0 &&
-                (i == 0 || !earlier(&all[i], &all[i - 1]));
-    if (plain) {
-        TakeNotes(all, [](const ImportNote& n) -> const ImportNote& { return n; });
+    // images and most melodies: taken as it is, without a list of the part's notes. At the first note that
+    // is not, what was taken is dropped and the part's notes are listed.
+    const std::size_t findingsBefore = pending_.size();
+    if (TakeNotes</*checkPlain=*/true>(std::span<const ImportNote>(source_.notes),
+                                       [](const ImportNote& n) -> const ImportNote& { return n; }))
         return;
-    }
+    melody_.clear();
+    pending_.resize(findingsBefore);
+    keyCounts_.fill(0);
+    otherKeys_.clear();
     std::vector<const ImportNote*>& notes = lists_.partNotes;
     notes.reserve(source_.notes.size());
     for (const ImportNote& n : source_.notes) {
@@ -458,17 +465,22 @@ void Importer::TakeMelody() {
         if (n.length <= 0) continue;
         notes.push_back(&n);
     }
-    if (!std::is_sorted(notes.begin(), notes.end(), earlier))
-        std::stable_sort(notes.begin(), notes.end(), earlier);
-    TakeNotes(std::span<const ImportNote* const>(notes),
-              [](const ImportNote* n) -> const ImportNote& { return *n; });
+    if (!std::is_sorted(notes.begin(), notes.end(), Earlier))
+        std::stable_sort(notes.begin(), notes.end(), Earlier);
+    TakeNotes</*checkPlain=*/false>(std::span<const ImportNote* const>(notes),
+                                    [](const ImportNote* n) -> const ImportNote& { return *n; });
 }
 
-// The melody from the part's notes in order: the highest of a chord, each cut at the next one's start.
-template <class List, class Note>
-void Importer::TakeNotes(List notes, Note noteOf) {
+// The melody from the part's notes in order: the highest of a chord, each cut at the next one's start; its
+// notes counted by key. With checkPlain, false at the first note that is of another part, a grace note,
+// empty or out of order.
+template <bool checkPlain, class List, class Note>
+bool Importer::TakeNotes(List notes, Note noteOf) {
     for (std::size_t i = 0; i < notes.size(); ++i) {
         const ImportNote& n = noteOf(notes[i]);
+        if constexpr (checkPlain)
+            if (n.part != part_ || n.grace || n.length <= 0 || (i > 0 && Earlier(&n, &noteOf(notes[i - 1]))))
+                return false;
         if (!melody_.empty() && melody_.back().start == n.start) {
             Find(ImportIssue::Chord, n.start,
                  "和音: いちばん高い " + NoteName(melody_.back().key) + " だけを残し、" + NoteName(n.key) +
@@ -488,7 +500,12 @@ void Importer::TakeNotes(List notes, Note noteOf) {
         m.key = n.key;
         m.program = n.program;
         m.spelling = n.spelling;
+        if (n.key >= 0 && n.key < 128)
+            ++keyCounts_[std::size_t(n.key)];
+        else
+            otherKeys_.push_back(n.key);
     }
+    return true;
 }
 
 void Importer::ChoosePipe() {
@@ -498,15 +515,10 @@ void Importer::ChoosePipe() {
         std::size_t outOfRange;
         std::size_t dai;
     };
-    // The melody's notes counted by key: a choice is weighed over the keys, not over every note.
-    // A source outside the MIDI keys is weighed note by note.
-    std::array<std::size_t, 128> notesOfKey{};
-    std::vector<std::int32_t> otherKeys;
-    for (const MelodyNote& n : melody_)
-        if (n.key >= 0 && n.key < 128)
-            ++notesOfKey[std::size_t(n.key)];
-        else
-            otherKeys.push_back(n.key);
+    // A choice is weighed over the melody's keys as counted (TakeNotes), not over every note; a source
+    // outside the MIDI keys is weighed note by note.
+    const std::array<std::size_t, 128>& notesOfKey = keyCounts_;
+    const std::vector<std::int32_t>& otherKeys = otherKeys_;
     const auto evaluate = [&](const PipeLength& pipe, std::int32_t octave) {
         Choice c{pipe, octave, 0, 0};
         const auto weigh = [&](std::int32_t source, std::size_t count) {
@@ -541,17 +553,21 @@ void Importer::ChoosePipe() {
     result_.pipe = chosen.pipe;
     result_.octaveShift = chosen.octave;
     result_.settings.transpose = chosen.pipe.semitones - chosen.octave;
-    const std::array<bool, 128>& writable = WritableKeys();
-    for (MelodyNote& n : melody_) {
-        const std::int32_t written = n.key - chosen.pipe.semitones + chosen.octave;
-        const bool inRange = written >= 0 && written < 128 && writable[std::size_t(written)];
-        const std::int32_t octaves = inRange ? 0 : OctavesIntoRange(written);
-        if (octaves != 0)
-            Find(ImportIssue::OutOfRange, n.start,
-                 NoteName(n.key) + " は管の音域の外なので、" + std::to_string(std::abs(octaves)) +
-                     " オクターブ" + (octaves > 0 ? "上げて" : "下げて") + "書きました");
-        n.key = written + 12 * octaves;
-    }
+    pipeShift_ = chosen.octave - chosen.pipe.semitones; // the keys are written so as the melody is snapped
+}
+
+// The key a note of the source is written with on the chosen pipe: out of its range, moved in by octaves,
+// which a finding says.
+std::int32_t Importer::WrittenKey(const MelodyNote& n, const std::array<bool, 128>& writable) {
+    const std::int32_t written = n.key + pipeShift_;
+    if (written >= 0 && written < 128 && writable[std::size_t(written)]) [[likely]]
+        return written;
+    const std::int32_t octaves = OctavesIntoRange(written);
+    if (octaves != 0)
+        Find(ImportIssue::OutOfRange, n.start,
+             NoteName(n.key) + " は管の音域の外なので、" + std::to_string(std::abs(octaves)) + " オクターブ" +
+                 (octaves > 0 ? "上げて" : "下げて") + "書きました");
+    return written + 12 * octaves;
 }
 
 const SlotTable& Slots() {
@@ -803,7 +819,8 @@ void Importer::BuildTimeline() {
 }
 
 void Importer::BuildEvents() {
-    // The melody snapped to the cuts in place: nothing asks for its raw times after this.
+    // The melody snapped to the cuts in place, with its keys as written: nothing asks for its raw times or
+    // the source's keys after this.
     // Each note ends by the next one's start: one cursor finds the starts and ends in turn.
     // The lists are read through spans: the events' narrow stores could alias the lists' own fields, which
     // would then be loaded again at every event.
@@ -812,13 +829,15 @@ void Importer::BuildEvents() {
     const std::span<MelodyNote> melody(melody_);
     std::size_t kept = 0;
     std::size_t cursor = 0;
+    const std::array<bool, 128>& writable = WritableKeys();
     for (const MelodyNote& n : melody) {
+        const std::int32_t key = WrittenKey(n, writable);
         const std::int64_t start = SnapOnward(raw, rawCuts, cursor, n.start);
         const std::int64_t end = SnapOnward(raw, rawCuts, cursor, n.end);
         if (start != n.start || end != n.end) {
             if (end <= start) {
                 Find(ImportIssue::TooShort, n.start,
-                     NoteName(n.key) + " は短すぎて書けないので省きました（" +
+                     NoteName(key) + " は短すぎて書けないので省きました（" +
                          std::to_string(n.end - n.start) + " ティック）");
                 continue;
             }
@@ -827,7 +846,7 @@ void Importer::BuildEvents() {
                         static_cast<long long>(start - n.start), static_cast<long long>(end - n.end)));
         }
         MelodyNote& to = melody[kept++]; // n itself or one before it
-        to.key = n.key;
+        to.key = key;
         to.program = n.program;
         to.spelling = n.spelling;
         to.start = start;
@@ -895,17 +914,23 @@ void Importer::BuildEvents() {
             e.slot = std::int8_t(std::find(slotEnds.begin(), slotEnds.end(), b - g.start) - slotEnds.begin());
             continue;
         }
-        std::int64_t left = b - a;
+        // The longest unit as often as it fits, then at most one of each shorter one: the bits of what is
+        // left counted in the shortest unit, highest first (one loop, not a test for every unit).
+        static_assert(UnitTicks == std::array<std::int32_t, 5>{16 * Grid, 8 * Grid, 4 * Grid, 2 * Grid, Grid});
         std::int64_t start = a;
-        for (const std::int32_t unit : UnitTicks) {
-            if (left == 0) break;
-            while (left >= unit) {
-                add(start, unit, kind, key, program, spelling);
-                start += unit;
-                left -= unit;
-                if (kind == Kind::Note) kind = Kind::Hold;
-                program = -1;
-            }
+        const auto addUnit = [&](std::int32_t unit) {
+            add(start, unit, kind, key, program, spelling);
+            start += unit;
+            kind = kind == Kind::Note ? Kind::Hold : kind;
+            program = -1;
+        };
+        std::int64_t left = b - a;
+        for (; left >= UnitTicks[0]; left -= UnitTicks[0])
+            addUnit(UnitTicks[0]);
+        for (auto shorter = unsigned(left / Grid); shorter != 0;) {
+            const unsigned highest = std::bit_floor(shorter);
+            addUnit(std::int32_t(highest * Grid));
+            shorter -= highest;
         }
     }
     if (events_.size() > NoteEventCapacity)

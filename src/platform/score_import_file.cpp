@@ -43,8 +43,8 @@ std::string TitleBytes(std::string_view text) {
 }
 
 bool IsBlackKey(std::int32_t key) {
-    const std::int32_t pitchClass = key % 12;
-    return pitchClass == 1 || pitchClass == 3 || pitchClass == 6 || pitchClass == 8 || pitchClass == 10;
+    constexpr unsigned BlackPitchClasses = 1u << 1 | 1u << 3 | 1u << 6 | 1u << 8 | 1u << 10; // C# D# F# G# A#
+    return (BlackPitchClasses >> (key % 12) & 1) != 0;
 }
 
 // The program's own images: format 0, one track, no tempo and no description, the tempo as the division, the
@@ -182,7 +182,7 @@ ImportRead ReadMidiSource(std::string_view bytes) {
             source.marks.push_back(ImportMark{at, part, MarkKind::Hold});
             continue;
         }
-        const bool off = e.Kind() == 0x80 || e.data2 == 0;
+        const bool off = (e.Kind() == 0x80) | (e.data2 == 0); // without a branch: offs and ons alternate
         std::int32_t& same = sounding[std::size_t(channel)][e.data1];
         std::int32_t& open = soundingCount[std::size_t(channel)];
         if (same >= 0) { // a note-off, or a note struck again: the sounding one ends
