@@ -224,20 +224,24 @@ std::string Format(const char* format, auto... values) {
 
 enum class Kind : std::uint8_t { Note, Hold, Rest };
 
-// Kept small: a long score has one for each of its thousands of notes, holds and rests.
+// Kept small: a long score has one for each of its thousands of notes, holds and rests. Its symbols are
+// spelled as it is made (the units of the pitch line); what it keeps is what the layout writes.
 struct Event {
     std::int64_t start = 0;
     std::int32_t line = 0;   // of its symbol in the text, from 1
     std::int32_t column = 0; // from 1
     std::int16_t ticks = 0;
-    std::int16_t key = 0;
     std::int16_t program = -1;
     std::int16_t base = 0;
     std::int8_t tupletN = 0; // the group's size, 0 for a plain event
     std::int8_t slot = 0;    // place in the group
-    Kind kind = Kind::Rest;
-    Spelling spelling = Spelling::None;
-    bool barBefore = false;
+};
+
+// The events of a measure, [first, last), and how many units their pitch symbols take.
+struct Measure {
+    std::size_t first;
+    std::size_t last;
+    std::size_t units;
 };
 
 struct MelodyNote {
@@ -276,6 +280,8 @@ struct WorkingLists {
     std::vector<Event> events;
     std::vector<Unit> units;
     std::vector<std::uint32_t> unitStarts;
+    std::vector<std::int64_t> barTicks;
+    std::vector<Measure> measures;
 
     // Exchanges every list with the other's.
     void Swap(WorkingLists& other) {
@@ -290,6 +296,8 @@ struct WorkingLists {
         events.swap(other.events);
         units.swap(other.units);
         unitStarts.swap(other.unitStarts);
+        barTicks.swap(other.barTicks);
+        measures.swap(other.measures);
     }
     // Empties every list, keeping its room unless it is larger than KeptBytes.
     void Clear() {
@@ -310,6 +318,8 @@ struct WorkingLists {
         clear(events);
         clear(units);
         clear(unitStarts);
+        clear(barTicks);
+        clear(measures);
     }
 };
 
@@ -336,9 +346,12 @@ class Importer {
     bool TakeNotes(List notes, Note noteOf);
     void ChoosePipe();
     std::int32_t WrittenKey(const MelodyNote& n, const std::array<bool, 128>& writable);
+    [[gnu::noinline]] std::int32_t MovedIntoRange(const MelodyNote& n, std::int32_t written);
     void BuildTimeline();
     void BuildEvents();
-    void SpellAndLayOut();
+    bool SnapNote(const MelodyNote& n, std::int64_t start, std::int64_t end, std::int32_t key);
+    void ListBarTicks();
+    void LayOut();
     void PlaceFindings();
 
     // The cut of a tick: that of the last raw boundary at or before it (0 before the first), found onward
@@ -562,6 +575,10 @@ std::int32_t Importer::WrittenKey(const MelodyNote& n, const std::array<bool, 12
     const std::int32_t written = n.key + pipeShift_;
     if (written >= 0 && written < 128 && writable[std::size_t(written)]) [[likely]]
         return written;
+    return MovedIntoRange(n, written);
+}
+
+std::int32_t Importer::MovedIntoRange(const MelodyNote& n, std::int32_t written) {
     const std::int32_t octaves = OctavesIntoRange(written);
     if (octaves != 0)
         Find(ImportIssue::OutOfRange, n.start,
@@ -818,42 +835,33 @@ void Importer::BuildTimeline() {
     end_ = cuts_.back();
 }
 
-void Importer::BuildEvents() {
-    // The melody snapped to the cuts in place, with its keys as written: nothing asks for its raw times or
-    // the source's keys after this.
-    // Each note ends by the next one's start: one cursor finds the starts and ends in turn.
-    // The lists are read through spans: the events' narrow stores could alias the lists' own fields, which
-    // would then be loaded again at every event.
-    const std::span<const std::int64_t> raw(raw_);
-    const std::span<const std::int64_t> rawCuts(rawCuts_);
-    const std::span<MelodyNote> melody(melody_);
-    std::size_t kept = 0;
-    std::size_t cursor = 0;
-    const std::array<bool, 128>& writable = WritableKeys();
-    for (const MelodyNote& n : melody) {
-        const std::int32_t key = WrittenKey(n, writable);
-        const std::int64_t start = SnapOnward(raw, rawCuts, cursor, n.start);
-        const std::int64_t end = SnapOnward(raw, rawCuts, cursor, n.end);
-        if (start != n.start || end != n.end) {
-            if (end <= start) {
-                Find(ImportIssue::TooShort, n.start,
-                     NoteName(key) + " は短すぎて書けないので省きました（" +
-                         std::to_string(n.end - n.start) + " ティック）");
-                continue;
-            }
-            Find(ImportIssue::Quantised, n.start,
-                 Format("長さを記譜の単位に丸めました（始まり %+lld、終わり %+lld ティック、4 分音符 = 120）",
-                        static_cast<long long>(start - n.start), static_cast<long long>(end - n.end)));
-        }
-        MelodyNote& to = melody[kept++]; // n itself or one before it
-        to.key = key;
-        to.program = n.program;
-        to.spelling = n.spelling;
-        to.start = start;
-        to.end = end;
+// Whether a note of the source snapped from its start and end to these stays, written with the key; a note
+// too short to write is left out, and a note moved is said.
+bool Importer::SnapNote(const MelodyNote& n, std::int64_t start, std::int64_t end, std::int32_t key) {
+    if (end <= start) {
+        Find(ImportIssue::TooShort, n.start,
+             NoteName(key) + " は短すぎて書けないので省きました（" + std::to_string(n.end - n.start) +
+                 " ティック）");
+        return false;
     }
-    melody_.resize(kept);
-    const std::span<const MelodyNote> notes(melody_);
+    Find(ImportIssue::Quantised, n.start,
+         Format("長さを記譜の単位に丸めました（始まり %+lld、終わり %+lld ティック、4 分音符 = 120）",
+                static_cast<long long>(start - n.start), static_cast<long long>(end - n.end)));
+    return true;
+}
+
+// Where bar lines stand: at each measure's start, or, where the source has no measures, every four beats.
+// A bar line goes before the first event at or after its tick that begins outside a tuplet.
+void Importer::ListBarTicks() {
+    std::vector<std::int64_t>& bars = lists_.barTicks;
+    for (const std::int64_t m : measures_)
+        if (m != 0) bars.push_back(m);
+    if (!Hard())
+        for (std::int64_t m = SoftMeasureTicks; m < end_; m += SoftMeasureTicks)
+            bars.push_back(m);
+}
+
+void Importer::BuildEvents() {
     const std::span<const std::int64_t> cuts(cuts_);
     const std::span<const Group> groups(groups_);
     // The holds' cuts: their ticks in order, snapped by one cursor (a source's marks come in order).
@@ -861,43 +869,70 @@ void Importer::BuildEvents() {
     for (const ImportMark& m : source_.marks)
         if (m.part == part_ && m.kind == MarkKind::Hold) holds.push_back(m.tick);
     if (!std::is_sorted(holds.begin(), holds.end())) std::sort(holds.begin(), holds.end());
-    cursor = 0;
+    std::size_t cursor = 0;
     for (std::int64_t& h : holds)
-        h = SnapOnward(raw, rawCuts, cursor, h);
+        h = SnapOnward(raw_, rawCuts_, cursor, h);
     if (!std::is_sorted(holds.begin(), holds.end())) std::sort(holds.begin(), holds.end());
+    ListBarTicks();
 
-    // Each event is written field by field where it stays: a whole event put together first and then
-    // copied in is read back through its narrow fields' stores, which stalls on every event.
-    const auto add = [this](std::int64_t start, std::int64_t ticks, Kind kind, std::int32_t key,
-                            std::int32_t program, Spelling spelling) -> Event& {
-        Event& e = events_.emplace_back();
-        e.start = start;
-        e.ticks = std::int16_t(ticks);
-        e.key = std::int16_t(key);
-        e.program = std::int16_t(program);
-        e.kind = kind;
-        e.spelling = spelling;
-        return e;
+    // Each event is spelled as it is made: its units follow the last event's, from the state the reader is
+    // in after them; a bar line before it begins a measure. Room for three units an event (a whole
+    // spelling, written without a branch on its length); the lists are cut to what was written.
+    std::vector<Unit>& units = lists_.units;
+    std::vector<std::uint32_t>& unitStarts = lists_.unitStarts;
+    std::vector<Measure>& measures = lists_.measures;
+    const std::span<const std::int64_t> bars(lists_.barTicks);
+    const std::size_t expected = cuts.size() + cuts.size() / 2;
+    events_.reserve(expected);
+    unitStarts.resize(expected + 1);
+    units.resize(3 * expected);
+    measures.reserve(bars.size() + 1);
+    std::size_t written = 0;
+    std::size_t bar = 0;
+    std::size_t row = walk::StartRow;
+    KnownSpellings& known = KnownSpellings::OfThread();
+    // The notes of the melody one after the other, snapped to the cuts and with their keys as written.
+    // Each note ends by the next one's start: one cursor finds the starts and ends in turn.
+    const std::span<const std::int64_t> raw(raw_);
+    const std::span<const std::int64_t> rawCuts(rawCuts_);
+    const std::span<const MelodyNote> melody(melody_);
+    const std::array<bool, 128>& writable = WritableKeys();
+    std::size_t nextNote = 0;
+    std::size_t snapCursor = 0;
+    const auto nextOf = [&](MelodyNote& note) {
+        while (nextNote < melody.size()) {
+            const MelodyNote& n = melody[nextNote++];
+            const std::int32_t key = WrittenKey(n, writable);
+            const std::int64_t start = SnapOnward(raw, rawCuts, snapCursor, n.start);
+            const std::int64_t end = SnapOnward(raw, rawCuts, snapCursor, n.end);
+            if ((start != n.start || end != n.end) && !SnapNote(n, start, end, key)) continue;
+            note.start = start;
+            note.end = end;
+            note.key = key;
+            note.program = n.program;
+            note.spelling = n.spelling;
+            return true;
+        }
+        return false;
     };
-    std::size_t note = 0;
+    MelodyNote note{};
+    bool sounding = nextOf(note);
     std::size_t group = 0;
     std::size_t hold = 0; // the cuts rise: the holds are passed over once
-    events_.reserve(cuts.size() + cuts.size() / 2);
     for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
         const std::int64_t a = cuts[c];
         const std::int64_t b = cuts[c + 1];
-        while (note < notes.size() && notes[note].end <= a)
-            ++note;
+        while (sounding && note.end <= a)
+            sounding = nextOf(note);
         Kind kind = Kind::Rest;
         std::int32_t key = 0;
         std::int32_t program = -1;
         Spelling spelling = Spelling::None;
-        if (note < notes.size() && notes[note].start <= a) {
-            const MelodyNote& n = notes[note];
-            kind = n.start == a ? Kind::Note : Kind::Hold;
-            key = n.key;
-            program = kind == Kind::Note ? n.program : -1;
-            spelling = n.spelling;
+        if (sounding && note.start <= a) {
+            kind = note.start == a ? Kind::Note : Kind::Hold;
+            key = note.key;
+            program = kind == Kind::Note ? note.program : -1;
+            spelling = note.spelling;
         } else {
             while (hold < holds.size() && holds[hold] < a)
                 ++hold;
@@ -905,100 +940,93 @@ void Importer::BuildEvents() {
         }
         while (group < groups.size() && GroupEnd(groups[group]) <= a)
             ++group;
-        if (group < groups.size() && groups[group].start <= a) {
-            const Group& g = groups[group];
-            const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
-            Event& e = add(a, b - a, kind, key, program, spelling);
-            e.tupletN = std::int8_t(g.n);
-            e.base = std::int16_t(g.base);
-            e.slot = std::int8_t(std::find(slotEnds.begin(), slotEnds.end(), b - g.start) - slotEnds.begin());
-            continue;
+        // A slot of a tuplet is one event. Otherwise the longest unit as often as it fits, then at most one
+        // of each shorter one: the bits of what is left counted in the shortest unit, highest first.
+        static_assert(UnitTicks ==
+                      std::array<std::int32_t, 5>{16 * Grid, 8 * Grid, 4 * Grid, 2 * Grid, Grid});
+        const Group* const inGroup =
+            group < groups.size() && groups[group].start <= a ? &groups[group] : nullptr;
+        std::int32_t slot = 0;
+        if (inGroup) {
+            const std::array<std::int64_t, 7>& slotEnds = SlotsOf(*inGroup);
+            slot = std::int32_t(std::find(slotEnds.begin(), slotEnds.end(), b - inGroup->start) -
+                                slotEnds.begin());
         }
-        // The longest unit as often as it fits, then at most one of each shorter one: the bits of what is
-        // left counted in the shortest unit, highest first (one loop, not a test for every unit).
-        static_assert(UnitTicks == std::array<std::int32_t, 5>{16 * Grid, 8 * Grid, 4 * Grid, 2 * Grid, Grid});
         std::int64_t start = a;
-        const auto addUnit = [&](std::int32_t unit) {
-            add(start, unit, kind, key, program, spelling);
-            start += unit;
+        std::int64_t left = b - a;
+        while (inGroup || left >= Grid) {
+            const std::int64_t ticks = inGroup ? left
+                                       : left >= UnitTicks[0]
+                                           ? UnitTicks[0]
+                                           : Grid * std::bit_floor(std::uint64_t(left / Grid));
+            // The event's symbols, spelled from the state the reader is in after the last event's; a bar
+            // line before it begins a measure.
+            const std::size_t i = events_.size();
+            if (i == 0 || (slot == 0 && bar < bars.size() && bars[bar] <= start)) {
+                if (i > 0) measures.back().last = i;
+                measures.push_back(Measure{i, i, 0});
+                while (bar < bars.size() && bars[bar] <= start)
+                    ++bar;
+            }
+            if (i + 1 >= unitStarts.size()) [[unlikely]] {
+                unitStarts.resize(2 * unitStarts.size());
+                units.resize(3 * unitStarts.size());
+            }
+            unitStarts[i] = std::uint32_t(written);
+            Unit* const to = units.data() + written;
+            if (kind == Kind::Note) {
+                const KnownSpelling& s = known.Of(row, key, spelling);
+                // Unit by unit: a copy of the three as one piece is a call of memmove for six bytes.
+                to[0] = s.units[0];
+                to[1] = s.units[1];
+                to[2] = s.units[2];
+                written += s.count;
+                row = s.nextRow;
+            } else {
+                const Unit symbol = kind == Kind::Hold ? symbol::Hold : symbol::Rest;
+                to[0] = symbol;
+                ++written;
+                row = Steps[row + detail::SymbolIdOf(symbol)].next;
+            }
+            measures.back().units += written - unitStarts[i];
+            // Written field by field where it stays: a whole event put together first and then copied in
+            // is read back through its narrow fields' stores, which stalls on every event.
+            Event& e = events_.emplace_back();
+            e.start = start;
+            e.ticks = std::int16_t(ticks);
+            e.program = std::int16_t(program);
+            e.slot = std::int8_t(slot);
+            if (inGroup) {
+                e.tupletN = std::int8_t(inGroup->n);
+                e.base = std::int16_t(inGroup->base);
+                break;
+            }
+            start += ticks;
+            left -= ticks;
             kind = kind == Kind::Note ? Kind::Hold : kind;
             program = -1;
-        };
-        std::int64_t left = b - a;
-        for (; left >= UnitTicks[0]; left -= UnitTicks[0])
-            addUnit(UnitTicks[0]);
-        for (auto shorter = unsigned(left / Grid); shorter != 0;) {
-            const unsigned highest = std::bit_floor(shorter);
-            addUnit(std::int32_t(highest * Grid));
-            shorter -= highest;
         }
     }
+    // The notes after the last cut are snapped too, for what they say.
+    while (sounding)
+        sounding = nextOf(note);
+    if (!events_.empty()) measures.back().last = events_.size();
+    unitStarts[events_.size()] = std::uint32_t(written);
+    unitStarts.resize(events_.size() + 1);
+    units.resize(written);
     if (events_.size() > NoteEventCapacity)
         Find(ImportIssue::TooManyEvents, events_[NoteEventCapacity].start,
              Format("音符・休符が %zu 個あり、%zu 個を超える分は変換されません", events_.size(),
                     NoteEventCapacity));
 }
 
-void Importer::SpellAndLayOut() {
-    // Bar lines: at each measure's start, or, where the source has no measures or a tuplet spans one, before
-    // the first event after it that begins outside a tuplet.
-    std::vector<std::int64_t> starts = measures_;
-    if (!Hard()) starts.reserve(std::size_t(std::max<std::int64_t>(end_ / SoftMeasureTicks, 0)));
-    if (!Hard())
-        for (std::int64_t m = SoftMeasureTicks; m < end_; m += SoftMeasureTicks)
-            starts.push_back(m);
-    // The events through a span: a store of a byte may alias a list's own fields, which would then be loaded
-    // again at every event (as in the loops below).
+void Importer::LayOut() {
     const std::span<Event> events(events_);
-    std::size_t e = 0;
-    for (const std::int64_t m : starts) {
-        if (m == 0) continue;
-        while (e < events.size() && (events[e].start < m || events[e].slot > 0))
-            ++e;
-        if (e < events.size()) events[e].barBefore = true;
-    }
-
-    // The units of each event's pitch symbols, one after the other: event i has units [at[i], at[i + 1]).
-    struct Measure {
-        std::size_t first;
-        std::size_t last; // past
-        std::size_t units = 0;
-    };
-    std::vector<Measure> measures;
-    measures.reserve(starts.size() + 1);
-    std::vector<Unit>& units = lists_.units;
-    std::vector<std::uint32_t>& at = lists_.unitStarts;
-    // Room for the most units an event spells: each event's are written three at a time (a whole spelling,
-    // without a branch on its length), and the lists cut to what was written.
-    units.resize(events_.size() * Spelled{}.units.size());
-    at.resize(events_.size() + 1);
-    std::size_t written = 0;
-    std::size_t row = walk::StartRow;
-    KnownSpellings& known = KnownSpellings::OfThread();
-    const std::span<Unit> unitList(units);
-    const std::span<std::uint32_t> unitStarts(at);
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        const Event& ev = events[i];
-        if (i == 0 || ev.barBefore) measures.push_back(Measure{i, i, 0});
-        unitStarts[i] = std::uint32_t(written);
-        if (ev.kind == Kind::Note) {
-            const KnownSpelling& s = known.Of(row, ev.key, ev.spelling);
-            // Unit by unit: a copy of the three as one piece is a call of memmove for six bytes.
-            unitList[written] = s.units[0];
-            unitList[written + 1] = s.units[1];
-            unitList[written + 2] = s.units[2];
-            written += s.count;
-            row = s.nextRow;
-        } else {
-            const Unit symbol = ev.kind == Kind::Hold ? symbol::Hold : symbol::Rest;
-            unitList[written++] = symbol;
-            row = Steps[row + detail::SymbolIdOf(symbol)].next;
-        }
-        measures.back().units += written - unitStarts[i];
-        measures.back().last = i + 1;
-    }
-    at[events_.size()] = std::uint32_t(written);
-    units.resize(written);
+    const std::vector<Measure>& measures = lists_.measures;
+    const std::vector<Unit>& units = lists_.units;
+    const std::vector<std::uint32_t>& at = lists_.unitStarts;
+    const std::span<const Unit> unitList(units);
+    const std::span<const std::uint32_t> unitStarts(at);
 
     // Line sets of one measure, or two where they are short; a set whose pitch line would hold no symbol
     // that makes a line a pitch line (only ○, ヰ, 大, ＃...) goes with the set before it, or the one after.
@@ -1143,7 +1171,7 @@ ImportResult Importer::Run() {
             Format("%d.%d", pipe.tenths / 10, pipe.tenths % 10) + std::string(ShakuOpen) +
             std::string(pipe.note) + std::string(TransposeWord) + std::to_string(result_.settings.transpose) +
             (chosenPipe_ ? std::string(ChosenWord) : ""));
-    SpellAndLayOut();
+    LayOut();
     PlaceFindings();
     return std::move(result_);
 }
