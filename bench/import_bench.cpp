@@ -46,6 +46,21 @@ void ImportMidi(benchmark::State& state) {
     Import(state, nagisora::ConvertScore(lines, {}).midiData);
 }
 
+// The two halves of ImportMidi: reading the file into timed notes, and writing them as a score.
+void ReadMidi(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    const std::string midi = nagisora::ConvertScore(lines, {}).midiData;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(nagisora::ReadImportSource(midi));
+}
+
+void WriteMidiNotes(benchmark::State& state) {
+    const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
+    const nagisora::ImportRead read = nagisora::ReadImportSource(nagisora::ConvertScore(lines, {}).midiData);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(nagisora::ImportScore(*read.source));
+}
+
 void ImportMusicXml(benchmark::State& state) {
     const std::vector<std::string_view> lines = nagisora::SplitScoreFileLines(LongScore());
     Import(state, nagisora::ExportMusicXml(lines, {}).text);
@@ -55,5 +70,7 @@ void ImportMusicXml(benchmark::State& state) {
 
 BENCHMARK(ConvertLongScore);
 BENCHMARK(ImportMidi)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReadMidi)->Unit(benchmark::kMicrosecond);
+BENCHMARK(WriteMidiNotes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ImportMusicXml)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

@@ -78,6 +78,17 @@ struct Group {
     std::int32_t base;
     const std::array<std::int64_t, 7>* ends; // its entry of Slots()
     std::int64_t end;                        // the end of its last slot
+    std::size_t firstCut = 0; // the cut its first slot begins at: slot k begins at cut firstCut + k
+};
+
+// A tuplet that holds the raw boundaries from raw[i] on, each within the tolerance of one of its slots'
+// ends, up to its own end: the group, its span, how many boundaries it holds and the first one after it.
+struct GroupFit {
+    Group group{};
+    std::int64_t span = 0;
+    std::size_t held = 0;
+    std::size_t next = 0;
+    const std::uint64_t* onSlot = nullptr; // its entry of NearSlots() without tolerance
 };
 
 // What one unit of the pitch line spells: the symbols the reader needs for a key from its state.
@@ -377,6 +388,8 @@ class Importer {
     }
     bool Hard() const { return !measures_.empty(); }
     bool InsideTuplet(std::int64_t m) const;
+    std::optional<GroupFit> BestGroup(std::size_t i, std::int64_t t, std::int64_t anchor,
+                                      std::int64_t limit) const;
     std::int64_t MeasureStartAt(std::int64_t tick) const;
 
     const ImportSource& source_;
@@ -638,16 +651,6 @@ std::int64_t GroupEnd(const Group& g) {
     return g.end;
 }
 
-// A tuplet that holds the raw boundaries from raw[i] on, each within the tolerance of one of its slots'
-// ends, up to its own end: the group, its span, how many boundaries it holds and the first one after it.
-struct GroupFit {
-    Group group{};
-    std::int64_t span = 0;
-    std::size_t held = 0;
-    std::size_t next = 0;
-    const std::uint64_t* onSlot = nullptr; // its entry of NearSlots() without tolerance
-};
-
 // Which ticks from a group's start lie within the tolerance of one of its slots' ends, up to its span and the
 // tolerance: one bit a tick, [tolerance][size][base], so that a boundary is tried against all slots at once.
 using NearSlotTable = std::array<std::array<std::array<std::vector<std::uint64_t>, 5>, 3>, Tolerance + 1>;
@@ -762,11 +765,21 @@ void Importer::BuildTimeline() {
     mergeIntoRaw(measures_);
     if (raw.empty() || raw.back() < end_) raw.push_back(end_);
 
-    std::int64_t t = 0;
-    cuts_.reserve(raw.size());
+    // The cuts are written by index into room for one a boundary, grown where tuplets add more.
+    std::vector<std::int64_t>& cuts = cuts_;
+    cuts.resize(raw.size() + 1);
+    std::size_t cutCount = 0;
+    const auto addCut = [&cuts, &cutCount](std::int64_t cut) {
+        if (cutCount == cuts.size()) [[unlikely]]
+            cuts.resize(2 * cuts.size());
+        cuts[cutCount++] = cut;
+    };
     rawCuts_.resize(raw.size());
     const std::span<std::int64_t> rawCuts(rawCuts_);
-    cuts_.push_back(0);
+    const std::span<const std::int64_t> measures(measures_);
+    const bool hard = Hard();
+    std::int64_t t = 0;
+    addCut(0);
     std::size_t i = 0;
     std::size_t measure = 0; // the last measure that starts at or before t
     while (i < raw.size()) {
@@ -777,40 +790,24 @@ void Importer::BuildTimeline() {
             continue;
         }
         // t only grows: the measure that holds it is found onward from the last one.
-        while (measure + 1 < measures_.size() && measures_[measure + 1] <= t)
+        while (measure + 1 < measures.size() && measures[measure + 1] <= t)
             ++measure;
-        const std::int64_t anchor = Hard() ? measures_[measure] : t - t % SoftMeasureTicks;
-        const std::int64_t measureEnd = measure + 1 < measures_.size() ? measures_[measure + 1] : end_;
+        // Four beats are whole units of the grid: without the source's measures the grid is the one from 0,
+        // and the boundary's place on it does not wait for t.
+        static_assert(SoftMeasureTicks % Grid == 0);
+        const std::int64_t anchor = hard ? measures[measure] : 0;
+        const std::int64_t measureEnd = measure + 1 < measures.size() ? measures[measure + 1] : end_;
         const std::int64_t onGrid = anchor + (r - anchor + Grid / 2) / Grid * Grid;
-        // A boundary off the grid lies in a tuplet: the group starts at t or, inside a note that goes on into
-        // it, at a later point of the grid, the nearest to the boundary first; exact fits before fits within
-        // the rounding of a file's ticks.
-        bool grouped = false;
-        if (r != onGrid) {
-            // The group holds r at the end of one of its slots: its start lies that far before r, on the grid
-            // and not before t. Of the groups that hold the boundaries, the one that holds the most, then
-            // the one starting at t, then the shortest.
-            const std::int64_t limit = Hard() ? measureEnd : end_;
-            std::optional<GroupFit> best;
-            const auto rank = [&](const GroupFit& f) {
-                return std::tuple(f.held, f.group.start == t, -f.span);
-            };
-            const std::size_t phase = std::size_t(((r - anchor) % Grid + Grid) % Grid);
-            for (std::int64_t tolerance = 0; tolerance <= Tolerance && !best; ++tolerance)
-                for (const Candidate& c : Candidates()[std::size_t(tolerance)][phase]) {
-                    const std::int64_t start = r - c.slotEnd + c.shift;
-                    if (start < t) continue;
-                    std::optional<GroupFit> fit = FitGroup(raw, i, c.size, c.base, start, tolerance, limit);
-                    if (fit && (!best || rank(*fit) > rank(*best))) best = fit;
-                }
-            if (best) {
-                grouped = true;
+        // A boundary off the grid lies in a tuplet.
+        if (r != onGrid) [[unlikely]] {
+            if (const std::optional<GroupFit> best = BestGroup(i, t, anchor, hard ? measureEnd : end_)) {
                 const Group& g = best->group;
-                if (g.start > t) cuts_.push_back(g.start);
+                if (g.start > t) addCut(g.start);
                 groups_.push_back(g);
+                groups_.back().firstCut = cutCount - 1;
                 const std::array<std::int64_t, 7>& slotEnds = SlotsOf(g);
                 for (std::int32_t k = 0; k < g.n; ++k)
-                    cuts_.push_back(g.start + slotEnds[std::size_t(k)]);
+                    addCut(g.start + slotEnds[std::size_t(k)]);
                 for (std::size_t j = i; j < best->next; ++j) {
                     // A boundary on a slot's end is its own cut.
                     const std::int64_t at = raw[j] - g.start;
@@ -820,19 +817,42 @@ void Importer::BuildTimeline() {
                 }
                 t = g.start + best->span;
                 i = best->next;
+                continue;
             }
         }
-        if (grouped) continue;
         std::int64_t cut = onGrid;
-        if (Hard() && (r == measureEnd || cut > measureEnd)) cut = std::min(r, measureEnd);
+        if (hard && (r == measureEnd || cut > measureEnd)) cut = std::min(r, measureEnd);
         rawCuts[i] = std::max(cut, t);
         if (cut > t) {
-            cuts_.push_back(cut);
+            addCut(cut);
             t = cut;
         }
         ++i;
     }
-    end_ = cuts_.back();
+    cuts.resize(cutCount);
+    end_ = cuts.back();
+}
+
+// The tuplet that holds the raw boundary i, off the grid, past t: the group starts at t or, inside a note
+// that goes on into it, at a later point of the grid, the nearest to the boundary first; exact fits before
+// fits within the rounding of a file's ticks. The group holds the boundary at the end of one of its slots:
+// its start lies that far before it, on the grid and not before t. Of the groups that hold the boundaries,
+// the one that holds the most, then the one starting at t, then the shortest.
+std::optional<GroupFit> Importer::BestGroup(std::size_t i, std::int64_t t, std::int64_t anchor,
+                                            std::int64_t limit) const {
+    const std::vector<std::int64_t>& raw = raw_;
+    const std::int64_t r = raw[i];
+    std::optional<GroupFit> best;
+    const auto rank = [&](const GroupFit& f) { return std::tuple(f.held, f.group.start == t, -f.span); };
+    const std::size_t phase = std::size_t(((r - anchor) % Grid + Grid) % Grid);
+    for (std::int64_t tolerance = 0; tolerance <= Tolerance && !best; ++tolerance)
+        for (const Candidate& c : Candidates()[std::size_t(tolerance)][phase]) {
+            const std::int64_t start = r - c.slotEnd + c.shift;
+            if (start < t) continue;
+            std::optional<GroupFit> fit = FitGroup(raw, i, c.size, c.base, start, tolerance, limit);
+            if (fit && (!best || rank(*fit) > rank(*best))) best = fit;
+        }
+    return best;
 }
 
 // Whether a note of the source snapped from its start and end to these stays, written with the key; a note
@@ -946,12 +966,7 @@ void Importer::BuildEvents() {
                       std::array<std::int32_t, 5>{16 * Grid, 8 * Grid, 4 * Grid, 2 * Grid, Grid});
         const Group* const inGroup =
             group < groups.size() && groups[group].start <= a ? &groups[group] : nullptr;
-        std::int32_t slot = 0;
-        if (inGroup) {
-            const std::array<std::int64_t, 7>& slotEnds = SlotsOf(*inGroup);
-            slot = std::int32_t(std::find(slotEnds.begin(), slotEnds.end(), b - inGroup->start) -
-                                slotEnds.begin());
-        }
+        const std::int32_t slot = inGroup ? std::int32_t(c - inGroup->firstCut) : 0;
         std::int64_t start = a;
         std::int64_t left = b - a;
         while (inGroup || left >= Grid) {
