@@ -4,6 +4,7 @@
 #include "core/score_walk.h"
 #include "core/symbol_tables.h"
 #include "core/tuplets.h"
+#include "core/written_list.h"
 
 #include <algorithm>
 #include <array>
@@ -17,6 +18,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace nagisora {
@@ -282,15 +284,15 @@ struct WorkingLists {
 
     std::vector<const ImportNote*> partNotes;
     std::vector<MelodyNote> melody;
-    std::vector<std::int64_t> raw;
-    std::vector<std::int64_t> merging;
+    WrittenList<std::int64_t> raw;
+    WrittenList<std::int64_t> merging;
     std::vector<std::int64_t> markTicks;
-    std::vector<std::int64_t> rawCuts;
-    std::vector<std::int64_t> cuts;
+    WrittenList<std::int64_t> rawCuts;
+    WrittenList<std::int64_t> cuts;
     std::vector<Group> groups;
     std::vector<Event> events;
-    std::vector<Unit> units;
-    std::vector<std::uint32_t> unitStarts;
+    WrittenList<Unit> units;
+    WrittenList<std::uint32_t> unitStarts;
     std::vector<std::int64_t> barTicks;
     std::vector<Measure> measures;
 
@@ -400,9 +402,9 @@ class Importer {
     std::vector<MelodyNote>& melody_ = lists_.melody;
     std::vector<std::int64_t> measures_;
     std::int64_t end_ = 0;
-    std::vector<std::int64_t>& raw_ = lists_.raw;         // every boundary of the source, ascending
-    std::vector<std::int64_t>& rawCuts_ = lists_.rawCuts; // the cut each is snapped to
-    std::vector<std::int64_t>& cuts_ = lists_.cuts;
+    WrittenList<std::int64_t>& raw_ = lists_.raw;         // every boundary of the source, ascending
+    WrittenList<std::int64_t>& rawCuts_ = lists_.rawCuts; // the cut each is snapped to
+    WrittenList<std::int64_t>& cuts_ = lists_.cuts;
     std::vector<Group>& groups_ = lists_.groups;
     std::vector<Event>& events_ = lists_.events;
     std::vector<PendingFinding> pending_;
@@ -676,7 +678,7 @@ const NearSlotTable& NearSlots() {
     return table;
 }
 
-std::optional<GroupFit> FitGroup(const std::vector<std::int64_t>& raw, std::size_t i, std::size_t n,
+std::optional<GroupFit> FitGroup(std::span<const std::int64_t> raw, std::size_t i, std::size_t n,
                                  std::size_t b, std::int64_t start, std::int64_t tolerance,
                                  std::int64_t limit) {
     const std::int32_t size = TupletSizes[n];
@@ -732,8 +734,8 @@ void Importer::BuildTimeline() {
     // Every boundary, ascending and each once: the melody's starts and ends are in order already (a note
     // ends by the next one's start), as are the measures; the marks are sorted unless the source gave them
     // in order. Each list is merged into the boundaries in one pass, through the kept second list.
-    std::vector<std::int64_t>& raw = raw_;
-    std::vector<std::int64_t>& merging = lists_.merging;
+    WrittenList<std::int64_t>& raw = raw_;
+    WrittenList<std::int64_t>& merging = lists_.merging;
     raw.resize(2 * melody_.size());
     std::size_t count = 0;
     for (const MelodyNote& n : melody_) {
@@ -766,7 +768,7 @@ void Importer::BuildTimeline() {
     if (raw.empty() || raw.back() < end_) raw.push_back(end_);
 
     // The cuts are written by index into room for one a boundary, grown where tuplets add more.
-    std::vector<std::int64_t>& cuts = cuts_;
+    WrittenList<std::int64_t>& cuts = cuts_;
     cuts.resize(raw.size() + 1);
     std::size_t cutCount = 0;
     const auto addCut = [&cuts, &cutCount](std::int64_t cut) {
@@ -840,7 +842,7 @@ void Importer::BuildTimeline() {
 // the one that holds the most, then the one starting at t, then the shortest.
 std::optional<GroupFit> Importer::BestGroup(std::size_t i, std::int64_t t, std::int64_t anchor,
                                             std::int64_t limit) const {
-    const std::vector<std::int64_t>& raw = raw_;
+    const std::span<const std::int64_t> raw(raw_);
     const std::int64_t r = raw[i];
     std::optional<GroupFit> best;
     const auto rank = [&](const GroupFit& f) { return std::tuple(f.held, f.group.start == t, -f.span); };
@@ -898,8 +900,8 @@ void Importer::BuildEvents() {
     // Each event is spelled as it is made: its units follow the last event's, from the state the reader is
     // in after them; a bar line before it begins a measure. Room for three units an event (a whole
     // spelling, written without a branch on its length); the lists are cut to what was written.
-    std::vector<Unit>& units = lists_.units;
-    std::vector<std::uint32_t>& unitStarts = lists_.unitStarts;
+    WrittenList<Unit>& units = lists_.units;
+    WrittenList<std::uint32_t>& unitStarts = lists_.unitStarts;
     std::vector<Measure>& measures = lists_.measures;
     const std::span<const std::int64_t> bars(lists_.barTicks);
     const std::size_t expected = cuts.size() + cuts.size() / 2;
@@ -1038,8 +1040,8 @@ void Importer::BuildEvents() {
 void Importer::LayOut() {
     const std::span<Event> events(events_);
     const std::vector<Measure>& measures = lists_.measures;
-    const std::vector<Unit>& units = lists_.units;
-    const std::vector<std::uint32_t>& at = lists_.unitStarts;
+    const WrittenList<Unit>& units = lists_.units;
+    const WrittenList<std::uint32_t>& at = lists_.unitStarts;
     const std::span<const Unit> unitList(units);
     const std::span<const std::uint32_t> unitStarts(at);
 
