@@ -240,14 +240,14 @@ enum class Kind : std::uint8_t { Note, Hold, Rest };
 // Kept small: a long score has one for each of its thousands of notes, holds and rests. Its symbols are
 // spelled as it is made (the units of the pitch line); what it keeps is what the layout writes.
 struct Event {
-    std::int64_t start = 0;
-    std::int32_t line = 0;   // of its symbol in the text, from 1
-    std::int32_t column = 0; // from 1
-    std::int16_t ticks = 0;
-    std::int16_t program = -1;
-    std::int16_t base = 0;
-    std::int8_t tupletN = 0; // the group's size, 0 for a plain event
-    std::int8_t slot = 0;    // place in the group
+    std::int64_t start;
+    std::int32_t line;   // of its symbol in the text, from 1
+    std::int32_t column; // from 1
+    std::int16_t ticks;
+    std::int16_t program; // -1: none
+    std::int16_t base;
+    std::int8_t tupletN; // the group's size, 0 for a plain event
+    std::int8_t slot;    // place in the group
 };
 
 // The events of a measure, [first, last), and how many units their pitch symbols take.
@@ -290,7 +290,7 @@ struct WorkingLists {
     WrittenList<std::int64_t> rawCuts;
     WrittenList<std::int64_t> cuts;
     std::vector<Group> groups;
-    std::vector<Event> events;
+    WrittenList<Event> events;
     WrittenList<Unit> units;
     WrittenList<std::uint32_t> unitStarts;
     std::vector<std::int64_t> barTicks;
@@ -406,7 +406,7 @@ class Importer {
     WrittenList<std::int64_t>& rawCuts_ = lists_.rawCuts; // the cut each is snapped to
     WrittenList<std::int64_t>& cuts_ = lists_.cuts;
     std::vector<Group>& groups_ = lists_.groups;
-    std::vector<Event>& events_ = lists_.events;
+    WrittenList<Event>& events_ = lists_.events;
     std::vector<PendingFinding> pending_;
     std::array<std::size_t, 128> keyCounts_{}; // the melody's notes by key
     std::vector<std::int32_t> otherKeys_;      // its keys outside the MIDI keys, a note each
@@ -898,18 +898,33 @@ void Importer::BuildEvents() {
     ListBarTicks();
 
     // Each event is spelled as it is made: its units follow the last event's, from the state the reader is
-    // in after them; a bar line before it begins a measure. Room for three units an event (a whole
-    // spelling, written without a branch on its length); the lists are cut to what was written.
+    // in after them; a bar line before it begins a measure. The events, their units and where each event's
+    // units begin are written by index through cursors held in registers, into room for the events the cuts
+    // make and three units an event (a whole spelling, written without a branch on its length); the lists
+    // grow when full and are cut to what was written.
     WrittenList<Unit>& units = lists_.units;
     WrittenList<std::uint32_t>& unitStarts = lists_.unitStarts;
     std::vector<Measure>& measures = lists_.measures;
     const std::span<const std::int64_t> bars(lists_.barTicks);
-    const std::size_t expected = cuts.size() + cuts.size() / 2;
-    events_.reserve(expected);
-    unitStarts.resize(expected + 1);
-    units.resize(3 * expected);
+    std::size_t room = 0;
+    Event* eventList = nullptr;
+    Unit* unitList = nullptr;
+    std::uint32_t* unitStartList = nullptr;
+    const auto makeRoom = [&](std::size_t events) {
+        room = events;
+        events_.resize(room);
+        unitStarts.resize(room + 1);
+        units.resize(3 * room);
+        eventList = events_.data();
+        unitList = units.data();
+        unitStartList = unitStarts.data();
+    };
+    makeRoom(std::max<std::size_t>(cuts.size() + cuts.size() / 2, 16));
     measures.reserve(bars.size() + 1);
-    std::size_t written = 0;
+    std::size_t count = 0;   // events written
+    std::size_t written = 0; // units written
+    std::size_t measureFirst = 0;
+    std::size_t measureUnits = 0;
     std::size_t bar = 0;
     std::size_t row = walk::StartRow;
     KnownSpellings& known = KnownSpellings::OfThread();
@@ -976,21 +991,22 @@ void Importer::BuildEvents() {
                                        : left >= UnitTicks[0]
                                            ? UnitTicks[0]
                                            : Grid * std::bit_floor(std::uint64_t(left / Grid));
+            if (count == room) [[unlikely]]
+                makeRoom(2 * room);
             // The event's symbols, spelled from the state the reader is in after the last event's; a bar
             // line before it begins a measure.
-            const std::size_t i = events_.size();
-            if (i == 0 || (slot == 0 && bar < bars.size() && bars[bar] <= start)) {
-                if (i > 0) measures.back().last = i;
-                measures.push_back(Measure{i, i, 0});
+            if (slot == 0 && bar < bars.size() && bars[bar] <= start) {
+                if (count > 0) {
+                    measures.push_back(Measure{measureFirst, count, measureUnits});
+                    measureFirst = count;
+                    measureUnits = 0;
+                }
                 while (bar < bars.size() && bars[bar] <= start)
                     ++bar;
             }
-            if (i + 1 >= unitStarts.size()) [[unlikely]] {
-                unitStarts.resize(2 * unitStarts.size());
-                units.resize(3 * unitStarts.size());
-            }
-            unitStarts[i] = std::uint32_t(written);
-            Unit* const to = units.data() + written;
+            unitStartList[count] = std::uint32_t(written);
+            Unit* const to = unitList + written;
+            const std::size_t before = written;
             if (kind == Kind::Note) {
                 const KnownSpelling& s = known.Of(row, key, spelling);
                 // Unit by unit: a copy of the three as one piece is a call of memmove for six bytes.
@@ -1005,19 +1021,19 @@ void Importer::BuildEvents() {
                 ++written;
                 row = Steps[row + detail::SymbolIdOf(symbol)].next;
             }
-            measures.back().units += written - unitStarts[i];
+            measureUnits += written - before;
             // Written field by field where it stays: a whole event put together first and then copied in
             // is read back through its narrow fields' stores, which stalls on every event.
-            Event& e = events_.emplace_back();
+            Event& e = eventList[count++];
             e.start = start;
+            e.line = 0;
+            e.column = 0;
             e.ticks = std::int16_t(ticks);
             e.program = std::int16_t(program);
             e.slot = std::int8_t(slot);
-            if (inGroup) {
-                e.tupletN = std::int8_t(inGroup->n);
-                e.base = std::int16_t(inGroup->base);
-                break;
-            }
+            e.tupletN = inGroup ? std::int8_t(inGroup->n) : 0;
+            e.base = inGroup ? std::int16_t(inGroup->base) : 0;
+            if (inGroup) break;
             start += ticks;
             left -= ticks;
             kind = kind == Kind::Note ? Kind::Hold : kind;
@@ -1027,14 +1043,14 @@ void Importer::BuildEvents() {
     // The notes after the last cut are snapped too, for what they say.
     while (sounding)
         sounding = nextOf(note);
-    if (!events_.empty()) measures.back().last = events_.size();
-    unitStarts[events_.size()] = std::uint32_t(written);
-    unitStarts.resize(events_.size() + 1);
+    if (count > 0) measures.push_back(Measure{measureFirst, count, measureUnits});
+    unitStartList[count] = std::uint32_t(written);
+    events_.resize(count);
+    unitStarts.resize(count + 1);
     units.resize(written);
-    if (events_.size() > NoteEventCapacity)
+    if (count > NoteEventCapacity)
         Find(ImportIssue::TooManyEvents, events_[NoteEventCapacity].start,
-             Format("音符・休符が %zu 個あり、%zu 個を超える分は変換されません", events_.size(),
-                    NoteEventCapacity));
+             Format("音符・休符が %zu 個あり、%zu 個を超える分は変換されません", count, NoteEventCapacity));
 }
 
 void Importer::LayOut() {
