@@ -283,7 +283,7 @@ struct WorkingLists {
     static constexpr std::size_t KeptBytes = std::size_t{1} << 20;
 
     std::vector<const ImportNote*> partNotes;
-    std::vector<MelodyNote> melody;
+    WrittenList<MelodyNote> melody;
     WrittenList<std::int64_t> raw;
     WrittenList<std::int64_t> merging;
     std::vector<std::int64_t> markTicks;
@@ -399,7 +399,7 @@ class Importer {
     ImportResult result_;
     std::int32_t part_ = 0;
     WorkingLists lists_;
-    std::vector<MelodyNote>& melody_ = lists_.melody;
+    WrittenList<MelodyNote>& melody_ = lists_.melody;
     std::vector<std::int64_t> measures_;
     std::int64_t end_ = 0;
     WrittenList<std::int64_t>& raw_ = lists_.raw;         // every boundary of the source, ascending
@@ -470,7 +470,6 @@ bool Importer::ChoosePart() {
 }
 
 void Importer::TakeMelody() {
-    melody_.reserve(source_.notes.size());
     // A source of this part's notes alone, in order and none a grace note nor empty, as the program's own
     // images and most melodies: taken as it is, without a list of the part's notes. At the first note that
     // is not, what was taken is dropped and the part's notes are listed.
@@ -504,25 +503,33 @@ void Importer::TakeMelody() {
 // empty or out of order.
 template <bool checkPlain, class List, class Note>
 bool Importer::TakeNotes(List notes, Note noteOf) {
+    // Written by index through a cursor held in a register, into room for every note, and cut to what was
+    // taken.
+    melody_.resize(notes.size());
+    MelodyNote* const melody = melody_.data();
+    std::size_t count = 0;
     for (std::size_t i = 0; i < notes.size(); ++i) {
         const ImportNote& n = noteOf(notes[i]);
         if constexpr (checkPlain)
             if (n.part != part_ || n.grace || n.length <= 0 || (i > 0 && Earlier(&n, &noteOf(notes[i - 1]))))
                 return false;
-        if (!melody_.empty() && melody_.back().start == n.start) {
-            Find(ImportIssue::Chord, n.start,
-                 "和音: いちばん高い " + NoteName(melody_.back().key) + " だけを残し、" + NoteName(n.key) +
-                     " を省きました");
-            continue;
+        if (count > 0) {
+            MelodyNote& last = melody[count - 1];
+            if (last.start == n.start) {
+                Find(ImportIssue::Chord, n.start,
+                     "和音: いちばん高い " + NoteName(last.key) + " だけを残し、" + NoteName(n.key) +
+                         " を省きました");
+                continue;
+            }
+            if (last.end > n.start) {
+                Find(ImportIssue::Overlap, n.start,
+                     NoteName(last.key) + " が次の音 " + NoteName(n.key) +
+                         " と重なるので、次の音の始まりで切りました（" + std::to_string(last.end - n.start) +
+                         " ティック）");
+                last.end = n.start;
+            }
         }
-        if (!melody_.empty() && melody_.back().end > n.start) {
-            Find(ImportIssue::Overlap, n.start,
-                 NoteName(melody_.back().key) + " が次の音 " + NoteName(n.key) +
-                     " と重なるので、次の音の始まりで切りました（" +
-                     std::to_string(melody_.back().end - n.start) + " ティック）");
-            melody_.back().end = n.start;
-        }
-        MelodyNote& m = melody_.emplace_back(); // field by field, as the events (see BuildEvents)
+        MelodyNote& m = melody[count++]; // field by field, as the events (see BuildEvents)
         m.start = n.start;
         m.end = n.start + n.length;
         m.key = n.key;
@@ -533,6 +540,7 @@ bool Importer::TakeNotes(List notes, Note noteOf) {
         else
             otherKeys_.push_back(n.key);
     }
+    melody_.resize(count);
     return true;
 }
 
@@ -1089,24 +1097,24 @@ void Importer::LayOut() {
         k = into;
     }
 
-    // The three lines of a set are written side by side through cursors into scratch lines of their full
-    // length, then put after one another into the text with their line ends: one text for the whole score,
-    // not a string a line.
+    // The three lines of a set are written side by side through cursors: the timbre line into a scratch
+    // line of its full length, cut after its last number; the pitch and duration lines, each with its line
+    // end, into one scratch block of their full lengths. Both go into the text, one text for the whole
+    // score, not a string a line.
     std::string& text = result_.text;
     text.reserve(text.size() + 6 * (units.size() + measures.size()) + 6 * sets.size());
     const std::span<const Measure> measureList(measures);
-    std::string timbre, pitch, duration;
+    std::string timbre, block;
 
     static constexpr char Hex[] = "0123456789ABCDEF";
     for (const auto& [m, count] : sets) {
         const std::size_t setUnits = at[measures[m + count - 1].last] - at[measures[m].first] + count;
         timbre.assign(2 * setUnits, ' ');
-        pitch.resize(2 * setUnits);
-        duration.resize(2 * setUnits);
+        block.resize(2 * (2 * setUnits + LineEnd.size()));
         char* timbreAt = timbre.data();
         char* timbreEnd = timbreAt; // past the last timbre number: the line ends there, without its blanks
-        char* pitchAt = pitch.data();
-        char* durationAt = duration.data();
+        char* pitchAt = block.data();
+        char* durationAt = pitchAt + 2 * setUnits + LineEnd.size();
         // A unit's two bytes, lead byte first, as one store.
         const auto put = [](char*& at, Unit unit) {
             const std::array<char, 2> bytes{char(unit >> 8), char(unit & 0xFF)};
@@ -1148,9 +1156,12 @@ void Importer::LayOut() {
             timbreAt += 2;
             ++column;
         }
+        // Every unit of the set stands in the pitch and duration lines: they are full.
+        std::memcpy(pitchAt, LineEnd.data(), LineEnd.size());
+        std::memcpy(durationAt, LineEnd.data(), LineEnd.size());
         AddLine(std::string_view(timbre.data(), std::size_t(timbreEnd - timbre.data())));
-        AddLine(std::string_view(pitch.data(), std::size_t(pitchAt - pitch.data())));
-        AddLine(std::string_view(duration.data(), std::size_t(durationAt - duration.data())));
+        text.append(block);
+        lineCount_ += 2;
     }
 }
 
