@@ -686,16 +686,17 @@ const NearSlotTable& NearSlots() {
     return table;
 }
 
+// The tables are given by the caller, which takes them once for all its tries.
 std::optional<GroupFit> FitGroup(std::span<const std::int64_t> raw, std::size_t i, std::size_t n,
                                  std::size_t b, std::int64_t start, std::int64_t tolerance,
-                                 std::int64_t limit) {
+                                 std::int64_t limit, const SlotTable& slots, const NearSlotTable& nearSlots) {
     const std::int32_t size = TupletSizes[n];
-    const std::array<std::int64_t, 7>& slotEnds = Slots()[n][b];
+    const std::array<std::int64_t, 7>& slotEnds = slots[n][b];
     const std::int64_t span = slotEnds[std::size_t(size - 1)];
     if (start + span > limit + tolerance || start + span < raw[i] - tolerance) return std::nullopt;
     GroupFit fit{Group{start, size, UnitTicks[b], &slotEnds, start + span}, span, 0, i,
-                 NearSlots()[0][n][b].data()};
-    const std::uint64_t* const near = NearSlots()[std::size_t(tolerance)][n][b].data();
+                 nearSlots[0][n][b].data()};
+    const std::uint64_t* const near = nearSlots[std::size_t(tolerance)][n][b].data();
     for (; fit.next < raw.size() && raw[fit.next] <= start + span + tolerance; ++fit.next, ++fit.held) {
         // The boundaries from raw[i] lie at or after the start (the start lies a slot's end before raw[i])
         // and by the loop's test within the span and the tolerance.
@@ -855,11 +856,15 @@ std::optional<GroupFit> Importer::BestGroup(std::size_t i, std::int64_t t, std::
     std::optional<GroupFit> best;
     const auto rank = [&](const GroupFit& f) { return std::tuple(f.held, f.group.start == t, -f.span); };
     const std::size_t phase = std::size_t(((r - anchor) % Grid + Grid) % Grid);
+    const CandidateTable& candidates = Candidates();
+    const SlotTable& slots = Slots();
+    const NearSlotTable& nearSlots = NearSlots();
     for (std::int64_t tolerance = 0; tolerance <= Tolerance && !best; ++tolerance)
-        for (const Candidate& c : Candidates()[std::size_t(tolerance)][phase]) {
+        for (const Candidate& c : candidates[std::size_t(tolerance)][phase]) {
             const std::int64_t start = r - c.slotEnd + c.shift;
             if (start < t) continue;
-            std::optional<GroupFit> fit = FitGroup(raw, i, c.size, c.base, start, tolerance, limit);
+            std::optional<GroupFit> fit =
+                FitGroup(raw, i, c.size, c.base, start, tolerance, limit, slots, nearSlots);
             if (fit && (!best || rank(*fit) > rank(*best))) best = fit;
         }
     return best;
