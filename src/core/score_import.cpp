@@ -296,22 +296,8 @@ struct WorkingLists {
     std::vector<std::int64_t> barTicks;
     std::vector<Measure> measures;
 
-    // Exchanges every list with the other's.
-    void Swap(WorkingLists& other) {
-        partNotes.swap(other.partNotes);
-        melody.swap(other.melody);
-        raw.swap(other.raw);
-        merging.swap(other.merging);
-        markTicks.swap(other.markTicks);
-        rawCuts.swap(other.rawCuts);
-        cuts.swap(other.cuts);
-        groups.swap(other.groups);
-        events.swap(other.events);
-        units.swap(other.units);
-        unitStarts.swap(other.unitStarts);
-        barTicks.swap(other.barTicks);
-        measures.swap(other.measures);
-    }
+    // Exchanges every list with the other's: the lists move, their room with them.
+    void Swap(WorkingLists& other) { std::swap(*this, other); }
     // Empties every list, keeping its room unless it is larger than KeptBytes.
     void Clear() {
         const auto clear = [](auto& list) {
@@ -320,19 +306,9 @@ struct WorkingLists {
             else
                 list.clear();
         };
-        clear(partNotes);
-        clear(melody);
-        clear(raw);
-        clear(merging);
-        clear(markTicks);
-        clear(rawCuts);
-        clear(cuts);
-        clear(groups);
-        clear(events);
-        clear(units);
-        clear(unitStarts);
-        clear(barTicks);
-        clear(measures);
+        std::apply([&](auto&... lists) { (clear(lists), ...); },
+                   std::tie(partNotes, melody, raw, merging, markTicks, rawCuts, cuts, groups, events, units,
+                            unitStarts, barTicks, measures));
     }
 };
 
